@@ -1,0 +1,3 @@
+#include "core/EngineMain.h"
+
+int main(int argc, char** argv) { return RunEngine(argc, argv); }

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds one fuzz target (fuzz/NAME.cpp) with clang, libFuzzer, ASan and UBSan
+# and runs it for SECONDS (default 60) on a copy of its seed corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+name=${1:?usage: scripts/fuzz.sh NAME [SECONDS]}
+seconds=${2:-60}
+build=build/fuzz-$name
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMIRA_FUZZ=ON >/dev/null
+cmake --build "$build" -j2 --target "fuzz_$name"
+work="$build/corpus-$name"
+mkdir -p "$work" "fuzz/findings/$name"
+if [ -d "fuzz/corpus/$name" ]; then cp -n fuzz/corpus/"$name"/* "$work"/ 2>/dev/null || true; fi
+"$build/fuzz/fuzz_$name" -max_total_time="$seconds" -artifact_prefix="fuzz/findings/$name/" -print_final_stats=1 "$work"

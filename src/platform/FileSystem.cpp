@@ -1,0 +1,170 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/TextCodec.h"
+
+namespace platform {
+
+std::string GetExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n <= 0) return std::string();
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+bool SetCurrentDirectory(const std::string& nativePath) { return chdir(nativePath.c_str()) != 0; }
+
+std::string GetCurrentDirectory() {
+  char buffer[PATH_MAX + 1];
+  if (!getcwd(buffer, sizeof(buffer))) return std::string();
+  return buffer;
+}
+
+std::string ToNativePath(std::string_view cp932Name) {
+  // Converting first keeps trail bytes 0x5C inside their characters.
+  std::string native = ConvertCp932ToUtf8(cp932Name);
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+bool IsRegularFile(const std::string& nativePath) {
+  struct stat st;
+  return stat(nativePath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// Finds the entry of dir whose name equals component ignoring ASCII case.
+bool FindCaseInsensitive(const std::string& dir, const std::string& component, std::string& found) {
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  bool ok = false;
+  while (dirent* e = readdir(d)) {
+    if (strcasecmp(e->d_name, component.c_str()) == 0) {
+      found = e->d_name;
+      ok = true;
+      if (component == e->d_name) break;
+    }
+  }
+  closedir(d);
+  return ok;
+}
+
+}  // namespace
+
+std::string ResolveExistingFile(std::string_view cp932Name) {
+  if (cp932Name.empty()) return std::string();
+  std::string native = ToNativePath(cp932Name);
+  if (IsRegularFile(native)) return native;
+
+  // Walk component by component, matching each without regard to case.
+  std::string resolved;
+  size_t pos = 0;
+  if (native[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  while (pos <= native.size()) {
+    size_t slash = native.find('/', pos);
+    std::string component = native.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    bool last = slash == std::string::npos;
+    if (component.empty() || component == "." || component == "..") {
+      if (!component.empty()) resolved += component + "/";
+    } else {
+      std::string candidate = resolved + component;
+      if (!Exists(candidate)) {
+        std::string found;
+        if (!FindCaseInsensitive(resolved, component, found)) return std::string();
+        candidate = resolved + found;
+      }
+      resolved = candidate;
+      if (!last) resolved += "/";
+    }
+    if (last) break;
+    pos = slash + 1;
+  }
+  return IsRegularFile(resolved) ? resolved : std::string();
+}
+
+FILE* OpenForRead(std::string_view cp932Name) {
+  std::string path = ResolveExistingFile(cp932Name);
+  if (path.empty()) return nullptr;
+  return std::fopen(path.c_str(), "rb");
+}
+
+bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out) {
+  std::string path = ToNativePath(cp932Name);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return true;
+  out.clear();
+  uint8_t buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) out.insert(out.end(), buffer, buffer + n);
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  return failed;
+}
+
+bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size) {
+  std::string path = ToNativePath(cp932Name);
+  std::string temp = path + ".tmp" + std::to_string(getpid());
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return true;
+  const char* p = static_cast<const char*>(data);
+  size_t left = size;
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      unlink(temp.c_str());
+      return true;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (fsync(fd) != 0 || close(fd) != 0) {
+    unlink(temp.c_str());
+    return true;
+  }
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return true;
+  }
+  return false;
+}
+
+bool GetFileWriteTime(std::string_view cp932Name, FileTime& out) {
+  std::string path = ResolveExistingFile(cp932Name);
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return true;
+  struct tm local;
+  time_t t = st.st_mtime;
+  if (!localtime_r(&t, &local)) return true;
+  out.year = local.tm_year + 1900;
+  out.month = local.tm_mon + 1;
+  out.day = local.tm_mday;
+  out.hour = local.tm_hour;
+  out.minute = local.tm_min;
+  out.second = local.tm_sec;
+  return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+// File-system services: where the executable lives, the current directory,
+// and mapping the engine's CP932 file names (written for Windows) onto the
+// files of this system.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Full path of the running executable (native, UTF-8).
+std::string GetExecutablePath();
+// Changes the current directory; true on failure.
+bool SetCurrentDirectory(const std::string& nativePath);
+std::string GetCurrentDirectory();
+
+// The native spelling of a CP932 name: backslashes become slashes (a trail
+// byte 0x5C is not one) and the text becomes UTF-8.
+std::string ToNativePath(std::string_view cp932Name);
+
+// Finds an existing file for a CP932 name relative to the current directory
+// (or absolute). When the exact name is missing, each component is matched
+// case-insensitively. Returns the native path, or "" when there is no file.
+std::string ResolveExistingFile(std::string_view cp932Name);
+
+// Opens a game file for reading ("rb") through ResolveExistingFile.
+FILE* OpenForRead(std::string_view cp932Name);
+
+// True when the native path names a regular file.
+bool IsRegularFile(const std::string& nativePath);
+
+// Reads a whole file by CP932 name into out (no case fallback: save files).
+// True on failure.
+bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out);
+
+// Writes bytes to a file by CP932 name so that the old content stays whole
+// until the new one is complete: a temporary file in the same folder is
+// written, flushed to disk and renamed over the target. True on failure.
+bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size);
+
+// Last-write time of a file as local time; true on failure.
+struct FileTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+bool GetFileWriteTime(std::string_view cp932Name, FileTime& out);
+
+}  // namespace platform

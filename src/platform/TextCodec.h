@@ -1,0 +1,14 @@
+// Conversion between CP932 (the engine's text) and UTF-8 (the system's).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Bytes that do not form a CP932 character become U+FFFD.
+std::string ConvertCp932ToUtf8(std::string_view cp932);
+// Characters without a CP932 form become '?'.
+std::string ConvertUtf8ToCp932(std::string_view utf8);
+
+}  // namespace platform

@@ -1,0 +1,263 @@
+// The SDL backend: one real window for the engine's main window, device
+// events turned into the engine's window messages, frames shown through a
+// streaming texture.
+#include <SDL2/SDL.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/Backend.h"
+#include "platform/TextCodec.h"
+
+namespace platform::detail {
+namespace {
+
+// Virtual-key code for an SDL scancode, 0 when the engine has no use for it.
+int ScancodeToVirtualKey(SDL_Scancode sc) {
+  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return 'A' + (sc - SDL_SCANCODE_A);
+  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return '1' + (sc - SDL_SCANCODE_1);
+  if (sc == SDL_SCANCODE_0) return '0';
+  if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return VK_F1 + (sc - SDL_SCANCODE_F1);
+  if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return VK_NUMPAD0 + 1 + (sc - SDL_SCANCODE_KP_1);
+  switch (sc) {
+    case SDL_SCANCODE_KP_0: return VK_NUMPAD0;
+    case SDL_SCANCODE_RETURN: return VK_RETURN;
+    case SDL_SCANCODE_KP_ENTER: return VK_RETURN;
+    case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
+    case SDL_SCANCODE_BACKSPACE: return VK_BACK;
+    case SDL_SCANCODE_TAB: return VK_TAB;
+    case SDL_SCANCODE_SPACE: return VK_SPACE;
+    case SDL_SCANCODE_PAUSE: return VK_PAUSE;
+    case SDL_SCANCODE_CAPSLOCK: return VK_CAPITAL;
+    case SDL_SCANCODE_PAGEUP: return VK_PRIOR;
+    case SDL_SCANCODE_PAGEDOWN: return VK_NEXT;
+    case SDL_SCANCODE_END: return VK_END;
+    case SDL_SCANCODE_HOME: return VK_HOME;
+    case SDL_SCANCODE_LEFT: return VK_LEFT;
+    case SDL_SCANCODE_UP: return VK_UP;
+    case SDL_SCANCODE_RIGHT: return VK_RIGHT;
+    case SDL_SCANCODE_DOWN: return VK_DOWN;
+    case SDL_SCANCODE_INSERT: return VK_INSERT;
+    case SDL_SCANCODE_DELETE: return VK_DELETE;
+    case SDL_SCANCODE_LSHIFT: return VK_LSHIFT;
+    case SDL_SCANCODE_RSHIFT: return VK_RSHIFT;
+    case SDL_SCANCODE_LCTRL: return VK_LCONTROL;
+    case SDL_SCANCODE_RCTRL: return VK_RCONTROL;
+    case SDL_SCANCODE_LALT: return VK_LMENU;
+    case SDL_SCANCODE_RALT: return VK_RMENU;
+    default: return 0;
+  }
+}
+
+class SdlBackend : public IBackend {
+ public:
+  bool Start() override {
+    if (SDL_Init(SDL_INIT_EVENTS | SDL_INIT_TIMER) != 0) return true;
+    videoOk_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    std::memset(keys_, 0, sizeof(keys_));
+    return false;
+  }
+
+  void Stop() override {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    texture_ = nullptr;
+    renderer_ = nullptr;
+    SDL_Quit();
+  }
+
+  bool CanCreateWindows() override { return videoOk_; }
+
+  uint32_t TimeMs() override {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+  }
+
+  void Sleep(uint32_t ms) override {
+    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+  }
+
+  bool ShowErrorBox(const std::string& caption, const std::string& text) override {
+    if (!videoOk_) return true;
+    SDL_Window* parent = nullptr;
+    return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), parent) != 0;
+  }
+
+  bool CreateNativeWindow(WindowInfo& info) override {
+    if (!videoOk_) return true;
+    SDL_Window* w = SDL_CreateWindow("", info.x, info.y, info.width > 0 ? info.width : 1,
+                                     info.height > 0 ? info.height : 1, SDL_WINDOW_HIDDEN);
+    if (!w) return true;
+    info.native = w;
+    window_ = w;
+    renderer_ = SDL_CreateRenderer(w, -1, SDL_RENDERER_ACCELERATED);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(w, -1, SDL_RENDERER_SOFTWARE);
+    UpdateNativeWindow(info);
+    return false;
+  }
+
+  void DestroyNativeWindow(WindowInfo& info) override {
+    if (!info.native) return;
+    if (info.native == window_) {
+      if (texture_) SDL_DestroyTexture(texture_);
+      if (renderer_) SDL_DestroyRenderer(renderer_);
+      texture_ = nullptr;
+      renderer_ = nullptr;
+      window_ = nullptr;
+    }
+    SDL_DestroyWindow(static_cast<SDL_Window*>(info.native));
+    info.native = nullptr;
+  }
+
+  void UpdateNativeWindow(WindowInfo& info) override {
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    if (!w) return;
+    std::string title = info.titleCp932.empty() ? std::string() : ConvertCp932ToUtf8(info.titleCp932);
+    SDL_SetWindowTitle(w, title.c_str());
+    SDL_SetWindowBordered(w, (info.style & WS_POPUP) ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowSize(w, info.width > 0 ? info.width : 1, info.height > 0 ? info.height : 1);
+    SDL_SetWindowPosition(w, info.x, info.y);
+    if (info.visible) {
+      SDL_ShowWindow(w);
+    } else {
+      SDL_HideWindow(w);
+    }
+  }
+
+  void PumpEvents() override {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) Translate(e);
+  }
+
+  void WaitForEvents(uint32_t timeoutMs) override {
+    SDL_Event e;
+    if (SDL_WaitEventTimeout(&e, static_cast<int>(timeoutMs))) Translate(e);
+  }
+
+  bool IsKeyDown(int vk) override {
+    switch (vk) {
+      case VK_SHIFT: return keys_[VK_LSHIFT] || keys_[VK_RSHIFT];
+      case VK_CONTROL: return keys_[VK_LCONTROL] || keys_[VK_RCONTROL];
+      case VK_MENU: return keys_[VK_LMENU] || keys_[VK_RMENU];
+      default: break;
+    }
+    if (vk >= VK_LBUTTON && vk <= VK_XBUTTON2 && vk != 3) {
+      // Buttons are asked of the device directly, like an asynchronous state.
+      Uint32 buttons = SDL_GetGlobalMouseState(nullptr, nullptr);
+      switch (vk) {
+        case VK_LBUTTON: return buttons & SDL_BUTTON_LMASK;
+        case VK_RBUTTON: return buttons & SDL_BUTTON_RMASK;
+        case VK_MBUTTON: return buttons & SDL_BUTTON_MMASK;
+        case VK_XBUTTON1: return buttons & SDL_BUTTON_X1MASK;
+        case VK_XBUTTON2: return buttons & SDL_BUTTON_X2MASK;
+      }
+    }
+    return vk >= 0 && vk < 256 && keys_[vk];
+  }
+
+  bool GetCursorClientPos(const WindowInfo& info, Point& out) override {
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    if (!w) return false;
+    int gx, gy, wx, wy;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    SDL_GetWindowPosition(w, &wx, &wy);
+    out = Point{gx - wx, gy - wy};
+    return true;
+  }
+
+  bool IsForeground(const WindowInfo& info) override {
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    if (!w) return false;
+    return SDL_GetKeyboardFocus() == w || SDL_GetMouseFocus() == w;
+  }
+
+  bool AreMouseButtonsSwapped() override { return false; }
+
+  void Present(WindowInfo& info, const uint8_t* pixels, int width, int height, int pitch) override {
+    if (!renderer_ || info.native != window_) return;
+    if (!texture_ || texWidth_ != width || texHeight_ != height) {
+      if (texture_) SDL_DestroyTexture(texture_);
+      // ARGB8888 is stored B, G, R, A on little-endian machines: our order.
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+      texWidth_ = width;
+      texHeight_ = height;
+      if (!texture_) return;
+    }
+    SDL_UpdateTexture(texture_, nullptr, pixels, pitch);
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+  }
+
+  void GetScreenSize(int& width, int& height) override {
+    SDL_DisplayMode mode;
+    if (videoOk_ && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+      width = mode.w;
+      height = mode.h;
+    } else {
+      width = 1920;
+      height = 1080;
+    }
+  }
+
+ private:
+  void Translate(const SDL_Event& e) {
+    WindowHandle main = MainWindow();
+    switch (e.type) {
+      case SDL_QUIT:
+        if (main) QueueMessage(main, WM_CLOSE, 0, 0);
+        break;
+      case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE && main) QueueMessage(main, WM_CLOSE, 0, 0);
+        break;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP: {
+        int vk = ScancodeToVirtualKey(e.key.keysym.scancode);
+        if (vk == 0) break;
+        bool down = e.type == SDL_KEYDOWN;
+        keys_[vk] = down;
+        if (!main) break;
+        bool alt = (e.key.keysym.mod & KMOD_ALT) != 0 || vk == VK_F1 + 9;
+        if (down) {
+          QueueMessage(main, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, static_cast<uintptr_t>(vk), 0);
+        } else {
+          QueueMessage(main, alt ? WM_SYSKEYUP : WM_KEYUP, static_cast<uintptr_t>(vk), 0);
+        }
+        break;
+      }
+      case SDL_MOUSEMOTION:
+        ForgetInjectedCursor();
+        break;
+      case SDL_MOUSEWHEEL: {
+        if (!main || e.wheel.y == 0) break;
+        int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+        uint16_t delta = static_cast<uint16_t>(static_cast<int16_t>(y * WHEEL_DELTA));
+        QueueMessage(main, WM_MOUSEWHEEL, static_cast<uintptr_t>(delta) << 16, 0);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+
+  bool videoOk_ = false;
+  bool keys_[256];
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int texWidth_ = 0, texHeight_ = 0;
+};
+
+}  // namespace
+}  // namespace platform::detail
+
+namespace platform::detail {
+
+IBackend* CreateSdlBackend() { return new SdlBackend(); }
+
+}  // namespace platform::detail

@@ -1,0 +1,462 @@
+#include "script/MainScript.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <unordered_map>
+
+#include "core/Config.h"
+#include "core/Cp932.h"
+#include "core/InputState.h"
+#include "core/Log.h"
+#include "files/PackFile.h"
+#include "platform/VirtualKeys.h"
+#include "save/SaveData.h"
+#include "script/QelParser.h"
+#include "vars/DumpVariables.h"
+#include "vars/QelVariables.h"
+
+namespace {
+
+const char kMacroFile[] = "macro.iet";
+
+// Largest report buffer kept for the debugging channel; older lines are
+// dropped when nothing collects them.
+constexpr size_t kMaxReportBuffer = 1 << 20;
+
+// Scripts larger than this are not loaded (no scenario comes near it).
+constexpr int kMaxScriptSize = 256 << 20;
+
+}  // namespace
+
+// ---- Nested classes --------------------------------------------------------
+
+void CMainScript::CCaret::Serialize(CSerializer& stream) const {
+  stream.Write(1, m_state);
+  stream.Write(2, m_previousState);
+  stream.Write(3, m_file);
+  stream.Write(4, m_index);
+}
+
+void CMainScript::CCaret::Deserialize(CSerializer& stream) {
+  stream.Read(1, m_state);
+  stream.Read(2, m_previousState);
+  stream.Read(3, m_file);
+  stream.Read(4, m_index);
+}
+
+void CMainScript::CGlyphInfo::Serialize(CSerializer& stream) const {
+  stream.Write(1, m_homing);
+  stream.Write(2, m_hasLineGlyph);
+  stream.Write(3, m_hasPageGlyph);
+  stream.Write(4, m_lineLayer);
+  stream.Write(5, m_pageLayer);
+  stream.Write(6, std::make_pair(m_lineX, m_lineY));
+  stream.Write(7, std::make_pair(m_pageX, m_pageY));
+}
+
+void CMainScript::CGlyphInfo::Deserialize(CSerializer& stream) {
+  stream.Read(1, m_homing);
+  stream.Read(2, m_hasLineGlyph);
+  stream.Read(3, m_hasPageGlyph);
+  stream.Read(4, m_lineLayer);
+  stream.Read(5, m_pageLayer);
+  std::pair<int32_t, int32_t> p(m_lineX, m_lineY);
+  if (!stream.Read(6, p)) m_lineX = p.first, m_lineY = p.second;
+  p = {m_pageX, m_pageY};
+  if (!stream.Read(7, p)) m_pageX = p.first, m_pageY = p.second;
+}
+
+void CMainScript::CIconInfo::Serialize(CSerializer& stream) const {
+  stream.Write(1, m_on);
+  stream.Write(2, m_layer);
+}
+
+void CMainScript::CIconInfo::Deserialize(CSerializer& stream) {
+  stream.Read(1, m_on);
+  stream.Read(2, m_layer);
+}
+
+// ---- Construction ----------------------------------------------------------
+
+CMainScript::CMainScript(CGraphicSystem* graphics)
+    : m_random(static_cast<std::mt19937::result_type>(std::time(nullptr))), m_graphics(graphics) {
+  m_autoAllowed = false;
+  m_autoOn = false;
+  m_skipAllowed = true;
+  m_skipOn = false;
+  m_input = CInputState::Instance();
+  m_variables = std::make_unique<CQelVariables>();
+  m_saveData = std::make_unique<CSaveData>(this);
+  bool gles2 = false;
+  CDynamicVariables::Instance()->Get("OpenGLES2Capable", gles2);
+  // Also empties the quote set and gives it the apostrophe.
+  SetInitialVariables(*m_variables, gles2);
+}
+
+CMainScript::~CMainScript() = default;
+
+std::string CMainScript::DumpVariables() const { return ::DumpVariables(*m_variables); }
+
+int CMainScript::NextRandom() { return m_randomRange(m_random); }
+
+const CMainScript::RecordList* CMainScript::FindScript(const std::string& name) const {
+  auto it = m_scripts.find(name);
+  return it == m_scripts.end() ? nullptr : &it->second;
+}
+
+// ---- Loading ---------------------------------------------------------------
+
+bool CMainScript::LoadScript(std::string& name) {
+  if (m_scripts.count(name)) return false;
+  std::string withExtension = name + ".iet";
+  if (m_scripts.count(withExtension)) {
+    name = withExtension;
+    return false;
+  }
+
+  CPackFile file;
+  if (file.Open(name.c_str())) {
+    if (file.Open(withExtension.c_str())) return true;
+    name = withExtension;
+  }
+  int size = file.GetSize();
+  if (size < 0 || size > kMaxScriptSize) return true;
+  std::string text(static_cast<size_t>(size), '\0');
+  int got = size ? file.Read(text.data(), static_cast<unsigned>(size)) : 0;
+  if (got < 0) return true;
+  text.resize(static_cast<size_t>(got));
+  file.Close();
+
+  CQelParser parser;
+  parser.Parse(text.c_str());
+  RecordList records = parser.TakeBlocks();
+  for (CScriptBlock& record : records) {
+    if (record.m_type != CScriptBlock::kTag || record.m_text != "lua") continue;
+    // Raw lua blocks run once, when their file is loaded; the Lua bridge
+    // takes the chunk here once it exists.
+    auto it = record.m_attributes.find("script");
+    if (it != record.m_attributes.end()) it->second.clear();
+  }
+  auto& labels = m_labels[name];
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].m_type == CScriptBlock::kLabel) labels.emplace(records[i].m_text, static_cast<int32_t>(i));
+  }
+  m_scripts[name] = std::move(records);
+  return false;
+}
+
+// ---- Flow ------------------------------------------------------------------
+
+bool CMainScript::Jump(const std::string& file, const std::string& label) {
+  std::string name = file.empty() ? m_cursor.m_file : file;
+  if (LoadScript(name)) return true;
+  int32_t target = 0;
+  if (!label.empty()) {
+    const auto& labels = m_labels[name];
+    auto it = labels.find(label);
+    if (it == labels.end()) return true;
+    target = it->second;
+  }
+  m_waitDeadline = 0;
+  HideGlyphs();
+  SetState(kRunning);
+  m_cursor.m_file = name;
+  m_cursor.m_index = target;
+  return false;
+}
+
+bool CMainScript::Call(const std::string& file, const std::string& label) {
+  m_callStack.push_back(m_cursor);
+  if (Jump(file, label)) {
+    m_callStack.pop_back();
+    return true;
+  }
+  if (m_rightClickMenu) ++m_rightClickDepth;
+  m_variables->PushScope();
+  return false;
+}
+
+bool CMainScript::Return() {
+  if (m_callStack.empty()) return true;
+  m_cursor = m_callStack.back();
+  m_callStack.pop_back();
+  if (m_rightClickMenu) {
+    if (m_rightClickDepth != 0) {
+      --m_rightClickDepth;
+    } else {
+      m_rightClickMenu = false;
+      if (m_variables->TakeGlobalChanged()) m_saveData->SaveGlobal();
+      if (m_variables->TakeSystemChanged()) m_saveData->SaveSystem();
+    }
+  }
+  m_variables->PopScope();
+  return false;
+}
+
+bool CMainScript::CallMacro(const CScriptBlock& record) {
+  std::vector<std::string> files = m_macroFiles;
+  for (const std::string& file : files) {
+    if (Call(file, record.m_text)) continue;
+    CQelVariables* scope = m_variables->TopScope();
+    for (const auto& [name, value] : record.m_attributes) scope->SetString(name, value);
+    return false;
+  }
+  static const std::string message = Utf8ToCp932("未知のタグ、または未定義のマクロです。");
+  ReportTag(record, message);
+  return false;
+}
+
+// ---- Boot ------------------------------------------------------------------
+
+void CMainScript::ResetFrameMembers() {
+  m_waitDeadline = 0;
+  m_waitTextEffects = false;
+  m_autoSyncList.clear();
+  m_currentWindowId.clear();
+  m_windowIdStack.clear();
+  m_rubyOn = false;
+  m_rubyBase.clear();
+  m_rubyText.clear();
+  m_glyphInfos.clear();
+  m_glyphShown = false;
+  m_autoIcons.clear();
+  m_backlogIcons.clear();
+  m_luaFrameFunction.clear();
+}
+
+bool CMainScript::Boot() {
+  const std::string& root = GetRootArchivePath();
+  size_t dot = root.rfind('.');
+  size_t slash = root.find_last_of("/\\");
+  bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  std::string boot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
+  if (CIni* ini = LoadIni("system.ini")) boot = ini->GetString("SYSTEM", "BOOT", boot);
+
+  HideGlyphs();
+  m_macroFiles.assign(1, kMacroFile);
+
+  m_cursor = CCaret();
+  m_callStack.clear();
+  // Scopes belong to the calls just dropped; a restart inside a macro must
+  // not leave its attributes shadowing the game's variables.
+  while (m_variables->TopScope()) m_variables->PopScope();
+  m_rightClickMenu = false;
+  m_rightClickDepth = 0;
+  m_requestRightClick = m_requestHide = m_requestBacklog = false;
+  m_errorMode = kErrorNone;
+
+  SetAutoAllowed(false);
+  m_skipAllowed = true;
+  ResetFrameMembers();
+
+  m_saveData->LoadFile("saveg.dat");
+  m_saveData->LoadFile("system.dat");
+  m_saveData->ClearReplayLists();
+
+  if (LoadScript(boot)) return true;
+  m_cursor.m_file = boot;
+  return false;
+}
+
+// ---- Dispatch --------------------------------------------------------------
+
+bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
+  if (m_errorMode != kErrorNone && !replay) {
+    std::string attributes;
+    for (auto& [name, value] : record.m_attributes) {
+      std::string evaluated = EvaluateAttributeValue(*m_variables, value);
+      attributes += ' ';
+      attributes += name;
+      attributes += "=\"";
+      attributes += value;
+      attributes += "\"(";
+      attributes += evaluated;
+      attributes += ')';
+      value = std::move(evaluated);
+    }
+    ReportFormat("%s(%d): %s%s", m_cursor.m_file.c_str(), record.m_line, record.m_text.c_str(),
+                 attributes.c_str());
+  }
+  for (auto& [name, value] : record.m_attributes) {
+    if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
+  }
+
+  if (record.m_type == CScriptBlock::kTag && record.m_text == "print") {
+    std::string data = record.GetAttribute("data");
+    record.m_type = CScriptBlock::kText;
+    record.m_text = std::move(data);
+    record.m_attributes.clear();
+  }
+
+  switch (record.m_type) {
+    case CScriptBlock::kText:
+      if (m_rubyOn) {
+        m_rubyBase += record.m_text;
+      } else {
+        // The current message window takes the text once windows exist.
+      }
+      if (!replay) m_saveData->AppendMessage(m_currentWindowId, record);
+      return false;
+    case CScriptBlock::kTag:
+      if (TagHandler handler = FindTag(record.m_text)) return (this->*handler)(record, replay);
+      return CallMacro(record);
+    default:
+      return false;
+  }
+}
+
+void CMainScript::Report(const std::string& text) {
+  switch (m_errorMode) {
+    case kErrorLogWindow:
+      LogWrite(text);
+      break;
+    case kErrorChannel:
+      LogWrite(text);
+      if (m_reportBuffer.size() + text.size() + 1 > kMaxReportBuffer) m_reportBuffer.clear();
+      m_reportBuffer += text;
+      m_reportBuffer += '\n';
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainScript::ReportFormat(const char* format, ...) {
+  if (m_errorMode != kErrorLogWindow && m_errorMode != kErrorChannel) return;
+  char small[1024];
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  std::string text;
+  if (n < 0) {
+    text.clear();
+  } else if (static_cast<size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<size_t>(n));
+  } else {
+    text.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(text.data(), text.size(), format, copy);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(copy);
+  Report(text);
+}
+
+void CMainScript::ReportTag(const CScriptBlock& record, const std::string& messageCp932) {
+  if (m_errorMode != kErrorLogWindow && m_errorMode != kErrorChannel) return;
+  Report(m_cursor.m_file + "(" + std::to_string(record.m_line) + "): [" + record.m_text + "] " + messageCp932);
+}
+
+std::string CMainScript::TakeReportBuffer() {
+  std::string out;
+  out.swap(m_reportBuffer);
+  return out;
+}
+
+// ---- Tag table -------------------------------------------------------------
+
+const std::vector<CMainScript::TagEntry>& CMainScript::TagTable() {
+  using M = CMainScript;
+  static const std::vector<TagEntry> table = {
+      {"@", &M::TagClickWait},
+      {"", &M::TagEmpty},
+      {"stop", &M::TagStop},
+      {"jump", &M::TagJump},
+      {"call", &M::TagCall},
+      {"return", &M::TagReturn},
+      {"lua", &M::TagLua},
+      {"calllua", &M::TagPending},
+      {"debug", &M::TagDebug},
+      {"caption", &M::TagCaption},
+      {"direction", &M::TagNothing},
+      {"setondirchg", &M::TagNothing},
+      {"delondirchg", &M::TagNothing},
+      {"openbrowser", &M::TagPending},
+      {"autosave", &M::TagAutosave},
+      {"rclick", &M::TagRclick},
+      {"save", &M::TagPending},
+      {"load", &M::TagPending},
+      {"reset", &M::TagPending},
+      {"slider", &M::TagPending},
+      {"uidel", &M::TagPending},
+      {"wait", &M::TagWait},
+      {"rt", &M::TagPending},
+      {"rp", &M::TagPending},
+      {"scein", &M::TagPending},
+      {"sceout", &M::TagPending},
+      {"fontinit", &M::TagPending},
+      {"font", &M::TagPending},
+      {"/font", &M::TagPending},
+      {"scetween", &M::TagPending},
+      {"ruby", &M::TagPending},
+      {"/ruby", &M::TagPending},
+      {"link", &M::TagPending},
+      {"/link", &M::TagPending},
+      {"linkreset", &M::TagPending},
+      {"linkenable", &M::TagPending},
+      {"linkdisable", &M::TagPending},
+      {"chgmsg", &M::TagPending},
+      {"/chgmsg", &M::TagPending},
+      {"glyph", &M::TagPending},
+      {"automode", &M::TagAutomode},
+      {"skip", &M::TagSkip},
+      {"hide", &M::TagPending},
+      {"backlog", &M::TagPending},
+      {"exec", &M::TagExec},
+      {"lyc", &M::TagPending},
+      {"lydel", &M::TagPending},
+      {"lyprop", &M::TagPending},
+      {"lytween", &M::TagPending},
+      {"lytweendel", &M::TagPending},
+      {"tweenset", &M::TagPending},
+      {"/tweenset", &M::TagPending},
+      {"anime", &M::TagPending},
+      {"animedel", &M::TagPending},
+      {"setonclick", &M::TagPending},
+      {"delonclick", &M::TagPending},
+      {"setonrollover", &M::TagPending},
+      {"delonrollover", &M::TagPending},
+      {"setonrollout", &M::TagPending},
+      {"delonrollout", &M::TagPending},
+      {"flip", &M::TagPending},
+      {"trans", &M::TagPending},
+      {"splay", &M::TagPending},
+      {"sfadein", &M::TagPending},
+      {"sfadeout", &M::TagPending},
+      {"sstop", &M::TagPending},
+      {"sxfade", &M::TagPending},
+      {"seplay", &M::TagPending},
+      {"sefadein", &M::TagPending},
+      {"sefadeout", &M::TagPending},
+      {"sestop", &M::TagPending},
+      {"voice", &M::TagPending},
+      {"/voice", &M::TagPending},
+      {"video", &M::TagPending},
+      {"var", &M::TagVar},
+      {"if", &M::TagIf},
+      {"/if", &M::TagEndIf},
+      {"loop", &M::TagLoop},
+      {"/loop", &M::TagEndLoop},
+      {"macroadd", &M::TagMacroAdd},
+  };
+  return table;
+}
+
+CMainScript::TagHandler CMainScript::FindTag(const std::string& name) {
+  // Names are compared exactly, so a hash of the table (first entry wins)
+  // finds the same handler as a walk through it in order.
+  static const std::unordered_map<std::string, TagHandler> index = [] {
+    std::unordered_map<std::string, TagHandler> map;
+    for (const TagEntry& entry : TagTable()) map.emplace(entry.name, entry.handler);
+    return map;
+  }();
+  auto it = index.find(name);
+  return it == index.end() ? nullptr : it->second;
+}
+
+bool CMainScript::TagPending(const CScriptBlock&, bool) { return false; }
+
+bool CMainScript::TagNothing(const CScriptBlock&, bool) { return false; }
