@@ -151,5 +151,6 @@ int RunEngine(int argc, char** argv) {
   CDynamicVariables::Destroy();
   platform::Shutdown();
   LogClose();
+  platform::SetCurrentDirectory(startDir);
   return 0;
 }

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/Cp932.h"
+#include "core/EngineMain.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int RunVelmira(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  static char program[] = "velmira";
+  argv.push_back(program);
+  for (std::string& a : args) argv.push_back(a.data());
+  return RunEngine(static_cast<int>(argv.size()), argv.data());
+}
+
+}  // namespace
+
+TEST(EngineRun, MissingSystemIniStartsWithDefaults) {
+  TempDir game;
+  // Without system.ini the boot script is named after the executable.
+  std::string exe = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+  game.Write(exe + ".iet", "*start\r\n");
+  std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-log", log, game.Path()}), 0);
+  std::string text = ReadFile(log);
+  EXPECT_NE(text.find("起動エラー: システム設定ファイル system.ini が実行ファイルと同じフォルダに見つかりません。"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("ウィンドウの生成に失敗"), std::string::npos);
+}
+
+TEST(EngineRun, MissingBootScriptFailsStartUpWithExitZero) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=320\nHEIGHT=240\n[SYSTEM]\nBOOT=nothere.iet\n");
+  std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-log", log, game.Path()}), 0);
+  std::string text = ReadFile(log);
+  EXPECT_NE(text.find("ウィンドウの生成に失敗したか、起動スクリプトの読み込みに失敗したため、エンジンを起動できません。"),
+            std::string::npos)
+      << text;
+}
+
+TEST(EngineRun, HeadlessRunsAreDeterministic) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=64\nHEIGHT=48\n[SYSTEM]\nBOOT=start.iet\n");
+  game.Write("start.iet", "*start\r\n");
+  game.Write("input.txt", "2 press RETURN\n4 shot shot.png\n6 dumpvars vars.txt\n8 quit\n");
+  TempDir out1, out2;
+  for (TempDir* out : {&out1, &out2}) {
+    ScopedCurrentDir cd(out->Path());
+    EXPECT_EQ(RunVelmira({"-headless", "-frames", "120", "-input", game / "input.txt", "-log", "run.log", game.Path()}), 0);
+  }
+  std::string shot = ReadFile(out1 / "shot.png");
+  ASSERT_GT(shot.size(), 8u);
+  EXPECT_EQ(shot.substr(1, 3), "PNG");
+  EXPECT_EQ(shot, ReadFile(out2 / "shot.png"));
+  EXPECT_EQ(ReadFile(out1 / "run.log"), ReadFile(out2 / "run.log"));
+  EXPECT_TRUE(std::filesystem::exists(out1 / "vars.txt"));
+}
+
+TEST(EngineRun, MissingGameFolderIsAnError) {
+  EXPECT_NE(RunVelmira({"-headless", "/nonexistent/velmira/game"}), 0);
+}

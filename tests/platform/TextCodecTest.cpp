@@ -1,0 +1,36 @@
+#include <gtest/gtest.h>
+
+#include "platform/FileSystem.h"
+#include "platform/TextCodec.h"
+
+using platform::ConvertCp932ToUtf8;
+using platform::ConvertUtf8ToCp932;
+
+TEST(TextCodec, RoundTripsJapaneseText) {
+  std::string utf8 = "起動エラー ｱｲｳ abc";
+  std::string cp932 = ConvertUtf8ToCp932(utf8);
+  EXPECT_EQ(cp932.substr(0, 4), "\x8B\x4E\x93\xAE");
+  EXPECT_EQ(ConvertCp932ToUtf8(cp932), utf8);
+}
+
+TEST(TextCodec, BytesIconvRejectsStillConvert) {
+  // 0x80, 0xA0 and 0xFD-0xFF are single bytes in CP932.
+  std::string odd = "\x80\xA0\xFD\xFE\xFF";
+  std::string utf8 = ConvertCp932ToUtf8(odd);
+  EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos);
+  EXPECT_EQ(ConvertUtf8ToCp932(utf8), odd);
+}
+
+TEST(TextCodec, BrokenInputBecomesReplacementCharacters) {
+  // A lead byte at the end, and a lead byte with an invalid trail byte.
+  EXPECT_EQ(ConvertCp932ToUtf8("a\x82"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(ConvertCp932ToUtf8("\x81\x20x"), "\xEF\xBF\xBD x");
+  // Invalid UTF-8 and characters CP932 lacks become '?'.
+  EXPECT_EQ(ConvertUtf8ToCp932("\xC3"), "?");
+  EXPECT_EQ(ConvertUtf8ToCp932("😀"), "?");
+}
+
+TEST(FileSystem, NativePathsKeepDoubleByteCharacters) {
+  EXPECT_EQ(platform::ToNativePath("a\\b/c"), "a/b/c");
+  EXPECT_EQ(platform::ToNativePath("\x95\x5C\\x"), "表/x");
+}
