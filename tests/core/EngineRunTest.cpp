@@ -72,3 +72,15 @@ TEST(EngineRun, HeadlessRunsAreDeterministic) {
 TEST(EngineRun, MissingGameFolderIsAnError) {
   EXPECT_NE(RunVelmira({"-headless", "/nonexistent/velmira/game"}), 0);
 }
+
+TEST(EngineRun, WindowedRunThroughTheSdlBackend) {
+  // The SDL backend without a display server: its dummy video driver still
+  // makes windows, so the windowed path runs (and is paced) in CI.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=64\nHEIGHT=48\n[SYSTEM]\nBOOT=start.iet\n");
+  game.Write("start.iet", "*start\r\n[wait time=100000]\r\n");
+  std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-frames", "6", "-log", log, game.Path()}), 0);
+  EXPECT_EQ(ReadFile(log).find("起動エラー"), std::string::npos) << ReadFile(log);
+}
