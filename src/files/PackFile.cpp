@@ -1,7 +1,63 @@
 #include "files/PackFile.h"
 
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "core/Config.h"
+
 namespace {
+
 bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Largest position the reader handles (positions are signed 32-bit).
+constexpr uint64_t kMaxPosition = 0x7FFFFFFF;
+constexpr size_t kPf0NameField = 260;
+constexpr size_t kPf0Record = kPf0NameField + 8;
+constexpr int kVolumeCount = 1000;
+
+std::unordered_map<std::string, CPackFile::CEntryTable>& Archives() {
+  static std::unordered_map<std::string, CPackFile::CEntryTable> archives;
+  return archives;
+}
+
+uint32_t LoadU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Splits at backslashes outside double-byte characters. Empty components
+// between separators are kept; a trailing empty one is dropped.
+std::vector<std::string> SplitComponents(const std::string& key) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (size_t i = 0; i < key.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(key[i]);
+    if (IsLead(c) && i + 1 < key.size()) {
+      current += key[i];
+      current += key[++i];
+      continue;
+    }
+    if (c == '\\') {
+      parts.push_back(std::move(current));
+      current.clear();
+      continue;
+    }
+    current += key[i];
+  }
+  if (!current.empty()) parts.push_back(std::move(current));
+  return parts;
+}
+
+std::string Join(const std::vector<std::string>& parts, size_t begin, size_t end) {
+  std::string out;
+  for (size_t i = begin; i < end; ++i) {
+    if (i > begin) out += '\\';
+    out += parts[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string NormalizeSeparators(const std::string& name) {
@@ -17,7 +73,30 @@ std::string NormalizeSeparators(const std::string& name) {
   return key;
 }
 
+// ---- CPackFile::CPackedFile --------------------------------------------------
+
+void CPackFile::CPackedFile::Serialize(CSerializer& stream) const {
+  stream.Write(0, archivePath);
+  stream.Write(0, offset);
+  stream.Write(0, size);
+}
+
+void CPackFile::CPackedFile::Deserialize(CSerializer& stream) {
+  truncated_ = stream.Read(0, archivePath);
+  truncated_ = stream.Read(0, offset) || truncated_;
+  truncated_ = stream.Read(0, size) || truncated_;
+}
+
+// ---- CPackFile -----------------------------------------------------------------
+
 CPackFile::~CPackFile() { CPackFile::Close(); }
+
+const CPackFile::CEntryTable* CPackFile::FindArchive(const std::string& archive) {
+  auto it = Archives().find(archive);
+  return it == Archives().end() ? nullptr : &it->second;
+}
+
+void CPackFile::UnmountAll() { Archives().clear(); }
 
 bool CPackFile::Open(const char* name) {
   std::string key = NormalizeSeparators(name ? name : "");
@@ -29,8 +108,64 @@ bool CPackFile::Open(const char* name) {
   return OpenFromArchives(key);
 }
 
-bool CPackFile::OpenFromArchives(const std::string&) {
-  // Archives are not mounted yet.
+bool CPackFile::OpenEntry(const CPackedFile& entry, const std::string& name) {
+  if (CFile::Open(entry.archivePath.c_str())) return true;
+  // An entry whose bytes run past the end of its file (a truncated archive, a
+  // damaged directory) is not served: reading it would give short data.
+  int fileSize = CFile::GetSize();
+  uint64_t end = static_cast<uint64_t>(entry.offset) + entry.size;
+  if (fileSize < 0 || end > static_cast<uint64_t>(fileSize) || end > kMaxPosition) {
+    CFile::Close();
+    return true;
+  }
+  offset_ = static_cast<int>(entry.offset);
+  size_ = static_cast<int>(entry.size);
+  name_ = name;
+  Seek(0, 0);
+  return false;
+}
+
+bool CPackFile::OpenFromArchives(const std::string& key) {
+  // Mounting opens archive files; a separate object does it, so that a failed
+  // lookup leaves this one closed.
+  CPackFile mounter;
+  auto& archives = Archives();
+  auto tryEntry = [&](const std::string& archive, const std::string& entryName) {
+    auto a = archives.find(archive);
+    if (a == archives.end()) return true;
+    auto e = a->second.find(entryName);
+    if (e == a->second.end()) return true;
+    CPackedFile entry = e->second;  // the table may change while opening
+    return OpenEntry(entry, key);
+  };
+
+  const std::string& root = GetRootArchivePath();
+  if (!mounter.Mount(root.c_str()) && !tryEntry(root, key)) return false;
+
+  const std::vector<std::string> parts = SplitComponents(key);
+  const std::string& extension = GetArchiveExtension();
+  // Archives mounted already come first, then those mounted on demand.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+      std::string prefix = Join(parts, 0, i + 1);
+      std::string withExtension = prefix + extension;
+      const std::string* candidate = nullptr;
+      if (pass == 0) {
+        if (archives.count(prefix)) {
+          candidate = &prefix;
+        } else if (archives.count(withExtension)) {
+          candidate = &withExtension;
+        }
+      } else {
+        if (!mounter.Mount(prefix.c_str())) {
+          candidate = &prefix;
+        } else if (!mounter.Mount(withExtension.c_str())) {
+          candidate = &withExtension;
+        }
+      }
+      if (candidate && !tryEntry(*candidate, Join(parts, i + 1, parts.size()))) return false;
+    }
+  }
   return true;
 }
 
@@ -72,8 +207,118 @@ int CPackFile::Close() {
   return CFile::Close();
 }
 
-bool CPackFile::ListEntries(const char*, std::list<std::string>&) { return true; }
+bool CPackFile::ListEntries(const char* archive, std::list<std::string>& out) {
+  if (Mount(archive)) return true;
+  const CEntryTable* table = FindArchive(archive ? archive : "");
+  out.clear();
+  if (table) {
+    for (const auto& entry : *table) out.push_back(entry.first);
+  }
+  return false;
+}
 
-bool CPackFile::MountArchive(const char*, bool) { return true; }
+bool CPackFile::MountArchive(const char* archive, bool isVolume) {
+  const std::string name = archive ? archive : "";
+  auto& archives = Archives();
+  if (archives.count(name)) return false;
+  if (CFile::Open(name.c_str())) return true;
+  offset_ = 0;
+  size_ = CFile::GetSize();
+  // Registered before anything is checked: a damaged archive is read once.
+  // (Table nodes keep their address while others are added.)
+  CEntryTable& table = archives[name];
+  const int fileSize = size_;
+
+  auto readAt = [&](long long position, void* out, unsigned count) {
+    if (position < 0 || position > fileSize || CFile::Seek(static_cast<int>(position), 0) != 0) return true;
+    return CFile::Read(out, count) != static_cast<int>(count);
+  };
+
+  unsigned char magic[4] = {};
+  if (readAt(0, magic, 3)) return true;
+  uint32_t base = 0;
+  if (magic[0] == 'M' && magic[1] == 'Z') {
+    // Appended to an executable: the start is the word at 28, or when that is
+    // zero the file's last four bytes.
+    unsigned char word[4];
+    if (readAt(28, word, 4)) return true;
+    base = LoadU32(word);
+    if (base == 0) {
+      if (readAt(static_cast<long long>(fileSize) - 4, word, 4)) return true;
+      base = LoadU32(word);
+    }
+    std::memset(magic, 0, sizeof magic);
+    if (base > kMaxPosition || readAt(base, magic, 3)) return true;
+  }
+  if (std::memcmp(magic, "pf", 2) != 0 || magic[2] < '0' || magic[2] > '2') return true;
+  const char kind = static_cast<char>(magic[2]);
+
+  unsigned char word[4];
+  if (CFile::Read(word, 4) != 4) return true;
+  const uint32_t count = LoadU32(word);
+
+  if (kind == '0') {
+    if (count == 0) return true;
+    unsigned char record[kPf0Record];
+    // The loop ends at the end of the file whatever the count says.
+    for (uint32_t i = 0; i < count; ++i) {
+      if (CFile::Read(record, kPf0Record) != static_cast<int>(kPf0Record)) return true;
+      // A name that fills its field without a terminator ends at the field.
+      size_t length = strnlen(reinterpret_cast<const char*>(record), kPf0NameField);
+      CPackedFile entry;
+      entry.archivePath = name;
+      uint64_t offset = static_cast<uint64_t>(LoadU32(record + kPf0NameField)) + base;
+      entry.size = LoadU32(record + kPf0NameField + 4);
+      // An offset that the base pushes out of range could never be read.
+      if (offset > kMaxPosition) continue;
+      entry.offset = static_cast<uint32_t>(offset);
+      table.insert_or_assign(std::string(reinterpret_cast<const char*>(record), length), std::move(entry));
+    }
+  } else {
+    // count is the index size; the index is never larger than the file.
+    int position = CFile::Tell();
+    if (position < 0) return true;
+    size_t indexSize = count;
+    size_t available = static_cast<size_t>(fileSize - position);
+    if (indexSize > available) indexSize = available;
+    std::vector<unsigned char> index(indexSize);
+    if (indexSize > 0 && CFile::Read(index.data(), static_cast<unsigned>(indexSize)) != static_cast<int>(indexSize))
+      return true;
+    CSerializer stream;
+    stream.LoadView(index.data(), index.size());
+    uint32_t entries = 0;
+    stream.Read(0, entries);
+    if (kind == '2') table.clear();
+    // Every entry takes at least twelve bytes, so the loop ends with the index
+    // whatever the count says; an entry cut short is not registered.
+    for (uint32_t i = 0; i < entries; ++i) {
+      std::string entryName;
+      if (stream.Read(0, entryName)) break;
+      CPackedFile entry;
+      if (kind == '1') {
+        entry.archivePath = name;
+        if (stream.Read(0, entry.offset) || stream.Read(0, entry.size)) break;
+      } else {
+        if (stream.Read(0, entry) || entry.IsTruncated()) break;
+      }
+      table.insert_or_assign(std::move(entryName), std::move(entry));
+    }
+  }
+
+  if (!isVolume) {
+    // Every number is tried: a missing volume does not end the series.
+    for (int k = 0; k < kVolumeCount; ++k) {
+      char suffix[8];
+      std::snprintf(suffix, sizeof suffix, ".%03d", k);
+      std::string volume = name + suffix;
+      CPackFile volumeFile;
+      if (volumeFile.MountArchive(volume.c_str(), true)) continue;
+      const CEntryTable* entries = FindArchive(volume);
+      if (!entries) continue;
+      for (const auto& [entryName, entry] : *entries) table.insert_or_assign(entryName, entry);
+    }
+  }
+  return false;
+}
 
 CFile* CPackFileFactory::Create() { return new CPackFile(); }
