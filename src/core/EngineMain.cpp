@@ -11,6 +11,7 @@
 #include "core/Log.h"
 #include "core/TimerResolution.h"
 #include "core/Velmira.h"
+#include "platform/Audio.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "script/MainScript.h"
@@ -82,6 +83,20 @@ int RunEngine(int argc, char** argv) {
     return 1;
   }
 
+  // Sound: the device of the backend; a headless run mixes at the pace of its
+  // virtual clock (and can write what it mixed with -audiodump). A machine
+  // without a usable sound device still runs the game, silently.
+  platform::AudioOptions audio;
+  audio.backend = headless ? platform::AudioBackend::Null : platform::AudioBackend::Sdl;
+  std::string audioDump = Argument(args, "audiodump");
+  if (!audioDump.empty()) audio.dumpPath = FromStartFolder(startDir, audioDump);
+  if (platform::AudioOpen(audio)) {
+    if (!audioDump.empty()) std::fprintf(stderr, "velmira: cannot write the audio dump %s\n", audioDump.c_str());
+    audio.backend = platform::AudioBackend::Null;
+    audio.dumpPath.clear();
+    platform::AudioOpen(audio);
+  }
+
   std::string exePath = platform::GetExecutablePath();
   CDynamicVariables::Instance()->Set("ApplicationPath", exePath.substr(0, 260));
 
@@ -89,6 +104,7 @@ int RunEngine(int argc, char** argv) {
   std::string gameDir = args.count("0") ? args["0"] : FolderOf(exePath);
   if (platform::SetCurrentDirectory(gameDir)) {
     std::fprintf(stderr, "velmira: cannot open the game folder %s\n", gameDir.c_str());
+    platform::AudioClose();
     platform::Shutdown();
     LogClose();
     return 2;
@@ -149,6 +165,7 @@ int RunEngine(int argc, char** argv) {
   ReleaseIniCache();
   CTimerResolution::Destroy();
   CDynamicVariables::Destroy();
+  platform::AudioClose();
   platform::Shutdown();
   LogClose();
   platform::SetCurrentDirectory(startDir);

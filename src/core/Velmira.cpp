@@ -1,6 +1,7 @@
 #include "core/Velmira.h"
 
 #include "core/InputState.h"
+#include "platform/Audio.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 
@@ -27,6 +28,7 @@ bool CVelmira::Open(int x, int y, int width, int height, const std::string& clas
 
 void CVelmira::Update() {
   uint32_t now = timer_->GetLastTime();
+  platform::AudioPump();
   // Tweens advance here once they exist.
   input_->Update(now);
   if (input_->IsDownEdge(platform::VK_CONTROL)) {
