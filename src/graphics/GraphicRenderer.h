@@ -1,0 +1,60 @@
+// Renderers own the window's back buffer and the frame protocol. The
+// composite CGraphicRenderer holds every renderer kind the engine knows, each
+// with its layer and surface factory, starts the first that comes up and
+// forwards to it, so the rest of the engine never names a backend.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class ILayerFactory;
+class ISurfaceFactory;
+class ISurface;
+
+class IGraphicRenderer {
+ public:
+  virtual ~IGraphicRenderer() = default;
+  // Returns true on failure.
+  virtual bool Init(platform::WindowHandle window, int width, int height, int format) = 0;
+  virtual void RenderStart() = 0;
+  virtual void RenderEnd() = 0;
+  virtual void Clear() = 0;
+  // The renderer viewed as a surface when layers draw into it through
+  // ISurface (the software renderer), else none.
+  virtual ISurface* GetRenderTarget() { return nullptr; }
+};
+
+class CGraphicRenderer : public IGraphicRenderer {
+ public:
+  CGraphicRenderer() = default;
+  CGraphicRenderer(const CGraphicRenderer&) = delete;
+  CGraphicRenderer& operator=(const CGraphicRenderer&) = delete;
+  ~CGraphicRenderer() override;
+
+  bool Init(platform::WindowHandle window, int width, int height, int format) override;
+  void RenderStart() override;
+  void RenderEnd() override;
+  void Clear() override;
+  ISurface* GetRenderTarget() override;
+
+  // Appends the triple and takes ownership of it. True when one of the three
+  // is missing; false with nothing changed when the renderer is already
+  // registered. Only an appended triple changes owner: in the other two
+  // cases the caller keeps what it passed.
+  virtual bool AddRenderer(IGraphicRenderer* renderer, ILayerFactory* layerFactory,
+                           ISurfaceFactory* surfaceFactory);
+  virtual int GetActiveIndex() const { return m_active; }
+  virtual IGraphicRenderer* GetActiveRenderer() const;
+  virtual ILayerFactory* GetLayerFactory() const;
+  virtual ISurfaceFactory* GetSurfaceFactory() const;
+
+  int GetCount() const { return int(m_renderers.size()); }
+
+ private:
+  std::vector<std::unique_ptr<IGraphicRenderer>> m_renderers;
+  std::vector<std::unique_ptr<ILayerFactory>> m_layerFactories;
+  std::vector<std::unique_ptr<ISurfaceFactory>> m_surfaceFactories;
+  int m_active = -1;
+};
