@@ -1,0 +1,168 @@
+#include "script/QelParser.h"
+
+#include <utility>
+
+#include "core/Config.h"
+#include "core/Cp932.h"
+
+namespace script_messages {
+
+std::string MissingAttribute(const std::string& tagName, const std::string& attribute) {
+  static const std::string head = Utf8ToCp932("[ERROR] タグ ");
+  static const std::string middle = Utf8ToCp932(" の必須パラメータ ");
+  static const std::string tail = Utf8ToCp932(" が見つかりません。このタグは無視されます。");
+  return head + tagName + middle + attribute + tail;
+}
+
+const std::string& LineTagWithoutTagIni() {
+  static const std::string text = Utf8ToCp932(
+      "[ERROR] スクリプト内にラインタグを見つけましたが、タグ設定ファイルが見つからないため、"
+      "無視されます。");
+  return text;
+}
+
+const std::string& LineTagNotConfigured() {
+  static const std::string text = Utf8ToCp932(
+      "[ERROR] スクリプト内にラインタグを見つけましたが、タグ設定ファイルに該当のタグの設定が"
+      "見つからないか、不足しているため、無視されます。");
+  return text;
+}
+
+const std::string& BadScpSupportMode() {
+  static const std::string text = Utf8ToCp932("[ERROR] &scpsupport modeパラメータが不正です。");
+  return text;
+}
+
+const std::string& UnknownDirective() {
+  static const std::string text =
+      Utf8ToCp932("[ERROR] 未知のプリプロセッサが見つかりました。無視されます。");
+  return text;
+}
+
+}  // namespace script_messages
+
+const CQelParser::RequiredTable& CQelParser::GetRequiredAttributes() {
+  static const RequiredTable table = [] {
+    RequiredTable t;
+    const std::vector<std::string> id = {"id"};
+    const std::vector<std::string> allow = {"allow"};
+    const std::vector<std::string> file = {"file"};
+    t["&linetag"] = allow;
+    t["&autoinsert"] = {"target"};
+    t["calllua"] = {"function"};
+    t["debug"] = {"mode"};
+    t["caption"] = {"data"};
+    t["direction"] = {"dir"};
+    t["openbrowser"] = {"url"};
+    for (const char* name : {"autosave", "rclick", "automode", "skip", "hide", "backlog"}) t[name] = allow;
+    for (const char* name : {"save", "load", "splay", "video", "macroadd"}) t[name] = file;
+    t["slider"] = {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"};
+    for (const char* name : {"uidel", "lydel", "lyprop", "lytweendel", "animedel", "setonclick", "delonclick",
+                             "setonrollover", "delonrollover", "setonrollout", "delonrollout", "sestop"}) {
+      t[name] = id;
+    }
+    t["scetween"] = {"mode", "type"};
+    t["ruby"] = {"text"};
+    t["exec"] = {"command"};
+    t["lyc"] = {"id", "file"};
+    t["lytween"] = {"id", "from", "to", "msec", "param"};
+    t["anime"] = {"id", "mode"};
+    t["trans"] = {"type"};
+    t["sfadein"] = {"file", "time"};
+    t["sxfade"] = {"file", "time"};
+    t["sfadeout"] = {"time"};
+    t["seplay"] = {"id", "file"};
+    t["sefadein"] = {"id", "file", "time"};
+    t["sefadeout"] = {"id", "time"};
+    t["var"] = {"name"};
+    t["if"] = {"estimate"};
+    t["loop"] = {"estimate"};
+    return t;
+  }();
+  return table;
+}
+
+CQelParser::CQelParser() { AddRawBlockTag("lua"); }
+
+CQelParser::~CQelParser() = default;
+
+std::vector<CScriptBlock> CQelParser::TakeBlocks() {
+  std::vector<CScriptBlock> out = std::move(m_blocks);
+  m_blocks.clear();
+  return out;
+}
+
+void CQelParser::SetTagIni(const CIni* tagIni) {
+  m_tagIni = tagIni;
+  m_tagIniKnown = true;
+}
+
+const CIni* CQelParser::GetTagIni() {
+  if (!m_tagIniKnown) {
+    m_tagIni = LoadIni("tag.ini");
+    // A missing file is looked for again by the next line tag.
+    m_tagIniKnown = m_tagIni != nullptr;
+  }
+  return m_tagIni;
+}
+
+void CQelParser::AddError(const std::string& message) {
+  m_blocks.emplace_back(CScriptBlock::kError, m_line, message);
+}
+
+void CQelParser::OnLineStart(const char*) { ParseInsertion(m_lineHeadText); }
+
+void CQelParser::OnLineEnd(const char*, size_t) { ParseInsertion(m_lineEndText); }
+
+void CQelParser::OnBlankLine() { ParseInsertion(m_blankLineText); }
+
+bool CQelParser::OnText(std::string& text) {
+  m_blocks.emplace_back(CScriptBlock::kText, m_line, std::move(text));
+  return false;
+}
+
+bool CQelParser::OnLabel(std::string& label) {
+  m_blocks.emplace_back(CScriptBlock::kLabel, m_line, std::move(label));
+  return false;
+}
+
+void CQelParser::OnError(const std::string& message) { AddError(message); }
+
+bool CQelParser::OnTag(std::string& name, AttributeMap& attributes) {
+  const RequiredTable& required = GetRequiredAttributes();
+  auto it = required.find(name);
+  if (it != required.end()) {
+    for (const std::string& attribute : it->second) {
+      if (attributes.count(attribute) == 0) {
+        AddError(script_messages::MissingAttribute(name, attribute));
+        return false;
+      }
+    }
+  }
+  if (!name.empty() && name[0] == '&') {
+    RunDirective(name, attributes);
+    return false;
+  }
+  m_blocks.emplace_back(CScriptBlock::kTag, m_line, std::move(name), std::move(attributes));
+  return false;
+}
+
+bool CQelParser::OnLineTag(std::string& name, std::vector<std::string>& arguments) {
+  AttributeMap attributes;
+  if (!arguments.empty()) {
+    const CIni* tagIni = GetTagIni();
+    if (tagIni == nullptr) {
+      AddError(script_messages::LineTagWithoutTagIni());
+      return false;
+    }
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      std::string attribute = tagIni->GetString(name, std::to_string(i));
+      if (attribute.empty()) {
+        AddError(script_messages::LineTagNotConfigured());
+        return false;
+      }
+      attributes[std::move(attribute)] = std::move(arguments[i]);
+    }
+  }
+  return OnTag(name, attributes);
+}
