@@ -1,0 +1,303 @@
+// velmira-tool parse / lint: look at scripts the way the engine parses them.
+//
+//   parse FILE [--game DIR] [--raw]   one JSON object per record
+//   lint GAME_DIR                     every parse error of every script
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <list>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "ToolCommand.h"
+#include "core/Cp932.h"
+#include "files/PackFile.h"
+#include "platform/FileSystem.h"
+#include "script/QelParser.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Scripts larger than this are not read (no script comes near it).
+constexpr uintmax_t kMaxScriptSize = 256u << 20;
+
+void WriteOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// A JSON string of a CP932 text: converted to UTF-8, or with --raw the exact
+// bytes, each byte above 0x7F written as \u00XX.
+void AppendJsonString(std::string& out, std::string_view cp932, bool raw) {
+  static const char kHex[] = "0123456789ABCDEF";
+  const std::string converted = raw ? std::string() : Cp932ToUtf8(cp932);
+  const std::string_view bytes = raw ? cp932 : std::string_view(converted);
+  out.push_back('"');
+  for (const char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || (raw && c > 0x7F)) {
+          out += "\\u00";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 15]);
+        } else {
+          out.push_back(ch);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+std::string RecordToJson(const CScriptBlock& block, bool raw) {
+  std::string out = "{\"type\":" + std::to_string(block.GetType()) + ",\"line\":" + std::to_string(block.GetLine()) +
+                    ",\"text\":";
+  AppendJsonString(out, block.GetText(), raw);
+  out += ",\"attr\":{";
+  bool first = true;
+  for (const auto& [name, value] : block.GetAttributes()) {
+    if (!first) out.push_back(',');
+    first = false;
+    AppendJsonString(out, name, raw);
+    out.push_back(':');
+    AppendJsonString(out, value, raw);
+  }
+  out += "}}\n";
+  return out;
+}
+
+// Reads a whole native file; true on failure.
+bool ReadNativeFile(const fs::path& path, std::string& out) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return true;
+  const uintmax_t size = fs::file_size(path, error);
+  if (error || size > kMaxScriptSize) return true;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return true;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad();
+}
+
+// Reads a game file by its CP932 name through the file layer (loose files and
+// mounted archives); true on failure.
+bool ReadGameFile(const std::string& cp932Name, std::string& out) {
+  CPackFile file;
+  if (file.Open(cp932Name.c_str())) return true;
+  const int size = file.GetSize();
+  if (size < 0 || static_cast<uintmax_t>(size) > kMaxScriptSize) return true;
+  out.assign(static_cast<size_t>(size), '\0');
+  const int read = size > 0 ? file.Read(out.data(), static_cast<unsigned>(size)) : 0;
+  if (read < 0) return true;
+  out.resize(static_cast<size_t>(read));
+  return false;
+}
+
+// Parses a script as the engine does: a new parser per file, tag.ini from the
+// current directory (the game folder). Bytes after a NUL are not read.
+std::vector<CScriptBlock> ParseScript(const std::string& bytes) {
+  CQelParser parser;
+  parser.Parse(bytes.c_str());
+  return parser.TakeBlocks();
+}
+
+bool EnterGameFolder(const fs::path& folder) {
+  return platform::SetCurrentDirectory(folder.string());
+}
+
+// ---- parse -------------------------------------------------------------------
+
+int ParseUsage(const char* problem) {
+  std::fprintf(stderr, "parse: %s\nusage: velmira-tool parse FILE [--game DIR] [--raw]\n", problem);
+  return 2;
+}
+
+int ParseCommand(int argc, char** argv) {
+  std::string fileArg;
+  std::string gameArg;
+  bool raw = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--raw") {
+      raw = true;
+    } else if (arg == "--game") {
+      if (i + 1 >= argc) return ParseUsage("--game needs a folder");
+      gameArg = argv[++i];
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      return ParseUsage("unknown option");
+    } else if (fileArg.empty()) {
+      fileArg = std::string(arg);
+    } else {
+      return ParseUsage("only one FILE");
+    }
+  }
+  if (fileArg.empty()) return ParseUsage("no FILE");
+
+  std::error_code error;
+  const fs::path file = fs::absolute(fileArg, error);
+  std::string bytes;
+  if (error || ReadNativeFile(file, bytes)) {
+    std::fprintf(stderr, "parse: cannot read %s\n", fileArg.c_str());
+    return 2;
+  }
+  const fs::path game = gameArg.empty() ? file.parent_path() : fs::absolute(gameArg, error);
+  if (error || EnterGameFolder(game)) {
+    std::fprintf(stderr, "parse: cannot enter the game folder %s\n", game.string().c_str());
+    return 2;
+  }
+  for (const CScriptBlock& block : ParseScript(bytes)) WriteOut(RecordToJson(block, raw));
+  return 0;
+}
+
+// ---- lint --------------------------------------------------------------------
+
+struct LintScript {
+  std::string name;  // as shown: relative to the game folder, UTF-8
+  std::vector<CScriptBlock> blocks;
+};
+
+struct LintGame {
+  std::vector<LintScript> scripts;
+};
+
+struct LintFinding {
+  std::string file;     // UTF-8
+  int line = 0;
+  std::string message;  // CP932
+};
+
+// One check looks at the whole game and adds what it finds. More checks
+// (unknown tags, missing labels and files, unsupported images) go into
+// kLintChecks beside this one.
+using LintCheck = void (*)(const LintGame& game, std::vector<LintFinding>& findings);
+
+void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) {
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kError) continue;
+      std::string message = block.GetText();
+      while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+      findings.push_back({script.name, block.GetLine(), std::move(message)});
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors};
+
+bool HasExtension(const std::string& name, const char* extension) {
+  const size_t n = std::strlen(extension);
+  if (name.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = name[name.size() - n + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != extension[i]) return false;
+  }
+  return true;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Loose scripts anywhere under the game folder.
+void CollectLooseScripts(const fs::path& folder, LintGame& game, std::set<std::string>& seen, int& problems) {
+  std::error_code error;
+  std::vector<fs::path> files;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
+       !error && it != end; it.increment(error)) {
+    if (it->is_regular_file(error) && HasExtension(it->path().filename().string(), ".iet")) {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& path : files) {
+    const std::string name = path.lexically_relative(folder).generic_string();
+    std::string bytes;
+    if (ReadNativeFile(path, bytes)) {
+      std::fprintf(stderr, "lint: cannot read %s\n", name.c_str());
+      ++problems;
+      continue;
+    }
+    seen.insert(LowerAscii(name));
+    game.scripts.push_back({name, ParseScript(bytes)});
+  }
+}
+
+// Scripts inside the archives of the game folder that no loose file hides.
+void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std::string>& seen, int& problems) {
+  std::error_code error;
+  std::vector<std::string> archives;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (it->is_regular_file(error) && HasExtension(name, ".pfs")) archives.push_back(name);
+  }
+  std::sort(archives.begin(), archives.end());
+  for (const std::string& archive : archives) {
+    std::list<std::string> entries;
+    CPackFile lister;
+    if (lister.ListEntries(Utf8ToCp932(archive).c_str(), entries)) {
+      std::fprintf(stderr, "lint: cannot list the archive %s\n", archive.c_str());
+      ++problems;
+      continue;
+    }
+    for (const std::string& entry : entries) {
+      if (!HasExtension(entry, ".iet")) continue;
+      std::string shown = Cp932ToUtf8(entry);
+      std::replace(shown.begin(), shown.end(), '\\', '/');
+      if (!seen.insert(LowerAscii(shown)).second) continue;
+      std::string bytes;
+      if (ReadGameFile(entry, bytes)) {
+        std::fprintf(stderr, "lint: cannot read %s in %s\n", shown.c_str(), archive.c_str());
+        ++problems;
+        continue;
+      }
+      game.scripts.push_back({archive + ":" + shown, ParseScript(bytes)});
+    }
+  }
+}
+
+int LintCommand(int argc, char** argv) {
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fprintf(stderr, "usage: velmira-tool lint GAME_DIR\n");
+    return 2;
+  }
+  std::error_code error;
+  const fs::path folder = fs::absolute(argv[1], error);
+  if (error || !fs::is_directory(folder, error) || EnterGameFolder(folder)) {
+    std::fprintf(stderr, "lint: cannot enter the game folder %s\n", argv[1]);
+    return 2;
+  }
+  LintGame game;
+  std::set<std::string> seen;
+  int problems = 0;
+  CollectLooseScripts(folder, game, seen, problems);
+  CollectArchiveScripts(folder, game, seen, problems);
+
+  std::vector<LintFinding> findings;
+  for (LintCheck check : kLintChecks) check(game, findings);
+  for (const LintFinding& finding : findings) {
+    WriteOut(finding.file + "(" + std::to_string(finding.line) + "): " + Cp932ToUtf8(finding.message) + "\n");
+  }
+  std::fprintf(stderr, "lint: %zu script(s), %zu finding(s), %d unreadable\n", game.scripts.size(), findings.size(),
+               problems);
+  return findings.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]   print a script's records as JSON lines", ParseCommand);
+VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR                     report the parse errors of every script", LintCommand);
