@@ -159,6 +159,7 @@ bool CMainScript::Jump(const std::string& file, const std::string& label) {
     target = it->second;
   }
   m_waitDeadline = 0;
+  m_autoDeadline = false;
   HideGlyphs();
   SetState(kRunning);
   m_cursor.m_file = name;
@@ -211,6 +212,7 @@ bool CMainScript::CallMacro(const CScriptBlock& record) {
 
 void CMainScript::ResetFrameMembers() {
   m_waitDeadline = 0;
+  m_autoDeadline = false;
   m_waitTextEffects = false;
   m_autoSyncList.clear();
   m_currentWindowId.clear();

@@ -238,6 +238,8 @@ class CMainScript {
   int m_recordBudget = kDefaultRecordBudget;
   // The right button or Escape has been acted on in this frame.
   bool m_rightClickHandled = false;
+  // The wait deadline was set by auto mode (and goes when auto mode does).
+  bool m_autoDeadline = false;
 
   std::map<std::string, RecordList> m_scripts;
   // Per script, each label's first record index.

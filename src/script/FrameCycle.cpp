@@ -1,0 +1,294 @@
+// The interpreter's per-frame cycle: housekeeping, the execution loop through
+// the interpreter states, skip and auto modes, the right-click menu and the
+// engine's own keys, and the saving done at flush points and on close.
+#include <cstdint>
+
+#include "core/InputState.h"
+#include "platform/VirtualKeys.h"
+#include "save/SaveData.h"
+#include "script/MainScript.h"
+#include "vars/QelVariables.h"
+
+namespace {
+
+const char kRightClickFile[] = "rclick.iet";
+const char kRightClickLeave[] = "leave";
+const char kQuickSaveFile[] = "saveq.dat";
+const char kAutosaveFile[] = "autosave.dat";
+
+// Times wrap like a 32-bit millisecond counter: compare by difference.
+bool IsBefore(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+
+}  // namespace
+
+// ---- States and modes ------------------------------------------------------
+
+void CMainScript::SetState(int state) {
+  if (m_cursor.m_state == kHalted) return;
+  m_cursor.m_previousState = m_cursor.m_state;
+  m_cursor.m_state = state;
+  if ((state == kClickWait || state == kSyncWait) && !IsSkipping()) FlushChangedSaves();
+}
+
+void CMainScript::RestoreState() { m_cursor.m_state = m_cursor.m_previousState; }
+
+bool CMainScript::FlushChangedSaves() {
+  bool failed = false;
+  if (m_variables->TakeGlobalChanged()) failed |= m_saveData->SaveGlobal();
+  if (m_variables->TakeSystemChanged()) failed |= m_saveData->SaveSystem();
+  if (m_autosaveMode == 2) m_saveData->SaveState(kAutosaveFile);
+  return failed;
+}
+
+bool CMainScript::IsSkipping() const {
+  return m_skipAllowed && (m_skipOn || m_input->IsDown(platform::VK_CONTROL));
+}
+
+void CMainScript::SetAutoMode(bool on) {
+  if (!m_autoAllowed) return;
+  if (!on && m_autoDeadline) {
+    // A click wait that auto mode was timing waits for a click again.
+    m_waitDeadline = 0;
+    m_autoDeadline = false;
+  }
+  m_autoOn = on;
+  m_variables->SetInt("s.status.automode", on ? 1 : 0);
+  // The current window's auto icon layer is shown or hidden here once
+  // layers exist.
+}
+
+void CMainScript::SetAutoAllowed(bool allowed) {
+  if (!allowed) SetAutoMode(false);
+  m_autoAllowed = allowed;
+}
+
+void CMainScript::SetSkip(bool on) {
+  if (!m_skipAllowed) return;
+  m_skipOn = on;
+  m_variables->SetInt("s.status.commandskip", on ? 1 : 0);
+}
+
+void CMainScript::SetSkipAllowed(bool allowed) {
+  if (!allowed) SetSkip(false);
+  m_skipAllowed = allowed;
+}
+
+bool CMainScript::AnyInput() {
+  using namespace platform;
+  static const int keys[] = {VK_LBUTTON, VK_RBUTTON, VK_DOWN,  VK_WHEEL_DOWN, VK_UP,     VK_WHEEL_UP, VK_CONTROL,
+                             VK_LSHIFT,  VK_RETURN,  VK_SPACE, VK_ESCAPE,     'A',       'S',         'L'};
+  for (int key : keys) {
+    if (m_input->IsDownEdge(key)) return true;
+  }
+  return false;
+}
+
+void CMainScript::HideGlyphs() {
+  // The glyph layers named in m_glyphInfos are hidden here once layers exist.
+  m_glyphShown = false;
+}
+
+void CMainScript::ShowGlyph() {
+  if (m_glyphShown) return;
+  HideGlyphs();
+  // The line or page glyph (page before an [rp]) of the current window is
+  // placed and shown here once layers and message windows exist.
+  m_glyphShown = true;
+}
+
+// ---- The frame -------------------------------------------------------------
+
+void CMainScript::Frame(uint32_t now) {
+  m_now = now;
+  // Music players, the debugging channel and server, and the volume of music
+  // and sound effects are serviced here once they exist.
+  if (m_errorMode == kErrorChannel && m_reportBuffer.size() > (1u << 20)) m_reportBuffer.clear();
+  m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
+  // The Lua per-frame handler runs here once the Lua bridge exists.
+
+  int budget = m_recordBudget;
+  m_rightClickHandled = false;
+  for (;;) {
+    if (m_cursor.m_state != kRunning) {
+      if (WaitTurn() == Turn::kEndFrame) return;
+      continue;
+    }
+    auto it = m_scripts.find(m_cursor.m_file);
+    if (it == m_scripts.end() || m_cursor.m_index < 0 ||
+        static_cast<size_t>(m_cursor.m_index) >= it->second.size()) {
+      if (Return()) {
+        SetState(kEnded);
+        return;
+      }
+      continue;
+    }
+    // A script that loops without ever waiting still gives the engine its
+    // frames; it goes on where it stopped in the next one.
+    if (--budget < 0) return;
+    int32_t index = m_cursor.m_index;
+    if (m_readMarks[m_cursor.m_file].insert(index).second) SetSkip(false);
+    m_cursor.m_index = index + 1;
+    bool endFrame = Dispatch(it->second[static_cast<size_t>(index)], false);
+    if (m_cursor.m_state == kEnded || endFrame) return;
+  }
+}
+
+CMainScript::Turn CMainScript::WaitTurn() {
+  using namespace platform;
+  CInputState& in = *m_input;
+  switch (m_cursor.m_state) {
+    case kTransitionWait:
+      if (in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
+        // The running transition is finished here once transitions exist.
+        RestoreState();
+        return Turn::kRunOn;
+      }
+      return Turn::kEndFrame;
+    case kHidden:
+      if (AnyInput()) {
+        RestoreState();
+        // Hidden layers fade back in and the window applies its appear list
+        // here once layers and message windows exist.
+      }
+      return Turn::kEndFrame;
+    case kBacklog:
+      if (in.IsDownEdge(VK_RBUTTON) || in.IsDownEdge(VK_ESCAPE)) {
+        RestoreState();
+        // The backlog is closed and the message window shown again here.
+      }
+      return Turn::kEndFrame;
+    case kVideoWait:
+      // No video player yet: nothing is playing, so the wait is over.
+      RestoreState();
+      return Turn::kEndFrame;
+    case kClickWait:
+    case kSyncWait:
+    case kTimedWait:
+      break;
+    default:  // halted, ended, or a state no build knows
+      return Turn::kEndFrame;
+  }
+
+  int state = m_cursor.m_state;
+  if (m_autoOn && AnyInput()) {
+    SetAutoMode(false);
+    return Turn::kEndFrame;
+  }
+  if (m_skipOn && AnyInput()) {
+    SetSkip(false);
+    return Turn::kEndFrame;
+  }
+
+  if (state == kClickWait || state == kSyncWait) {
+    bool handled = false;
+    Turn turn = ClickAndSyncKeys(handled);
+    if (handled) return turn;
+  }
+
+  if (state == kClickWait) {
+    if (in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
+      m_waitDeadline = 0;
+      m_autoDeadline = false;
+      HideGlyphs();
+      SetState(kRunning);
+      return Turn::kRunOn;
+    }
+    // Text effects of the current window count as finished until message
+    // windows exist.
+    ShowGlyph();
+    if (m_waitDeadline == 0 && m_autoOn) {
+      m_waitDeadline = m_now + static_cast<uint32_t>(m_variables->GetInt("s.automodewait"));
+      if (m_waitDeadline == 0) m_waitDeadline = 1;
+      m_autoDeadline = true;
+    }
+  }
+
+  if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now)) {
+    // Auto mode also waits for the channels of the auto sync list once sound
+    // effect channels exist.
+    m_waitDeadline = 0;
+    m_autoDeadline = false;
+    m_waitTextEffects = false;
+    HideGlyphs();
+    SetState(kRunning);
+    return Turn::kRunOn;
+  }
+
+  if (m_waitTextEffects) {
+    m_waitDeadline = 0;
+    m_autoDeadline = false;
+    m_waitTextEffects = false;
+    SetState(kRunning);
+    return Turn::kRunOn;
+  }
+  return Turn::kEndFrame;
+}
+
+CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
+  using namespace platform;
+  CInputState& in = *m_input;
+  handled = true;
+
+  // Pointer events of buttons run here once layers exist.
+
+  // One press acts once: leaving the menu returns to this wait in the same
+  // frame, where the same press must not open the menu again.
+  if (m_rightClickEnabled && !m_rightClickHandled &&
+      (in.IsDownEdge(VK_RBUTTON) || in.IsDownEdge(VK_ESCAPE) || m_requestRightClick)) {
+    m_requestRightClick = false;
+    m_rightClickHandled = true;
+    if (m_rightClickMenu) {
+      for (int n = m_rightClickDepth; n > 0; --n) Return();
+      Jump(kRightClickFile, kRightClickLeave);
+      return Turn::kRunOn;
+    }
+    if (m_cursor.m_file != kRightClickFile) {
+      // The menu flag is only set when the menu really started; a game
+      // without rclick.iet keeps running as if nothing was pressed.
+      if (!Call(kRightClickFile, "")) {
+        m_rightClickMenu = true;
+        m_rightClickDepth = 0;
+        return Turn::kRunOn;
+      }
+    }
+  }
+
+  if (m_hideAllowed && (in.IsDownEdge(VK_SPACE) || m_requestHide) && !m_rightClickMenu) {
+    m_requestHide = false;
+    SetState(kHidden);
+    // Hide layers fade out and the window applies its vanish list here once
+    // layers and message windows exist.
+    HideGlyphs();
+    return Turn::kEndFrame;
+  }
+
+  if (m_backlogAllowed && (in.IsDownEdge(VK_UP) || in.IsDownEdge(VK_WHEEL_UP) || m_requestBacklog) &&
+      !m_rightClickMenu) {
+    m_requestBacklog = false;
+    // The backlog holds no page until it exists, so it does not open.
+    return Turn::kEndFrame;
+  }
+
+  if (in.IsDownEdge('A')) SetAutoMode(true);
+  if (in.IsDownEdge(VK_LSHIFT)) SetSkip(true);
+  if (in.IsDownEdge('S')) {
+    m_saveData->SaveState(kQuickSaveFile);
+    return Turn::kEndFrame;
+  }
+  if (in.IsDownEdge('L')) {
+    m_saveData->LoadFile(kQuickSaveFile);
+    return Turn::kEndFrame;
+  }
+  handled = false;
+  return Turn::kRunOn;
+}
+
+void CMainScript::OnClose() {
+  if (m_autosaveMode != 0) {
+    int state = m_cursor.m_state;
+    if (state == kTransitionWait || state == kHidden || state == kBacklog || state == kVideoWait) RestoreState();
+    m_saveData->SaveState(kAutosaveFile);
+  }
+  m_saveData->SaveGlobal();
+  if (m_variables->TakeSystemChanged()) m_saveData->SaveSystem();
+}

@@ -1,0 +1,79 @@
+#include "script/tags/TagUtil.h"
+
+#include <climits>
+#include <cstdint>
+
+namespace tagutil {
+
+int Atoi(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r' ||
+                             text[i] == '\v' || text[i] == '\f'))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  if (value < INT_MIN) value = INT_MIN;
+  return static_cast<int>(value);
+}
+
+std::vector<std::string> SplitCommaList(std::string_view text) {
+  std::vector<std::string> out;
+  std::string piece;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (IsLeadByte(c) && i + 1 < text.size()) {
+      piece += text[i];
+      piece += text[++i];
+    } else if (c == ',') {
+      out.push_back(std::move(piece));
+      piece.clear();
+    } else {
+      piece += text[i];
+    }
+  }
+  if (!piece.empty()) out.push_back(std::move(piece));
+  return out;
+}
+
+namespace {
+// Calls match(position) at every character start; stops when it returns true.
+template <class F>
+void ForEachCharStart(std::string_view text, F match) {
+  for (size_t i = 0; i < text.size();) {
+    if (match(i)) return;
+    i += (IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+  }
+}
+}  // namespace
+
+bool ContainsToken(std::string_view text, std::string_view token) {
+  bool found = false;
+  ForEachCharStart(text, [&](size_t i) { return found = text.substr(i, token.size()) == token; });
+  return found;
+}
+
+std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!token.empty() && text.substr(i, token.size()) == token) {
+      out += value;
+      i += token.size();
+    } else if (IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+      out += text.substr(i, 2);
+      i += 2;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+}  // namespace tagutil
