@@ -19,6 +19,9 @@ const uint8_t kSignature[4] = {0x89, 'P', 'N', 'G'};
 // is refused before anything is allocated for it.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
+// Floor of the memory one ancillary chunk (text, colour profile) may take.
+constexpr int kMaxChunkBytes = 8 * 1024 * 1024;
+
 void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPngWarning(png_structp, png_const_charp) {}
 
@@ -102,6 +105,10 @@ bool CPng::Load(ISurface* target, CFile* file) {
   CPngReader reader;
   if (!reader.png() || !reader.info()) return true;
   png_set_user_limits(reader.png(), kMaxSide, kMaxSide);
+  // Ancillary chunks are read whole into memory: a length field beyond what
+  // the file holds must not turn into an allocation of that size.
+  const png_alloc_size_t chunkLimit = png_alloc_size_t(std::max(kMaxChunkBytes, size > start ? size - start : 0));
+  png_set_chunk_malloc_max(reader.png(), chunkLimit);
   png_set_read_fn(reader.png(), file, ReadFromFile);
 
   Header header;
