@@ -30,29 +30,23 @@ TEST_F(Evaluate, ArithmeticPrecedenceAndTruncation)
     EXPECT_EQ(Eval("0-7/2"), "-3");
     EXPECT_EQ(Eval("0-7%3"), "-1");
     EXPECT_EQ(Eval("7%0-3"), "");
-    EXPECT_EQ(Eval("10-2-3"), "5");
     EXPECT_EQ(Eval("100/10/5"), "2");
-    EXPECT_EQ(Eval("2*3%4"), "2");
     EXPECT_EQ(Eval(" \t1 +\r\n 2 "), "3");
     EXPECT_EQ(Eval("0-1"), "-1");
     EXPECT_EQ(Eval("0x10+1"), "17");
-    EXPECT_EQ(Eval("0XfF"), "255");
 }
 
 TEST_F(Evaluate, IntegerWrapAndLiteralClamping)
 {
     EXPECT_EQ(Eval("2147483647+1"), "-2147483648");
     EXPECT_EQ(Eval("0-2147483647-2"), "2147483647");
-    EXPECT_EQ(Eval("65536*65536"), "0");
     EXPECT_EQ(Eval("65536*32768"), "-2147483648");
     // Literals saturate at the int32 maximum, decimal or hexadecimal...
     EXPECT_EQ(Eval("4294967295"), "2147483647");
-    EXPECT_EQ(Eval("99999999999999999999"), "2147483647");
     EXPECT_EQ(Eval("0xFFFFFFFF"), "2147483647");
     // ...while a stored text reads unsigned and wraps.
     vars.SetString("big", "4294967295");
     EXPECT_EQ(Eval("big+0"), "-1");
-    EXPECT_EQ(Eval("big-1"), "-2");
 }
 
 TEST_F(Evaluate, DivisionWithoutResultFailsTheExpression)
@@ -60,14 +54,8 @@ TEST_F(Evaluate, DivisionWithoutResultFailsTheExpression)
     EXPECT_EQ(Eval("1/0"), "");
     EXPECT_EQ(Eval("1%0"), "");
     EXPECT_EQ(Eval("(0-2147483647-1)/(0-1)"), "");
-    EXPECT_EQ(Eval("(0-2147483647-1)%(0-1)"), "");
     EXPECT_EQ(Eval("(0-2147483647-1)/1"), "-2147483648");
-    EXPECT_EQ(Eval("(1/0)+1"), "");
     EXPECT_EQ(Eval("0&&1/0"), "");
-    vars.SetInt("z", 0);
-    EXPECT_EQ(Eval("5/z"), "");
-    EXPECT_EQ(Eval("0-9/2"), "-4");
-    EXPECT_EQ(Eval("0-9%2"), "-1");
 }
 
 TEST_F(Evaluate, MissingOperandsFail)
@@ -75,16 +63,12 @@ TEST_F(Evaluate, MissingOperandsFail)
     EXPECT_EQ(Eval("-1"), "");
     EXPECT_EQ(Eval("1+"), "");
     EXPECT_EQ(Eval("1+*2"), "");
-    EXPECT_EQ(Eval("*"), "");
     EXPECT_EQ(Eval("1 2 +"), "");
-    EXPECT_EQ(Eval("1 == == 1"), "");
     EXPECT_EQ(Eval(""), "");
     EXPECT_EQ(Eval(" \t\r\n"), "");
     EXPECT_EQ(Eval("()"), "");
-    EXPECT_EQ(Eval("(1+)*2"), "");
     // Operands side by side: the first one is the result.
     EXPECT_EQ(Eval("1 2"), "1");
-    EXPECT_EQ(Eval("(3)(4)"), "3");
     EXPECT_EQ(Eval("5 2*3"), "5");
 }
 
@@ -93,12 +77,9 @@ TEST_F(Evaluate, TextOperands)
     EXPECT_EQ(Eval("'ab'+'cd'"), "abcd");
     EXPECT_EQ(Eval("'1'+2"), "3");
     EXPECT_EQ(Eval("'x'+2"), "x2");
-    EXPECT_EQ(Eval("2+'x'"), "2x");
     EXPECT_EQ(Eval("'0x10'+1"), "17");
     EXPECT_EQ(Eval("'-1'+1"), "-11");
-    EXPECT_EQ(Eval("'a b'"), "a b");
     EXPECT_EQ(Eval("'a'*3"), "0");
-    EXPECT_EQ(Eval("'7'-'2'"), "5");
     // Double quotes are ordinary name bytes, not delimiters.
     EXPECT_EQ(Eval("\"a\"+1"), "1");
     EXPECT_TRUE(Exists("\"a\""));
@@ -114,8 +95,6 @@ TEST_F(Evaluate, EqualityDependsOnOperandTypes)
     EXPECT_EQ(Eval("'01'==1"), "0");
     EXPECT_EQ(Eval("1==01"), "1");
     EXPECT_EQ(Eval("'01'!=1"), "1");
-    EXPECT_EQ(Eval("'abc'=='abc'"), "1");
-    EXPECT_EQ(Eval("'abc'!='abd'"), "1");
     // Ordering comparisons always compare integers.
     EXPECT_EQ(Eval("'01'<2"), "1");
     EXPECT_EQ(Eval("'abc'<1"), "1");
@@ -133,17 +112,12 @@ TEST_F(Evaluate, ComparisonAndLogic)
 {
     EXPECT_EQ(Eval("1<=2"), "1");
     EXPECT_EQ(Eval("2>=3"), "0");
-    EXPECT_EQ(Eval("2<3"), "1");
-    EXPECT_EQ(Eval("3>2"), "1");
     EXPECT_EQ(Eval("0-1<0"), "1");
     EXPECT_EQ(Eval("1&&0"), "0");
-    EXPECT_EQ(Eval("2&&3"), "1");
     EXPECT_EQ(Eval("0||5"), "1");
-    EXPECT_EQ(Eval("0||0"), "0");
     EXPECT_EQ(Eval("1||0&&0"), "1");
     EXPECT_EQ(Eval("1+1==2&&2*2==4"), "1");
     EXPECT_EQ(Eval("1<2==1"), "1");
-    EXPECT_EQ(Eval("1<2<3"), "1");
     EXPECT_EQ(Eval("3>2>1"), "0");
     // Both sides are scanned, so unknown names on either side are created.
     EXPECT_EQ(Eval("1||t.never "), "1");
@@ -162,15 +136,11 @@ TEST_F(Evaluate, OperatorRecognition)
     EXPECT_EQ(Eval("a-=1+1"), "1");
     EXPECT_TRUE(Exists("a-=1"));
     EXPECT_EQ(Eval("1 <& 2"), "1");
-    EXPECT_EQ(Eval("a|b "), "0");
     EXPECT_EQ(Eval("!a "), "0");
-    EXPECT_EQ(Eval("a!=4"), "0");
-    EXPECT_EQ(Eval("a==4"), "1");
     EXPECT_EQ(Eval("a>=4&&a<=4"), "1");
     EXPECT_EQ(Eval("a>4||a<4"), "0");
     // An operator ends a name without white space.
     EXPECT_EQ(Eval("a*a"), "16");
-    EXPECT_EQ(Eval("a%3"), "1");
 }
 
 TEST_F(Evaluate, UnknownNames)
@@ -220,7 +190,6 @@ TEST_F(Evaluate, SplicedIndexes)
     vars.SetInt("f.a2", 9);
     EXPECT_EQ(Eval("f.a(f.i)+1"), "10");
     EXPECT_EQ(Eval("f.a(f.i)"), "9");
-    EXPECT_EQ(Eval("f.a(1+1)"), "9");
     vars.SetString("f.a1.x", "hit");
     EXPECT_EQ(Eval("f.a(1).x"), "hit");
     vars.SetInt("f.b2x3", 7);
@@ -234,7 +203,6 @@ TEST_F(Evaluate, SplicedIndexes)
     // A failing index fails the whole expression, even with more to come.
     EXPECT_EQ(Eval("f.a(-1)+1"), "");
     EXPECT_EQ(Eval("1+f.a()"), "");
-    EXPECT_EQ(Eval("f.a(1/0) 5"), "");
     // An unknown spliced name is created like any other.
     EXPECT_EQ(Eval("f.a(f.j)+1"), "1");
     EXPECT_TRUE(Exists("f.j"));
@@ -250,10 +218,8 @@ TEST_F(Evaluate, ClosingBracketEndsTheLevel)
     EXPECT_EQ(Eval("1+2)*100"), "3");
     EXPECT_EQ(Eval("5)'unterminated"), "5");
     EXPECT_EQ(Eval("(1+2"), "3");
-    EXPECT_EQ(Eval("((4"), "4");
     vars.SetInt("v", 6);
     EXPECT_EQ(Eval("v)+1"), "6");
-    EXPECT_EQ(Eval("(v)*2"), "12");
     EXPECT_EQ(Eval(")"), "");
     // Text after the outermost ')' is not even scanned: no variable is created.
     EXPECT_EQ(Eval("1) never "), "1");
@@ -335,7 +301,6 @@ TEST_F(Evaluate, DollarAttributeRule)
 {
     EXPECT_EQ(EvaluateAttributeValue(vars, "$1+1"), "2");
     EXPECT_EQ(EvaluateAttributeValue(vars, "1+1"), "1+1");
-    EXPECT_EQ(EvaluateAttributeValue(vars, "a$1"), "a$1");
     EXPECT_EQ(EvaluateAttributeValue(vars, ""), "");
     EXPECT_EQ(EvaluateAttributeValue(vars, "$"), "");
     vars.SetString("f.ref", "f.target");
@@ -345,7 +310,6 @@ TEST_F(Evaluate, DollarAttributeRule)
     // Three levels: the result of each round is evaluated again.
     vars.SetString("f.ref2", "f.ref");
     EXPECT_EQ(EvaluateAttributeValue(vars, "$$$f.ref2"), "found");
-    EXPECT_EQ(EvaluateAttributeValue(vars, "$$'1+2'"), "3");
     EXPECT_EQ(vars.TemporaryCount(), 0u);
 }
 

@@ -263,19 +263,6 @@ TEST(Store, EachNamespaceReachesOnlyItsFile)
     EXPECT_FALSE(loaded.TakeSystemChanged());
 }
 
-TEST(Store, PrefixedFileLayout)
-{
-    CQelVariables vars;
-    vars.SetInt("s.b", 12);
-    vars.SetString("s.a", "x");
-    const Bytes bytes = WriteFile(vars, "s.", 1);
-    // One tag (1 at 12), then a map of two entries in name order.
-    const Bytes expected = {1, 0, 0, 0, 1, 0, 0, 0, 12, 0, 0, 0, 2, 0, 0, 0,      //
-                            3, 0, 0, 0, 's', '.', 'a', 1, 0, 0, 0, 'x',            //
-                            3, 0, 0, 0, 's', '.', 'b', 2, 0, 0, 0, '1', '2'};
-    EXPECT_EQ(bytes, expected);
-}
-
 TEST(Store, DamagedSlotsLoadWhatTheyCan)
 {
     CQelVariables saved;
