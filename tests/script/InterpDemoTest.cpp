@@ -1,0 +1,56 @@
+// The bundled demo game runs through the interpreter from start to end.
+#include "InterpHarness.h"
+
+#include "platform/VirtualKeys.h"
+
+namespace {
+
+using namespace platform;
+
+class InterpDemo : public InterpHarness {
+ protected:
+  // Runs frames until the interpreter waits for a click (or gives up).
+  void RunToClickWait() {
+    for (int i = 0; i < 2000 && State() != CMainScript::kClickWait && State() != CMainScript::kEnded; ++i) Frame();
+  }
+};
+
+TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
+  std::filesystem::path demo = std::filesystem::path(VELMIRA_TEST_DATA_DIR) / ".." / "games" / "demo";
+  for (const char* name : {"boot.iet", "macro.iet", "rclick.iet", "system.ini"})
+    std::filesystem::copy_file(demo / name, dir_ / name);
+  ASSERT_FALSE(Start());
+  RunToClickWait();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_NE(script_->GetCaption().find("click to go on"), std::string::npos) << script_->GetCaption();
+  EXPECT_EQ(Var("g.visits"), "1");
+  EXPECT_EQ(Var("f.count"), "3");
+  int side = script_->GetVariables().GetInt("f.side");
+  EXPECT_GE(side, 1);
+  EXPECT_LE(side, 6);
+  EXPECT_EQ(script_->GetVariables().ScopeCount(), 0u);
+
+  // The menu opens, a second right-click leaves it through its leave label.
+  Frame({VK_RBUTTON});
+  EXPECT_TRUE(script_->IsInRightClickMenu());
+  EXPECT_NE(script_->GetCaption().find("menu opened 1"), std::string::npos) << script_->GetCaption();
+  Frame({VK_RBUTTON});
+  EXPECT_NE(script_->GetCaption().find("leaving the menu"), std::string::npos);
+  RunToClickWait();
+  EXPECT_FALSE(script_->IsInRightClickMenu());
+  EXPECT_EQ(script_->GetCursor().m_file, "boot.iet");
+
+  Frame({VK_LBUTTON});
+  EXPECT_NE(script_->GetCaption().find("the end"), std::string::npos);
+  Frame({VK_LBUTTON});
+  EXPECT_EQ(State(), CMainScript::kEnded);
+  script_->OnClose();
+
+  // A second run counts the visit kept in the global data.
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(Var("g.visits"), "2");
+  EXPECT_NE(script_->GetCaption().find("welcome back, visit 2"), std::string::npos) << script_->GetCaption();
+}
+
+}  // namespace
