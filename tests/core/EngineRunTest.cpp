@@ -54,7 +54,7 @@ TEST(EngineRun, MissingBootScriptFailsStartUpWithExitZero) {
 TEST(EngineRun, HeadlessRunsAreDeterministic) {
   TempDir game;
   game.Write("system.ini", "[WINDOW]\nWIDTH=64\nHEIGHT=48\n[SYSTEM]\nBOOT=start.iet\n");
-  game.Write("start.iet", "*start\r\n");
+  game.Write("start.iet", "*start\r\n[wait time=100000]\r\n");
   game.Write("input.txt", "2 press RETURN\n4 shot shot.png\n6 dumpvars vars.txt\n8 quit\n");
   TempDir out1, out2;
   for (TempDir* out : {&out1, &out2}) {
