@@ -78,7 +78,7 @@ bool CSaveData::LoadFile(const std::string& fileName) {
   switch (kind) {
     case kKindGlobal:
       m_version = version;
-      stream.Read(1, m_script->m_readMarks);
+      if (!stream.Read(1, m_script->m_readMarks)) ++m_script->m_readMarksVersion;
       m_script->GetVariables().ReadPrefixed(stream, 2);
       return false;
     case kKindSystem:

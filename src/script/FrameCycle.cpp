@@ -100,22 +100,34 @@ void CMainScript::ShowGlyph() {
 
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
-  // Music players, the debugging channel and server, and the volume of music
-  // and sound effects are serviced here once they exist.
-  if (m_errorMode == kErrorChannel && m_reportBuffer.size() > (1u << 20)) m_reportBuffer.clear();
+  // Music players, the debugging channel (which takes the report buffer) and
+  // server, and the volume of music and sound effects are serviced here once
+  // they exist.
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
   // The Lua per-frame handler runs here once the Lua bridge exists.
 
   int budget = m_recordBudget;
+  const RecordList* records = nullptr;
+  std::set<int32_t>* marks = nullptr;
+  std::string cachedFile;
+  uint32_t cachedMarksVersion = 0;
   m_rightClickHandled = false;
   for (;;) {
     if (m_cursor.m_state != kRunning) {
       if (WaitTurn() == Turn::kEndFrame) return;
       continue;
     }
-    auto it = m_scripts.find(m_cursor.m_file);
-    if (it == m_scripts.end() || m_cursor.m_index < 0 ||
-        static_cast<size_t>(m_cursor.m_index) >= it->second.size()) {
+    // The current file's records and read marks, looked up again only when
+    // the cursor changes files.
+    if (!records || cachedFile != m_cursor.m_file || cachedMarksVersion != m_readMarksVersion) {
+      auto it = m_scripts.find(m_cursor.m_file);
+      records = it == m_scripts.end() ? nullptr : &it->second;
+      marks = records ? &m_readMarks[m_cursor.m_file] : nullptr;
+      cachedFile = m_cursor.m_file;
+      cachedMarksVersion = m_readMarksVersion;
+    }
+    if (!records || m_cursor.m_index < 0 || static_cast<size_t>(m_cursor.m_index) >= records->size()) {
+      records = nullptr;
       if (Return()) {
         SetState(kEnded);
         return;
@@ -126,9 +138,9 @@ void CMainScript::Frame(uint32_t now) {
     // frames; it goes on where it stopped in the next one.
     if (--budget < 0) return;
     int32_t index = m_cursor.m_index;
-    if (m_readMarks[m_cursor.m_file].insert(index).second) SetSkip(false);
+    if (marks->insert(index).second) SetSkip(false);
     m_cursor.m_index = index + 1;
-    bool endFrame = Dispatch(it->second[static_cast<size_t>(index)], false);
+    bool endFrame = DispatchStored((*records)[static_cast<size_t>(index)]);
     if (m_cursor.m_state == kEnded || endFrame) return;
   }
 }

@@ -308,6 +308,16 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
   }
 }
 
+bool CMainScript::DispatchStored(const CScriptBlock& record) {
+  if (record.m_type != CScriptBlock::kTag || m_errorMode != kErrorNone || record.m_text == "print")
+    return Dispatch(record, false);
+  for (const auto& attribute : record.m_attributes) {
+    if (!attribute.second.empty() && attribute.second[0] == '$') return Dispatch(record, false);
+  }
+  if (TagHandler handler = FindTag(record.m_text)) return (this->*handler)(record, false);
+  return CallMacro(record);
+}
+
 void CMainScript::Report(const std::string& text) {
   switch (m_errorMode) {
     case kErrorLogWindow:

@@ -176,6 +176,10 @@ class CMainScript {
   static const std::vector<TagEntry>& TagTable();
   static TagHandler FindTag(const std::string& name);
 
+  // Dispatches a record of the script store. Records are only copied when
+  // dispatching changes them (evaluated attributes, print, tracing); a
+  // stored record stays in place for the life of the interpreter.
+  bool DispatchStored(const CScriptBlock& record);
   void ResetFrameMembers();
   void SetSystemVariables();
   bool FlushChangedSaves();
@@ -245,6 +249,8 @@ class CMainScript {
   // Per script, each label's first record index.
   std::map<std::string, std::unordered_map<std::string, int32_t>> m_labels;
   ReadMarks m_readMarks;
+  // Changes whenever the read marks are replaced as a whole (loading).
+  uint32_t m_readMarksVersion = 0;
   CCaret m_cursor;
   std::vector<CCaret> m_callStack;
   std::vector<std::string> m_macroFiles;

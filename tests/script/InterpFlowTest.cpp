@@ -3,6 +3,7 @@
 #include "InterpHarness.h"
 
 #include "core/Cp932.h"
+#include "core/Log.h"
 
 namespace {
 
@@ -128,6 +129,21 @@ TEST_F(InterpFlow, UnknownTagsAreReportedOnlyWhenReportingIsOn) {
   EXPECT_NE(reports.find("game.iet(4): [misspelt] " + unknown), std::string::npos) << reports;
   // With reporting on every record is traced, evaluated values included.
   EXPECT_NE(reports.find("game.iet(5): var data=\"1\"(1) name=\"f.two\"(f.two)"), std::string::npos) << reports;
+}
+
+TEST_F(InterpFlow, DebugModeOneWritesReportsToTheLog) {
+  WriteFile("game.iet", "[debug mode=1]\n[misspelt]\n[debug mode=0]\n[misspelt2]\n");
+  std::string log = (dir_ / "run.log").string();
+  ASSERT_FALSE(LogOpen(log));
+  ASSERT_FALSE(Start());
+  Frame();
+  LogClose();
+  std::ifstream in(log, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("game.iet(2): [misspelt] 未知のタグ、または未定義のマクロです。"), std::string::npos) << text;
+  EXPECT_NE(text.find("game.iet(3): debug mode=\"0\"(0)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("misspelt2"), std::string::npos);
+  EXPECT_TRUE(script_->GetReportBuffer().empty());
 }
 
 TEST_F(InterpFlow, DollarAttributesAreEvaluatedOncePerSign) {

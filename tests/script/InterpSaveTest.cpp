@@ -63,6 +63,21 @@ TEST_F(InterpSave, ClickWaitWritesChangedGlobalAndSystemData) {
   EXPECT_EQ(DirectoryNames(), (std::vector<std::string>{"game.iet", "saveg.dat", "system.dat"}));
 }
 
+TEST_F(InterpSave, WaitsEnteredWhileSkippingDoNotFlush) {
+  WriteFile("game.iet", "[var name=g.a data=1]\n@\n[var name=g.b data=1]\n[stop]\n");
+  ASSERT_FALSE(Start());
+  Hold(VK_CONTROL);
+  Frame();
+  EXPECT_FALSE(Exists("saveg.dat"));
+  Release(VK_CONTROL);
+  Frame();  // Ctrl let go: the click wait holds
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  Frame({VK_RETURN});
+  ASSERT_EQ(State(), CMainScript::kSyncWait);
+  std::vector<uint8_t> global = ReadFile("saveg.dat");
+  EXPECT_NE(std::string(global.begin(), global.end()).find("g.b"), std::string::npos);
+}
+
 TEST_F(InterpSave, GlobalAndSystemDataSurviveARestart) {
   WriteFile("game.iet",
             "[if estimate=g.runs==0]\n"
