@@ -105,8 +105,11 @@ bool CPng::Load(ISurface* target, CFile* file) {
   CPngReader reader;
   if (!reader.png() || !reader.info()) return true;
   png_set_user_limits(reader.png(), kMaxSide, kMaxSide);
-  // Ancillary chunks are read whole into memory: a length field beyond what
-  // the file holds must not turn into an allocation of that size.
+  // The decode uses no ancillary chunk but transparency, and libpng reads a
+  // handled chunk whole into memory, trusting its length field: skip them
+  // all (skipped chunks are read through, not buffered), and bound what is
+  // still buffered by the file's size.
+  png_set_keep_unknown_chunks(reader.png(), PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
   const png_alloc_size_t chunkLimit = png_alloc_size_t(std::max(kMaxChunkBytes, size > start ? size - start : 0));
   png_set_chunk_malloc_max(reader.png(), chunkLimit);
   png_set_read_fn(reader.png(), file, ReadFromFile);
