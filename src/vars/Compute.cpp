@@ -56,6 +56,7 @@ std::string CCompute::Evaluate(std::string_view expression)
     if (nul != std::string_view::npos) expression = expression.substr(0, nul);
 
     const size_t base = m_temporaries.size();
+    const size_t tokenBase = m_tokens.size();
     const std::string_view savedText = m_text;
     const bool savedAborted = m_aborted;
     m_text = expression;
@@ -67,6 +68,7 @@ std::string CCompute::Evaluate(std::string_view expression)
     if (result && !m_aborted) text = result->GetString();
 
     m_temporaries.resize(base);
+    m_tokens.resize(tokenBase);
     m_text = savedText;
     m_aborted = savedAborted;
     return text;
@@ -121,7 +123,8 @@ CVariant* CCompute::Compute(size_t& pos, int depth)
         return nullptr;
     }
     const size_t size = m_text.size();
-    std::vector<Token> tokens;
+    // This level's tokens follow those of the enclosing levels in the shared token list.
+    const size_t first = m_tokens.size();
 
     while (pos < size) {
         const unsigned char c = static_cast<unsigned char>(m_text[pos]);
@@ -148,7 +151,7 @@ CVariant* CCompute::Compute(size_t& pos, int depth)
             }
             CVariant* v = NewTemporary();
             v->SetInt(static_cast<int32_t>(value));
-            tokens.push_back({v, 0, true});
+            m_tokens.push_back({v, 0, true});
             continue;
         }
 
@@ -181,13 +184,13 @@ CVariant* CCompute::Compute(size_t& pos, int depth)
             pos = p;
             CVariant* v = NewTemporary();
             v->SetString(std::move(literal));
-            tokens.push_back({v, 0, true});
+            m_tokens.push_back({v, 0, true});
             continue;
         }
 
         size_t opLength = 0;
         if (const int op = OperatorAt(pos, &opLength)) {
-            tokens.push_back({nullptr, op, false});
+            m_tokens.push_back({nullptr, op, false});
             pos += opLength;
             continue;
         }
@@ -196,7 +199,7 @@ CVariant* CCompute::Compute(size_t& pos, int depth)
             ++pos;
             CVariant* v = Compute(pos, depth + 1);
             if (m_aborted) return nullptr;
-            tokens.push_back({v, 0, false});
+            m_tokens.push_back({v, 0, false});
             continue;
         }
 
@@ -248,18 +251,21 @@ CVariant* CCompute::Compute(size_t& pos, int depth)
             name.push_back(static_cast<char>(b));
             ++pos;
         }
-        tokens.push_back({LookUp(name, terminated), 0, false});
+        m_tokens.push_back({LookUp(name, terminated), 0, false});
         if (closesLevel) break;
     }
 
-    return Reduce(tokens);
+    CVariant* result = Reduce(first);
+    m_tokens.resize(first);
+    return result;
 }
 
-CVariant* CCompute::Reduce(std::vector<Token>& tokens)
+CVariant* CCompute::Reduce(size_t first)
 {
-    if (tokens.empty()) return nullptr;
-    for (const Token& t : tokens)
-        if (t.op == 0 && !t.value) return nullptr;
+    size_t end = m_tokens.size();
+    if (end == first) return nullptr;
+    for (size_t i = first; i < end; ++i)
+        if (m_tokens[i].op == 0 && !m_tokens[i].value) return nullptr;
 
     static constexpr int kPasses[] = {
         OpMul | OpDiv | OpMod,
@@ -269,24 +275,22 @@ CVariant* CCompute::Reduce(std::vector<Token>& tokens)
         OpAnd,
         OpOr,
     };
-    std::vector<Token> out;
-    out.reserve(tokens.size());
     for (const int group : kPasses) {
-        out.clear();
-        for (size_t i = 0; i < tokens.size(); ++i) {
-            const Token& t = tokens[i];
+        // Combine in place: the write position never passes the read position.
+        size_t w = first;
+        for (size_t i = first; i < end; ++i) {
+            const Token t = m_tokens[i];
             if (!(t.op & group)) {
-                out.push_back(t);
+                m_tokens[w++] = t;
                 continue;
             }
-            if (out.empty() || out.back().op != 0 || i + 1 >= tokens.size() || tokens[i + 1].op != 0)
-                return nullptr;
-            if (!Apply(t.op, out.back(), tokens[i + 1])) return nullptr;
+            if (w == first || m_tokens[w - 1].op != 0 || i + 1 >= end || m_tokens[i + 1].op != 0) return nullptr;
+            if (!Apply(t.op, m_tokens[w - 1], m_tokens[i + 1])) return nullptr;
             ++i;
         }
-        tokens.swap(out);
+        end = w;
     }
-    return tokens.front().value;
+    return m_tokens[first].value;
 }
 
 // Combines two operands; the result replaces the left token's value. Fails on a division

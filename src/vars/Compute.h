@@ -65,7 +65,7 @@ private:
     };
 
     CVariant* Compute(size_t& pos, int depth);
-    CVariant* Reduce(std::vector<Token>& tokens);
+    CVariant* Reduce(size_t first);
     CVariant* Apply(int op, Token& left, const Token& right);
     CVariant* LookUp(const std::string& name, bool create);
     CVariant* NewTemporary();
@@ -73,6 +73,7 @@ private:
     bool IsQuote(unsigned char c) const { return m_quoteChars.count(c) != 0; }
 
     std::vector<std::unique_ptr<CVariant>> m_temporaries;
+    std::vector<Token> m_tokens;  // tokens of every level being scanned, innermost last
     std::string_view m_text;
     bool m_aborted = false;
 };
