@@ -35,6 +35,7 @@ class CDxSound : public ISoundPlayer {
   // a volume of 0 to 1000.
   static int VolumeToAttenuation(int volume);
   int GetAttenuation() const { return attenuation_; }
+  platform::WindowHandle GetWindow() const { return window_; }
   int GetHalfSize() const { return halfSize_; }
   bool IsStreaming() const { return streaming_; }
 
