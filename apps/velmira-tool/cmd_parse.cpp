@@ -21,6 +21,7 @@
 #include "files/PackFile.h"
 #include "platform/FileSystem.h"
 #include "script/QelParser.h"
+#include "script/ScriptBlockJson.h"
 
 namespace fs = std::filesystem;
 
@@ -30,53 +31,6 @@ namespace {
 constexpr uintmax_t kMaxScriptSize = 256u << 20;
 
 void WriteOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-// A JSON string of a CP932 text: converted to UTF-8, or with --raw the exact
-// bytes, each byte above 0x7F written as \u00XX.
-void AppendJsonString(std::string& out, std::string_view cp932, bool raw) {
-  static const char kHex[] = "0123456789ABCDEF";
-  const std::string converted = raw ? std::string() : Cp932ToUtf8(cp932);
-  const std::string_view bytes = raw ? cp932 : std::string_view(converted);
-  out.push_back('"');
-  for (const char ch : bytes) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || (raw && c > 0x7F)) {
-          out += "\\u00";
-          out.push_back(kHex[c >> 4]);
-          out.push_back(kHex[c & 15]);
-        } else {
-          out.push_back(ch);
-        }
-    }
-  }
-  out.push_back('"');
-}
-
-std::string RecordToJson(const CScriptBlock& block, bool raw) {
-  std::string out = "{\"type\":" + std::to_string(block.GetType()) + ",\"line\":" + std::to_string(block.GetLine()) +
-                    ",\"text\":";
-  AppendJsonString(out, block.GetText(), raw);
-  out += ",\"attr\":{";
-  bool first = true;
-  for (const auto& [name, value] : block.GetAttributes()) {
-    if (!first) out.push_back(',');
-    first = false;
-    AppendJsonString(out, name, raw);
-    out.push_back(':');
-    AppendJsonString(out, value, raw);
-  }
-  out += "}}\n";
-  return out;
-}
 
 // Reads a whole native file; true on failure.
 bool ReadNativeFile(const fs::path& path, std::string& out) {
@@ -156,7 +110,7 @@ int ParseCommand(int argc, char** argv) {
     std::fprintf(stderr, "parse: cannot enter the game folder %s\n", game.string().c_str());
     return 2;
   }
-  for (const CScriptBlock& block : ParseScript(bytes)) WriteOut(RecordToJson(block, raw));
+  for (const CScriptBlock& block : ParseScript(bytes)) WriteOut(ScriptBlockToJson(block, raw) + "\n");
   return 0;
 }
 
