@@ -168,6 +168,39 @@ TEST_F(InterpFrame, SkippedWaitLeavesNoDeadlineBehind) {
   EXPECT_EQ(Var("f.n"), "1");
 }
 
+TEST_F(InterpFrame, SyncWaitsForEffectsAndStop) {
+  WriteFile("game.iet", "[wait scenario=1]\n[var name=f.n data=1]\n[stop]\n[var name=f.n data=2]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+  EXPECT_FALSE(Has("f.n"));
+  Frame();  // no text effects are running: the wait is over
+  EXPECT_EQ(Var("f.n"), "1");
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+  // Only a jump or call leaves a stop: clicks, keys and time do not.
+  Frame({VK_LBUTTON});
+  Frame({VK_RETURN});
+  FrameAt(now_ + 100000);
+  EXPECT_EQ(Var("f.n"), "1");
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+}
+
+TEST_F(InterpFrame, ReplayedRecordsAreNeitherTracedNorRecorded) {
+  WriteFile("game.iet", "[debug mode=2]\n[]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  script_->TakeReportBuffer();
+  CScriptBlock print(CScriptBlock::kTag, 7, "print", {{"data", "$1+1"}});
+  EXPECT_FALSE(script_->Dispatch(print, true));
+  EXPECT_TRUE(script_->GetReportBuffer().empty());
+  EXPECT_EQ(script_->GetSaveData().GetMessageReplay().count(""), 0u);
+  EXPECT_FALSE(script_->Dispatch(print, false));
+  EXPECT_NE(script_->GetReportBuffer().find("game.iet(7): print data=\"$1+1\"(2)"), std::string::npos)
+      << script_->GetReportBuffer();
+  ASSERT_EQ(script_->GetSaveData().GetMessageReplay().count(""), 1u);
+  EXPECT_EQ(script_->GetSaveData().GetMessageReplay().at("").back().m_text, "2");
+}
+
 TEST_F(InterpFrame, QuickSaveKeysWorkOnlyInClickAndSyncWaits) {
   WriteFile("game.iet", "[wait time=100]\n[var name=f.n data=1]\n@\n[var name=f.n data=2]\n");
   ASSERT_FALSE(Start());
