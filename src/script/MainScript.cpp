@@ -168,6 +168,11 @@ bool CMainScript::Jump(const std::string& file, const std::string& label) {
 }
 
 bool CMainScript::Call(const std::string& file, const std::string& label) {
+  if (m_callStack.size() >= kMaxCallDepth) {
+    static const std::string message = Utf8ToCp932("呼び出しの入れ子が深すぎます。");
+    Report(m_cursor.m_file + ": [" + file + ":" + label + "] " + message);
+    return true;
+  }
   m_callStack.push_back(m_cursor);
   if (Jump(file, label)) {
     m_callStack.pop_back();

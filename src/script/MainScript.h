@@ -94,6 +94,9 @@ class CMainScript {
   // script looping without a wait cannot freeze the engine; it goes on in the
   // next frame.
   static constexpr int kDefaultRecordBudget = 100000;
+  // Deepest call nesting (calls and macros). A script that recurses without
+  // end gets failing calls instead of eating all memory.
+  static constexpr size_t kMaxCallDepth = 10000;
 
   explicit CMainScript(CGraphicSystem* graphics);
   ~CMainScript();

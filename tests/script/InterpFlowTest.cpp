@@ -249,6 +249,20 @@ TEST_F(InterpFlow, EndlessLoopStillYieldsFrames) {
   EXPECT_GT(script_->GetVariables().GetInt("f.n"), first);
 }
 
+TEST_F(InterpFlow, EndlessRecursionHitsTheCallLimit) {
+  WriteFile("macro.iet", "*r\n[r]\n[return]\n");
+  WriteFile("game.iet", "[r]\n[var name=f.done data=1]\n");
+  ASSERT_FALSE(Start());
+  for (int i = 0; i < 20 && State() != CMainScript::kEnded; ++i) {
+    Frame();
+    ASSERT_LE(script_->GetCallStack().size(), CMainScript::kMaxCallDepth);
+  }
+  // The innermost call failed; everything unwound through the returns.
+  EXPECT_EQ(Var("f.done"), "1");
+  EXPECT_EQ(State(), CMainScript::kEnded);
+  EXPECT_EQ(script_->GetVariables().ScopeCount(), 0u);
+}
+
 TEST_F(InterpFlow, BootInsideAMacroDropsItsScopes) {
   WriteFile("macro.iet", "*hold\n@\n[return]\n");
   WriteFile("game.iet", "[var name=who data=main]\n[hold who=macro]\n");
