@@ -81,7 +81,8 @@ class ISerializable {
 // returns true when T is the extension's type and the value was written into
 // `child`. Deserialize gets a std::any holding `T*` (the destination) and
 // returns true when T is the extension's type and the value was read from
-// `child`. Example:
+// `child`. A value that no extension reads keeps its content (its block is
+// skipped); one that no extension writes gets an empty block. Example:
 //
 //   bool Serialize(CSerializer& c, const std::any& v) override {
 //     auto p = std::any_cast<const CThing*>(&v);

@@ -84,6 +84,20 @@ TEST_F(ArchiveLookup, DirectoryArchivesShortestPrefixFirst) {
   EXPECT_EQ(ReadAll("voice\\ch1\\b.ogg"), "from ch1.pfs");
 }
 
+TEST_F(ArchiveLookup, PrefixWithoutExtensionComesBeforeThePfsName) {
+  Write("sound", MakePf0({{"a.ogg", "from sound"}}));
+  Write("sound.pfs", MakePf0({{"a.ogg", "from sound.pfs"}}));
+  EXPECT_EQ(ReadAll("sound\\a.ogg"), "from sound");
+}
+
+TEST_F(ArchiveLookup, DoubleByteTrailBackslashDoesNotSplitAPrefix) {
+  // \x95\x5C is one CP932 character whose trail byte is a backslash.
+  const std::string folder = "\x95\x5C";
+  Write("\xe8\xa1\xa8.pfs", MakePf0({{"a.ogg", "hyou"}}));  // 表.pfs on disk
+  EXPECT_EQ(ReadAll(folder + "\\a.ogg"), "hyou");
+  EXPECT_EQ(ReadAll(folder + "/a.ogg"), "hyou");
+}
+
 TEST_F(ArchiveLookup, MountedArchivesAreSearchedBeforeMountingNewOnes) {
   Write("voice.pfs", MakePf0({{"ch1\\a.ogg", "from voice.pfs"}}));
   Write("voice/ch1.pfs", MakePf0({{"a.ogg", "from ch1.pfs"}}));
