@@ -113,9 +113,19 @@ void NormalAlphaSse2(uint8_t* d, const uint8_t* s, int n, int o) {
   int j = 0;
   for (; j + 4 <= n; j += 4, d += 16, s += 16) {
     const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i sa = _mm_and_si128(sv, alphaMask);
     // Four fully transparent source pixels change nothing.
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(sv, alphaMask), zero)) == 0xFFFF) continue;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(sa, zero)) == 0xFFFF) continue;
     const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+    if (!kOpacity && _mm_movemask_epi8(_mm_cmpeq_epi32(sa, alphaMask)) == 0xFFFF) {
+      // Four opaque source pixels: (d + 255 * s) >> 8 is s, less one where
+      // s > d (the floor of (d - s) / 256 is -1 there and 0 elsewhere).
+      const __m128i sLessOrEqual = _mm_cmpeq_epi8(_mm_subs_epu8(sv, dv), zero);
+      const __m128i result = _mm_sub_epi8(sv, _mm_andnot_si128(sLessOrEqual, _mm_set1_epi8(1)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                       _mm_or_si128(_mm_andnot_si128(alphaMask, result), _mm_and_si128(alphaMask, dv)));
+      continue;
+    }
     __m128i slo = _mm_unpacklo_epi8(sv, zero);
     __m128i shi = _mm_unpackhi_epi8(sv, zero);
     const __m128i dlo = _mm_unpacklo_epi8(dv, zero);
@@ -269,6 +279,23 @@ void ColorKeyOpacity(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key) {
   }
 }
 
+// A copy whose rows follow each other without gaps in both surfaces is one
+// block: a single large copy lets the C library stream it past the caches.
+// False when the rows are not laid out that way (nothing copied then).
+bool CopyBlock(ISurface* dst, ISurface* src, const CBlitRect& rect) {
+  const size_t rowBytes = size_t(rect.width) * 4;
+  if (size_t(src->GetPitch()) != rowBytes || size_t(dst->GetPitch()) != rowBytes) return false;
+  const uint8_t* s = src->GetLine(rect.srcY);
+  uint8_t* d = dst->GetLine(rect.dstY);
+  const uint8_t* sLast = src->GetLine(rect.srcY + rect.height - 1);
+  const uint8_t* dLast = dst->GetLine(rect.dstY + rect.height - 1);
+  if (!s || !d || !sLast || !dLast) return false;
+  const size_t span = rowBytes * size_t(rect.height - 1);
+  if (sLast != s + span || dLast != d + span) return false;
+  std::memmove(d, s, span + rowBytes);
+  return true;
+}
+
 }  // namespace
 
 BlendRowFn GetBlendRow(int mode, int format, bool opaque) {
@@ -304,6 +331,11 @@ bool BlendBlit(ISurface* dst, ISurface* src, const CBlitRect& rect, int mode, in
 
   src->Lock();
   dst->Lock();
+  if (row == CopyRow && CopyBlock(dst, src, rect)) {
+    dst->Unlock();
+    src->Unlock();
+    return false;
+  }
   bool drew = false;
   for (int i = 0; i < rect.height; ++i) {
     const uint8_t* s = src->GetLine(rect.srcY + i);

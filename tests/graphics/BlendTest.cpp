@@ -97,6 +97,9 @@ TEST(BlendKernels, MatchTheReferenceForEveryModeFormatAndOpacity) {
     if (p % 5 == 0) srcBytes[i + 3] = 0;
     if (p % 7 == 0) srcBytes[i + 3] = 255;
     if (p % 11 == 0) srcBytes[i] = 0x30, srcBytes[i + 1] = 0x20, srcBytes[i + 2] = 0x10;
+    // Whole rows of opaque and of transparent pixels, as in real images.
+    if (p / w == 2) srcBytes[i + 3] = 255;
+    if (p / w == 3) srcBytes[i + 3] = 0;
   }
   const std::vector<uint8_t> dstBytes = fixtures::Noise(size_t(w) * h * 4, 99);
   const uint32_t key = 0xAB102030;
