@@ -10,6 +10,7 @@
 #include "core/InputState.h"
 #include "core/Log.h"
 #include "files/PackFile.h"
+#include "platform/Platform.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
 #include "script/QelParser.h"
@@ -79,8 +80,18 @@ void CMainScript::CIconInfo::Deserialize(CSerializer& stream) {
 
 // ---- Construction ----------------------------------------------------------
 
-CMainScript::CMainScript(CGraphicSystem* graphics)
-    : m_random(static_cast<std::mt19937::result_type>(std::time(nullptr))), m_graphics(graphics) {
+namespace {
+
+// Seconds of the wall clock; a headless run takes its virtual clock, so that
+// the same game and input play the same way every time.
+std::mt19937::result_type RandomSeed() {
+  if (platform::IsHeadless()) return platform::GetTimeMs() / 1000;
+  return static_cast<std::mt19937::result_type>(std::time(nullptr));
+}
+
+}  // namespace
+
+CMainScript::CMainScript(CGraphicSystem* graphics) : m_random(RandomSeed()), m_graphics(graphics) {
   m_autoAllowed = false;
   m_autoOn = false;
   m_skipAllowed = true;

@@ -72,6 +72,17 @@ TEST_F(InterpVar, RandomAndExistence) {
   EXPECT_EQ(Var("f.local"), "1");  // macro attributes are variables too
 }
 
+TEST_F(InterpVar, HeadlessRunsDrawTheSameNumbers) {
+  WriteFile("game.iet", "[]\n");
+  ASSERT_FALSE(Start());
+  std::vector<int> first;
+  for (int i = 0; i < 5; ++i) first.push_back(script_->NextRandom());
+  ASSERT_FALSE(Start());
+  std::vector<int> second;
+  for (int i = 0; i < 5; ++i) second.push_back(script_->NextRandom());
+  EXPECT_EQ(first, second);
+}
+
 TEST_F(InterpVar, ScreenSizeComesFromTheGameSettings) {
   WriteFile("system.ini", "[WINDOW]\nWIDTH=800\nHEIGHT=600\n[SYSTEM]\nBOOT=game\n");
   Run("[var name=f.w system=screen_width][var name=f.h system=screen_height]\n");
