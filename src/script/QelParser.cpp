@@ -1,5 +1,6 @@
 #include "script/QelParser.h"
 
+#include <cstring>
 #include <utility>
 
 #include "core/Config.h"
@@ -85,6 +86,14 @@ const CQelParser::RequiredTable& CQelParser::GetRequiredAttributes() {
 CQelParser::CQelParser() { AddRawBlockTag("lua"); }
 
 CQelParser::~CQelParser() = default;
+
+bool CQelParser::Parse(const char* text) {
+  if (GetLine() == 0 && text != nullptr) {
+    // Scenario scripts hold about a record per 30 to 40 bytes.
+    m_blocks.reserve(m_blocks.size() + std::strlen(text) / 32);
+  }
+  return CScriptParser::Parse(text);
+}
 
 std::vector<CScriptBlock> CQelParser::TakeBlocks() {
   std::vector<CScriptBlock> out = std::move(m_blocks);

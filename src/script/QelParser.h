@@ -14,6 +14,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "script/ScriptBlock.h"
@@ -31,6 +32,10 @@ class CQelParser : public CScriptParser {
   // Hands the records over and leaves the parser's list empty.
   std::vector<CScriptBlock> TakeBlocks();
 
+  // Makes room for the records of the text before parsing it.
+  bool Parse(const char* text) override;
+  using CScriptParser::Parse;
+
   // Line tags normally read "tag.ini" through the process-wide INI cache.
   // A parser can be given its own document instead (nullptr: no tag.ini).
   void SetTagIni(const CIni* tagIni);
@@ -41,7 +46,7 @@ class CQelParser : public CScriptParser {
 
   // Tag name -> attributes that must be present, in the order they are
   // checked.
-  using RequiredTable = std::map<std::string, std::vector<std::string>>;
+  using RequiredTable = std::unordered_map<std::string, std::vector<std::string>>;
   static const RequiredTable& GetRequiredAttributes();
 
  protected:

@@ -11,6 +11,50 @@ namespace {
 inline bool IsLead(unsigned char c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }
 inline bool IsBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 
+// Bytes that end a run of plain characters in one state.
+struct StopSet {
+  bool stop[256];
+};
+
+constexpr StopSet MakeStops(const char* bytes) {
+  StopSet set{};
+  set.stop[0] = true;
+  for (; *bytes != '\0'; ++bytes) set.stop[static_cast<unsigned char>(*bytes)] = true;
+  return set;
+}
+
+constexpr StopSet kTextStops = MakeStops("\r\n[@\\");
+constexpr StopSet kLabelStops = MakeStops("\r\n");
+constexpr StopSet kTagNameStops = MakeStops(" \t\r\n]\\");
+constexpr StopSet kAttrNameStops = MakeStops(" \t\r\n=]\\");
+constexpr StopSet kAttrValueStops = MakeStops("\" \t\r\n]\\");
+constexpr StopSet kLineTagNameStops = MakeStops(" \t\r\n\\");
+constexpr StopSet kLineTagArgStops = MakeStops(",\r\n\\");
+constexpr StopSet kLineCommentStops = MakeStops("\n");
+constexpr StopSet kBlockCommentStops = MakeStops("\n*");
+constexpr StopSet kRawStops = MakeStops("[\n");
+
+// Advances from i over bytes that `stops` does not mark and over whole
+// double-byte characters, and returns where it stopped. A lead byte without a
+// follower, or followed by a line feed, stops the run (the byte-wise path
+// takes it). lastPair tells whether the last character passed was a pair.
+inline size_t ScanRun(const unsigned char* s, size_t i, size_t n, const StopSet& stops, bool& lastPair) {
+  while (i < n) {
+    const unsigned char c = s[i];
+    if (IsLead(c)) {
+      if (i + 1 >= n || s[i + 1] == '\n') break;
+      i += 2;
+      lastPair = true;
+    } else if (stops.stop[c]) {
+      break;
+    } else {
+      ++i;
+      lastPair = false;
+    }
+  }
+  return i;
+}
+
 enum State {
   kBetween = 0,
   kLineComment = 1,
@@ -77,7 +121,7 @@ std::string Format(const std::string& format, const std::string& tagName, int li
 
 }  // namespace script_messages
 
-CScriptParser::CScriptParser() = default;
+CScriptParser::CScriptParser() : m_defaultLineEnd(std::make_shared<const InsertionList>()) {}
 CScriptParser::~CScriptParser() = default;
 
 void CScriptParser::OnLineStart(const char*) {}
@@ -114,12 +158,30 @@ void CScriptParser::ParseInsertion(const std::string& text) {
   --m_insertionDepth;
 }
 
+const CScriptParser::InsertionList* CScriptParser::FindLineEndInsertions(const std::string& finalChar) const {
+  auto it = m_lineEndByChar.find(finalChar);
+  return it == m_lineEndByChar.end() ? nullptr : it->second.get();
+}
+
+void CScriptParser::AddLineEndInsertion(const std::string* finalChar, std::string text) {
+  SharedList& slot = finalChar != nullptr ? m_lineEndByChar[*finalChar] : m_defaultLineEnd;
+  auto list = slot ? std::make_shared<InsertionList>(*slot) : std::make_shared<InsertionList>();
+  list->push_back(std::move(text));
+  slot = std::move(list);
+}
+
+void CScriptParser::ClearLineEndInsertions() {
+  m_defaultLineEnd = std::make_shared<const InsertionList>();
+  m_lineEndByChar.clear();
+}
+
 void CScriptParser::RunLineEndInsertions(const std::string& finalChar) {
   if (m_insertionDepth > 0) return;
   auto it = m_lineEndByChar.find(finalChar);
-  // Copied: a directive inside an insertion may edit the lists.
-  const InsertionList list = it == m_lineEndByChar.end() ? m_defaultLineEnd : it->second;
-  for (const std::string& text : list) ParseInsertion(text);
+  // Held while it runs: a directive inside may replace the lists.
+  const SharedList list = it == m_lineEndByChar.end() ? m_defaultLineEnd : it->second;
+  if (!list) return;
+  for (const std::string& text : *list) ParseInsertion(text);
 }
 
 bool CScriptParser::Parse(const char* text) {
@@ -274,6 +336,14 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kLineComment:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kLineCommentStops, pair);
+          if (end != i) {
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           skipPair();
         } else {
@@ -286,6 +356,14 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kBlockComment:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kBlockCommentStops, pair);
+          if (end != i) {
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           skipPair();
         } else if (c == '*' && i + 1 < n && s[i + 1] == '/') {
@@ -298,6 +376,15 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kLabel:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kLabelStops, pair);
+          if (end != i) {
+            m_label.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_label);
         } else if (c == '\r') {
@@ -315,6 +402,15 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kTagName:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kTagNameStops, pair);
+          if (end != i) {
+            m_tagName.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_tagName);
         } else if (IsBlank(c)) {
@@ -339,6 +435,15 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kAttrName:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kAttrNameStops, pair);
+          if (end != i) {
+            m_attributeName.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_attributeName);
         } else if (IsBlank(c) || c == '\n') {
@@ -396,6 +501,15 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kAttrValue:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kAttrValueStops, pair);
+          if (end != i) {
+            m_attributeValue.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_attributeValue);
         } else if (c == '"') {
@@ -438,6 +552,14 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kTextLine:
+        {
+          const size_t end = ScanRun(s, i, n, kTextStops, m_textEndsWithPair);
+          if (end != i) {
+            m_text.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_text);
           m_textEndsWithPair = true;
@@ -480,6 +602,15 @@ bool CScriptParser::Parse(const char* text) {
         break;
 
       case kLineTagName:
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kLineTagNameStops, pair);
+          if (end != i) {
+            m_tagName.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_tagName);
         } else if (IsBlank(c)) {
@@ -504,6 +635,15 @@ bool CScriptParser::Parse(const char* text) {
       case kLineTagArgs:
         // Arguments keep their blanks; the current one is collected in the
         // attribute-name buffer.
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kLineTagArgStops, pair);
+          if (end != i) {
+            m_attributeName.append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(m_attributeName);
         } else if (c == ',') {
@@ -539,6 +679,15 @@ bool CScriptParser::Parse(const char* text) {
           break;
         }
         if (rawScript == nullptr) rawScript = &m_attributes["script"];
+        {
+          bool pair = false;
+          const size_t end = ScanRun(s, i, n, kRawStops, pair);
+          if (end != i) {
+            rawScript->append(text + i, end - i);
+            i = end;
+            break;
+          }
+        }
         if (IsLead(c)) {
           takePair(*rawScript);
         } else {

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,8 +60,14 @@ class CScriptParser {
   // Texts parsed after a text line, chosen by the line's final character (one
   // byte, or a two-byte CP932 character); the default list serves characters
   // that have no list of their own.
-  InsertionList& GetDefaultLineEndInsertions() { return m_defaultLineEnd; }
-  std::map<std::string, InsertionList>& GetLineEndInsertionsByChar() { return m_lineEndByChar; }
+  const InsertionList& GetDefaultLineEndInsertions() const { return *m_defaultLineEnd; }
+  // The list of a final character, or nullptr when it has none.
+  const InsertionList* FindLineEndInsertions(const std::string& finalChar) const;
+  // Appends a text to the default list (finalChar nullptr) or to the list of
+  // that final character, creating it.
+  void AddLineEndInsertion(const std::string* finalChar, std::string text);
+  // Empties the default list and drops every list by final character.
+  void ClearLineEndInsertions();
 
  protected:
   // Hooks. Strings and maps passed by non-const reference are the parser's
@@ -88,8 +95,11 @@ class CScriptParser {
   bool m_lineTagEnabled = true;
   char m_lineTagPrefix = 0;
   std::set<std::string> m_rawBlockTags;
-  InsertionList m_defaultLineEnd;
-  std::map<std::string, InsertionList> m_lineEndByChar;
+  // Lists are never edited in place but replaced, so that a list being run
+  // stays whole while a directive inside one of its texts changes the lists.
+  using SharedList = std::shared_ptr<const InsertionList>;
+  SharedList m_defaultLineEnd;
+  std::map<std::string, SharedList> m_lineEndByChar;
 
   std::string m_text;
   std::string m_label;

@@ -54,8 +54,7 @@ void CQelParser::DirectiveAutoInsert(const AttributeMap& attributes) {
 void CQelParser::DirectiveScpSupport(const AttributeMap& attributes) {
   const std::string* mode = Find(attributes, "mode");
   if (attributes.empty() || (mode != nullptr && *mode == "init")) {
-    m_defaultLineEnd.clear();
-    m_lineEndByChar.clear();
+    ClearLineEndInsertions();
     return;
   }
   if (mode == nullptr || (*mode != "add" && *mode != "addsp")) {
@@ -65,9 +64,5 @@ void CQelParser::DirectiveScpSupport(const AttributeMap& attributes) {
   const std::string* command = Find(attributes, "command");
   std::string text = command != nullptr ? *command : std::string();
   const std::string* finalChar = Find(attributes, "char");
-  if (finalChar == nullptr) {
-    m_defaultLineEnd.push_back(std::move(text));
-  } else {
-    m_lineEndByChar[*finalChar].push_back(std::move(text));
-  }
+  AddLineEndInsertion(finalChar, std::move(text));
 }

@@ -120,6 +120,8 @@ TEST(Preprocessor, AutoInsertTexts) {
   EXPECT_EQ(Parse(src), (V{"tag@2:h{}", "text@2:one", "tag@2:r{}", "tag@2:@{}", "tag@3:blank{}", "tag@4:x{}",
                            "text@4:two", "tag@4:r{}", "tag@4:@{}", "tag@5:h{}", "text@5:three", "tag@5:y{}",
                            "tag@6:h{}", "text@6:four"}));
+  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=lineend command=[e\\]]\nHello[r]world\n"),
+            (V{"text@2:Hello", "tag@2:r{}", "text@2:world", "tag@2:e{}"}));
   // A line ending in '@' is still a text line: the line-end text runs
   // without per-character insertions.
   EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=lineend command=[e\\]][&scpsupport mode=add command=[r\\]]\n"
