@@ -275,3 +275,22 @@ TEST(GraphicLoaders, RegistrationAndLookupOrder) {
   ASSERT_FALSE(loaders.Load(&s, &file));
   EXPECT_EQ(8, s.GetWidth());
 }
+
+TEST(GraphicLoaders, DemoImagesAreOfLoadableTypes) {
+  // The demo's own pictures must stay in formats the engine accepts.
+  const std::string dir = std::string(VELMIRA_TEST_DATA_DIR) + "/../games/demo/image/";
+  CPackFileFactory files;
+  CGraphicLoaders loaders(&files);
+  loaders.AddLoader(new CPng());
+  loaders.AddLoader(new CJpg());
+  CSurface s;
+  ASSERT_FALSE(loaders.LoadFile(&s, (dir + "bg_sunset").c_str()));
+  EXPECT_EQ(1, s.GetFormat());
+  EXPECT_EQ(800, s.GetWidth());
+  EXPECT_EQ(600, s.GetHeight());
+  ASSERT_FALSE(loaders.LoadFile(&s, (dir + "halo.png").c_str()));
+  EXPECT_EQ(2, s.GetFormat());
+  // Fully transparent corner, opaque-ish centre.
+  EXPECT_EQ(0, s.GetLine(0)[3]);
+  EXPECT_GT(s.GetLine(s.GetHeight() / 2)[4 * (s.GetWidth() / 2) + 3], 200);
+}
