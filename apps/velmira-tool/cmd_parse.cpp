@@ -44,11 +44,10 @@ bool ReadNativeFile(const fs::path& path, std::string& out) {
   return in.bad();
 }
 
-// Reads a game file by its CP932 name through the file layer (loose files and
-// mounted archives); true on failure.
-bool ReadGameFile(const std::string& cp932Name, std::string& out) {
+// Reads one archive entry; true on failure.
+bool ReadArchiveEntry(const CPackFile::CPackedFile& entry, const std::string& cp932Name, std::string& out) {
   CPackFile file;
-  if (file.Open(cp932Name.c_str())) return true;
+  if (file.OpenEntry(entry, cp932Name)) return true;
   const int size = file.GetSize();
   if (size < 0 || static_cast<uintmax_t>(size) > kMaxScriptSize) return true;
   out.assign(static_cast<size_t>(size), '\0');
@@ -201,20 +200,25 @@ void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std:
   }
   std::sort(archives.begin(), archives.end());
   for (const std::string& archive : archives) {
+    const std::string archiveName = Utf8ToCp932(archive);
     std::list<std::string> entries;
     CPackFile lister;
-    if (lister.ListEntries(Utf8ToCp932(archive).c_str(), entries)) {
+    const CPackFile::CEntryTable* table = nullptr;
+    if (lister.ListEntries(archiveName.c_str(), entries) ||
+        (table = CPackFile::FindArchive(archiveName)) == nullptr) {
       std::fprintf(stderr, "lint: cannot list the archive %s\n", archive.c_str());
       ++problems;
       continue;
     }
+    entries.sort();
     for (const std::string& entry : entries) {
       if (!HasExtension(entry, ".iet")) continue;
       std::string shown = Cp932ToUtf8(entry);
       std::replace(shown.begin(), shown.end(), '\\', '/');
       if (!seen.insert(LowerAscii(shown)).second) continue;
+      auto found = table->find(entry);
       std::string bytes;
-      if (ReadGameFile(entry, bytes)) {
+      if (found == table->end() || ReadArchiveEntry(found->second, entry, bytes)) {
         std::fprintf(stderr, "lint: cannot read %s in %s\n", shown.c_str(), archive.c_str());
         ++problems;
         continue;
@@ -253,5 +257,5 @@ int LintCommand(int argc, char** argv) {
 
 }  // namespace
 
-VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]   print a script's records as JSON lines", ParseCommand);
-VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR                     report the parse errors of every script", LintCommand);
+VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]  print a script's records as JSON lines", ParseCommand);
+VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR  report the parse errors of every script", LintCommand);
