@@ -56,13 +56,38 @@ bool ReadHeader(png_structp png, png_infop info, Header* header) {
 
 bool ReadPixels(png_structp png, png_infop info, png_bytep* rows, int colorType) {
   if (setjmp(png_jmpbuf(png))) return true;
-  if (colorType == PNG_COLOR_TYPE_RGB) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-  if (colorType != PNG_COLOR_TYPE_GRAY) png_set_bgr(png);
+  // RGB arrives as packed R, G, B in the first three quarters of each row
+  // and is spread into B, G, R, 255 afterwards (one pass instead of two
+  // library transforms).
+  if (colorType == PNG_COLOR_TYPE_RGB_ALPHA) png_set_bgr(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   png_read_image(png, rows);
   png_read_end(png, nullptr);
   return false;
+}
+
+// Packed R, G, B (3 bytes a pixel) into B, G, R, 255 in place, from the
+// end so that nothing is overwritten before it is read.
+// Four pixels a step: their 12 source bytes are read before the 16
+// destination bytes are written, and a group's destination never reaches
+// below its own source, so the rows of lower pixels stay intact.
+void SpreadRgb(uint8_t* row, int width) {
+  const int groups = width / 4;
+  for (int x = width - 1; x >= groups * 4; --x) {
+    const uint8_t r = row[3 * x], g = row[3 * x + 1], b = row[3 * x + 2];
+    row[4 * x] = b;
+    row[4 * x + 1] = g;
+    row[4 * x + 2] = r;
+    row[4 * x + 3] = 255;
+  }
+  for (int group = groups - 1; group >= 0; --group) {
+    uint8_t in[12];
+    std::memcpy(in, row + 12 * size_t(group), 12);
+    const uint8_t out[16] = {in[2], in[1], in[0], 255, in[5],  in[4],  in[3], 255,
+                             in[8], in[7], in[6], 255, in[11], in[10], in[9], 255};
+    std::memcpy(row + 16 * size_t(group), out, 16);
+  }
 }
 
 int FormatFor(int colorType) {
@@ -134,6 +159,9 @@ bool CPng::Load(ISurface* target, CFile* file) {
     if (!rows[y]) missingRow = true;
   }
   const bool failed = missingRow || ReadPixels(reader.png(), reader.info(), rows.data(), header.colorType);
+  if (!failed && header.colorType == PNG_COLOR_TYPE_RGB) {
+    for (png_bytep row : rows) SpreadRgb(row, int(header.width));
+  }
   target->Unlock();
   return failed;
 }

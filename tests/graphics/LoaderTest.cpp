@@ -97,6 +97,16 @@ TEST(PngLoader, FormatTable) {
   ASSERT_FALSE(LoadPng(plain, fixtures::EncodePng(17, 9, PNG_COLOR_TYPE_RGB_ALPHA, 8, noise)));
   ASSERT_FALSE(LoadPng(interlaced, fixtures::EncodePng(17, 9, PNG_COLOR_TYPE_RGB_ALPHA, 8, noise, true)));
   EXPECT_EQ(0, std::memcmp(plain.GetLine(0), interlaced.GetLine(0), 17 * 9 * 4));
+  const std::vector<uint8_t> noiseRgb = fixtures::Noise(17 * 9 * 3, 4);
+  ASSERT_FALSE(LoadPng(plain, fixtures::EncodePng(17, 9, PNG_COLOR_TYPE_RGB, 8, noiseRgb)));
+  ASSERT_FALSE(LoadPng(interlaced, fixtures::EncodePng(17, 9, PNG_COLOR_TYPE_RGB, 8, noiseRgb, true)));
+  EXPECT_EQ(0, std::memcmp(plain.GetLine(0), interlaced.GetLine(0), 17 * 9 * 4));
+  for (int i = 0; i < 17 * 9; ++i) {
+    const uint8_t* p = plain.GetLine(0) + 4 * i;
+    ASSERT_EQ(noiseRgb[3 * size_t(i) + 2], p[0]);
+    ASSERT_EQ(noiseRgb[3 * size_t(i)], p[2]);
+    ASSERT_EQ(255, p[3]);
+  }
 }
 
 TEST(PngLoader, RefusedTypesAndTheirHeaderReasons) {
