@@ -335,23 +335,17 @@ bool CMainScript::DispatchStored(const CScriptBlock& record) {
 }
 
 void CMainScript::Report(const std::string& text) {
-  switch (m_errorMode) {
-    case kErrorLogWindow:
-      LogWrite(text);
-      break;
-    case kErrorChannel:
-      LogWrite(text);
-      if (m_reportBuffer.size() + text.size() + 1 > kMaxReportBuffer) m_reportBuffer.clear();
-      m_reportBuffer += text;
-      m_reportBuffer += '\n';
-      break;
-    default:
-      break;
+  // The -log file receives every report whatever the error mode; the mode
+  // only decides where else it goes.
+  LogWrite(text);
+  if (m_errorMode == kErrorChannel) {
+    if (m_reportBuffer.size() + text.size() + 1 > kMaxReportBuffer) m_reportBuffer.clear();
+    m_reportBuffer += text;
+    m_reportBuffer += '\n';
   }
 }
 
 void CMainScript::ReportFormat(const char* format, ...) {
-  if (m_errorMode != kErrorLogWindow && m_errorMode != kErrorChannel) return;
   char small[1024];
   va_list args;
   va_start(args, format);
@@ -374,7 +368,6 @@ void CMainScript::ReportFormat(const char* format, ...) {
 }
 
 void CMainScript::ReportTag(const CScriptBlock& record, const std::string& messageCp932) {
-  if (m_errorMode != kErrorLogWindow && m_errorMode != kErrorChannel) return;
   Report(m_cursor.m_file + "(" + std::to_string(record.m_line) + "): [" + record.m_text + "] " + messageCp932);
 }
 
