@@ -1,5 +1,6 @@
 #include "script/QelParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -89,8 +90,10 @@ CQelParser::~CQelParser() = default;
 
 bool CQelParser::Parse(const char* text) {
   if (GetLine() == 0 && text != nullptr) {
-    // Scenario scripts hold about a record per 30 to 40 bytes.
-    m_blocks.reserve(m_blocks.size() + std::strlen(text) / 32);
+    // Scenario scripts hold about a record per 30 to 40 bytes; the guess is
+    // capped so that a huge text of few records does not reserve too much.
+    const size_t guess = std::min<size_t>(std::strlen(text) / 32, size_t{1} << 20);
+    m_blocks.reserve(m_blocks.size() + guess);
   }
   return CScriptParser::Parse(text);
 }
