@@ -224,6 +224,10 @@ class CMainScript {
   bool TagEndLoop(const CScriptBlock& record, bool replay);
   // Tags whose subsystems are not wired in yet: recognised, no effect.
   bool TagPending(const CScriptBlock& record, bool replay);
+  // Layer tags (tags/LayerTags.cpp).
+  bool TagLayerCreate(const CScriptBlock& record, bool replay);
+  bool TagLayerProperty(const CScriptBlock& record, bool replay);
+  bool TagLayerDelete(const CScriptBlock& record, bool replay);
 
   // Helpers of the variable tags.
   void VarSystem(const CScriptBlock& record);

@@ -5,6 +5,11 @@
 
 #include "core/Cp932.h"
 #include "core/EngineMain.h"
+#include "core/InputDriver.h"
+#include "files/PackFile.h"
+#include "graphics/GraphicLoader.h"
+#include "graphics/Png.h"
+#include "graphics/Surface.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -83,4 +88,40 @@ TEST(EngineRun, WindowedRunThroughTheSdlBackend) {
   std::string log = game / "run.log";
   EXPECT_EQ(RunVelmira({"-frames", "6", "-log", log, game.Path()}), 0);
   EXPECT_EQ(ReadFile(log).find("起動エラー"), std::string::npos) << ReadFile(log);
+}
+
+TEST(EngineRun, LayerTagsShowAndMoveImages) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=32\nHEIGHT=24\n[SYSTEM]\nBOOT=start.iet\n");
+  // A 4x2 orange image, written with the screenshot writer.
+  std::vector<uint8_t> bgra;
+  for (int i = 0; i < 8; ++i) bgra.insert(bgra.end(), {0x20, 0x80, 0xF0, 0xFF});
+  ASSERT_FALSE(WriteScreenshotPng(game / "a.png", bgra, 4, 2));
+  game.Write("start.iet",
+             "*start\r\n[lyc id=a file=a]\r\n[lyprop id=a left=10 top=5]\r\n[lyprop id=missing left=1]\r\n"
+             "[lyc id=b file=nothing.png]\r\n[wait time=100000]\r\n");
+  game.Write("input.txt", "3 shot shot.png\n4 quit\n");
+  std::string log = game / "run.log";
+  ScopedCurrentDir cd(game.Path());
+  EXPECT_EQ(RunVelmira({"-headless", "-input", "input.txt", "-log", log, game.Path()}), 0);
+  // The shot, read back with the engine's own loader: the image at 10,5.
+  CSurface shot;
+  CPackFileFactory files;
+  CGraphicLoaders loaders(&files);
+  loaders.AddLoader(new CPng());
+  ASSERT_FALSE(loaders.LoadFile(&shot, "shot.png"));
+  ASSERT_EQ(shot.GetWidth(), 32);
+  auto pixel = [&](int x, int y) {
+    const uint8_t* p = shot.GetLine(y) + x * 4;
+    return (p[2] << 16) | (p[1] << 8) | p[0];
+  };
+  EXPECT_EQ(pixel(10, 5), 0xF08020);
+  EXPECT_EQ(pixel(13, 6), 0xF08020);
+  EXPECT_EQ(pixel(9, 5), 0);
+  EXPECT_EQ(pixel(14, 5), 0);
+  EXPECT_EQ(pixel(10, 7), 0);
+  EXPECT_NE(ReadFile(log).find("start.iet(4): [lyprop id=\"missing\"] 指定されたレイヤーが見つかりません。"),
+            std::string::npos)
+      << ReadFile(log);
+  EXPECT_EQ(ReadFile(log).find("nothing.png"), std::string::npos);
 }
