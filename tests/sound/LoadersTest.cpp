@@ -17,12 +17,12 @@ class LoadersTest : public ::testing::Test {
   LoadersTest() : loaders_(&factory_) {
     loaders_.AddLoader(new CVorbisLoader());
     loaders_.AddLoader(new CWaveLoader());
-    WaveSpec spec;
-    spec.channels = 1;
-    spec.bits = 8;
-    spec.rate = 8000;
-    spec.pcm.assign(800, 0x90);
-    wave_ = MakeWave(spec);
+    WaveSpec shape;
+    shape.channels = 1;
+    shape.bits = 8;
+    shape.rate = 8000;
+    shape.pcm.assign(800, 0x90);
+    wave_ = MakeWave(shape);
     ogg_ = EncodeVorbis(Sine(4410, 2, 44100, 220.0, 3000.0), 2, 44100);
   }
 

@@ -185,13 +185,13 @@ TEST_F(PlayerTest, LoopingVorbisStreamRepeatsItsDecodedSamples) {
 }
 
 TEST_F(PlayerTest, StaticOneShotEndsAndStaticLoopKeepsPlaying) {
-  WaveSpec spec;
-  spec.channels = 1;
-  spec.bits = 8;
-  spec.rate = 22050;
-  spec.pcm.assign(2205, 0xC0);  // 0.1 s
+  WaveSpec shape;
+  shape.channels = 1;
+  shape.bits = 8;
+  shape.rate = 22050;
+  shape.pcm.assign(2205, 0xC0);  // 0.1 s
   CWave wave;
-  ASSERT_FALSE(wave.Open(MemoryFile(MakeWave(spec))));
+  ASSERT_FALSE(wave.Open(MemoryFile(MakeWave(shape))));
   CDxSound once, looped;
   ASSERT_FALSE(once.Open(&wave, true));
   EXPECT_FALSE(once.IsStreaming());

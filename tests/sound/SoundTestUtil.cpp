@@ -48,27 +48,27 @@ void AppendChunk(std::vector<uint8_t>& out, const char id[4], const std::vector<
   out.insert(out.end(), body.begin(), body.end());
 }
 
-std::vector<uint8_t> MakeWave(const WaveSpec& spec) {
+std::vector<uint8_t> MakeWave(const WaveSpec& shape) {
   std::vector<uint8_t> fmt;
-  int block = spec.channels * spec.bits / 8;
-  Append16(fmt, static_cast<uint16_t>(spec.formatTag));
-  Append16(fmt, static_cast<uint16_t>(spec.channels));
-  Append32(fmt, static_cast<uint32_t>(spec.rate));
-  Append32(fmt, spec.bytesPerSecondOverride >= 0 ? static_cast<uint32_t>(spec.bytesPerSecondOverride)
-                                                 : static_cast<uint32_t>(block * spec.rate));
-  Append16(fmt, static_cast<uint16_t>(spec.blockAlignOverride >= 0 ? spec.blockAlignOverride : block));
-  Append16(fmt, static_cast<uint16_t>(spec.bits));
-  for (int i = 0; i < spec.fmtExtra; ++i) fmt.push_back(static_cast<uint8_t>(0xA0 + i));
+  int block = shape.channels * shape.bits / 8;
+  Append16(fmt, static_cast<uint16_t>(shape.formatTag));
+  Append16(fmt, static_cast<uint16_t>(shape.channels));
+  Append32(fmt, static_cast<uint32_t>(shape.rate));
+  Append32(fmt, shape.bytesPerSecondOverride >= 0 ? static_cast<uint32_t>(shape.bytesPerSecondOverride)
+                                                 : static_cast<uint32_t>(block * shape.rate));
+  Append16(fmt, static_cast<uint16_t>(shape.blockAlignOverride >= 0 ? shape.blockAlignOverride : block));
+  Append16(fmt, static_cast<uint16_t>(shape.bits));
+  for (int i = 0; i < shape.fmtExtra; ++i) fmt.push_back(static_cast<uint8_t>(0xA0 + i));
 
   std::vector<uint8_t> body;
   body.insert(body.end(), {'W', 'A', 'V', 'E'});
-  body.insert(body.end(), spec.beforeFmt.begin(), spec.beforeFmt.end());
+  body.insert(body.end(), shape.beforeFmt.begin(), shape.beforeFmt.end());
   AppendChunk(body, "fmt ", fmt);
-  body.insert(body.end(), spec.beforeData.begin(), spec.beforeData.end());
+  body.insert(body.end(), shape.beforeData.begin(), shape.beforeData.end());
   body.insert(body.end(), {'d', 'a', 't', 'a'});
-  Append32(body, spec.dataSizeOverride >= 0 ? static_cast<uint32_t>(spec.dataSizeOverride)
-                                            : static_cast<uint32_t>(spec.pcm.size()));
-  body.insert(body.end(), spec.pcm.begin(), spec.pcm.end());
+  Append32(body, shape.dataSizeOverride >= 0 ? static_cast<uint32_t>(shape.dataSizeOverride)
+                                            : static_cast<uint32_t>(shape.pcm.size()));
+  body.insert(body.end(), shape.pcm.begin(), shape.pcm.end());
 
   std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
   Append32(out, static_cast<uint32_t>(body.size()));

@@ -48,7 +48,7 @@ struct WaveSpec {
   int64_t bytesPerSecondOverride = -1;
   int blockAlignOverride = -1;
 };
-std::vector<uint8_t> MakeWave(const WaveSpec& spec);
+std::vector<uint8_t> MakeWave(const WaveSpec& shape);
 
 // Interleaved 16-bit samples as little-endian bytes, and back.
 std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples);

@@ -20,41 +20,41 @@ bool OpenWave(CWave& wave, const std::vector<uint8_t>& file) { return wave.Open(
 }  // namespace
 
 TEST(WaveTest, SkipsChunksBeforeFmtAndDataAndDeliversThePcm) {
-  WaveSpec spec;
-  spec.pcm = Bytes(4000, 3);
-  AppendChunk(spec.beforeFmt, "LIST", Bytes(26, 100));
-  AppendChunk(spec.beforeData, "fact", {0x10, 0x27, 0, 0});
+  WaveSpec shape;
+  shape.pcm = Bytes(4000, 3);
+  AppendChunk(shape.beforeFmt, "LIST", Bytes(26, 100));
+  AppendChunk(shape.beforeData, "fact", {0x10, 0x27, 0, 0});
   CWave wave;
-  ASSERT_FALSE(OpenWave(wave, MakeWave(spec)));
+  ASSERT_FALSE(OpenWave(wave, MakeWave(shape)));
   EXPECT_EQ(wave.GetChannels(), 2);
   EXPECT_EQ(wave.GetSampleRate(), 44100);
   EXPECT_EQ(wave.GetBitsPerSample(), 16);
   EXPECT_EQ(wave.GetDataSize(), 4000);
-  EXPECT_EQ(ReadAll(wave, 999), spec.pcm);
+  EXPECT_EQ(ReadAll(wave, 999), shape.pcm);
   uint8_t byte;
   EXPECT_EQ(wave.Read(&byte, 1), 0);
   wave.Rewind();
-  EXPECT_EQ(ReadAll(wave, 4096), spec.pcm);
+  EXPECT_EQ(ReadAll(wave, 4096), shape.pcm);
 }
 
 TEST(WaveTest, LongFmtChunkAndOddSizedChunksAreSkippedAsStored) {
-  WaveSpec spec;
-  spec.pcm = Bytes(400, 9);
-  spec.fmtExtra = 22;  // an extensible-style tail after the 16 bytes
-  AppendChunk(spec.beforeFmt, "junk", Bytes(3, 1));  // odd size, no pad byte follows
+  WaveSpec shape;
+  shape.pcm = Bytes(400, 9);
+  shape.fmtExtra = 22;  // an extensible-style tail after the 16 bytes
+  AppendChunk(shape.beforeFmt, "junk", Bytes(3, 1));  // odd size, no pad byte follows
   CWave wave;
-  ASSERT_FALSE(OpenWave(wave, MakeWave(spec)));
-  EXPECT_EQ(ReadAll(wave), spec.pcm);
+  ASSERT_FALSE(OpenWave(wave, MakeWave(shape)));
+  EXPECT_EQ(ReadAll(wave), shape.pcm);
 }
 
 TEST(WaveTest, EightBitMonoReportsItsFormat) {
-  WaveSpec spec;
-  spec.channels = 1;
-  spec.bits = 8;
-  spec.rate = 11025;
-  spec.pcm = Bytes(301, 0);
+  WaveSpec shape;
+  shape.channels = 1;
+  shape.bits = 8;
+  shape.rate = 11025;
+  shape.pcm = Bytes(301, 0);
   CWave wave;
-  ASSERT_FALSE(OpenWave(wave, MakeWave(spec)));
+  ASSERT_FALSE(OpenWave(wave, MakeWave(shape)));
   EXPECT_EQ(wave.GetBitsPerSample(), 8);
   EXPECT_EQ(wave.GetChannels(), 1);
   EXPECT_EQ(wave.GetSampleRate(), 11025);
@@ -63,11 +63,11 @@ TEST(WaveTest, EightBitMonoReportsItsFormat) {
 
 TEST(WaveTest, RejectsWhatThePlayerCannotPlay) {
   auto rejected = [](auto edit) {
-    WaveSpec spec;
-    spec.pcm = Bytes(64, 0);
-    edit(spec);
+    WaveSpec shape;
+    shape.pcm = Bytes(64, 0);
+    edit(shape);
     CWave wave;
-    return OpenWave(wave, MakeWave(spec));
+    return OpenWave(wave, MakeWave(shape));
   };
   EXPECT_FALSE(rejected([](WaveSpec&) {}));
   EXPECT_TRUE(rejected([](WaveSpec& s) { s.formatTag = 3; }));
@@ -83,11 +83,11 @@ TEST(WaveTest, RejectsWhatThePlayerCannotPlay) {
 }
 
 TEST(WaveTest, BadMagicAndEveryTruncatedHeaderFail) {
-  WaveSpec spec;
-  spec.pcm = Bytes(40, 0);
-  AppendChunk(spec.beforeFmt, "LIST", Bytes(6, 0));
-  std::vector<uint8_t> file = MakeWave(spec);
-  size_t dataStart = file.size() - spec.pcm.size();
+  WaveSpec shape;
+  shape.pcm = Bytes(40, 0);
+  AppendChunk(shape.beforeFmt, "LIST", Bytes(6, 0));
+  std::vector<uint8_t> file = MakeWave(shape);
+  size_t dataStart = file.size() - shape.pcm.size();
   for (size_t cut = 0; cut < dataStart; ++cut) {
     CWave wave;
     EXPECT_TRUE(OpenWave(wave, std::vector<uint8_t>(file.begin(), file.begin() + cut))) << cut;
@@ -98,7 +98,7 @@ TEST(WaveTest, BadMagicAndEveryTruncatedHeaderFail) {
     ASSERT_FALSE(OpenWave(wave, std::vector<uint8_t>(file.begin(), file.begin() + cut))) << cut;
     size_t whole = (cut - dataStart) / 4 * 4;
     EXPECT_EQ(wave.GetDataSize(), static_cast<int>(whole));
-    EXPECT_EQ(ReadAll(wave), std::vector<uint8_t>(spec.pcm.begin(), spec.pcm.begin() + whole));
+    EXPECT_EQ(ReadAll(wave), std::vector<uint8_t>(shape.pcm.begin(), shape.pcm.begin() + whole));
   }
   std::vector<uint8_t> bad = file;
   bad[8] = 'X';
@@ -142,12 +142,12 @@ TEST(WaveTest, AbsurdChunkSizesNeitherHangNorReachOutside) {
 }
 
 TEST(WaveTest, SmallerDataChunkStopsAtItsEndAndUnopenedReadsNothing) {
-  WaveSpec spec;
-  spec.pcm = Bytes(100, 5);
-  spec.dataSizeOverride = 40;
+  WaveSpec shape;
+  shape.pcm = Bytes(100, 5);
+  shape.dataSizeOverride = 40;
   CWave wave;
-  ASSERT_FALSE(OpenWave(wave, MakeWave(spec)));
-  EXPECT_EQ(ReadAll(wave, 7), std::vector<uint8_t>(spec.pcm.begin(), spec.pcm.begin() + 40));
+  ASSERT_FALSE(OpenWave(wave, MakeWave(shape)));
+  EXPECT_EQ(ReadAll(wave, 7), std::vector<uint8_t>(shape.pcm.begin(), shape.pcm.begin() + 40));
 
   CWave closed;
   uint8_t buffer[16];
