@@ -125,3 +125,14 @@ TEST(EngineRun, LayerTagsShowAndMoveImages) {
       << ReadFile(log);
   EXPECT_EQ(ReadFile(log).find("nothing.png"), std::string::npos);
 }
+
+TEST(EngineRun, ReturnWithEmptyStackEndsTheProcess) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=16\nHEIGHT=16\n[SYSTEM]\nBOOT=start.iet\n");
+  game.Write("start.iet", "*start\r\n[var name=f.x data=1]\r\n[return]\r\n[wait time=100000]\r\n");
+  game.Write("input.txt", "50 shot late.png\n");
+  ScopedCurrentDir cd(game.Path());
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "100", "-input", "input.txt", game.Path()}), 0);
+  // The game ended long before frame 50 and the frame limit.
+  EXPECT_FALSE(std::filesystem::exists(game / "late.png"));
+}
