@@ -19,6 +19,7 @@
 #include "ToolCommand.h"
 #include "core/Cp932.h"
 #include "files/PackFile.h"
+#include "graphics/Png.h"
 #include "platform/FileSystem.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
@@ -120,13 +121,19 @@ struct LintScript {
   std::vector<CScriptBlock> blocks;
 };
 
+struct LintImage {
+  std::string name;    // as shown, UTF-8
+  std::string header;  // the first bytes of the file
+};
+
 struct LintGame {
   std::vector<LintScript> scripts;
+  std::vector<LintImage> pngs;
 };
 
 struct LintFinding {
   std::string file;     // UTF-8
-  int line = 0;
+  int line = 0;         // 0 for findings about a whole file
   std::string message;  // CP932
 };
 
@@ -146,7 +153,20 @@ void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) 
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors};
+// PNG files of a type the loader refuses (palette, grey with alpha, 16-bit):
+// they would simply not appear in the game.
+void CheckUnsupportedImages(const LintGame& game, std::vector<LintFinding>& findings) {
+  for (const LintImage& image : game.pngs) {
+    std::string reason;
+    if (PngHeaderUnsupported(image.header.data(), image.header.size(), &reason)) {
+      findings.push_back({image.name, 0, "warning: the engine will not load this PNG (" + reason + ")"});
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnsupportedImages};
+
+constexpr size_t kImageHeaderBytes = 64;
 
 bool HasExtension(const std::string& name, const char* extension) {
   const size_t n = std::strlen(extension);
@@ -172,10 +192,19 @@ void CollectLooseScripts(const fs::path& folder, LintGame& game, std::set<std::s
   std::vector<fs::path> files;
   for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
        !error && it != end; it.increment(error)) {
-    if (it->is_regular_file(error) && HasExtension(it->path().filename().string(), ".iet")) {
-      files.push_back(it->path());
+    if (!it->is_regular_file(error)) continue;
+    const std::string fileName = it->path().filename().string();
+    if (HasExtension(fileName, ".iet")) files.push_back(it->path());
+    if (HasExtension(fileName, ".png")) {
+      std::ifstream in(it->path(), std::ios::binary);
+      std::string header(kImageHeaderBytes, '\0');
+      in.read(header.data(), static_cast<std::streamsize>(header.size()));
+      header.resize(static_cast<size_t>(in.gcount()));
+      game.pngs.push_back({it->path().lexically_relative(folder).generic_string(), std::move(header)});
     }
   }
+  std::sort(game.pngs.begin(), game.pngs.end(),
+            [](const LintImage& a, const LintImage& b) { return a.name < b.name; });
   std::sort(files.begin(), files.end());
   for (const fs::path& path : files) {
     const std::string name = path.lexically_relative(folder).generic_string();
@@ -212,6 +241,19 @@ void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std:
     }
     entries.sort();
     for (const std::string& entry : entries) {
+      if (HasExtension(entry, ".png")) {
+        auto found = table->find(entry);
+        CPackFile file;
+        std::string header(kImageHeaderBytes, '\0');
+        if (found != table->end() && !file.OpenEntry(found->second, entry)) {
+          int read = file.Read(header.data(), static_cast<unsigned>(header.size()));
+          header.resize(static_cast<size_t>(read > 0 ? read : 0));
+          std::string shown = Cp932ToUtf8(entry);
+          std::replace(shown.begin(), shown.end(), '\\', '/');
+          game.pngs.push_back({archive + ":" + shown, std::move(header)});
+        }
+        continue;
+      }
       if (!HasExtension(entry, ".iet")) continue;
       std::string shown = Cp932ToUtf8(entry);
       std::replace(shown.begin(), shown.end(), '\\', '/');
@@ -248,7 +290,8 @@ int LintCommand(int argc, char** argv) {
   std::vector<LintFinding> findings;
   for (LintCheck check : kLintChecks) check(game, findings);
   for (const LintFinding& finding : findings) {
-    WriteOut(finding.file + "(" + std::to_string(finding.line) + "): " + Cp932ToUtf8(finding.message) + "\n");
+    std::string where = finding.line > 0 ? "(" + std::to_string(finding.line) + ")" : std::string();
+    WriteOut(finding.file + where + ": " + Cp932ToUtf8(finding.message) + "\n");
   }
   std::fprintf(stderr, "lint: %zu script(s), %zu finding(s), %d unreadable\n", game.scripts.size(), findings.size(),
                problems);
@@ -258,4 +301,4 @@ int LintCommand(int argc, char** argv) {
 }  // namespace
 
 VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]  print a script's records as JSON lines", ParseCommand);
-VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR  report the parse errors of every script", LintCommand);
+VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR  report the parse errors of every script and PNG files the engine will not load", LintCommand);

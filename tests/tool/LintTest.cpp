@@ -1,0 +1,65 @@
+// velmira-tool lint, run as authors run it.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "support/TempDir.h"
+
+namespace {
+
+// The signature and header chunk of a PNG of the given kind.
+std::string PngHeader(int bitDepth, int colorType) {
+  std::string chunk = "IHDR";
+  for (uint32_t v : {8u, 8u}) {
+    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((v >> shift) & 0xFF);
+  }
+  chunk += static_cast<char>(bitDepth);
+  chunk += static_cast<char>(colorType);
+  chunk += std::string(3, '\0');
+  uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size()));
+  std::string out = "\x89PNG\r\n\x1a\n";
+  out += std::string("\0\0\0\x0d", 4) + chunk;
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((crc >> shift) & 0xFF);
+  return out;
+}
+
+int RunLint(const std::string& dir, std::string& output) {
+  std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::array<char, 4096> buffer;
+  size_t n;
+  output.clear();
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Lint, ReportsParseErrorsAndPngsTheEngineWillNotLoad) {
+  TempDir game;
+  game.Write("start.iet", "*start\r\n[wait time=10]\r\n");
+  game.Write("image/rgba.png", PngHeader(8, 6));
+  game.Write("image/palette.png", PngHeader(8, 3));
+  game.Write("image/deep.png", PngHeader(16, 2));
+  game.Write("image/greyalpha.png", PngHeader(8, 4));
+  std::string out;
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
+  EXPECT_NE(out.find("image/palette.png: warning:"), std::string::npos) << out;
+  EXPECT_NE(out.find("image/deep.png: warning:"), std::string::npos) << out;
+  EXPECT_NE(out.find("image/greyalpha.png: warning:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("rgba.png"), std::string::npos) << out;
+
+  game.Write("image/palette.png", PngHeader(8, 2));
+  game.Write("image/deep.png", PngHeader(8, 0));
+  game.Write("image/greyalpha.png", PngHeader(8, 6));
+  EXPECT_EQ(RunLint(game.Path(), out), 0) << out;
+  game.Write("broken.iet", "[lyc id=x\n");
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
+  EXPECT_EQ(out.rfind("broken.iet(2): ", 0), 0u) << out;
+}
