@@ -27,7 +27,7 @@
 
 #include "graphics/Blend.h"
 #include "graphics/Jpg.h"
-#include "graphics/MemoryFile.h"
+#include "files/MemoryFile.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 
@@ -237,7 +237,7 @@ void BM_PngLoad(benchmark::State& state) {
   CSurface surface;
   CPng loader;
   for (auto _ : state) {
-    CMemoryFile file(bytes);
+    CMemoryFile file(bytes.data(), bytes.size());
     if (loader.Load(&surface, &file)) {
       state.SkipWithError("load failed");
       break;
@@ -274,7 +274,7 @@ void BM_JpegLoad(benchmark::State& state) {
   CSurface surface;
   CJpg loader;
   for (auto _ : state) {
-    CMemoryFile file(bytes);
+    CMemoryFile file(bytes.data(), bytes.size());
     if (loader.Load(&surface, &file)) {
       state.SkipWithError("load failed");
       break;

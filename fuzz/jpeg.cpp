@@ -8,7 +8,7 @@
 #include "files/File.h"
 #include "graphics/GraphicLoader.h"
 #include "graphics/Jpg.h"
-#include "graphics/MemoryFile.h"
+#include "files/MemoryFile.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 

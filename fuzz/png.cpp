@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/MemoryFile.h"
+#include "files/MemoryFile.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<uint8_t> bytes(data, data + size);
   FixChunkChecksums(bytes);
-  CMemoryFile file(bytes);
+  CMemoryFile file(bytes.data(), bytes.size());
   CSurface surface;
   if (!CPng().Load(&surface, &file)) {
     // A successful load covers every row it claims.

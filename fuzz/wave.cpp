@@ -7,38 +7,13 @@
 
 #include "platform/Audio.h"
 #include "platform/Platform.h"
+#include "files/MemoryFile.h"
 #include "sound/DxSound.h"
 #include "sound/SoundLoaders.h"
 #include "sound/Vorbis.h"
 #include "sound/Wave.h"
 
 namespace {
-
-class CBytesFile : public CFile {
- public:
-  CBytesFile(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
-  bool Open(const char*) override { return true; }
-  int Read(void* buffer, unsigned count) override {
-    size_t left = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
-    size_t n = count < left ? count : left;
-    if (n) std::memcpy(buffer, bytes_.data() + pos_, n);
-    pos_ += n;
-    return static_cast<int>(n);
-  }
-  int Seek(int offset, int origin) override {
-    int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<int64_t>(pos_) : static_cast<int64_t>(bytes_.size());
-    if (base + offset < 0) return -1;
-    pos_ = static_cast<size_t>(base + offset);
-    return 0;
-  }
-  int Tell() override { return static_cast<int>(pos_); }
-  int GetSize() override { return static_cast<int>(bytes_.size()); }
-  int Close() override { return 0; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t pos_ = 0;
-};
 
 void Drain(ISound& sound) {
   std::vector<uint8_t> buffer(3001);
@@ -73,7 +48,7 @@ void Play(ISound& sound) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     CWave wave;
-    if (!wave.Open(std::make_shared<CBytesFile>(data, size))) {
+    if (!wave.Open(std::make_shared<CMemoryFile>(std::vector<uint8_t>(data, data + size)))) {
       if (wave.GetDataSize() < 0 || wave.GetDataSize() > static_cast<int>(size)) __builtin_trap();
       Drain(wave);
       wave.Rewind();
@@ -86,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     loaders.AddLoader(new CVorbisLoader());
     loaders.AddLoader(new CWaveLoader());
     ISound* sound = nullptr;
-    if (!loaders.Load(&sound, std::make_shared<CBytesFile>(data, size))) {
+    if (!loaders.Load(&sound, std::make_shared<CMemoryFile>(std::vector<uint8_t>(data, data + size)))) {
       std::unique_ptr<ISound> owned(sound);
       std::vector<uint8_t> buffer(4096);
       for (int i = 0; i < 64 && sound->Read(buffer.data(), 4096) > 0; ++i) {

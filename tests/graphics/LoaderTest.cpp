@@ -12,7 +12,7 @@
 #include "files/PackFile.h"
 #include "graphics/GraphicLoader.h"
 #include "graphics/Jpg.h"
-#include "graphics/MemoryFile.h"
+#include "files/MemoryFile.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 
@@ -21,12 +21,12 @@ namespace fs = std::filesystem;
 namespace {
 
 bool LoadPng(CSurface& surface, const std::vector<uint8_t>& bytes) {
-  CMemoryFile file(bytes);
+  CMemoryFile file(bytes.data(), bytes.size());
   return CPng().Load(&surface, &file);
 }
 
 bool LoadJpg(CSurface& surface, const std::vector<uint8_t>& bytes) {
-  CMemoryFile file(bytes);
+  CMemoryFile file(bytes.data(), bytes.size());
   return CJpg().Load(&surface, &file);
 }
 
@@ -281,7 +281,7 @@ TEST(GraphicLoaders, RegistrationAndLookupOrder) {
   EXPECT_TRUE(loaders.LoadFile(&s, nullptr));
 
   // The registry as a loader: every loader from where the file stood.
-  CMemoryFile file(jpg);
+  CMemoryFile file(jpg.data(), jpg.size());
   ASSERT_FALSE(loaders.Load(&s, &file));
   EXPECT_EQ(8, s.GetWidth());
 }

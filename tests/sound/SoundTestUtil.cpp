@@ -13,22 +13,6 @@
 
 namespace soundtest {
 
-int CMemoryFile::Read(void* buffer, unsigned count) {
-  size_t left = pos_ < bytes_.size() ? bytes_.size() - pos_ : 0;
-  size_t n = count < left ? count : left;
-  if (n) std::memcpy(buffer, bytes_.data() + pos_, n);
-  pos_ += n;
-  return static_cast<int>(n);
-}
-
-int CMemoryFile::Seek(int offset, int origin) {
-  int64_t base = origin == 0 ? 0 : origin == 1 ? static_cast<int64_t>(pos_) : static_cast<int64_t>(bytes_.size());
-  int64_t target = base + offset;
-  if (target < 0) return -1;
-  pos_ = static_cast<size_t>(target);
-  return 0;
-}
-
 std::shared_ptr<CFile> MemoryFile(std::vector<uint8_t> bytes) {
   return std::make_shared<CMemoryFile>(std::move(bytes));
 }

@@ -9,25 +9,11 @@
 #include <vector>
 
 #include "files/File.h"
+#include "files/MemoryFile.h"
 #include "sound/Sound.h"
 
 namespace soundtest {
 
-// A read-only CFile over bytes in memory.
-class CMemoryFile : public CFile {
- public:
-  explicit CMemoryFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  bool Open(const char*) override { return true; }
-  int Read(void* buffer, unsigned count) override;
-  int Seek(int offset, int origin) override;
-  int Tell() override { return static_cast<int>(pos_); }
-  int GetSize() override { return static_cast<int>(bytes_.size()); }
-  int Close() override { return 0; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t pos_ = 0;
-};
 
 std::shared_ptr<CFile> MemoryFile(std::vector<uint8_t> bytes);
 

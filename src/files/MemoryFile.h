@@ -1,5 +1,5 @@
 // A read-only CFile over bytes in memory, for decoding data that is not on
-// disk (tests, benchmarks, fuzzing, embedded images).
+// disk (tests, benchmarks, fuzzing, embedded data).
 #pragma once
 
 #include <algorithm>
@@ -11,9 +11,14 @@
 
 class CMemoryFile : public CFile {
  public:
+  // A view of bytes that the caller keeps alive while the file is used.
   CMemoryFile(const void* data, size_t size)
       : m_data(static_cast<const uint8_t*>(data)), m_size(std::min<size_t>(size, 0x7FFFFFFF)) {}
-  explicit CMemoryFile(const std::vector<uint8_t>& bytes) : CMemoryFile(bytes.data(), bytes.size()) {}
+  // A file that owns its bytes.
+  explicit CMemoryFile(std::vector<uint8_t> bytes)
+      : m_owned(std::move(bytes)), m_data(m_owned.data()), m_size(std::min<size_t>(m_owned.size(), 0x7FFFFFFF)) {}
+  CMemoryFile(const CMemoryFile&) = delete;
+  CMemoryFile& operator=(const CMemoryFile&) = delete;
 
   bool Open(const char*) override { return true; }
   int Read(void* buffer, unsigned count) override {
@@ -22,6 +27,7 @@ class CMemoryFile : public CFile {
     m_position += n;
     return int(n);
   }
+  // Positions outside the bytes are refused (-1) and change nothing.
   int Seek(int offset, int origin) override {
     const int64_t base = origin == 1 ? int64_t(m_position) : origin == 2 ? int64_t(m_size) : 0;
     const int64_t target = base + offset;
@@ -34,6 +40,7 @@ class CMemoryFile : public CFile {
   int Close() override { return 0; }
 
  private:
+  std::vector<uint8_t> m_owned;
   const uint8_t* m_data;
   size_t m_size;
   size_t m_position = 0;
