@@ -10,7 +10,6 @@
 // The "realtime" counters give seconds of sound handled per second of work.
 
 #include <benchmark/benchmark.h>
-#include <vorbis/vorbisenc.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 
 #include "platform/Audio.h"
 #include "platform/Platform.h"
+#include "sound/SoundTestUtil.h"
 #include "sound/Vorbis.h"
 
 namespace {
@@ -116,65 +116,19 @@ constexpr int kVorbisSeconds = 10;
 // Ten seconds of stereo "music": chords with vibrato over soft noise.
 const std::vector<uint8_t>& MusicOgg() {
   static const std::vector<uint8_t> ogg = [] {
-    std::vector<uint8_t> out;
     const int frames = kRate * kVorbisSeconds;
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    vorbis_encode_init_vbr(&vi, 2, kRate, 0.4f);
-    vorbis_comment vc;
-    vorbis_comment_init(&vc);
-    vorbis_dsp_state vd;
-    vorbis_analysis_init(&vd, &vi);
-    vorbis_block vb;
-    vorbis_block_init(&vd, &vb);
-    ogg_stream_state os;
-    ogg_stream_init(&os, 7);
-    ogg_packet h0, h1, h2;
-    vorbis_analysis_headerout(&vd, &vc, &h0, &h1, &h2);
-    ogg_stream_packetin(&os, &h0);
-    ogg_stream_packetin(&os, &h1);
-    ogg_stream_packetin(&os, &h2);
-    ogg_page page;
-    auto emit = [&] {
-      out.insert(out.end(), page.header, page.header + page.header_len);
-      out.insert(out.end(), page.body, page.body + page.body_len);
-    };
-    while (ogg_stream_flush(&os, &page)) emit();
+    std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
     std::mt19937 rng(3);
     std::normal_distribution<float> noise(0.0f, 0.02f);
-    for (int at = 0;; at += 1024) {
-      int n = std::min(1024, frames - at);
-      if (n <= 0) {
-        vorbis_analysis_wrote(&vd, 0);
-      } else {
-        float** b = vorbis_analysis_buffer(&vd, n);
-        for (int i = 0; i < n; ++i) {
-          double t = static_cast<double>(at + i) / kRate;
-          double v = 0.15 * std::sin(2 * M_PI * 220 * t + 0.3 * std::sin(2 * M_PI * 5 * t)) +
-                     0.1 * std::sin(2 * M_PI * 277.2 * t) + 0.1 * std::sin(2 * M_PI * 329.6 * t);
-          b[0][i] = static_cast<float>(v) + noise(rng);
-          b[1][i] = static_cast<float>(v * 0.8) + noise(rng);
-        }
-        vorbis_analysis_wrote(&vd, n);
-      }
-      while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-        vorbis_analysis(&vb, nullptr);
-        vorbis_bitrate_addblock(&vb);
-        ogg_packet p;
-        while (vorbis_bitrate_flushpacket(&vd, &p)) {
-          ogg_stream_packetin(&os, &p);
-          while (ogg_stream_pageout(&os, &page)) emit();
-        }
-      }
-      if (n <= 0) break;
+    auto sample = [](double v) { return static_cast<int16_t>(std::clamp(v, -1.0, 1.0) * 32767.0); };
+    for (int i = 0; i < frames; ++i) {
+      double t = static_cast<double>(i) / kRate;
+      double v = 0.15 * std::sin(2 * M_PI * 220 * t + 0.3 * std::sin(2 * M_PI * 5 * t)) +
+                 0.1 * std::sin(2 * M_PI * 277.2 * t) + 0.1 * std::sin(2 * M_PI * 329.6 * t);
+      samples[static_cast<size_t>(i) * 2] = sample(v + noise(rng));
+      samples[static_cast<size_t>(i) * 2 + 1] = sample(v * 0.8 + noise(rng));
     }
-    while (ogg_stream_flush(&os, &page)) emit();
-    ogg_stream_clear(&os);
-    vorbis_block_clear(&vb);
-    vorbis_dsp_clear(&vd);
-    vorbis_comment_clear(&vc);
-    vorbis_info_clear(&vi);
-    return out;
+    return soundtest::EncodeVorbis(samples, 2, kRate, 0.4f);
   }();
   return ogg;
 }
