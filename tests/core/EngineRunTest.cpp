@@ -136,3 +136,26 @@ TEST(EngineRun, ReturnWithEmptyStackEndsTheProcess) {
   // The game ended long before frame 50 and the frame limit.
   EXPECT_FALSE(std::filesystem::exists(game / "late.png"));
 }
+
+TEST(EngineRun, DemoGameRunsTheSameEveryTime) {
+  // Two fresh copies of the demo (its save files would otherwise carry the
+  // first run's visit into the second) with the same input.
+  std::string results[2][3];
+  for (auto& result : results) {
+    TempDir game;
+    std::filesystem::copy(std::string(VELMIRA_TEST_DATA_DIR) + "/../games/demo", game.Path(),
+                          std::filesystem::copy_options::recursive);
+    for (const char* save : {"saveg.dat", "system.dat"}) std::filesystem::remove(game / save);
+    game.Write("input.txt", "60 shot a.png\n100 click 400 300\n119 shot b.png\n119 dumpvars vars.txt\n");
+    ScopedCurrentDir cd(game.Path());
+    EXPECT_EQ(RunVelmira({"-headless", "-frames", "120", "-input", "input.txt", "-log", "run.log", game.Path()}), 0);
+    result[0] = ReadFile(game / "b.png");
+    result[1] = ReadFile(game / "run.log");
+    result[2] = ReadFile(game / "vars.txt");
+    EXPECT_GT(ReadFile(game / "a.png").size(), 1000u);
+  }
+  EXPECT_EQ(results[0][0], results[1][0]);
+  EXPECT_EQ(results[0][1], results[1][1]);
+  EXPECT_EQ(results[0][2], results[1][2]);
+  EXPECT_NE(results[0][2].find("g.visits\ts\t1"), std::string::npos) << results[0][2];
+}
