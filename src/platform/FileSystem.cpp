@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/TextCodec.h"
 
@@ -51,20 +51,57 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+std::string LowerAscii(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// Listings of folders by lower-case name, kept while the folder's
+// modification time stays the same: probing many names that do not exist
+// (archive volumes, .ogg before .wav) then reads each folder once. A folder
+// changed in the last two seconds is read afresh every time, so coarse file
+// system clocks cannot hide a file that was just added.
+struct FolderListing {
+  struct timespec modified {};
+  std::unordered_map<std::string, std::string> byLowerName;
+};
+
+std::unordered_map<std::string, FolderListing>& Listings() {
+  static std::unordered_map<std::string, FolderListing> listings;
+  return listings;
+}
+
 // Finds the entry of dir whose name equals component ignoring ASCII case.
 bool FindCaseInsensitive(const std::string& dir, const std::string& component, std::string& found) {
-  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return false;
-  bool ok = false;
-  while (dirent* e = readdir(d)) {
-    if (strcasecmp(e->d_name, component.c_str()) == 0) {
-      found = e->d_name;
-      ok = true;
-      if (component == e->d_name) break;
-    }
+  const std::string path = dir.empty() ? "." : dir;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // Relative folders are keyed with the current directory they were read in.
+  char cwd[PATH_MAX + 1];
+  std::string key = (path[0] == '/' || !getcwd(cwd, sizeof(cwd))) ? path : std::string(cwd) + "//" + path;
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const bool settled = now.tv_sec - st.st_mtim.tv_sec >= 2;
+  auto& listings = Listings();
+  auto it = listings.find(key);
+  if (!settled || it == listings.end() || it->second.modified.tv_sec != st.st_mtim.tv_sec ||
+      it->second.modified.tv_nsec != st.st_mtim.tv_nsec) {
+    DIR* d = opendir(path.c_str());
+    if (!d) return false;
+    FolderListing listing;
+    listing.modified = st.st_mtim;
+    while (dirent* e = readdir(d)) listing.byLowerName.emplace(LowerAscii(e->d_name), e->d_name);
+    closedir(d);
+    if (listings.size() > 256) listings.clear();
+    it = listings.insert_or_assign(key, std::move(listing)).first;
   }
-  closedir(d);
-  return ok;
+  auto entry = it->second.byLowerName.find(LowerAscii(component));
+  if (entry == it->second.byLowerName.end()) return false;
+  found = entry->second;
+  return true;
 }
 
 }  // namespace

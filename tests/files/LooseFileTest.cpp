@@ -82,3 +82,17 @@ TEST(FileName, Normalisation) {
   EXPECT_EQ(sjis.GetDirectory(), "\x95\x5C");
   EXPECT_EQ(sjis.GetBaseName(), "x");
 }
+
+TEST(LooseFiles, CaseFallbackSeesFilesAddedLater) {
+  // Folder listings behind the case-insensitive lookup must not go stale.
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  dir.Write("Data/One.txt", "1");
+  CPackFile f;
+  EXPECT_FALSE(f.Open("data\\one.txt"));
+  EXPECT_TRUE(f.Open("data\\two.txt"));
+  dir.Write("Data/Two.txt", "2");
+  EXPECT_FALSE(f.Open("data\\two.txt"));
+  std::filesystem::remove(dir / "Data/One.txt");
+  EXPECT_TRUE(f.Open("data\\one.txt"));
+}
