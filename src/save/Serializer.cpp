@@ -193,24 +193,34 @@ CSerializer& CSerializer::Child() {
   return *m_child;
 }
 
-void CSerializer::PutNested(const ISerializable& object) {
-  CSerializer& child = Child();
-  child.Reset();
-  object.Serialize(child);
-  std::vector<uint8_t> bytes = child.Finish();
+void CSerializer::PutChildBlock() {
+  std::vector<uint8_t> bytes = Child().Finish();
   PutU32(static_cast<uint32_t>(bytes.size()));
   PutBytes(bytes.data(), bytes.size());
 }
 
-bool CSerializer::GetNested(ISerializable& object) {
+bool CSerializer::TakeBlock(const uint8_t*& block, uint32_t& length) {
   size_t start = m_buffer.GetPosition();
-  uint32_t length;
   if (GetU32(length)) return true;
-  const uint8_t* block = m_buffer.TakeView(length);
+  block = m_buffer.TakeView(length);
   if (!block) {
     m_buffer.SetPosition(start);
     return true;
   }
+  return false;
+}
+
+void CSerializer::PutNested(const ISerializable& object) {
+  CSerializer& child = Child();
+  child.Reset();
+  object.Serialize(child);
+  PutChildBlock();
+}
+
+bool CSerializer::GetNested(ISerializable& object) {
+  const uint8_t* block = nullptr;
+  uint32_t length = 0;
+  if (TakeBlock(block, length)) return true;
   // The child reads straight from this stream's block, which stays alive and
   // unchanged while the object deserializes.
   CSerializer& child = Child();
@@ -233,20 +243,13 @@ void CSerializer::PutOpen(const std::any& value) {
   // A value no extension takes still gets an (empty) block, so the fields
   // after it stay readable.
   if (!accepted) child.Reset();
-  std::vector<uint8_t> bytes = child.Finish();
-  PutU32(static_cast<uint32_t>(bytes.size()));
-  PutBytes(bytes.data(), bytes.size());
+  PutChildBlock();
 }
 
 bool CSerializer::GetOpen(const std::any& destination) {
-  size_t start = m_buffer.GetPosition();
-  uint32_t length;
-  if (GetU32(length)) return true;
-  const uint8_t* block = m_buffer.TakeView(length);
-  if (!block) {
-    m_buffer.SetPosition(start);
-    return true;
-  }
+  const uint8_t* block = nullptr;
+  uint32_t length = 0;
+  if (TakeBlock(block, length)) return true;
   CSerializer& child = Child();
   for (const auto& extension : Extensions()) {
     child.LoadView(block, length);

@@ -236,6 +236,10 @@ class CSerializer {
   void PutBytes(const void* data, size_t size) { m_buffer.Append(data, size); }
   void PutU32(uint32_t v);
   bool GetU32(uint32_t& v);
+  // Writes the child stream as a length-prefixed block.
+  void PutChildBlock();
+  // Takes a length-prefixed block; true (position unchanged) when it does not fit.
+  bool TakeBlock(const uint8_t*& block, uint32_t& length);
   void PutNested(const ISerializable& object);
   bool GetNested(ISerializable& object);
   void PutOpen(const std::any& value);
