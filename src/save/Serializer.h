@@ -312,25 +312,15 @@ class CSerializer {
       if (Get(first) || Get(second)) return true;
       value = T(std::move(first), std::move(second));
       return false;
-    } else if constexpr (IsSequence<T>::value) {
+    } else if constexpr (IsSequence<T>::value || IsSet<T>::value) {
       uint32_t count;
       if (GetCount<typename T::value_type>(count)) return true;
       T result;
       for (uint32_t i = 0; i < count; ++i) {
         typename T::value_type e{};
         if (Get(e)) return true;
-        result.push_back(std::move(e));
-      }
-      value = std::move(result);
-      return false;
-    } else if constexpr (IsSet<T>::value) {
-      uint32_t count;
-      if (GetCount<typename T::value_type>(count)) return true;
-      T result;
-      for (uint32_t i = 0; i < count; ++i) {
-        typename T::value_type e{};
-        if (Get(e)) return true;
-        result.insert(std::move(e));
+        // Appends to a sequence; a set takes it at its place.
+        result.insert(result.end(), std::move(e));
       }
       value = std::move(result);
       return false;
