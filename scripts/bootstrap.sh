@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config git clang clang-format libclang-rt-14-dev
   libsdl2-dev libfreetype-dev libfontconfig-dev fonts-ipafont fonts-ipafont-gothic fonts-ipafont-mincho
   libpng-dev libjpeg62-turbo-dev zlib1g-dev libogg-dev libvorbis-dev liblua5.1-0-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
