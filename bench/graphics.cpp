@@ -51,7 +51,9 @@ std::vector<uint8_t> Picture(int channels) {
       uint8_t* p = &out[(size_t(y) * kW + x) * channels];
       const int grain = int(Next(seed) % 9) - 4;
       const int values[4] = {x * 255 / kW + grain, y * 255 / kH + grain, (x + y) * 255 / (kW + kH) + grain,
-                             x < kW / 3 ? 255 : x < 2 * kW / 3 ? (y * 255 / kH) : 0};
+                             x < kW / 3       ? 255
+                             : x < 2 * kW / 3 ? (y * 255 / kH)
+                                              : 0};
       for (int c = 0; c < channels; ++c) p[c] = uint8_t(values[c] < 0 ? 0 : values[c] > 255 ? 255 : values[c]);
     }
   return out;
@@ -96,9 +98,7 @@ void BM_Kernel(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
 }
-BENCHMARK(BM_Kernel)
-    ->ArgNames({"mode", "format", "opacity"})
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {255, 128}});
+BENCHMARK(BM_Kernel)->ArgNames({"mode", "format", "opacity"})->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}, {255, 128}});
 
 // range(0): pixman operator, range(1): source has alpha, range(2): opacity
 // (below 255 a solid mask of that alpha, pixman's way to fade a source).
@@ -109,8 +109,8 @@ void BM_Pixman(benchmark::State& state) {
   CSurface& src = alpha ? f.src2 : f.src1;
   pixman_image_t* s = pixman_image_create_bits(alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, kW, kH,
                                                reinterpret_cast<uint32_t*>(src.GetLine(0)), kW * 4);
-  pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH,
-                                               reinterpret_cast<uint32_t*>(f.dst.GetLine(0)), kW * 4);
+  pixman_image_t* d =
+      pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, reinterpret_cast<uint32_t*>(f.dst.GetLine(0)), kW * 4);
   pixman_image_t* mask = nullptr;
   if (state.range(2) < 255) {
     const pixman_color_t color = {0, 0, 0, uint16_t(state.range(2) * 257)};
@@ -145,8 +145,8 @@ std::vector<uint8_t> EncodePng(int channels) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, Append, NoFlush);
-  png_set_IHDR(png, info, kW, kH, 8, channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, kW, kH, 8, channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (int y = 0; y < kH; ++y) png_write_row(png, pic.data() + size_t(y) * kW * channels);
   png_write_end(png, nullptr);

@@ -144,8 +144,7 @@ void BM_VorbisEngine(benchmark::State& state) {
   std::vector<uint8_t> half(kRate * 4);
   for (auto _ : state) {
     sound.Rewind();
-    while (sound.Read(half.data(), static_cast<int>(half.size())) > 0) {
-    }
+    while (sound.Read(half.data(), static_cast<int>(half.size())) > 0) {}
     benchmark::DoNotOptimize(half.data());
   }
   state.counters["realtime"] = benchmark::Counter(kVorbisSeconds, benchmark::Counter::kIsIterationInvariantRate);
@@ -159,23 +158,23 @@ struct MemorySource {
 
 void BM_VorbisLibrary(benchmark::State& state) {
   const std::vector<uint8_t>& ogg = MusicOgg();
-  ov_callbacks callbacks{
-      [](void* p, size_t size, size_t count, void* s) -> size_t {
-        auto* m = static_cast<MemorySource*>(s);
-        size_t n = std::min(size * count, m->bytes->size() - m->pos) / size;
-        std::memcpy(p, m->bytes->data() + m->pos, n * size);
-        m->pos += n * size;
-        return n;
-      },
-      [](void* s, ogg_int64_t offset, int whence) -> int {
-        auto* m = static_cast<MemorySource*>(s);
-        ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<ogg_int64_t>(m->pos)
-                                                                       : static_cast<ogg_int64_t>(m->bytes->size());
-        m->pos = static_cast<size_t>(base + offset);
-        return 0;
-      },
-      [](void*) -> int { return 0; },
-      [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->pos); }};
+  ov_callbacks callbacks{[](void* p, size_t size, size_t count, void* s) -> size_t {
+                           auto* m = static_cast<MemorySource*>(s);
+                           size_t n = std::min(size * count, m->bytes->size() - m->pos) / size;
+                           std::memcpy(p, m->bytes->data() + m->pos, n * size);
+                           m->pos += n * size;
+                           return n;
+                         },
+                         [](void* s, ogg_int64_t offset, int whence) -> int {
+                           auto* m = static_cast<MemorySource*>(s);
+                           ogg_int64_t base = whence == SEEK_SET   ? 0
+                                              : whence == SEEK_CUR ? static_cast<ogg_int64_t>(m->pos)
+                                                                   : static_cast<ogg_int64_t>(m->bytes->size());
+                           m->pos = static_cast<size_t>(base + offset);
+                           return 0;
+                         },
+                         [](void*) -> int { return 0; },
+                         [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->pos); }};
   std::vector<char> pcm(4096);
   for (auto _ : state) {
     MemorySource source{&ogg, 0};
@@ -185,8 +184,7 @@ void BM_VorbisLibrary(benchmark::State& state) {
       return;
     }
     int link;
-    while (ov_read(&vf, pcm.data(), static_cast<int>(pcm.size()), 0, 2, 1, &link) > 0) {
-    }
+    while (ov_read(&vf, pcm.data(), static_cast<int>(pcm.size()), 0, 2, 1, &link) > 0) {}
     ov_clear(&vf);
     benchmark::DoNotOptimize(pcm.data());
   }

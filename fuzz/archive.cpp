@@ -16,7 +16,8 @@ namespace {
 
 const std::string& ScratchFile() {
   static const std::string path = [] {
-    auto dir = std::filesystem::temp_directory_path() / ("velmira_fuzz_archive_" + std::to_string(std::random_device{}()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("velmira_fuzz_archive_" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(dir);
     return (dir / "fuzz.pfs").string();
   }();

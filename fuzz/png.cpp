@@ -18,8 +18,8 @@ namespace {
 void FixChunkChecksums(std::vector<uint8_t>& bytes) {
   size_t pos = 8;
   while (pos + 12 <= bytes.size()) {
-    const uint32_t length = uint32_t(bytes[pos]) << 24 | uint32_t(bytes[pos + 1]) << 16 |
-                            uint32_t(bytes[pos + 2]) << 8 | bytes[pos + 3];
+    const uint32_t length =
+        uint32_t(bytes[pos]) << 24 | uint32_t(bytes[pos + 1]) << 16 | uint32_t(bytes[pos + 2]) << 8 | bytes[pos + 3];
     if (length > bytes.size() - pos - 12) break;
     const size_t end = pos + 8 + length;
     const uint32_t crc = uint32_t(crc32(0, bytes.data() + pos + 4, uInt(length + 4)));

@@ -64,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!loaders.Load(&sound, std::make_shared<CMemoryFile>(std::vector<uint8_t>(data, data + size)))) {
       std::unique_ptr<ISound> owned(sound);
       std::vector<uint8_t> buffer(4096);
-      for (int i = 0; i < 64 && sound->Read(buffer.data(), 4096) > 0; ++i) {
-      }
+      for (int i = 0; i < 64 && sound->Read(buffer.data(), 4096) > 0; ++i) {}
     }
   }
   return 0;

@@ -38,8 +38,9 @@ int Fail(const char* command, const std::string& message) {
 }
 
 int Pack(int argc, char** argv) {
-  const char* usage = "usage: velmira-tool pack DIR OUT.pfs [--format pf0|pf1|pf2] [--volume-size N] "
-                      "[--append-to EXE] [--archive-path NAME]";
+  const char* usage =
+      "usage: velmira-tool pack DIR OUT.pfs [--format pf0|pf1|pf2] [--volume-size N] "
+      "[--append-to EXE] [--archive-path NAME]";
   std::vector<std::string> positional;
   packtool::SPackOptions options;
   for (int i = 1; i < argc; ++i) {

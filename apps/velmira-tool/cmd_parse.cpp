@@ -66,9 +66,7 @@ std::vector<CScriptBlock> ParseScript(const std::string& bytes) {
   return parser.TakeBlocks();
 }
 
-bool EnterGameFolder(const fs::path& folder) {
-  return platform::SetCurrentDirectory(folder.string());
-}
+bool EnterGameFolder(const fs::path& folder) { return platform::SetCurrentDirectory(folder.string()); }
 
 // ---- parse -------------------------------------------------------------------
 
@@ -203,8 +201,7 @@ void CollectLooseScripts(const fs::path& folder, LintGame& game, std::set<std::s
       game.pngs.push_back({it->path().lexically_relative(folder).generic_string(), std::move(header)});
     }
   }
-  std::sort(game.pngs.begin(), game.pngs.end(),
-            [](const LintImage& a, const LintImage& b) { return a.name < b.name; });
+  std::sort(game.pngs.begin(), game.pngs.end(), [](const LintImage& a, const LintImage& b) { return a.name < b.name; });
   std::sort(files.begin(), files.end());
   for (const fs::path& path : files) {
     const std::string name = path.lexically_relative(folder).generic_string();
@@ -233,8 +230,7 @@ void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std:
     std::list<std::string> entries;
     CPackFile lister;
     const CPackFile::CEntryTable* table = nullptr;
-    if (lister.ListEntries(archiveName.c_str(), entries) ||
-        (table = CPackFile::FindArchive(archiveName)) == nullptr) {
+    if (lister.ListEntries(archiveName.c_str(), entries) || (table = CPackFile::FindArchive(archiveName)) == nullptr) {
       std::fprintf(stderr, "lint: cannot list the archive %s\n", archive.c_str());
       ++problems;
       continue;
@@ -301,4 +297,6 @@ int LintCommand(int argc, char** argv) {
 }  // namespace
 
 VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]  print a script's records as JSON lines", ParseCommand);
-VELMIRA_TOOL_COMMAND(lint, "lint GAME_DIR  report the parse errors of every script and PNG files the engine will not load", LintCommand);
+VELMIRA_TOOL_COMMAND(lint,
+                     "lint GAME_DIR  report the parse errors of every script and PNG files the engine will not load",
+                     LintCommand);

@@ -54,8 +54,10 @@ int RunPlay(int argc, char** argv) {
     if (arg == "--game" || arg == "--out" || arg == "--volume" || arg == "--seconds") {
       if (i + 1 >= argc) return PlayUsage("missing value", argv[i]);
       const char* v = argv[++i];
-      if (arg == "--game") game = v;
-      else if (arg == "--out") out = v;
+      if (arg == "--game")
+        game = v;
+      else if (arg == "--out")
+        out = v;
       else if (arg == "--volume" ? ParseNumber(v, volume) : ParseNumber(v, seconds)) {
         return PlayUsage("not a number", v);
       }
@@ -116,9 +118,8 @@ int RunPlay(int argc, char** argv) {
     if (status == 0) {
       std::printf("%s: %d Hz, %d bit, %s, %d bytes of PCM (%.3f s)\n", name.c_str(), sound->GetSampleRate(),
                   sound->GetBitsPerSample(), sound->GetChannels() == 1 ? "mono" : "stereo", sound->GetDataSize(),
-                  static_cast<double>(sound->GetDataSize()) /
-                      (static_cast<double>(sound->GetSampleRate()) * sound->GetChannels() *
-                       (sound->GetBitsPerSample() / 8)));
+                  static_cast<double>(sound->GetDataSize()) / (static_cast<double>(sound->GetSampleRate()) *
+                                                               sound->GetChannels() * (sound->GetBitsPerSample() / 8)));
       player.SetVolume(static_cast<int>(volume));
       const uint64_t start = platform::GetVirtualTicks();
       const uint64_t endMs = static_cast<uint64_t>(seconds * 1000.0 + 0.5);

@@ -129,12 +129,11 @@ int RunEngine(int argc, char** argv) {
   CDynamicVariables::Instance()->Set("system.ini", systemIni);
 
   auto engine = std::make_unique<CVelmira>(fps);
-  bool failed = engine->Open(kCentreWindow, kCentreWindow, width, height, "Velmira", std::string(),
-                             platform::WS_CAPTION | platform::WS_SYSMENU | platform::WS_MINIMIZEBOX,
-                             platform::SW_SHOWNORMAL, 0);
+  bool failed =
+      engine->Open(kCentreWindow, kCentreWindow, width, height, "Velmira", std::string(),
+                   platform::WS_CAPTION | platform::WS_SYSMENU | platform::WS_MINIMIZEBOX, platform::SW_SHOWNORMAL, 0);
   if (failed) {
-    StartupError(
-        "ウィンドウの生成に失敗したか、起動スクリプトの読み込みに失敗したため、エンジンを起動できません。");
+    StartupError("ウィンドウの生成に失敗したか、起動スクリプトの読み込みに失敗したため、エンジンを起動できません。");
   } else {
     // Scripted input and a frame limit, for authors and automated runs.
     std::vector<CInputDriver::Action> actions;

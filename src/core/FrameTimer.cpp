@@ -50,8 +50,8 @@ void CFrameTimer::Wait() {
     previous_ = now;
     return;
   }
-  int32_t remaining = static_cast<int32_t>(static_cast<uint32_t>(period_) + previous_ +
-                                           static_cast<uint32_t>(carry_) - now);
+  int32_t remaining =
+      static_cast<int32_t>(static_cast<uint32_t>(period_) + previous_ + static_cast<uint32_t>(carry_) - now);
   if (remaining < 0) {
     previous_ = now;
     carry_ = remaining;

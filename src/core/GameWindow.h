@@ -6,7 +6,7 @@
 
 // Where the main window and the two bars go in full-screen mode.
 struct FullscreenLayout {
-  platform::Rect main;   // left, top, right (= left + width), bottom
+  platform::Rect main;  // left, top, right (= left + width), bottom
   platform::Rect bar1;
   platform::Rect bar2;
   float scale = 1.0f;

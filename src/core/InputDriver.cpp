@@ -12,18 +12,17 @@
 int CInputDriver::KeyFromName(const std::string& name) {
   using namespace platform;
   static const std::pair<const char*, int> kNames[] = {
-      {"LBUTTON", VK_LBUTTON}, {"RBUTTON", VK_RBUTTON}, {"MBUTTON", VK_MBUTTON}, {"RETURN", VK_RETURN},
-      {"ENTER", VK_RETURN},    {"SPACE", VK_SPACE},     {"ESCAPE", VK_ESCAPE},   {"CONTROL", VK_CONTROL},
-      {"SHIFT", VK_SHIFT},     {"LSHIFT", VK_LSHIFT},   {"RSHIFT", VK_RSHIFT},   {"UP", VK_UP},
-      {"DOWN", VK_DOWN},       {"LEFT", VK_LEFT},       {"RIGHT", VK_RIGHT},     {"ALT", VK_MENU},
-      {"MENU", VK_MENU},       {"TAB", VK_TAB},         {"BACK", VK_BACK},       {"DELETE", VK_DELETE},
-      {"HOME", VK_HOME},       {"END", VK_END},         {"PRIOR", VK_PRIOR},     {"NEXT", VK_NEXT},
+      {"LBUTTON", VK_LBUTTON},   {"RBUTTON", VK_RBUTTON},  {"MBUTTON", VK_MBUTTON}, {"RETURN", VK_RETURN},
+      {"ENTER", VK_RETURN},      {"SPACE", VK_SPACE},      {"ESCAPE", VK_ESCAPE},   {"CONTROL", VK_CONTROL},
+      {"SHIFT", VK_SHIFT},       {"LSHIFT", VK_LSHIFT},    {"RSHIFT", VK_RSHIFT},   {"UP", VK_UP},
+      {"DOWN", VK_DOWN},         {"LEFT", VK_LEFT},        {"RIGHT", VK_RIGHT},     {"ALT", VK_MENU},
+      {"MENU", VK_MENU},         {"TAB", VK_TAB},          {"BACK", VK_BACK},       {"DELETE", VK_DELETE},
+      {"HOME", VK_HOME},         {"END", VK_END},          {"PRIOR", VK_PRIOR},     {"NEXT", VK_NEXT},
       {"LCONTROL", VK_LCONTROL}, {"RCONTROL", VK_RCONTROL}};
   for (const auto& [n, code] : kNames) {
     if (name == n) return code;
   }
-  if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9')))
-    return name[0];
+  if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9'))) return name[0];
   if (name.size() >= 2 && name[0] == 'F' && std::all_of(name.begin() + 1, name.end(), ::isdigit)) {
     int n = std::atoi(name.c_str() + 1);
     if (n >= 1 && n <= 12) return VK_F1 + n - 1;

@@ -44,8 +44,9 @@ bool CInputState::IsPointerInClient() const {
 
 bool CInputState::IsPointInRect(int left, int top, int right, int bottom) const {
   float s = scale_;
-  return static_cast<int>(std::floor(left * s)) <= pointer_.x && pointer_.x <= static_cast<int>(std::floor(right * s)) &&
-         static_cast<int>(std::floor(top * s)) <= pointer_.y && pointer_.y <= static_cast<int>(std::floor(bottom * s));
+  return static_cast<int>(std::floor(left * s)) <= pointer_.x &&
+         pointer_.x <= static_cast<int>(std::floor(right * s)) && static_cast<int>(std::floor(top * s)) <= pointer_.y &&
+         pointer_.y <= static_cast<int>(std::floor(bottom * s));
 }
 
 int CInputState::MapKey(int key) const {
@@ -53,7 +54,8 @@ int CInputState::MapKey(int key) const {
   if (!IsActive()) return -1;
   if (key == platform::VK_LBUTTON || key == platform::VK_RBUTTON) {
     if (!IsPointerInClient()) return -1;
-    if (platform::AreMouseButtonsSwapped()) key = key == platform::VK_LBUTTON ? platform::VK_RBUTTON : platform::VK_LBUTTON;
+    if (platform::AreMouseButtonsSwapped())
+      key = key == platform::VK_LBUTTON ? platform::VK_RBUTTON : platform::VK_LBUTTON;
   }
   return key;
 }

@@ -6,7 +6,6 @@
 
 #include "platform/Platform.h"
 
-
 class CInputState {
  public:
   enum KeyState { kUp = 0, kPressed = 1, kHeld = 2, kRepeating = 3, kReleased = 4 };

@@ -58,9 +58,7 @@ bool CVelmira::OnMessage(platform::WindowHandle window, uint32_t message, uintpt
         PostMessage(GetHandle(), WM_DESTROY, 0, 0);
       }
       return false;
-    case WM_CLOSE:
-      PostMessage(GetHandle(), WM_DESTROY, 0, 0);
-      return false;
+    case WM_CLOSE: PostMessage(GetHandle(), WM_DESTROY, 0, 0); return false;
     case WM_DESTROY:
       // Closing can be asked twice (Alt+F4 and the close box in one frame): save once.
       if (quitting_) return false;
@@ -74,7 +72,6 @@ bool CVelmira::OnMessage(platform::WindowHandle window, uint32_t message, uintpt
       if (input_ && delta == 0xFF88) input_->PressWheel(false);
       return false;
     }
-    default:
-      return true;
+    default: return true;
   }
 }

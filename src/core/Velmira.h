@@ -15,8 +15,8 @@ class CVelmira : public CGameApplication, public CGameWindow {
 
   // Opens the window and builds the engine: input, graphics, interpreter,
   // then boots the first script. True on failure.
-  bool Open(int x, int y, int width, int height, const std::string& className, const std::string& title,
-            uint32_t style, int showCommand, platform::WindowHandle parent) override;
+  bool Open(int x, int y, int width, int height, const std::string& className, const std::string& title, uint32_t style,
+            int showCommand, platform::WindowHandle parent) override;
   void Update() override;
   void Render() override;
   bool OnMessage(platform::WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam,

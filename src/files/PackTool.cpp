@@ -42,8 +42,8 @@ uint32_t LoadU32(const unsigned char* p) {
 
 // One output file of the archive: the main file or a volume.
 struct SPlannedFile {
-  std::string path;         // UTF-8 path on disk
-  std::string storedPath;   // pf2: archive path written into its entries
+  std::string path;        // UTF-8 path on disk
+  std::string storedPath;  // pf2: archive path written into its entries
   std::vector<size_t> entries;
   uint64_t base = 0;        // bytes of executable in front of the archive
   uint64_t headerSize = 0;  // magic and directory
@@ -57,10 +57,8 @@ uint64_t FixedHeaderSize(EFormat format) {
 
 uint64_t EntryHeaderSize(EFormat format, const std::string& name, const std::string& storedPath) {
   switch (format) {
-    case EFormat::Pf0:
-      return kPf0NameField + 8;
-    case EFormat::Pf1:
-      return 4 + name.size() + 8;
+    case EFormat::Pf0: return kPf0NameField + 8;
+    case EFormat::Pf1: return 4 + name.size() + 8;
     case EFormat::Pf2:
       // name, then the nested entry: block length, tag table, path, offset, size
       return 4 + name.size() + 4 + 4 + 4 + storedPath.size() + 8;
@@ -168,8 +166,8 @@ bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::st
   return false;
 }
 
-bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SPackOptions& options,
-                  std::string& error, const ProgressFn& progress) {
+bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SPackOptions& options, std::string& error,
+                  const ProgressFn& progress) {
   if (sources.empty()) {
     error = "nothing to pack";
     return true;

@@ -42,12 +42,12 @@ using ProgressFn = std::function<void(size_t done, size_t total)>;
 bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::string& error);
 
 // Writes the archive `out` (and its volumes) from `sources`. True on failure.
-bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SPackOptions& options,
-                  std::string& error, const ProgressFn& progress = {});
+bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SPackOptions& options, std::string& error,
+                  const ProgressFn& progress = {});
 
 // Packs the folder `dir` into `out`. True on failure.
-bool PackDirectory(const std::string& dir, const std::string& out, const SPackOptions& options,
-                   std::string& error, const ProgressFn& progress = {});
+bool PackDirectory(const std::string& dir, const std::string& out, const SPackOptions& options, std::string& error,
+                   const ProgressFn& progress = {});
 
 struct SListedEntry {
   std::string name;  // CP932 as stored

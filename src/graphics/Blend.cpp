@@ -28,8 +28,7 @@ bool Intersect(const CRect& a, const CRect& b, CRect& out) {
 bool ApplyClip(CRect& rect, const CRect* clip) {
   if (!clip) return true;
   if (int64_t(clip->GetX()) >= int64_t(rect.GetX()) + rect.GetWidth() ||
-      int64_t(clip->GetY()) >= int64_t(rect.GetY()) + rect.GetHeight() || clip->GetWidth() < 0 ||
-      clip->GetHeight() < 0)
+      int64_t(clip->GetY()) >= int64_t(rect.GetY()) + rect.GetHeight() || clip->GetWidth() < 0 || clip->GetHeight() < 0)
     return false;
   CRect clipped;
   if (!Intersect(rect, *clip, clipped)) return false;
@@ -191,8 +190,7 @@ void MultiplyAlphaOpacityScalar(uint8_t* d, const uint8_t* s, int n, int o, uint
   for (int j = 0; j < n; ++j, d += 4, s += 4) {
     const int a = s[3];
     if (a == 0) continue;
-    for (int k = 0; k < 3; ++k)
-      d[k] = uint8_t((d[k] * (255 - ((((o * (255 - s[k])) >> 8) * a) >> 8))) >> 8);
+    for (int k = 0; k < 3; ++k) d[k] = uint8_t((d[k] * (255 - ((((o * (255 - s[k])) >> 8) * a) >> 8))) >> 8);
   }
 }
 
@@ -279,7 +277,6 @@ void ColorKeyOpacityScalar(uint8_t* d, const uint8_t* s, int n, int o, uint32_t 
   }
 }
 
-
 #if defined(__SSE2__)
 // Four pixels at a time: both pixels' bytes widen to 16-bit lanes, a lane
 // formula (the same integer formula as the scalar kernel, in whole numbers
@@ -306,9 +303,8 @@ void RunSse2(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key, Lanes lan
     const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i keep = alphaMask;
     if (kKeep != Keep::kNone) {
-      const __m128i skip = kKeep == Keep::kTransparent
-                               ? _mm_cmpeq_epi32(_mm_and_si128(sv, alphaMask), zero)
-                               : _mm_cmpeq_epi32(_mm_and_si128(sv, colorMask), keyColor);
+      const __m128i skip = kKeep == Keep::kTransparent ? _mm_cmpeq_epi32(_mm_and_si128(sv, alphaMask), zero)
+                                                       : _mm_cmpeq_epi32(_mm_and_si128(sv, colorMask), keyColor);
       if (_mm_movemask_epi8(skip) == 0xFFFF) continue;
       keep = _mm_or_si128(keep, skip);
     }
@@ -322,19 +318,17 @@ void RunSse2(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key, Lanes lan
   tail(d, s, n - j, o, key);
 }
 
-#define VM_KERNEL(name, keep, alpha, body)                                                  \
-  void name(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key) {                     \
-    const __m128i ov = _mm_set1_epi16(int16_t(o));                                          \
-    const __m128i c255 = _mm_set1_epi16(255);                                               \
-    (void)ov;                                                                               \
-    (void)c255;                                                                             \
+#define VM_KERNEL(name, keep, alpha, body)                                                          \
+  void name(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key) {                             \
+    const __m128i ov = _mm_set1_epi16(int16_t(o));                                                  \
+    const __m128i c255 = _mm_set1_epi16(255);                                                       \
+    (void)ov;                                                                                       \
+    (void)c255;                                                                                     \
     RunSse2<keep, alpha>(d, s, n, o, key, [&](__m128i d, __m128i s, __m128i a) body, name##Scalar); \
   }
 #else
-#define VM_KERNEL(name, keep, alpha, body)                               \
-  void name(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key) {  \
-    name##Scalar(d, s, n, o, key);                                       \
-  }
+#define VM_KERNEL(name, keep, alpha, body) \
+  void name(uint8_t* d, const uint8_t* s, int n, int o, uint32_t key) { name##Scalar(d, s, n, o, key); }
 #endif
 
 // Source with alpha.
@@ -399,8 +393,7 @@ BlendRowFn GetBlendRow(int mode, int format, bool opaque) {
   const bool alpha = format == ISurface::PIXEL_BITS_32A;
   switch (mode) {
     case 1: return alpha ? (opaque ? AddAlpha : AddAlphaOpacity) : (opaque ? Add : AddOpacity);
-    case 2:
-      return alpha ? (opaque ? MultiplyAlpha : MultiplyAlphaOpacity) : (opaque ? Multiply : MultiplyOpacity);
+    case 2: return alpha ? (opaque ? MultiplyAlpha : MultiplyAlphaOpacity) : (opaque ? Multiply : MultiplyOpacity);
     case 3: return opaque ? ColorKey : ColorKeyOpacity;
     case 4: return alpha ? (opaque ? ScreenAlpha : ScreenAlphaOpacity) : (opaque ? Screen : ScreenOpacity);
     default:  // 0 and unknown modes blend as normal

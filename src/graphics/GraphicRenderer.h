@@ -43,8 +43,7 @@ class CGraphicRenderer : public IGraphicRenderer {
   // is missing; false with nothing changed when the renderer is already
   // registered. Only an appended triple changes owner: in the other two
   // cases the caller keeps what it passed.
-  virtual bool AddRenderer(IGraphicRenderer* renderer, ILayerFactory* layerFactory,
-                           ISurfaceFactory* surfaceFactory);
+  virtual bool AddRenderer(IGraphicRenderer* renderer, ILayerFactory* layerFactory, ISurfaceFactory* surfaceFactory);
   virtual int GetActiveIndex() const { return m_active; }
   virtual IGraphicRenderer* GetActiveRenderer() const;
   virtual ILayerFactory* GetLayerFactory() const;

@@ -54,8 +54,8 @@ void TermSource(j_decompress_ptr) {}
 // Decodes into the target. Everything here that a library error could jump
 // over is plain data; the caller owns the buffer and the decompressor is
 // released on both paths.
-bool Decode(jpeg_decompress_struct* cinfo, CErrorManager* errors, jpeg_source_mgr* source,
-            const uint8_t* data, size_t size, ISurface* target, bool* locked) {
+bool Decode(jpeg_decompress_struct* cinfo, CErrorManager* errors, jpeg_source_mgr* source, const uint8_t* data,
+            size_t size, ISurface* target, bool* locked) {
   if (setjmp(errors->jump)) return true;
   jpeg_create_decompress(cinfo);
   cinfo->mem->max_memory_to_use = kMaxDecoderMemory;

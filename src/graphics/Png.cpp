@@ -49,8 +49,8 @@ struct Header {
 bool ReadHeader(png_structp png, png_infop info, Header* header) {
   if (setjmp(png_jmpbuf(png))) return true;
   png_read_info(png, info);
-  png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType,
-               &header->interlace, nullptr, nullptr);
+  png_get_IHDR(png, info, &header->width, &header->height, &header->bitDepth, &header->colorType, &header->interlace,
+               nullptr, nullptr);
   return false;
 }
 
@@ -143,10 +143,11 @@ bool CPng::Load(ISurface* target, CFile* file) {
   if (ReadHeader(reader.png(), reader.info(), &header)) return true;
   const int format = FormatFor(header.colorType);
   if (header.bitDepth != 8 || format < 0) return true;
-  if (header.width == 0 || header.height == 0 || header.width > kMaxSide || header.height > kMaxSide)
-    return true;
+  if (header.width == 0 || header.height == 0 || header.width > kMaxSide || header.height > kMaxSide) return true;
 
-  const uint64_t channels = header.colorType == PNG_COLOR_TYPE_GRAY ? 1 : header.colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+  const uint64_t channels = header.colorType == PNG_COLOR_TYPE_GRAY  ? 1
+                            : header.colorType == PNG_COLOR_TYPE_RGB ? 3
+                                                                     : 4;
   const uint64_t rawBytes = uint64_t(header.height) * (uint64_t(header.width) * channels + 1);
   if (start >= 0 && size > start && rawBytes > uint64_t(size - start) * kMaxInflateRatio) return true;
 

@@ -11,9 +11,9 @@
 class ISurface : public virtual ISize {
  public:
   enum PIXEL_BITS : int {
-    PIXEL_BITS_8 = 0,      // 8-bit alpha or grey value
-    PIXEL_BITS_32 = 1,     // 32-bit colour, alpha byte unused
-    PIXEL_BITS_32A = 2,    // 32-bit colour with alpha
+    PIXEL_BITS_8 = 0,    // 8-bit alpha or grey value
+    PIXEL_BITS_32 = 1,   // 32-bit colour, alpha byte unused
+    PIXEL_BITS_32A = 2,  // 32-bit colour with alpha
   };
 
   // Returns true on failure.
@@ -75,6 +75,5 @@ class CSurfaceFactory : public ISurfaceFactory {
 
 // True for the formats a surface accepts.
 inline bool IsValidPixelFormat(int format) {
-  return format == ISurface::PIXEL_BITS_8 || format == ISurface::PIXEL_BITS_32 ||
-         format == ISurface::PIXEL_BITS_32A;
+  return format == ISurface::PIXEL_BITS_8 || format == ISurface::PIXEL_BITS_32 || format == ISurface::PIXEL_BITS_32A;
 }

@@ -162,11 +162,15 @@ void MixSpan(const AudioVoice& v, float* acc, int count, uint64_t pos) {
 
 void MixSpanAny(const AudioVoice& v, float* acc, int count, uint64_t pos) {
   if (v.format.bitsPerSample == 8) {
-    if (v.format.channels == 1) MixSpan<8, 1>(v, acc, count, pos);
-    else MixSpan<8, 2>(v, acc, count, pos);
+    if (v.format.channels == 1)
+      MixSpan<8, 1>(v, acc, count, pos);
+    else
+      MixSpan<8, 2>(v, acc, count, pos);
   } else {
-    if (v.format.channels == 1) MixSpan<16, 1>(v, acc, count, pos);
-    else MixSpan<16, 2>(v, acc, count, pos);
+    if (v.format.channels == 1)
+      MixSpan<16, 1>(v, acc, count, pos);
+    else
+      MixSpan<16, 2>(v, acc, count, pos);
   }
 }
 

@@ -33,7 +33,7 @@ class IBackend {
   virtual bool CreateNativeWindow(WindowInfo& window) = 0;  // true on failure
   virtual void DestroyNativeWindow(WindowInfo& window) = 0;
   virtual void UpdateNativeWindow(WindowInfo& window) = 0;  // title, geometry, style, visibility
-  virtual void PumpEvents() = 0;                           // device events become messages and state
+  virtual void PumpEvents() = 0;                            // device events become messages and state
   virtual void WaitForEvents(uint32_t timeoutMs) = 0;
   virtual bool IsKeyDown(int virtualKey) = 0;
   virtual bool GetCursorClientPos(const WindowInfo& window, Point& out) = 0;  // false when unknown

@@ -241,9 +241,7 @@ void PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr
   detail::QueueMessage(window, message, wParam, lParam);
 }
 
-void PostQuitMessage(int exitCode) {
-  detail::QueueMessage(0, WM_QUIT, static_cast<uintptr_t>(exitCode), 0);
-}
+void PostQuitMessage(int exitCode) { detail::QueueMessage(0, WM_QUIT, static_cast<uintptr_t>(exitCode), 0); }
 
 bool IsKeyDown(int virtualKey) {
   if (virtualKey < 0 || virtualKey > 255) return false;

@@ -44,8 +44,8 @@ using WindowHandle = uint32_t;  // 0 is no window
 
 // Window procedure: returns false when it handled the message (result then
 // holds the answer), true to let the default handling run.
-using WindowProc = std::function<bool(WindowHandle, uint32_t message, uintptr_t wParam, intptr_t lParam,
-                                      intptr_t& result)>;
+using WindowProc =
+    std::function<bool(WindowHandle, uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result)>;
 
 struct Rect {
   int left = 0, top = 0, right = 0, bottom = 0;
@@ -62,8 +62,8 @@ struct CreateWindowArgs {
   std::string className;
   std::string titleCp932;
   uint32_t style = 0;
-  int x = 0, y = 0;            // outer position
-  int width = 0, height = 0;   // outer size
+  int x = 0, y = 0;           // outer position
+  int width = 0, height = 0;  // outer size
   WindowHandle parent = 0;
   int showCommand = SW_SHOWNORMAL;
 };
@@ -74,8 +74,7 @@ void SetWindowProc(WindowHandle window, WindowProc proc);  // the "core" propert
 void ClearWindowProc(WindowHandle window);
 void ShowWindow(WindowHandle window, int showCommand);
 void SetWindowStyle(WindowHandle window, uint32_t style);
-void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width, int height,
-                  uint32_t flags);
+void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width, int height, uint32_t flags);
 void SetWindowTitle(WindowHandle window, const std::string& titleCp932);
 std::string GetWindowTitle(WindowHandle window);
 // Outer size of a window whose client area is clientWidth x clientHeight.

@@ -31,8 +31,7 @@ std::vector<uint8_t> CSaveData::BuildFile(char kind, const std::vector<uint8_t>&
   return out;
 }
 
-bool CSaveData::ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32_t& version,
-                            size_t& streamOffset) {
+bool CSaveData::ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32_t& version, size_t& streamOffset) {
   if (bytes.size() < kHeaderSize) return true;
   if (bytes[0] != 'B' || bytes[1] != 'O' || bytes[2] != 'W') return true;
   uint32_t v = 0;

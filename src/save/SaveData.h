@@ -49,8 +49,7 @@ class CSaveData : public ISerializable {
   static std::vector<uint8_t> BuildFile(char kind, const std::vector<uint8_t>& stream);
   // Checks a file's header; on success kind and the stream's span are set.
   // True when the bytes are not a save file this engine reads.
-  static bool ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32_t& version,
-                          size_t& streamOffset);
+  static bool ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32_t& version, size_t& streamOffset);
 
   // Replay lists.
   void AppendMessage(const std::string& windowId, const CScriptBlock& record);

@@ -192,30 +192,40 @@ class CSerializer {
   size_t GetPosition() const { return m_buffer.GetPosition(); }
 
  private:
-  template <class T> struct IsSequence : std::false_type {};
-  template <class T, class A> struct IsSequence<std::vector<T, A>> : std::true_type {};
-  template <class T, class A> struct IsSequence<std::deque<T, A>> : std::true_type {};
-  template <class T, class A> struct IsSequence<std::list<T, A>> : std::true_type {};
+  template <class T>
+  struct IsSequence : std::false_type {};
+  template <class T, class A>
+  struct IsSequence<std::vector<T, A>> : std::true_type {};
+  template <class T, class A>
+  struct IsSequence<std::deque<T, A>> : std::true_type {};
+  template <class T, class A>
+  struct IsSequence<std::list<T, A>> : std::true_type {};
 
-  template <class T> struct IsMap : std::false_type {};
-  template <class K, class V, class C, class A> struct IsMap<std::map<K, V, C, A>> : std::true_type {};
+  template <class T>
+  struct IsMap : std::false_type {};
+  template <class K, class V, class C, class A>
+  struct IsMap<std::map<K, V, C, A>> : std::true_type {};
   template <class K, class V, class H, class E, class A>
   struct IsMap<std::unordered_map<K, V, H, E, A>> : std::true_type {};
 
-  template <class T> struct IsSet : std::false_type {};
-  template <class K, class C, class A> struct IsSet<std::set<K, C, A>> : std::true_type {};
+  template <class T>
+  struct IsSet : std::false_type {};
+  template <class K, class C, class A>
+  struct IsSet<std::set<K, C, A>> : std::true_type {};
   template <class K, class H, class E, class A>
   struct IsSet<std::unordered_set<K, H, E, A>> : std::true_type {};
 
-  template <class T> struct IsPair : std::false_type {};
-  template <class A, class B> struct IsPair<std::pair<A, B>> : std::true_type {};
+  template <class T>
+  struct IsPair : std::false_type {};
+  template <class A, class B>
+  struct IsPair<std::pair<A, B>> : std::true_type {};
 
   template <class T>
   static constexpr bool kIsByte = std::is_same_v<T, bool> || std::is_same_v<T, char> ||
                                   std::is_same_v<T, signed char> || std::is_same_v<T, unsigned char>;
   template <class T>
-  static constexpr bool kIsWord = (std::is_integral_v<T> && sizeof(T) == 4) ||
-                                  std::is_same_v<T, float> || (std::is_enum_v<T> && sizeof(T) == 4);
+  static constexpr bool kIsWord = (std::is_integral_v<T> && sizeof(T) == 4) || std::is_same_v<T, float> ||
+                                  (std::is_enum_v<T> && sizeof(T) == 4);
 
   // Smallest number of bytes one encoded value of T can take; bounds counts.
   template <class T>

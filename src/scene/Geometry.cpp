@@ -68,8 +68,7 @@ void CRect::CopyFrom(const IRect& other) {
 }
 
 bool CRect::Equals(const IRect& other) const {
-  return m_x == other.GetX() && m_y == other.GetY() && m_right == other.GetRight() &&
-         m_bottom == other.GetBottom();
+  return m_x == other.GetX() && m_y == other.GetY() && m_right == other.GetRight() && m_bottom == other.GetBottom();
 }
 
 void CMatrix2D::Translate(float x, float y) {

@@ -94,8 +94,7 @@ class CRect : public IRect, public CPoint, public CSize {
 class CMatrix2D {
  public:
   CMatrix2D() = default;
-  CMatrix2D(float a, float b, float tx, float c, float d, float ty)
-      : a(a), b(b), tx(tx), c(c), d(d), ty(ty) {}
+  CMatrix2D(float a, float b, float tx, float c, float d, float ty) : a(a), b(b), tx(tx), c(c), d(d), ty(ty) {}
   CMatrix2D(const CMatrix2D&) = default;
   CMatrix2D& operator=(const CMatrix2D&) = default;
   virtual ~CMatrix2D() = default;

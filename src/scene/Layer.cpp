@@ -98,8 +98,7 @@ uint32_t CLayer::GetPixel(const IPoint& point) {
   float u = 0, v = 0;
   inverse.Transform(float(point.GetX()), float(point.GetY()), u, v);
   // Points that map outside the image read as 0 (fully transparent).
-  if (!(u >= 0.0f && v >= 0.0f) || u >= float(m_surface->GetWidth()) || v >= float(m_surface->GetHeight()))
-    return 0;
+  if (!(u >= 0.0f && v >= 0.0f) || u >= float(m_surface->GetWidth()) || v >= float(m_surface->GetHeight())) return 0;
   const int col = int(u);
   const int row = int(v);
   const int bytes = m_surface->GetBytesPerPixel();
@@ -170,8 +169,8 @@ void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   CRect sourceClip;
   const CRect* clip = nullptr;
   if (m_sourceRect.GetWidth() != 0 || m_sourceRect.GetHeight() != 0) {
-    source = CRect(m_bounds.GetX() - m_sourceRect.GetX(), m_bounds.GetY() - m_sourceRect.GetY(),
-                   m_bounds.GetWidth(), m_bounds.GetHeight());
+    source = CRect(m_bounds.GetX() - m_sourceRect.GetX(), m_bounds.GetY() - m_sourceRect.GetY(), m_bounds.GetWidth(),
+                   m_bounds.GetHeight());
     sourceClip = CRect(m_bounds.GetX(), m_bounds.GetY(), GetWidth(), GetHeight());
     clip = &sourceClip;
   }

@@ -89,7 +89,7 @@ class CLayer : public ILayer, public CLayerProperty {
   uint32_t m_colorKey = 0;
   CRect m_sourceRect;
   CMatrix2D m_matrix;
-  ISurface* m_image = nullptr;               // m_surface or m_ownedImage
+  ISurface* m_image = nullptr;  // m_surface or m_ownedImage
   std::unique_ptr<ISurface> m_ownedImage;
   CRect m_bounds;
 };

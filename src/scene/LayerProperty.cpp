@@ -96,10 +96,15 @@ void SetProperty(ILayerProperty& layer, int index, const std::any& value, CPrope
 }
 
 bool LayerModeFromName(const std::string& name, int& mode) {
-  if (name == "normal") mode = kLayerModeNormal;
-  else if (name == "add") mode = kLayerModeAdd;
-  else if (name == "multiply") mode = kLayerModeMultiply;
-  else if (name == "screen") mode = kLayerModeScreen;
-  else return false;
+  if (name == "normal")
+    mode = kLayerModeNormal;
+  else if (name == "add")
+    mode = kLayerModeAdd;
+  else if (name == "multiply")
+    mode = kLayerModeMultiply;
+  else if (name == "screen")
+    mode = kLayerModeScreen;
+  else
+    return false;
   return true;
 }

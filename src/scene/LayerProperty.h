@@ -13,11 +13,11 @@
 
 // What changed since the layer last drew.
 enum LayerDirty : int32_t {
-  kDirtyPosition = 0x01,   // x, y, anchor x, anchor y
+  kDirtyPosition = 0x01,  // x, y, anchor x, anchor y
   kDirtyAlpha = 0x02,
   kDirtyTransform = 0x04,  // scales, rotate, flips
   kDirtyLayerMode = 0x08,
-  kDirtyImage = 0x10,      // surface or mask replaced
+  kDirtyImage = 0x10,  // surface or mask replaced
   kDirtyColorKey = 0x20,
   kDirtySourceRect = 0x40,
 };
@@ -153,8 +153,7 @@ std::any GetProperty(const ILayerProperty& layer, int index);
 // Sets the property with the given index from a boxed value (int or bool
 // either way; anything else counts as 0 / false). When oldValues is given the
 // current value is appended to it first. An index outside 0..9 does nothing.
-void SetProperty(ILayerProperty& layer, int index, const std::any& value,
-                 CPropertyOldValues* oldValues = nullptr);
+void SetProperty(ILayerProperty& layer, int index, const std::any& value, CPropertyOldValues* oldValues = nullptr);
 
 // Layer mode by its script name ("normal", "add", "multiply", "screen");
 // false when the name is not one of them.

@@ -40,9 +40,7 @@ bool CMainScript::FlushChangedSaves() {
   return failed;
 }
 
-bool CMainScript::IsSkipping() const {
-  return m_skipAllowed && (m_skipOn || m_input->IsDown(platform::VK_CONTROL));
-}
+bool CMainScript::IsSkipping() const { return m_skipAllowed && (m_skipOn || m_input->IsDown(platform::VK_CONTROL)); }
 
 void CMainScript::SetAutoMode(bool on) {
   if (!m_autoAllowed) return;
@@ -75,8 +73,8 @@ void CMainScript::SetSkipAllowed(bool allowed) {
 
 bool CMainScript::AnyInput() {
   using namespace platform;
-  static const int keys[] = {VK_LBUTTON, VK_RBUTTON, VK_DOWN,  VK_WHEEL_DOWN, VK_UP,     VK_WHEEL_UP, VK_CONTROL,
-                             VK_LSHIFT,  VK_RETURN,  VK_SPACE, VK_ESCAPE,     'A',       'S',         'L'};
+  static const int keys[] = {VK_LBUTTON, VK_RBUTTON, VK_DOWN,  VK_WHEEL_DOWN, VK_UP, VK_WHEEL_UP, VK_CONTROL,
+                             VK_LSHIFT,  VK_RETURN,  VK_SPACE, VK_ESCAPE,     'A',   'S',         'L'};
   for (int key : keys) {
     if (m_input->IsDownEdge(key)) return true;
   }
@@ -175,8 +173,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
       return Turn::kEndFrame;
     case kClickWait:
     case kSyncWait:
-    case kTimedWait:
-      break;
+    case kTimedWait: break;
     default:  // halted, ended, or a state no build knows
       return Turn::kEndFrame;
   }

@@ -293,8 +293,7 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
       attributes += ')';
       value = std::move(evaluated);
     }
-    ReportFormat("%s(%d): %s%s", m_cursor.m_file.c_str(), record.m_line, record.m_text.c_str(),
-                 attributes.c_str());
+    ReportFormat("%s(%d): %s%s", m_cursor.m_file.c_str(), record.m_line, record.m_text.c_str(), attributes.c_str());
   }
   for (auto& [name, value] : record.m_attributes) {
     if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
@@ -319,8 +318,7 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
     case CScriptBlock::kTag:
       if (TagHandler handler = FindTag(record.m_text)) return (this->*handler)(record, replay);
       return CallMacro(record);
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -36,8 +36,7 @@ const std::string& BadScpSupportMode() {
 }
 
 const std::string& UnknownDirective() {
-  static const std::string text =
-      Utf8ToCp932("[ERROR] 未知のプリプロセッサが見つかりました。無視されます。");
+  static const std::string text = Utf8ToCp932("[ERROR] 未知のプリプロセッサが見つかりました。無視されます。");
   return text;
 }
 
@@ -118,9 +117,7 @@ const CIni* CQelParser::GetTagIni() {
   return m_tagIni;
 }
 
-void CQelParser::AddError(const std::string& message) {
-  m_blocks.emplace_back(CScriptBlock::kError, m_line, message);
-}
+void CQelParser::AddError(const std::string& message) { m_blocks.emplace_back(CScriptBlock::kError, m_line, message); }
 
 void CQelParser::OnLineStart(const char*) { ParseInsertion(m_lineHeadText); }
 

@@ -31,8 +31,8 @@ void AppendJsonString(std::string& out, std::string_view cp932, bool raw) {
 }
 
 std::string ScriptBlockToJson(const CScriptBlock& block, bool raw) {
-  std::string out = "{\"type\":" + std::to_string(block.GetType()) + ",\"line\":" + std::to_string(block.GetLine()) +
-                    ",\"text\":";
+  std::string out =
+      "{\"type\":" + std::to_string(block.GetType()) + ",\"line\":" + std::to_string(block.GetLine()) + ",\"text\":";
   AppendJsonString(out, block.GetText(), raw);
   out += ",\"attr\":{";
   bool first = true;

@@ -75,8 +75,8 @@ enum State {
 namespace script_messages {
 
 const std::string& StrayEquals() {
-  static const std::string text = Utf8ToCp932(
-      "タグ \"%s\" 内に不正なイコール \"=\" が見つかりました。無視されます。(%d 行目)\n");
+  static const std::string text =
+      Utf8ToCp932("タグ \"%s\" 内に不正なイコール \"=\" が見つかりました。無視されます。(%d 行目)\n");
   return text;
 }
 
@@ -93,8 +93,8 @@ const std::string& StrayNarrowChar() {
 }
 
 const std::string& BadTagEnd() {
-  static const std::string text = Utf8ToCp932(
-      "タグ \"%s\" が不正に終了しています。このタグは無視されます。(%d 行目)\n");
+  static const std::string text =
+      Utf8ToCp932("タグ \"%s\" が不正に終了しています。このタグは無視されます。(%d 行目)\n");
   return text;
 }
 
@@ -335,15 +335,14 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kLineComment:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kLineCommentStops, pair);
-          if (end != i) {
-            i = end;
-            break;
-          }
+      case kLineComment: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kLineCommentStops, pair);
+        if (end != i) {
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           skipPair();
         } else {
@@ -355,15 +354,14 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kBlockComment:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kBlockCommentStops, pair);
-          if (end != i) {
-            i = end;
-            break;
-          }
+      case kBlockComment: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kBlockCommentStops, pair);
+        if (end != i) {
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           skipPair();
         } else if (c == '*' && i + 1 < n && s[i + 1] == '/') {
@@ -375,16 +373,15 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kLabel:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kLabelStops, pair);
-          if (end != i) {
-            m_label.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kLabel: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kLabelStops, pair);
+        if (end != i) {
+          m_label.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_label);
         } else if (c == '\r') {
@@ -401,16 +398,15 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kTagName:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kTagNameStops, pair);
-          if (end != i) {
-            m_tagName.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kTagName: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kTagNameStops, pair);
+        if (end != i) {
+          m_tagName.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_tagName);
         } else if (IsBlank(c)) {
@@ -434,16 +430,15 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kAttrName:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kAttrNameStops, pair);
-          if (end != i) {
-            m_attributeName.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kAttrName: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kAttrNameStops, pair);
+        if (end != i) {
+          m_attributeName.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_attributeName);
         } else if (IsBlank(c) || c == '\n') {
@@ -500,16 +495,15 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kAttrValue:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kAttrValueStops, pair);
-          if (end != i) {
-            m_attributeValue.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kAttrValue: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kAttrValueStops, pair);
+        if (end != i) {
+          m_attributeValue.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_attributeValue);
         } else if (c == '"') {
@@ -551,15 +545,14 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kTextLine:
-        {
-          const size_t end = ScanRun(s, i, n, kTextStops, m_textEndsWithPair);
-          if (end != i) {
-            m_text.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kTextLine: {
+        const size_t end = ScanRun(s, i, n, kTextStops, m_textEndsWithPair);
+        if (end != i) {
+          m_text.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_text);
           m_textEndsWithPair = true;
@@ -601,16 +594,15 @@ bool CScriptParser::Parse(const char* text) {
         }
         break;
 
-      case kLineTagName:
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kLineTagNameStops, pair);
-          if (end != i) {
-            m_tagName.append(text + i, end - i);
-            i = end;
-            break;
-          }
+      case kLineTagName: {
+        bool pair = false;
+        const size_t end = ScanRun(s, i, n, kLineTagNameStops, pair);
+        if (end != i) {
+          m_tagName.append(text + i, end - i);
+          i = end;
+          break;
         }
+      }
         if (IsLead(c)) {
           takePair(m_tagName);
         } else if (IsBlank(c)) {
@@ -698,16 +690,12 @@ bool CScriptParser::Parse(const char* text) {
         break;
       }
 
-      default:
-        state = kBetween;
-        break;
+      default: state = kBetween; break;
     }
   }
 
   switch (state) {
-    case kLineTagName:
-      OnLineTag(m_tagName, m_arguments);
-      break;
+    case kLineTagName: OnLineTag(m_tagName, m_arguments); break;
     case kLineTagArgs:
       if (!m_attributeName.empty()) m_arguments.push_back(std::move(m_attributeName));
       OnLineTag(m_tagName, m_arguments);
@@ -721,9 +709,7 @@ bool CScriptParser::Parse(const char* text) {
     case kTagName:
     case kAttrName:
     case kAfterAttrName:
-    case kAttrValue:
-      ReportTagError(script_messages::BadTagEnd());
-      break;
+    case kAttrValue: ReportTagError(script_messages::BadTagEnd()); break;
     default:  // between items, comments, an unclosed raw block: nothing
       break;
   }

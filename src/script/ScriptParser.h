@@ -120,10 +120,10 @@ class CScriptParser {
 // Error texts the parser reports (CP932). Each holds "%s" for the tag name
 // and "%d" for the line; exposed for tests and tools.
 namespace script_messages {
-const std::string& StrayEquals();     // '=' where an attribute name was expected
-const std::string& StrayWideChar();   // double-byte character after a bare attribute name
-const std::string& StrayNarrowChar(); // other byte after a bare attribute name
-const std::string& BadTagEnd();       // tag ended without a value, or by the end of the text
+const std::string& StrayEquals();      // '=' where an attribute name was expected
+const std::string& StrayWideChar();    // double-byte character after a bare attribute name
+const std::string& StrayNarrowChar();  // other byte after a bare attribute name
+const std::string& BadTagEnd();        // tag ended without a value, or by the end of the text
 // Fills "%s" and "%d" of one of the texts above.
 std::string Format(const std::string& format, const std::string& tagName, int line);
 }  // namespace script_messages

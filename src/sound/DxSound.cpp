@@ -135,8 +135,7 @@ bool CDxSound::Play(bool loop) {
     buffer_->Silence(static_cast<uint32_t>(got), static_cast<uint32_t>(staticSize_ - got));
   }
   // Notifications left over from an earlier run must not trigger refills.
-  while (buffer_->PollNotification() >= 0) {
-  }
+  while (buffer_->PollNotification() >= 0) {}
   buffer_->SetPosition(0);
   if (buffer_->Play(loop || streaming_)) return true;
   state_ = streaming_ ? kStreaming : kPlayingStatic;

@@ -11,166 +11,137 @@ int g_deserializeDepth = 0;
 
 }  // namespace
 
-bool HasPrefix(std::string_view name, std::string_view prefix)
-{
-    return name.substr(0, prefix.size()) == prefix;
-}
+bool HasPrefix(std::string_view name, std::string_view prefix) { return name.substr(0, prefix.size()) == prefix; }
 
-bool IsGameVariable(std::string_view name)
-{
-    return !HasPrefix(name, "g.") && !HasPrefix(name, "s.") && !HasPrefix(name, "t.");
+bool IsGameVariable(std::string_view name) {
+  return !HasPrefix(name, "g.") && !HasPrefix(name, "s.") && !HasPrefix(name, "t.");
 }
 
 CQelVariables::CQelVariables() = default;
 
 CQelVariables::~CQelVariables() = default;
 
-CVariant* CQelVariables::Find(const std::string& name)
-{
-    if (!m_scopes.empty()) {
-        if (CVariant* v = m_scopes.back().m_store->FindOwn(name)) return v;
-    }
-    return FindOwn(name);
+CVariant* CQelVariables::Find(const std::string& name) {
+  if (!m_scopes.empty()) {
+    if (CVariant* v = m_scopes.back().m_store->FindOwn(name)) return v;
+  }
+  return FindOwn(name);
 }
 
-int32_t CQelVariables::GetInt(const std::string& name)
-{
-    const CVariant* v = Find(name);
-    return v ? v->GetInt() : 0;
+int32_t CQelVariables::GetInt(const std::string& name) {
+  const CVariant* v = Find(name);
+  return v ? v->GetInt() : 0;
 }
 
-std::string CQelVariables::GetString(const std::string& name)
-{
-    const CVariant* v = Find(name);
-    return v ? v->GetString() : std::string();
+std::string CQelVariables::GetString(const std::string& name) {
+  const CVariant* v = Find(name);
+  return v ? v->GetString() : std::string();
 }
 
 // Decides whether a write to the main store changes anything and raises the flags.
-bool CQelVariables::ChangeStore(const std::string& name, const CVariant* old, bool equal)
-{
-    if (old && equal) return false;
-    if (HasPrefix(name, "g."))
-        m_globalChanged = true;
-    else if (HasPrefix(name, "s."))
-        m_systemChanged = true;
-    return true;
+bool CQelVariables::ChangeStore(const std::string& name, const CVariant* old, bool equal) {
+  if (old && equal) return false;
+  if (HasPrefix(name, "g."))
+    m_globalChanged = true;
+  else if (HasPrefix(name, "s."))
+    m_systemChanged = true;
+  return true;
 }
 
-void CQelVariables::SetInt(const std::string& name, int32_t n)
-{
-    const CVariant* old = FindOwn(name);
-    if (ChangeStore(name, old, old && old->GetInt() == n)) CVariables::SetInt(name, n);
+void CQelVariables::SetInt(const std::string& name, int32_t n) {
+  const CVariant* old = FindOwn(name);
+  if (ChangeStore(name, old, old && old->GetInt() == n)) CVariables::SetInt(name, n);
 }
 
-void CQelVariables::SetString(const std::string& name, const std::string& text)
-{
-    const CVariant* old = FindOwn(name);
-    if (ChangeStore(name, old, old && old->GetString() == text)) CVariables::SetString(name, text);
+void CQelVariables::SetString(const std::string& name, const std::string& text) {
+  const CVariant* old = FindOwn(name);
+  if (ChangeStore(name, old, old && old->GetString() == text)) CVariables::SetString(name, text);
 }
 
-bool CQelVariables::TakeGlobalChanged()
-{
-    const bool changed = m_globalChanged;
-    m_globalChanged = false;
-    return changed;
+bool CQelVariables::TakeGlobalChanged() {
+  const bool changed = m_globalChanged;
+  m_globalChanged = false;
+  return changed;
 }
 
-bool CQelVariables::TakeSystemChanged()
-{
-    const bool changed = m_systemChanged;
-    m_systemChanged = false;
-    return changed;
+bool CQelVariables::TakeSystemChanged() {
+  const bool changed = m_systemChanged;
+  m_systemChanged = false;
+  return changed;
 }
 
-CQelVariables* CQelVariables::PushScope()
-{
-    m_scopes.emplace_back();
-    return m_scopes.back().m_store.get();
+CQelVariables* CQelVariables::PushScope() {
+  m_scopes.emplace_back();
+  return m_scopes.back().m_store.get();
 }
 
-void CQelVariables::PopScope()
-{
-    if (!m_scopes.empty()) m_scopes.pop_back();
+void CQelVariables::PopScope() {
+  if (!m_scopes.empty()) m_scopes.pop_back();
 }
 
-CQelVariables* CQelVariables::TopScope() const
-{
-    return m_scopes.empty() ? nullptr : m_scopes.back().m_store.get();
-}
+CQelVariables* CQelVariables::TopScope() const { return m_scopes.empty() ? nullptr : m_scopes.back().m_store.get(); }
 
 CQelVariables::CScope::CScope() : m_store(std::make_unique<CQelVariables>()) {}
 CQelVariables::CScope::CScope(CScope&&) noexcept = default;
 CQelVariables::CScope& CQelVariables::CScope::operator=(CScope&&) noexcept = default;
 CQelVariables::CScope::~CScope() = default;
 
-void CQelVariables::CScope::Serialize(CSerializer& stream) const
-{
-    m_store->Serialize(stream);
+void CQelVariables::CScope::Serialize(CSerializer& stream) const { m_store->Serialize(stream); }
+
+void CQelVariables::CScope::Deserialize(CSerializer& stream) { m_store->Deserialize(stream); }
+
+void CQelVariables::Serialize(CSerializer& stream) const {
+  stream.Write(1, m_quoteChars);
+  std::map<std::string, std::string> game;
+  for (const auto& [name, value] : Variables())
+    if (IsGameVariable(name)) game.emplace(name, value.GetString());
+  stream.Write(2, game);
+  stream.Write(3, m_scopes);
 }
 
-void CQelVariables::CScope::Deserialize(CSerializer& stream)
-{
-    m_store->Deserialize(stream);
+void CQelVariables::Deserialize(CSerializer& stream) {
+  stream.Read(1, m_quoteChars);
+  std::map<std::string, std::string> game;
+  stream.Read(2, game);
+  Clear();
+  for (const auto& [name, text] : game) FindOrCreateOwn(name).SetString(text);
+
+  if (g_deserializeDepth >= kMaxScopeNesting) return;
+  ++g_deserializeDepth;
+  std::deque<CScope> scopes;
+  const bool missing = stream.Read(3, scopes);
+  --g_deserializeDepth;
+  if (!missing) m_scopes = std::move(scopes);
 }
 
-void CQelVariables::Serialize(CSerializer& stream) const
-{
-    stream.Write(1, m_quoteChars);
-    std::map<std::string, std::string> game;
-    for (const auto& [name, value] : Variables())
-        if (IsGameVariable(name)) game.emplace(name, value.GetString());
-    stream.Write(2, game);
-    stream.Write(3, m_scopes);
+void CQelVariables::WritePrefixed(CSerializer& stream, std::string_view prefix, uint32_t tag) const {
+  std::map<std::string, std::string> selected;
+  for (const auto& [name, value] : Variables())
+    if (HasPrefix(name, prefix)) selected.emplace(name, value.GetString());
+  stream.Write(tag, selected);
 }
 
-void CQelVariables::Deserialize(CSerializer& stream)
-{
-    stream.Read(1, m_quoteChars);
-    std::map<std::string, std::string> game;
-    stream.Read(2, game);
-    Clear();
-    for (const auto& [name, text] : game) FindOrCreateOwn(name).SetString(text);
-
-    if (g_deserializeDepth >= kMaxScopeNesting) return;
-    ++g_deserializeDepth;
-    std::deque<CScope> scopes;
-    const bool missing = stream.Read(3, scopes);
-    --g_deserializeDepth;
-    if (!missing) m_scopes = std::move(scopes);
+bool CQelVariables::ReadPrefixed(CSerializer& stream, uint32_t tag) {
+  std::map<std::string, std::string> entries;
+  if (stream.Read(tag, entries)) return true;
+  for (const auto& [name, text] : entries) FindOrCreateOwn(name).SetString(text);
+  return false;
 }
 
-void CQelVariables::WritePrefixed(CSerializer& stream, std::string_view prefix, uint32_t tag) const
-{
-    std::map<std::string, std::string> selected;
-    for (const auto& [name, value] : Variables())
-        if (HasPrefix(name, prefix)) selected.emplace(name, value.GetString());
-    stream.Write(tag, selected);
+void SetInitialVariables(CQelVariables& store, bool openGles2Capable) {
+  store.SetInt("s.opengles2capable", openGles2Capable ? 1 : 0);
+  store.SetInt("s.engineversion", 1260);
+  store.SetInt("s.savedataversion", 1000);
+  store.SetInt("s.bgmvol", 1000);
+  store.SetInt("s.sevol", 1000);
+  store.SetInt("s.voicevol", 1000);
+  store.SetInt("s.automodewait", 1000);
+  store.ClearQuoteChars();
+  store.AddQuoteChar('\'');
 }
 
-bool CQelVariables::ReadPrefixed(CSerializer& stream, uint32_t tag)
-{
-    std::map<std::string, std::string> entries;
-    if (stream.Read(tag, entries)) return true;
-    for (const auto& [name, text] : entries) FindOrCreateOwn(name).SetString(text);
-    return false;
-}
-
-void SetInitialVariables(CQelVariables& store, bool openGles2Capable)
-{
-    store.SetInt("s.opengles2capable", openGles2Capable ? 1 : 0);
-    store.SetInt("s.engineversion", 1260);
-    store.SetInt("s.savedataversion", 1000);
-    store.SetInt("s.bgmvol", 1000);
-    store.SetInt("s.sevol", 1000);
-    store.SetInt("s.voicevol", 1000);
-    store.SetInt("s.automodewait", 1000);
-    store.ClearQuoteChars();
-    store.AddQuoteChar('\'');
-}
-
-void SetInitialVariables(CQelVariables& store)
-{
-    bool capable = false;
-    CDynamicVariables::Instance()->Get("OpenGLES2Capable", capable);
-    SetInitialVariables(store, capable);
+void SetInitialVariables(CQelVariables& store) {
+  bool capable = false;
+  CDynamicVariables::Instance()->Get("OpenGLES2Capable", capable);
+  SetInitialVariables(store, capable);
 }

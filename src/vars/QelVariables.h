@@ -17,63 +17,63 @@
 // then the main store; writes always go to the main store and raise the global or system
 // changed flag when they change a "g." or "s." variable.
 class CQelVariables : public CCompute, public ISerializable {
-public:
-    CQelVariables();
-    ~CQelVariables() override;
+ public:
+  CQelVariables();
+  ~CQelVariables() override;
 
-    CVariant* Find(const std::string& name) override;
-    int32_t GetInt(const std::string& name) override;
-    std::string GetString(const std::string& name) override;
-    void SetInt(const std::string& name, int32_t n) override;
-    void SetString(const std::string& name, const std::string& text) override;
-    // Return the flag and clear it.
-    virtual bool TakeGlobalChanged();
-    virtual bool TakeSystemChanged();
+  CVariant* Find(const std::string& name) override;
+  int32_t GetInt(const std::string& name) override;
+  std::string GetString(const std::string& name) override;
+  void SetInt(const std::string& name, int32_t n) override;
+  void SetString(const std::string& name, const std::string& text) override;
+  // Return the flag and clear it.
+  virtual bool TakeGlobalChanged();
+  virtual bool TakeSystemChanged();
 
-    // Local scopes (one per call or macro invocation). The store owns them.
-    CQelVariables* PushScope();
-    void PopScope();
-    CQelVariables* TopScope() const;
-    size_t ScopeCount() const { return m_scopes.size(); }
-    CQelVariables* Scope(size_t index) const { return m_scopes[index].m_store.get(); }
+  // Local scopes (one per call or macro invocation). The store owns them.
+  CQelVariables* PushScope();
+  void PopScope();
+  CQelVariables* TopScope() const;
+  size_t ScopeCount() const { return m_scopes.size(); }
+  CQelVariables* Scope(size_t index) const { return m_scopes[index].m_store.get(); }
 
-    // A save slot's share of the store: the quote set (tag 1), the game variables of the
-    // main store as texts (tag 2) and the local scopes, each as a nested store (tag 3).
-    // Reading replaces the whole main store, so global and system variables must be read
-    // again afterwards; every restored game variable is a text.
+  // A save slot's share of the store: the quote set (tag 1), the game variables of the
+  // main store as texts (tag 2) and the local scopes, each as a nested store (tag 3).
+  // Reading replaces the whole main store, so global and system variables must be read
+  // again afterwards; every restored game variable is a text.
+  void Serialize(CSerializer& stream) const override;
+  void Deserialize(CSerializer& stream) override;
+
+  // Writes, under one field tag, the main store's variables whose names begin with the
+  // prefix, as a map of name to text.
+  void WritePrefixed(CSerializer& stream, std::string_view prefix, uint32_t tag) const;
+  // Reads such a map and stores each entry as text without touching the changed flags.
+  // Returns true when the field could not be read.
+  bool ReadPrefixed(CSerializer& stream, uint32_t tag);
+
+  // Deepest scope nesting read back from a stream; deeper levels are dropped (the engine
+  // itself never writes scopes inside scopes).
+  static constexpr int kMaxScopeNesting = 8;
+
+ private:
+  // One entry of the scope stack, as the stream sees it.
+  class CScope final : public ISerializable {
+   public:
+    CScope();
+    CScope(CScope&&) noexcept;
+    CScope& operator=(CScope&&) noexcept;
+    ~CScope() override;
     void Serialize(CSerializer& stream) const override;
     void Deserialize(CSerializer& stream) override;
 
-    // Writes, under one field tag, the main store's variables whose names begin with the
-    // prefix, as a map of name to text.
-    void WritePrefixed(CSerializer& stream, std::string_view prefix, uint32_t tag) const;
-    // Reads such a map and stores each entry as text without touching the changed flags.
-    // Returns true when the field could not be read.
-    bool ReadPrefixed(CSerializer& stream, uint32_t tag);
+    std::unique_ptr<CQelVariables> m_store;
+  };
 
-    // Deepest scope nesting read back from a stream; deeper levels are dropped (the engine
-    // itself never writes scopes inside scopes).
-    static constexpr int kMaxScopeNesting = 8;
+  bool ChangeStore(const std::string& name, const CVariant* old, bool equal);
 
-private:
-    // One entry of the scope stack, as the stream sees it.
-    class CScope final : public ISerializable {
-    public:
-        CScope();
-        CScope(CScope&&) noexcept;
-        CScope& operator=(CScope&&) noexcept;
-        ~CScope() override;
-        void Serialize(CSerializer& stream) const override;
-        void Deserialize(CSerializer& stream) override;
-
-        std::unique_ptr<CQelVariables> m_store;
-    };
-
-    bool ChangeStore(const std::string& name, const CVariant* old, bool equal);
-
-    std::deque<CScope> m_scopes;
-    bool m_globalChanged = false;
-    bool m_systemChanged = false;
+  std::deque<CScope> m_scopes;
+  bool m_globalChanged = false;
+  bool m_systemChanged = false;
 };
 
 // Gives a new interpreter's store its start-up state: the quote set holds only the

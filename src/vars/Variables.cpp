@@ -4,40 +4,25 @@ CVariables::CVariables() : m_variables(50) {}
 
 CVariables::~CVariables() = default;
 
-CVariant* CVariables::FindOwn(const std::string& name)
-{
-    auto it = m_variables.find(name);
-    return it == m_variables.end() ? nullptr : &it->second;
+CVariant* CVariables::FindOwn(const std::string& name) {
+  auto it = m_variables.find(name);
+  return it == m_variables.end() ? nullptr : &it->second;
 }
 
-CVariant& CVariables::FindOrCreateOwn(const std::string& name)
-{
-    return m_variables[name];
+CVariant& CVariables::FindOrCreateOwn(const std::string& name) { return m_variables[name]; }
+
+CVariant* CVariables::Find(const std::string& name) { return FindOwn(name); }
+
+int32_t CVariables::GetInt(const std::string& name) {
+  const CVariant* v = Find(name);
+  return v ? v->GetInt() : 0;
 }
 
-CVariant* CVariables::Find(const std::string& name)
-{
-    return FindOwn(name);
+std::string CVariables::GetString(const std::string& name) {
+  const CVariant* v = Find(name);
+  return v ? v->GetString() : std::string();
 }
 
-int32_t CVariables::GetInt(const std::string& name)
-{
-    const CVariant* v = Find(name);
-    return v ? v->GetInt() : 0;
-}
+void CVariables::SetInt(const std::string& name, int32_t n) { FindOrCreateOwn(name).SetInt(n); }
 
-std::string CVariables::GetString(const std::string& name)
-{
-    const CVariant* v = Find(name);
-    return v ? v->GetString() : std::string();
-}
-
-void CVariables::SetInt(const std::string& name, int32_t n)
-{
-    FindOrCreateOwn(name).SetInt(n);
-}
-
-void CVariables::SetString(const std::string& name, const std::string& text)
-{
-    FindOrCreateOwn(name).SetString(text);
-}
+void CVariables::SetString(const std::string& name, const std::string& text) { FindOrCreateOwn(name).SetString(text); }

@@ -10,27 +10,27 @@
 // A plain variable store: names (exact, case-sensitive byte strings) to values.
 // Pointers returned by Find stay valid until the variable is removed by Clear.
 class CVariables {
-public:
-    using Map = std::unordered_map<std::string, CVariant>;
+ public:
+  using Map = std::unordered_map<std::string, CVariant>;
 
-    CVariables();
-    CVariables(const CVariables&) = delete;
-    CVariables& operator=(const CVariables&) = delete;
-    virtual ~CVariables();
+  CVariables();
+  CVariables(const CVariables&) = delete;
+  CVariables& operator=(const CVariables&) = delete;
+  virtual ~CVariables();
 
-    virtual CVariant* Find(const std::string& name);
-    virtual int32_t GetInt(const std::string& name);
-    virtual std::string GetString(const std::string& name);
-    virtual void SetInt(const std::string& name, int32_t n);
-    virtual void SetString(const std::string& name, const std::string& text);
+  virtual CVariant* Find(const std::string& name);
+  virtual int32_t GetInt(const std::string& name);
+  virtual std::string GetString(const std::string& name);
+  virtual void SetInt(const std::string& name, int32_t n);
+  virtual void SetString(const std::string& name, const std::string& text);
 
-    // Direct access to this store's own map, bypassing any override.
-    const Map& Variables() const { return m_variables; }
-    CVariant* FindOwn(const std::string& name);
-    // Returns the variable, creating it as the number 0 when absent.
-    CVariant& FindOrCreateOwn(const std::string& name);
-    void Clear() { m_variables.clear(); }
+  // Direct access to this store's own map, bypassing any override.
+  const Map& Variables() const { return m_variables; }
+  CVariant* FindOwn(const std::string& name);
+  // Returns the variable, creating it as the number 0 when absent.
+  CVariant& FindOrCreateOwn(const std::string& name);
+  void Clear() { m_variables.clear(); }
 
-private:
-    Map m_variables;
+ private:
+  Map m_variables;
 };

@@ -51,8 +51,9 @@ TEST(EngineRun, MissingBootScriptFailsStartUpWithExitZero) {
   std::string log = game / "run.log";
   EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-log", log, game.Path()}), 0);
   std::string text = ReadFile(log);
-  EXPECT_NE(text.find("ウィンドウの生成に失敗したか、起動スクリプトの読み込みに失敗したため、エンジンを起動できません。"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("ウィンドウの生成に失敗したか、起動スクリプトの読み込みに失敗したため、エンジンを起動できません。"),
+      std::string::npos)
       << text;
 }
 
@@ -64,7 +65,8 @@ TEST(EngineRun, HeadlessRunsAreDeterministic) {
   TempDir out1, out2;
   for (TempDir* out : {&out1, &out2}) {
     ScopedCurrentDir cd(out->Path());
-    EXPECT_EQ(RunVelmira({"-headless", "-frames", "120", "-input", game / "input.txt", "-log", "run.log", game.Path()}), 0);
+    EXPECT_EQ(RunVelmira({"-headless", "-frames", "120", "-input", game / "input.txt", "-log", "run.log", game.Path()}),
+              0);
   }
   std::string shot = ReadFile(out1 / "shot.png");
   ASSERT_GT(shot.size(), 8u);
@@ -74,9 +76,7 @@ TEST(EngineRun, HeadlessRunsAreDeterministic) {
   EXPECT_TRUE(std::filesystem::exists(out1 / "vars.txt"));
 }
 
-TEST(EngineRun, MissingGameFolderIsAnError) {
-  EXPECT_NE(RunVelmira({"-headless", "/nonexistent/velmira/game"}), 0);
-}
+TEST(EngineRun, MissingGameFolderIsAnError) { EXPECT_NE(RunVelmira({"-headless", "/nonexistent/velmira/game"}), 0); }
 
 TEST(EngineRun, WindowedRunThroughTheSdlBackend) {
   // The SDL backend without a display server: its dummy video driver still

@@ -43,8 +43,7 @@ inline Bytes MakePf0(const std::vector<Entry>& entries) {
 }
 
 // pf1 (or pf2 when archivePath is set); `base` is added to every offset.
-inline Bytes MakeSerialized(const std::vector<Entry>& entries, const std::string& archivePath = "",
-                            uint32_t base = 0) {
+inline Bytes MakeSerialized(const std::vector<Entry>& entries, const std::string& archivePath = "", uint32_t base = 0) {
   const bool pf2 = !archivePath.empty();
   // Index size does not depend on offsets, so lay it out once to learn it.
   auto index = [&](uint32_t dataStart) {

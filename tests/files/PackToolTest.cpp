@@ -144,7 +144,9 @@ TEST_F(PackTool, BadInputGetsAClearError) {
   EXPECT_NE(error.find("nothing"), std::string::npos);
 
   Write("src/a.txt", "a");
-  Write("elf", "\x7f" "ELF and more bytes than thirty-two in total....");
+  Write("elf",
+        "\x7f"
+        "ELF and more bytes than thirty-two in total....");
   options.appendTo = "elf";
   EXPECT_TRUE(packtool::PackDirectory("src", "x.pfs", options, error));
   EXPECT_NE(error.find("MZ"), std::string::npos);

@@ -115,8 +115,7 @@ TEST(BlendKernels, MatchTheReferenceForEveryModeFormatAndOpacity) {
         r.nonEmpty = true;
         ASSERT_FALSE(BlendBlit(&dst, &src, r, mode, format, o, key));
         std::vector<uint8_t> expected = dstBytes;
-        for (size_t i = 0; i < expected.size(); i += 4)
-          Reference(&expected[i], &srcBytes[i], mode, format, o, key);
+        for (size_t i = 0; i < expected.size(); i += 4) Reference(&expected[i], &srcBytes[i], mode, format, o, key);
         ASSERT_EQ(0, std::memcmp(expected.data(), dst.GetLine(0), expected.size()))
             << "format " << format << " mode " << mode << " opacity " << o;
       }

@@ -40,9 +40,9 @@ inline std::vector<uint8_t> EncodePng(int width, int height, int colorType, int 
   }
   png_write_info(png, info);
   const int channels = colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_PALETTE ? 1
-                       : colorType == PNG_COLOR_TYPE_GRAY_ALPHA                                 ? 2
-                       : colorType == PNG_COLOR_TYPE_RGB                                        ? 3
-                                                                                                : 4;
+                       : colorType == PNG_COLOR_TYPE_GRAY_ALPHA                                ? 2
+                       : colorType == PNG_COLOR_TYPE_RGB                                       ? 3
+                                                                                               : 4;
   const size_t rowBytes = size_t(width) * channels * (bitDepth / 8 ? bitDepth / 8 : 1);
   std::vector<png_bytep> rows(static_cast<size_t>(height));
   for (int y = 0; y < height; ++y) rows[size_t(y)] = const_cast<png_bytep>(pixels.data() + rowBytes * y);

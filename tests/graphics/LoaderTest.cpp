@@ -112,8 +112,11 @@ TEST(PngLoader, FormatTable) {
 TEST(PngLoader, RefusedTypesAndTheirHeaderReasons) {
   struct Case {
     int colorType, depth, channels;
-  } refused[] = {{PNG_COLOR_TYPE_PALETTE, 8, 1}, {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2}, {PNG_COLOR_TYPE_RGB, 16, 6},
-                 {PNG_COLOR_TYPE_RGB_ALPHA, 16, 8}, {PNG_COLOR_TYPE_GRAY, 16, 2}};
+  } refused[] = {{PNG_COLOR_TYPE_PALETTE, 8, 1},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2},
+                 {PNG_COLOR_TYPE_RGB, 16, 6},
+                 {PNG_COLOR_TYPE_RGB_ALPHA, 16, 8},
+                 {PNG_COLOR_TYPE_GRAY, 16, 2}};
   for (const Case& c : refused) {
     const auto bytes = fixtures::EncodePng(4, 4, c.colorType, c.depth, fixtures::Noise(4 * 4 * c.channels, 1));
     ASSERT_FALSE(bytes.empty());

@@ -73,8 +73,7 @@ TEST_F(InterpFlow, FailedTargetsAreReportedAndSkipped) {
   EXPECT_TRUE(script_->GetCallStack().empty());
   std::string reports = script_->TakeReportBuffer();
   std::string notFound = Utf8ToCp932("指定された場所は見つかりません。");
-  EXPECT_NE(reports.find("game.iet(2): [jump file=\"nothere\" label=\"x\"] " + notFound), std::string::npos)
-      << reports;
+  EXPECT_NE(reports.find("game.iet(2): [jump file=\"nothere\" label=\"x\"] " + notFound), std::string::npos) << reports;
   EXPECT_NE(reports.find("game.iet(3): [call file=\"\" label=\"nolabel\"] " + notFound), std::string::npos);
 }
 

@@ -143,7 +143,8 @@ TEST_F(InterpFrame, TimedWaitEndsOneFrameAfterItsDeadline) {
 }
 
 TEST_F(InterpFrame, WaitWithInputOneIsAClickWaitWithADeadline) {
-  WriteFile("game.iet", "[wait time=100 input=1]\n[var name=f.n data=1]\n[wait time=100 input=1]\n[var name=f.n data=2]\n");
+  WriteFile("game.iet",
+            "[wait time=100 input=1]\n[var name=f.n data=1]\n[wait time=100 input=1]\n[var name=f.n data=2]\n");
   ASSERT_FALSE(Start());
   FrameAt(3000000);
   ASSERT_EQ(State(), CMainScript::kClickWait);

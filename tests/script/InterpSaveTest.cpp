@@ -18,7 +18,8 @@ class InterpSave : public InterpHarness {
 
   std::vector<std::string> DirectoryNames() {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -137,7 +138,7 @@ TEST_F(InterpSave, BadOrForeignFilesAreIgnored) {
   script_.reset();
 
   std::vector<std::vector<uint8_t>> bad;
-  bad.push_back({});                                  // empty
+  bad.push_back({});                                // empty
   bad.push_back({'B', 'O', 'W', 'G', 0xE8, 0x03});  // shorter than a header
   std::vector<uint8_t> v = good;
   v[0] = 'X';

@@ -45,8 +45,8 @@ TEST_F(InterpVar, StringQueries) {
   EXPECT_EQ(Var("f.os"), "windows");
   EXPECT_EQ(Var("f.arr.size"), "0");
   EXPECT_FALSE(Has("f.nothing"));
-  std::string message = Utf8ToCp932(
-      "positionパラメータとlengthパラメータの合計が、sourceパラメータの長さを超えています。");
+  std::string message =
+      Utf8ToCp932("positionパラメータとlengthパラメータの合計が、sourceパラメータの長さを超えています。");
   EXPECT_NE(reports_.find("game.iet(8): " + message), std::string::npos) << reports_;
   EXPECT_NE(reports_.find("game.iet(9): " + message), std::string::npos);
 }

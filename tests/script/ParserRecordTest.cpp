@@ -70,8 +70,9 @@ TEST(ParserRecord, MissingFieldsKeepTheirValues) {
 
 TEST(ParserRecord, Json) {
   const CScriptBlock block(CScriptBlock::kTag, 4, "a\"b\\", {{"k", Sjis("値") + "\n\t\x01"}, {"z", "\x81"}});
-  EXPECT_EQ(ScriptBlockToJson(block, false),
-            "{\"type\":2,\"line\":4,\"text\":\"a\\\"b\\\\\",\"attr\":{\"k\":\"値\\n\\t\\u0001\",\"z\":\"\xEF\xBF\xBD\"}}");
+  EXPECT_EQ(
+      ScriptBlockToJson(block, false),
+      "{\"type\":2,\"line\":4,\"text\":\"a\\\"b\\\\\",\"attr\":{\"k\":\"値\\n\\t\\u0001\",\"z\":\"\xEF\xBF\xBD\"}}");
   EXPECT_EQ(ScriptBlockToJson(block, true),
             "{\"type\":2,\"line\":4,\"text\":\"a\\\"b\\\\\",\"attr\":{\"k\":\"\\u0092l\\n\\t\\u0001\",\"z\":"
             "\"\\u0081\"}}");
@@ -83,8 +84,8 @@ TEST(ParserRecord, ArbitraryBytesStayInsideTheText) {
   // Random scripts built from the bytes that drive the state machine, each
   // in a buffer of exactly its size: the sanitizers catch any read past the
   // terminator. Every record must carry a line of the text.
-  const char alphabet[] = {'[', ']', '\\', '@', '*', '/', '"', '=', ' ', '\t', '\r', '\n', ',', '&', 'a',
-                           'l', 'u', '#', '\x81', '\x82', '\x9F', '\xE0', '\xFC', '\xFF', '\x80', '\x5B'};
+  const char alphabet[] = {'[', ']', '\\', '@', '*', '/',    '"',    '=',    ' ',    '\t',   '\r',   '\n',   ',',
+                           '&', 'a', 'l',  'u', '#', '\x81', '\x82', '\x9F', '\xE0', '\xFC', '\xFF', '\x80', '\x5B'};
   CIni tagIni;
   tagIni.Parse("[a]\n0=x\n1=y\n[l]\n0=q\n");
   std::mt19937 random(12345);

@@ -47,8 +47,7 @@ TEST(ParserSyntax, EscapesInTagsAndText) {
   EXPECT_EQ(ParseText("x\\[r]\\@\\\\y"), (V{"text@1:x[r]@\\y"}));
   // A backslash at line start makes a text line of what would be a label,
   // but '[' and '@' right after it still act.
-  EXPECT_EQ(Parse("[&linetag allow=0]\n\\*notalabel\n\\[r]\n"),
-            (V{"text@2:*notalabel", "tag@3:r{}"}));
+  EXPECT_EQ(Parse("[&linetag allow=0]\n\\*notalabel\n\\[r]\n"), (V{"text@2:*notalabel", "tag@3:r{}"}));
 }
 
 TEST(ParserSyntax, BareAttributeFollowedByBlankWaitsForEquals) {
@@ -57,8 +56,7 @@ TEST(ParserSyntax, BareAttributeFollowedByBlankWaitsForEquals) {
   EXPECT_EQ(ParseText("[a flag ] x=1]"),
             (V{TagErrorAt(1, script_messages::StrayNarrowChar(), "a"),
                TagErrorAt(1, script_messages::StrayNarrowChar(), "a"), "tag@1:a{flag=1}"}));
-  EXPECT_EQ(ParseText("[a flag あ=2]"),
-            (V{TagErrorAt(1, script_messages::StrayWideChar(), "a"), "tag@1:a{flag=2}"}));
+  EXPECT_EQ(ParseText("[a flag あ=2]"), (V{TagErrorAt(1, script_messages::StrayWideChar(), "a"), "tag@1:a{flag=2}"}));
   // Never closed: the end of the text reports the broken tag.
   EXPECT_EQ(ParseText("[a flag ]"), (V{TagErrorAt(1, script_messages::StrayNarrowChar(), "a"),
                                        TagErrorAt(1, script_messages::BadTagEnd(), "a")}));
@@ -67,10 +65,8 @@ TEST(ParserSyntax, BareAttributeFollowedByBlankWaitsForEquals) {
 }
 
 TEST(ParserSyntax, BrokenTagsAreReportedAndParsingGoesOn) {
-  EXPECT_EQ(ParseText("[a x=][b y=2]"),
-            (V{TagErrorAt(1, script_messages::BadTagEnd(), "a"), "tag@1:b{y=2}"}));
-  EXPECT_EQ(ParseText("[a =1]"),
-            (V{TagErrorAt(1, script_messages::StrayEquals(), "a"), "tag@1:a{1=}"}));
+  EXPECT_EQ(ParseText("[a x=][b y=2]"), (V{TagErrorAt(1, script_messages::BadTagEnd(), "a"), "tag@1:b{y=2}"}));
+  EXPECT_EQ(ParseText("[a =1]"), (V{TagErrorAt(1, script_messages::StrayEquals(), "a"), "tag@1:a{1=}"}));
   EXPECT_EQ(ParseText("[a x=\"\"]"), (V{TagErrorAt(1, script_messages::BadTagEnd(), "a")}));
   // Every unfinished tag state at the end of the text.
   for (const char* src : {"[a", "[a ", "[a x", "[a x=", "[a x=1", "[a x=\"1 "}) {
@@ -112,8 +108,7 @@ TEST(ParserSyntax, DoubleByteCharactersNeverActAsAscii) {
 TEST(ParserSyntax, RawBlocks) {
   EXPECT_EQ(ParseText("[lua]\na = 1\n[/lu][/lua]"), (V{"tag@3:lua{script=\\na = 1\\n[/lu]}"}));
   // Nothing inside is interpreted; CR is kept; lines still count.
-  EXPECT_EQ(ParseText("[lua]x[r]\\@\r\n// y\n[/lua]\n[b]"),
-            (V{"tag@3:lua{script=x[r]\\@\\r\\n// y\\n}", "tag@4:b{}"}));
+  EXPECT_EQ(ParseText("[lua]x[r]\\@\r\n// y\n[/lua]\n[b]"), (V{"tag@3:lua{script=x[r]\\@\\r\\n// y\\n}", "tag@4:b{}"}));
   EXPECT_EQ(ParseText("[lua mode=1 script=p]q[/lua]"), (V{"tag@1:lua{mode=1,script=pq}"}));
   EXPECT_EQ(ParseText("[lua][/lua]"), (V{"tag@1:lua{}"}));
   // A double-byte character before "[/" keeps the bracket as its second byte.
@@ -137,8 +132,7 @@ TEST(ParserSyntax, LineNumbers) {
 TEST(ParserSyntax, TextAfterATagIsNotALineTag) {
   // Only the first item of a line may start a line tag, also when the line
   // begins with a double-byte character or an escape.
-  EXPECT_EQ(Parse("あ[r]abc\n\\[r]def\n"),
-            (V{"text@1:あ", "tag@1:r{}", "text@1:abc", "tag@2:r{}", "text@2:def"}));
+  EXPECT_EQ(Parse("あ[r]abc\n\\[r]def\n"), (V{"text@1:あ", "tag@1:r{}", "text@1:abc", "tag@2:r{}", "text@2:def"}));
   EXPECT_EQ(Parse("[r]abc\n"), (V{"tag@1:r{}", "text@1:abc"}));
 }
 

@@ -23,8 +23,7 @@ TEST(Preprocessor, LineTagPrefix) {
       "wait 500\n"
       "  #wait\n"
       "a#wait\n";
-  EXPECT_EQ(Parse(src, {tagIni}),
-            (V{"tag@2:wait{time=500}", "text@3:wait 500", "tag@4:wait{}", "text@5:a#wait"}));
+  EXPECT_EQ(Parse(src, {tagIni}), (V{"tag@2:wait{time=500}", "text@3:wait 500", "tag@4:wait{}", "text@5:a#wait"}));
   // Only the first byte of the prefix counts; an empty prefix means none.
   EXPECT_EQ(Parse("[&linetag allow=1 prefix=%%]\n%wait\nwait\n"), (V{"tag@2:wait{}", "text@3:wait"}));
   EXPECT_EQ(Parse("[&linetag allow=0]\n[&linetag allow=1 prefix]\nwait\n"), (V{"tag@3:wait{}"}));
@@ -62,7 +61,8 @@ TEST(Preprocessor, RequiredAttributes) {
   // The first missing attribute in table order is reported; the tag is dropped.
   EXPECT_EQ(ParseText("[lytween id=1 to=3][lyc id=1 file=a]"),
             (V{ErrorAt(1, script_messages::MissingAttribute("lytween", "from")), "tag@1:lyc{file=a,id=1}"}));
-  EXPECT_EQ(ParseText("[slider x=1 y=2]"), (V{ErrorAt(1, script_messages::MissingAttribute("slider", "background_path"))}));
+  EXPECT_EQ(ParseText("[slider x=1 y=2]"),
+            (V{ErrorAt(1, script_messages::MissingAttribute("slider", "background_path"))}));
   // A present but empty attribute is enough.
   EXPECT_EQ(ParseText("[skip allow]"), (V{"tag@1:skip{allow=}"}));
   EXPECT_EQ(ParseText("[if]"), (V{ErrorAt(1, script_messages::MissingAttribute("if", "estimate"))}));
@@ -84,8 +84,8 @@ TEST(Preprocessor, ScpSupportListsByFinalCharacter) {
       "tagged[p]\n"
       "@\n"
       "last";
-  EXPECT_EQ(Parse(src), (V{"text@2:plain", "tag@2:r{}", "text@3:「quoted」", "tag@4:cm{}", "text@5:tagged",
-                           "tag@5:p{}", "tag@6:@{}", "text@7:last"}));
+  EXPECT_EQ(Parse(src), (V{"text@2:plain", "tag@2:r{}", "text@3:「quoted」", "tag@4:cm{}", "text@5:tagged", "tag@5:p{}",
+                           "tag@6:@{}", "text@7:last"}));
 }
 
 TEST(Preprocessor, ScpSupportModes) {
@@ -117,9 +117,9 @@ TEST(Preprocessor, AutoInsertTexts) {
       "[x]two\n"
       "three[y]\n"
       "four";
-  EXPECT_EQ(Parse(src), (V{"tag@2:h{}", "text@2:one", "tag@2:r{}", "tag@2:@{}", "tag@3:blank{}", "tag@4:x{}",
-                           "text@4:two", "tag@4:r{}", "tag@4:@{}", "tag@5:h{}", "text@5:three", "tag@5:y{}",
-                           "tag@6:h{}", "text@6:four"}));
+  EXPECT_EQ(Parse(src),
+            (V{"tag@2:h{}", "text@2:one", "tag@2:r{}", "tag@2:@{}", "tag@3:blank{}", "tag@4:x{}", "text@4:two",
+               "tag@4:r{}", "tag@4:@{}", "tag@5:h{}", "text@5:three", "tag@5:y{}", "tag@6:h{}", "text@6:four"}));
   EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=lineend command=[e\\]]\nHello[r]world\n"),
             (V{"text@2:Hello", "tag@2:r{}", "text@2:world", "tag@2:e{}"}));
   // A line ending in '@' is still a text line: the line-end text runs
@@ -152,16 +152,15 @@ TEST(Preprocessor, InsertionsCarryTheirLineAndKeepTheCount) {
 TEST(Preprocessor, InsertionsDoNotInsertThemselves) {
   // A line-head text that is itself text would start a text line again and
   // again; it is inserted once.
-  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=linehead command=　]\nabc\n"),
-            (V{"text@2:　", "text@2:abc"}));
+  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=linehead command=　]\nabc\n"), (V{"text@2:　", "text@2:abc"}));
   EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=blankline command=\\\n]\n\n[a]\n"), (V{"tag@4:a{}"}));
-  EXPECT_EQ(Parse("[&linetag allow=0][&scpsupport mode=add command=z\\\n]\nabc\n"),
-            (V{"text@3:abc", "text@3:z"}));
+  EXPECT_EQ(Parse("[&linetag allow=0][&scpsupport mode=add command=z\\\n]\nabc\n"), (V{"text@3:abc", "text@3:z"}));
 }
 
 TEST(Preprocessor, DirectivesInsideInsertionsTakeEffectSafely) {
   // An insertion that replaces itself, or edits the list being run.
-  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=lineend command=\"[&autoinsert target=lineend command=[z\\\\\\]\\]\"]\n"
+  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=lineend command=\"[&autoinsert target=lineend "
+                  "command=[z\\\\\\]\\]\"]\n"
                   "a\nb\n"),
             (V{"text@2:a", "text@3:b", "tag@3:z{}"}));
   EXPECT_EQ(Parse("[&linetag allow=0][&scpsupport mode=add command=\"[&scpsupport mode=init\\][r\\]\"]"

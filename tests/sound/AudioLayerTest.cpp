@@ -65,10 +65,10 @@ TEST_F(AudioLayerTest, NotificationsFireWhereTheCursorPasses) {
   out_.Advance(480);
   EXPECT_EQ(buffer->PollNotification(), -1);
   out_.Advance(20);
-  EXPECT_EQ(buffer->PollNotification(), 1);   // the second half began
+  EXPECT_EQ(buffer->PollNotification(), 1);  // the second half began
   out_.Advance(500);
-  EXPECT_EQ(buffer->PollNotification(), 0);   // wrapped around
-  out_.Advance(1000);                         // both passed: the lowest comes first
+  EXPECT_EQ(buffer->PollNotification(), 0);  // wrapped around
+  out_.Advance(1000);                        // both passed: the lowest comes first
   EXPECT_EQ(buffer->PollNotification(), 0);
   EXPECT_EQ(buffer->PollNotification(), 1);
   buffer->Stop();

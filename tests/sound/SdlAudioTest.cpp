@@ -25,8 +25,10 @@ class CEnvironment {
   }
   ~CEnvironment() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->had) setenv(it->name, it->value.c_str(), 1);
-      else unsetenv(it->name);
+      if (it->had)
+        setenv(it->name, it->value.c_str(), 1);
+      else
+        unsetenv(it->name);
     }
   }
 

@@ -39,7 +39,7 @@ std::vector<uint8_t> MakeWave(const WaveSpec& shape) {
   Append16(fmt, static_cast<uint16_t>(shape.channels));
   Append32(fmt, static_cast<uint32_t>(shape.rate));
   Append32(fmt, shape.bytesPerSecondOverride >= 0 ? static_cast<uint32_t>(shape.bytesPerSecondOverride)
-                                                 : static_cast<uint32_t>(block * shape.rate));
+                                                  : static_cast<uint32_t>(block * shape.rate));
   Append16(fmt, static_cast<uint16_t>(shape.blockAlignOverride >= 0 ? shape.blockAlignOverride : block));
   Append16(fmt, static_cast<uint16_t>(shape.bits));
   for (int i = 0; i < shape.fmtExtra; ++i) fmt.push_back(static_cast<uint8_t>(0xA0 + i));
@@ -51,7 +51,7 @@ std::vector<uint8_t> MakeWave(const WaveSpec& shape) {
   body.insert(body.end(), shape.beforeData.begin(), shape.beforeData.end());
   body.insert(body.end(), {'d', 'a', 't', 'a'});
   Append32(body, shape.dataSizeOverride >= 0 ? static_cast<uint32_t>(shape.dataSizeOverride)
-                                            : static_cast<uint32_t>(shape.pcm.size()));
+                                             : static_cast<uint32_t>(shape.pcm.size()));
   body.insert(body.end(), shape.pcm.begin(), shape.pcm.end());
 
   std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};

@@ -14,7 +14,6 @@
 
 namespace soundtest {
 
-
 std::shared_ptr<CFile> MemoryFile(std::vector<uint8_t> bytes);
 
 void Append32(std::vector<uint8_t>& out, uint32_t v);
@@ -26,10 +25,10 @@ struct WaveSpec {
   int rate = 44100;
   int bits = 16;
   std::vector<uint8_t> pcm;
-  int fmtExtra = 0;                       // bytes appended to the 16-byte fmt body
-  std::vector<uint8_t> beforeFmt;         // whole chunks placed before "fmt "
-  std::vector<uint8_t> beforeData;        // whole chunks placed between "fmt " and "data"
-  int64_t dataSizeOverride = -1;          // stored size of the data chunk
+  int fmtExtra = 0;                 // bytes appended to the 16-byte fmt body
+  std::vector<uint8_t> beforeFmt;   // whole chunks placed before "fmt "
+  std::vector<uint8_t> beforeData;  // whole chunks placed between "fmt " and "data"
+  int64_t dataSizeOverride = -1;    // stored size of the data chunk
   int formatTag = 1;
   int64_t bytesPerSecondOverride = -1;
   int blockAlignOverride = -1;

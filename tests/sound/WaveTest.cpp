@@ -40,7 +40,7 @@ TEST(WaveTest, SkipsChunksBeforeFmtAndDataAndDeliversThePcm) {
 TEST(WaveTest, LongFmtChunkAndOddSizedChunksAreSkippedAsStored) {
   WaveSpec shape;
   shape.pcm = Bytes(400, 9);
-  shape.fmtExtra = 22;  // an extensible-style tail after the 16 bytes
+  shape.fmtExtra = 22;                                // an extensible-style tail after the 16 bytes
   AppendChunk(shape.beforeFmt, "junk", Bytes(3, 1));  // odd size, no pad byte follows
   CWave wave;
   ASSERT_FALSE(OpenWave(wave, MakeWave(shape)));

@@ -78,8 +78,7 @@ class SdlBackend : public IBackend {
 
   void Sleep(uint32_t ms) override {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0) {
-    }
+    while (nanosleep(&ts, &ts) != 0) {}
   }
 
   bool ShowErrorBox(const std::string& caption, const std::string& text) override {
@@ -230,9 +229,7 @@ class SdlBackend : public IBackend {
         }
         break;
       }
-      case SDL_MOUSEMOTION:
-        ForgetInjectedCursor();
-        break;
+      case SDL_MOUSEMOTION: ForgetInjectedCursor(); break;
       case SDL_MOUSEWHEEL: {
         if (!main || e.wheel.y == 0) break;
         int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
@@ -240,8 +237,7 @@ class SdlBackend : public IBackend {
         QueueMessage(main, WM_MOUSEWHEEL, static_cast<uintptr_t>(delta) << 16, 0);
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 

@@ -24,10 +24,9 @@ struct PropertyAttribute {
   const char* name;
   int index;
 };
-constexpr PropertyAttribute kPropertyAttributes[] = {{"left", 0},    {"top", 1},     {"alpha", 2},
-                                                     {"anchorx", 3}, {"anchory", 4}, {"xscale", 5},
-                                                     {"yscale", 6},  {"rotate", 7},  {"visible", 8},
-                                                     {"layermode", 9}};
+constexpr PropertyAttribute kPropertyAttributes[] = {{"left", 0},    {"top", 1},      {"alpha", 2},  {"anchorx", 3},
+                                                     {"anchory", 4}, {"xscale", 5},   {"yscale", 6}, {"rotate", 7},
+                                                     {"visible", 8}, {"layermode", 9}};
 
 }  // namespace
 

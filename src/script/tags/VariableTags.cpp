@@ -29,9 +29,12 @@ std::string FormatFileTime(std::string format, const platform::FileTime& t) {
     const char* shortFormat;
   };
   const Field fields[] = {
-      {"yyyy", "yy", t.year, t.year % 100, "%02d"}, {"MM", "M", t.month, t.month, "%d"},
-      {"dd", "d", t.day, t.day, "%d"},              {"hh", "h", t.hour, t.hour, "%d"},
-      {"mm", "m", t.minute, t.minute, "%d"},        {"ss", "s", t.second, t.second, "%d"},
+      {"yyyy", "yy", t.year, t.year % 100, "%02d"},
+      {"MM", "M", t.month, t.month, "%d"},
+      {"dd", "d", t.day, t.day, "%d"},
+      {"hh", "h", t.hour, t.hour, "%d"},
+      {"mm", "m", t.minute, t.minute, "%d"},
+      {"ss", "s", t.second, t.second, "%d"},
   };
   bool first = true;
   for (const Field& f : fields) {
