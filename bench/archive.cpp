@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Config.h"
+#include "files/Config.h"
 #include "files/PackFile.h"
 #include "platform/FileSystem.h"
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 
 namespace fs = std::filesystem;
 

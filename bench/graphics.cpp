@@ -22,6 +22,7 @@
 #include <csetjmp>
 #include <memory>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "graphics/Jpg.h"
 #include "files/MemoryFile.h"
 #include "graphics/Png.h"
+#include "graphics/PngWriter.h"
 #include "graphics/Surface.h"
 
 namespace {
@@ -133,24 +135,16 @@ BENCHMARK(BM_Pixman)
 
 // ---- Loaders ------------------------------------------------------------
 
-void Append(png_structp png, png_bytep data, size_t length) {
-  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-void NoFlush(png_structp) {}
-
 std::vector<uint8_t> EncodePng(int channels) {
   const std::vector<uint8_t> pic = Picture(channels);
+  PngImage image;
+  image.width = kW;
+  image.height = kH;
+  image.colorType = channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+  image.pixels = pic.data();
+  image.pitch = size_t(kW) * channels;
   std::vector<uint8_t> out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(png, &out, Append, NoFlush);
-  png_set_IHDR(png, info, kW, kH, 8, channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < kH; ++y) png_write_row(png, pic.data() + size_t(y) * kW * channels);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
+  if (EncodePng(image, out)) std::abort();
   return out;
 }
 

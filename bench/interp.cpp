@@ -15,11 +15,12 @@
 #include <memory>
 #include <string>
 
-#include "core/Config.h"
-#include "core/InputState.h"
+#include "files/Config.h"
+#include "platform/InputState.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "script/MainScript.h"
+#include "script/tags/TagFamilies.h"
 #include "vars/QelVariables.h"
 
 namespace {
@@ -40,7 +41,7 @@ class TempGame {
     SetRootArchivePath("game.pfs");
     CInputState::Destroy();
     input_ = CInputState::Instance();
-    script_ = std::make_unique<CMainScript>(nullptr);
+    script_ = std::make_unique<CMainScript>(GetTagRegistry(), nullptr);
     booted_ = !script_->Boot();
   }
   ~TempGame() {

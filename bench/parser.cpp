@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "core/Config.h"
-#include "core/Cp932.h"
+#include "files/Config.h"
+#include "platform/TextCodec.h"
 #include "files/PackFile.h"
 #include "script/QelParser.h"
+#include "script/tags/TagFamilies.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ void BM_ParseScript(benchmark::State& state) {
   const std::string& script = Script();
   size_t records = 0;
   for (auto _ : state) {
-    CQelParser parser;
+    CQelParser parser(GetTagRegistry());
     parser.SetTagIni(&TagIni());
     parser.Parse(script.c_str());
     std::vector<CScriptBlock> blocks = parser.TakeBlocks();

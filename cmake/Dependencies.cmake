@@ -1,13 +1,17 @@
 # External libraries, all from Debian packages (see scripts/bootstrap.sh).
+# Each library links only the packages it uses.
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
-pkg_check_modules(VM_EXT REQUIRED IMPORTED_TARGET
-  sdl2 freetype2 fontconfig libpng libjpeg zlib ogg vorbis vorbisfile vorbisenc lua5.1
-  libavformat libavcodec libavutil libswscale libswresample)
+pkg_check_modules(VM_SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(VM_FONTS REQUIRED IMPORTED_TARGET freetype2 fontconfig)
+pkg_check_modules(VM_IMAGES REQUIRED IMPORTED_TARGET libpng libjpeg zlib)
+pkg_check_modules(VM_VORBIS REQUIRED IMPORTED_TARGET ogg vorbis vorbisfile vorbisenc)
+pkg_check_modules(VM_LUA REQUIRED IMPORTED_TARGET lua5.1)
+pkg_check_modules(VM_FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswscale libswresample)
 
+# Compile settings every target shares: include root, warnings, sanitizers.
 add_library(velmira_common INTERFACE)
 target_include_directories(velmira_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(velmira_common INTERFACE PkgConfig::VM_EXT Threads::Threads ${CMAKE_DL_LIBS})
 target_compile_options(velmira_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
 if(VELMIRA_SANITIZE)
   set(VM_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
 

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Config.h"
-#include "save/Serializer.h"
+#include "files/Config.h"
+#include "core/Serializer.h"
 #include "script/QelParser.h"
+#include "script/tags/TagFamilies.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void Check(bool condition) {
 }
 
 void ParseOnce(const char* text, int lines, const CIni* tagIni) {
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   parser.SetTagIni(tagIni);
   parser.Parse(text);
   Check(parser.GetLine() == 0);

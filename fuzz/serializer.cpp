@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ToolCommand.h"
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
 

@@ -17,19 +17,17 @@
 #include <vector>
 
 #include "ToolCommand.h"
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "files/PackFile.h"
 #include "graphics/Png.h"
 #include "platform/FileSystem.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
+#include "script/tags/TagFamilies.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Scripts larger than this are not read (no script comes near it).
-constexpr uintmax_t kMaxScriptSize = 256u << 20;
 
 void WriteOut(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
@@ -49,19 +47,13 @@ bool ReadNativeFile(const fs::path& path, std::string& out) {
 bool ReadArchiveEntry(const CPackFile::CPackedFile& entry, const std::string& cp932Name, std::string& out) {
   CPackFile file;
   if (file.OpenEntry(entry, cp932Name)) return true;
-  const int size = file.GetSize();
-  if (size < 0 || static_cast<uintmax_t>(size) > kMaxScriptSize) return true;
-  out.assign(static_cast<size_t>(size), '\0');
-  const int read = size > 0 ? file.Read(out.data(), static_cast<unsigned>(size)) : 0;
-  if (read < 0) return true;
-  out.resize(static_cast<size_t>(read));
-  return false;
+  return file.ReadAll(out, kMaxScriptSize);
 }
 
 // Parses a script as the engine does: a new parser per file, tag.ini from the
 // current directory (the game folder). Bytes after a NUL are not read.
 std::vector<CScriptBlock> ParseScript(const std::string& bytes) {
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   parser.Parse(bytes.c_str());
   return parser.TakeBlocks();
 }
@@ -136,8 +128,7 @@ struct LintFinding {
 };
 
 // One check looks at the whole game and adds what it finds. More checks
-// (unknown tags, missing labels and files, unsupported images) go into
-// kLintChecks beside this one.
+// (missing labels and files) go into kLintChecks beside these.
 using LintCheck = void (*)(const LintGame& game, std::vector<LintFinding>& findings);
 
 void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) {
@@ -162,7 +153,50 @@ void CheckUnsupportedImages(const LintGame& game, std::vector<LintFinding>& find
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnsupportedImages};
+// The name a script has in the game (what a jump or macroadd names): the
+// part after an archive's "name.pfs:", lower-cased for comparison.
+std::string GameName(const std::string& shown) {
+  const size_t colon = shown.find(".pfs:");
+  std::string name = colon == std::string::npos ? shown : shown.substr(colon + 5);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
+// Tags that are neither in the tag registry nor a label of a macro file
+// ("macro.iet" and every file a literal macroadd names): the engine reports
+// them as unknown when it reaches them.
+void CheckUnknownTags(const LintGame& game, std::vector<LintFinding>& findings) {
+  const CTagRegistry& tags = GetTagRegistry();
+  std::set<std::string> macroFiles = {"macro.iet"};
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag || block.GetText() != "macroadd") continue;
+      const std::string file = Cp932ToUtf8(block.GetAttribute("file"));
+      if (file.empty() || file[0] == '$') continue;
+      macroFiles.insert(GameName(file));
+      macroFiles.insert(GameName(file + ".iet"));
+    }
+  }
+  std::set<std::string> macros;
+  for (const LintScript& script : game.scripts) {
+    if (!macroFiles.count(GameName(script.name))) continue;
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() == CScriptBlock::kLabel) macros.insert(block.GetText());
+    }
+  }
+  static const std::string message = Utf8ToCp932("未知のタグ、または未定義のマクロです。");
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag || tags.Find(block.GetText()) || macros.count(block.GetText()))
+        continue;
+      findings.push_back({script.name, block.GetLine(), "[" + block.GetText() + "] " + message});
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages};
 
 constexpr size_t kImageHeaderBytes = 64;
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "ToolCommand.h"
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "files/PackFile.h"
 #include "platform/Audio.h"
 #include "platform/FileSystem.h"

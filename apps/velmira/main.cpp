@@ -1,3 +1,3 @@
-#include "core/EngineMain.h"
+#include "engine/EngineMain.h"
 
 int main(int argc, char** argv) { return RunEngine(argc, argv); }

@@ -1,9 +1,10 @@
 #include "files/FileName.h"
+#include "core/Cp932.h"
 
 #include <vector>
 
 namespace {
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using cp932::IsLeadByte;
 }  // namespace
 
 CFileName::CFileName(const std::string& path) {
@@ -20,7 +21,7 @@ CFileName::CFileName(const std::string& path) {
   bool endsWithSeparator = false;
   for (size_t i = 0; i < path.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsLead(c) && i + 1 < path.size()) {
+    if (IsLeadByte(c) && i + 1 < path.size()) {
       component += path[i];
       component += path[++i];
       endsWithSeparator = false;
@@ -47,7 +48,7 @@ size_t CFileName::LastSeparator() const {
   size_t last = std::string::npos;
   for (size_t i = 0; i < path_.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path_[i]);
-    if (IsLead(c) && i + 1 < path_.size()) {
+    if (IsLeadByte(c) && i + 1 < path_.size()) {
       ++i;
       continue;
     }

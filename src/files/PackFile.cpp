@@ -1,14 +1,15 @@
 #include "files/PackFile.h"
+#include "core/Cp932.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "core/Config.h"
+#include "files/Config.h"
 
 namespace {
 
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using cp932::IsLeadByte;
 
 // Largest position the reader handles (positions are signed 32-bit).
 constexpr uint64_t kMaxPosition = 0x7FFFFFFF;
@@ -33,7 +34,7 @@ std::vector<std::string> SplitComponents(const std::string& key) {
   std::string current;
   for (size_t i = 0; i < key.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(key[i]);
-    if (IsLead(c) && i + 1 < key.size()) {
+    if (IsLeadByte(c) && i + 1 < key.size()) {
       current += key[i];
       current += key[++i];
       continue;
@@ -64,7 +65,7 @@ std::string NormalizeSeparators(const std::string& name) {
   std::string key = name;
   for (size_t i = 0; i < key.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(key[i]);
-    if (IsLead(c)) {
+    if (IsLeadByte(c)) {
       ++i;
       continue;
     }
@@ -322,3 +323,15 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
 }
 
 CFile* CPackFileFactory::Create() { return new CPackFile(); }
+
+bool CPackFile::ReadAll(std::string& out, size_t limit) {
+  const int size = GetSize();
+  const int at = Tell();
+  if (size < 0 || at < 0 || at > size || static_cast<size_t>(size - at) > limit) return true;
+  std::string text(static_cast<size_t>(size - at), '\0');
+  const int got = text.empty() ? 0 : Read(text.data(), static_cast<unsigned>(text.size()));
+  if (got < 0) return true;
+  text.resize(static_cast<size_t>(got));
+  out = std::move(text);
+  return false;
+}

@@ -19,7 +19,7 @@
 #include <unordered_map>
 
 #include "files/File.h"
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 
 class CPackFile : public CFile {
  public:
@@ -49,6 +49,9 @@ class CPackFile : public CFile {
   int Seek(int offset, int origin) override;
   int Tell() override;
   int GetSize() override;
+  // Reads what is left of the open file into out; true (out untouched) when
+  // it cannot be read or is larger than limit bytes.
+  [[nodiscard]] bool ReadAll(std::string& out, size_t limit);
   int Close() override;
 
   // Names of every entry of an archive (mounting it first); true on failure.

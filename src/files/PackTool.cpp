@@ -8,10 +8,10 @@
 #include <memory>
 #include <system_error>
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "files/PackFile.h"
 #include "platform/FileSystem.h"
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 
 namespace fs = std::filesystem;
 

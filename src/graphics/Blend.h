@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "scene/Geometry.h"
+#include "core/Geometry.h"
 
 class ISurface;
 

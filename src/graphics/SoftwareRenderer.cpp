@@ -29,7 +29,7 @@ bool CSoftwareRenderer::PresentRect(const CRect* destClip, const CRect* sourceCl
   // the clipped part of the back buffer placed at its destination.
   std::vector<uint8_t> frame;
   int width = 0, height = 0;
-  if (!platform::GetLastFrame(frame, width, height) || width != m_width || height != m_height) {
+  if (platform::GetLastFrame(frame, width, height) || width != m_width || height != m_height) {
     frame.assign(size_t(m_width) * size_t(m_height) * 4, 0);
   }
   const size_t pitch = size_t(m_width) * 4;

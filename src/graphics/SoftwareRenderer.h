@@ -4,7 +4,7 @@
 #pragma once
 
 #include "graphics/Blend.h"
-#include "graphics/GraphicRenderer.h"
+#include "graphics/IGraphicRenderer.h"
 #include "graphics/Surface.h"
 
 class CSoftwareRenderer : public CSurface, public IGraphicRenderer {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "scene/Geometry.h"
+#include "core/Geometry.h"
 
 class ISurface : public virtual ISize {
  public:

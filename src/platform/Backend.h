@@ -36,11 +36,21 @@ class IBackend {
   virtual void PumpEvents() = 0;                            // device events become messages and state
   virtual void WaitForEvents(uint32_t timeoutMs) = 0;
   virtual bool IsKeyDown(int virtualKey) = 0;
-  virtual bool GetCursorClientPos(const WindowInfo& window, Point& out) = 0;  // false when unknown
+  [[nodiscard]] virtual bool GetCursorClientPos(const WindowInfo& window, Point& out) = 0;  // true when unknown
   virtual bool IsForeground(const WindowInfo& window) = 0;
   virtual bool AreMouseButtonsSwapped() = 0;
   virtual void Present(WindowInfo& window, const uint8_t* pixels, int width, int height, int pitch) = 0;
   virtual void GetScreenSize(int& width, int& height) = 0;
+
+  // OpenGL ES 2.0 on a window, for a GPU renderer. Backends without GL keep
+  // these defaults, and the renderer falls back to software.
+  // Makes a context current on the window; null on failure. While it lives
+  // the window shows what GL draws, not Present's frames.
+  virtual void* CreateGlContext(WindowInfo& window) { return nullptr; }
+  virtual void DestroyGlContext(WindowInfo& window, void* context) {}
+  // Shows the frame GL drew; true on failure (the context is lost).
+  virtual bool SwapGlBuffers(WindowInfo& window) { return true; }
+  virtual void* GetGlProcAddress(const char* name) { return nullptr; }
 };
 
 IBackend* CreateSdlBackend();

@@ -258,7 +258,7 @@ Point GetCursorClientPos(WindowHandle window) {
   if (s.cursorInjected) return s.injectedCursor;
   detail::WindowInfo* info = Find(window);
   Point p;
-  if (info && B()->GetCursorClientPos(*info, p)) return p;
+  if (info && !B()->GetCursorClientPos(*info, p)) return p;
   return Point{-1, -1};
 }
 
@@ -279,6 +279,23 @@ void InjectCursor(WindowHandle, int x, int y) {
   S().injectedCursor = Point{x, y};
 }
 
+GlContext CreateGlContext(WindowHandle window) {
+  detail::WindowInfo* info = Find(window);
+  return info && info->native ? B()->CreateGlContext(*info) : nullptr;
+}
+
+void DestroyGlContext(WindowHandle window, GlContext context) {
+  detail::WindowInfo* info = Find(window);
+  if (info && context) B()->DestroyGlContext(*info, context);
+}
+
+bool SwapGlBuffers(WindowHandle window) {
+  detail::WindowInfo* info = Find(window);
+  return !info || !info->native || B()->SwapGlBuffers(*info);
+}
+
+void* GetGlProcAddress(const char* name) { return B()->GetGlProcAddress(name); }
+
 void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int height, int pitch) {
   State& s = S();
   if (width <= 0 || height <= 0 || !pixels) return;
@@ -296,11 +313,11 @@ void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int hei
 
 bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height) {
   State& s = S();
-  if (s.lastFrame.empty()) return false;
+  if (s.lastFrame.empty()) return true;
   pixels = s.lastFrame;
   width = s.lastWidth;
   height = s.lastHeight;
-  return true;
+  return false;
 }
 
 void OpenDocument(const std::string& urlCp932) {

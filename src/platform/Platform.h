@@ -114,8 +114,19 @@ void InjectCursor(WindowHandle window, int x, int y);
 // ---- Presenting ---------------------------------------------------------
 // Shows a 32-bit top-down frame (bytes B, G, R, A) in the window's client area.
 void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int height, int pitch);
-// The last frame presented (tightly packed BGRA); false when none yet.
-bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height);
+// The last frame presented (tightly packed BGRA); true when none yet.
+[[nodiscard]] bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height);
+
+// ---- OpenGL ES 2 -------------------------------------------------------
+// An OpenGL ES 2.0 context current on the window, for a GPU renderer; null
+// when the backend or the machine has none. While it lives the window shows
+// what GL draws and PresentFrame does nothing for it.
+using GlContext = void*;
+GlContext CreateGlContext(WindowHandle window);
+void DestroyGlContext(WindowHandle window, GlContext context);
+// Shows the frame GL drew (vertical sync); true on failure (context lost).
+[[nodiscard]] bool SwapGlBuffers(WindowHandle window);
+void* GetGlProcAddress(const char* name);
 
 // ---- Shell --------------------------------------------------------------
 // Opens a URL or document with the desktop's handler (xdg-open, run directly).

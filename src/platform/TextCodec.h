@@ -12,3 +12,7 @@ std::string ConvertCp932ToUtf8(std::string_view cp932);
 std::string ConvertUtf8ToCp932(std::string_view utf8);
 
 }  // namespace platform
+
+// The same conversions under the names the rest of the engine uses.
+inline std::string Cp932ToUtf8(std::string_view cp932) { return platform::ConvertCp932ToUtf8(cp932); }
+inline std::string Utf8ToCp932(std::string_view utf8) { return platform::ConvertUtf8ToCp932(utf8); }

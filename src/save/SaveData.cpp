@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "platform/FileSystem.h"
-#include "script/MainScript.h"
 #include "vars/QelVariables.h"
 
 namespace {
@@ -14,7 +13,7 @@ constexpr size_t kHeaderSize = 8;
 
 }  // namespace
 
-CSaveData::CSaveData(CMainScript* script) : m_script(script) {}
+CSaveData::CSaveData(ISaveSubject* script) : m_script(script) {}
 
 CSaveData::~CSaveData() = default;
 
@@ -53,7 +52,7 @@ bool CSaveData::SaveState(const std::string&) { return true; }
 
 bool CSaveData::SaveGlobal() {
   CSerializer stream;
-  stream.Write(1, m_script->m_readMarks);
+  stream.Write(1, m_script->GetReadMarks());
   m_script->GetVariables().WritePrefixed(stream, "g.", 2);
   return WriteFile(kGlobalFile, kKindGlobal, stream);
 }
@@ -77,7 +76,7 @@ bool CSaveData::LoadFile(const std::string& fileName) {
   switch (kind) {
     case kKindGlobal:
       m_version = version;
-      if (!stream.Read(1, m_script->m_readMarks)) ++m_script->m_readMarksVersion;
+      if (!stream.Read(1, m_script->GetReadMarks())) m_script->OnReadMarksLoaded();
       m_script->GetVariables().ReadPrefixed(stream, 2);
       return false;
     case kKindSystem:

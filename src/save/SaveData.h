@@ -10,13 +10,28 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "save/Serializer.h"
-#include "script/ScriptBlock.h"
+#include "core/Serializer.h"
+#include "core/ScriptBlock.h"
 
-class CMainScript;
+class CQelVariables;
+
+// What the save files need of the interpreter that owns them. The
+// interpreter implements it; the save files never see its other members.
+class ISaveSubject {
+ public:
+  // Per script file, the indices of the records the player has read.
+  using ReadMarks = std::map<std::string, std::set<int32_t>>;
+
+  virtual ~ISaveSubject() = default;
+  virtual CQelVariables& GetVariables() = 0;
+  virtual ReadMarks& GetReadMarks() = 0;
+  // The read marks were replaced as a whole (loaded from "saveg.dat").
+  virtual void OnReadMarksLoaded() = 0;
+};
 
 class CSaveData : public ISerializable {
  public:
@@ -28,7 +43,7 @@ class CSaveData : public ISerializable {
   using BlockList = std::vector<CScriptBlock>;
   using ReplayMap = std::map<std::string, BlockList>;
 
-  explicit CSaveData(CMainScript* script);
+  explicit CSaveData(ISaveSubject* script);
   ~CSaveData() override;
   CSaveData(const CSaveData&) = delete;
   CSaveData& operator=(const CSaveData&) = delete;
@@ -60,6 +75,14 @@ class CSaveData : public ISerializable {
   ReplayMap& GetMessageReplay() { return m_messageReplay; }
   ReplayMap& GetLayerReplay() { return m_layerReplay; }
   ReplayMap& GetAnimationReplay() { return m_animationReplay; }
+  // The record that started the background music (replayed on load).
+  void SetMusicRecord(const CScriptBlock& record) {
+    m_musicPlaying = true;
+    m_musicRecord = record;
+  }
+  void ClearMusicRecord() { m_musicPlaying = false; }
+  bool IsMusicPlaying() const { return m_musicPlaying; }
+  const CScriptBlock& GetMusicRecord() const { return m_musicRecord; }
 
   int32_t GetLoadedVersion() const { return m_version; }
 
@@ -70,7 +93,7 @@ class CSaveData : public ISerializable {
  private:
   bool WriteFile(const std::string& fileName, char kind, CSerializer& stream);
 
-  CMainScript* m_script;
+  ISaveSubject* m_script;
   ReplayMap m_messageReplay;
   ReplayMap m_layerReplay;
   ReplayMap m_animationReplay;

@@ -1,11 +1,10 @@
 #include "scene/GraphicSystem.h"
 
-#include "core/Config.h"
-#include "core/GameWindow.h"
-#include "core/Log.h"
+#include "files/Config.h"
+#include "platform/Log.h"
 #include "files/PackFile.h"
 #include "graphics/GraphicLoader.h"
-#include "graphics/GraphicRenderer.h"
+#include "scene/GraphicRenderer.h"
 #include "graphics/Jpg.h"
 #include "graphics/Png.h"
 #include "graphics/SoftwareRenderer.h"
@@ -27,7 +26,7 @@ bool CGraphicSystem::IsSoftwareRendererForced() {
   return false;
 }
 
-CGraphicSystem::CGraphicSystem(CGameWindow* window, int sceneWidth, int sceneHeight)
+CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, int sceneHeight)
     : window_(window), width_(sceneWidth), height_(sceneHeight) {
   // Renderers in order of preference; the first that starts is used. A
   // hardware renderer would be registered ahead of the software one unless
@@ -35,8 +34,7 @@ CGraphicSystem::CGraphicSystem(CGameWindow* window, int sceneWidth, int sceneHei
   renderer_ = std::make_unique<CGraphicRenderer>();
   softwareForced_ = IsSoftwareRendererForced();
   renderer_->AddRenderer(new CSoftwareRenderer(), new CLayerFactory(), new CSurfaceFactory());
-  const platform::WindowHandle handle = window_ ? window_->GetHandle() : 0;
-  if (renderer_->Init(handle, width_, height_, ISurface::PIXEL_BITS_32))
+  if (renderer_->Init(window_, width_, height_, ISurface::PIXEL_BITS_32))
     LogWrite("CGraphicSystem: no renderer could be started");
   layerFactory_ = renderer_->GetLayerFactory();
   surfaceFactory_ = renderer_->GetSurfaceFactory();

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-class CGameWindow;
+#include "platform/Platform.h"
+
 class CGraphicRenderer;
 class CGraphicLoaders;
 class CFileFactory;
@@ -18,7 +19,8 @@ class ISurfaceFactory;
 
 class CGraphicSystem {
  public:
-  CGraphicSystem(CGameWindow* window, int sceneWidth, int sceneHeight);
+  // window is the game window the renderer presents into (0: none).
+  CGraphicSystem(platform::WindowHandle window, int sceneWidth, int sceneHeight);
   ~CGraphicSystem();
   CGraphicSystem(const CGraphicSystem&) = delete;
   CGraphicSystem& operator=(const CGraphicSystem&) = delete;
@@ -32,7 +34,7 @@ class CGraphicSystem {
 
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
-  CGameWindow* GetWindow() const { return window_; }
+  platform::WindowHandle GetWindow() const { return window_; }
 
   // False when no renderer started (nothing will be drawn).
   bool HasRenderer() const;
@@ -66,7 +68,7 @@ class CGraphicSystem {
     ~CImageLayer();
   };
 
-  CGameWindow* window_;
+  platform::WindowHandle window_;
   int width_, height_;
   bool softwareForced_ = false;
   std::unique_ptr<CGraphicRenderer> renderer_;

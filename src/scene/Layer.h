@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "scene/Geometry.h"
+#include "core/Geometry.h"
 #include "scene/LayerProperty.h"
 
 class ISurface;

@@ -105,6 +105,6 @@ bool LayerModeFromName(const std::string& name, int& mode) {
   else if (name == "screen")
     mode = kLayerModeScreen;
   else
-    return false;
-  return true;
+    return true;
+  return false;
 }

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "scene/Geometry.h"
+#include "core/Geometry.h"
 
 // What changed since the layer last drew.
 enum LayerDirty : int32_t {
@@ -156,5 +156,5 @@ std::any GetProperty(const ILayerProperty& layer, int index);
 void SetProperty(ILayerProperty& layer, int index, const std::any& value, CPropertyOldValues* oldValues = nullptr);
 
 // Layer mode by its script name ("normal", "add", "multiply", "screen");
-// false when the name is not one of them.
-bool LayerModeFromName(const std::string& name, int& mode);
+// true (mode untouched) when the name is not one of them.
+[[nodiscard]] bool LayerModeFromName(const std::string& name, int& mode);

@@ -3,7 +3,7 @@
 // engine's own keys, and the saving done at flush points and on close.
 #include <cstdint>
 
-#include "core/InputState.h"
+#include "platform/InputState.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
 #include "script/MainScript.h"
@@ -51,8 +51,8 @@ void CMainScript::SetAutoMode(bool on) {
   }
   m_autoOn = on;
   m_variables->SetInt("s.status.automode", on ? 1 : 0);
-  // The current window's auto icon layer is shown or hidden here once
-  // layers exist.
+  // The family that keeps the auto icons shows or hides them.
+  Broadcast(on ? ScriptEvent::kAutoModeOn : ScriptEvent::kAutoModeOff);
 }
 
 void CMainScript::SetAutoAllowed(bool allowed) {
@@ -81,18 +81,10 @@ bool CMainScript::AnyInput() {
   return false;
 }
 
-void CMainScript::HideGlyphs() {
-  // The glyph layers named in m_glyphInfos are hidden here once layers exist.
-  m_glyphShown = false;
-}
+// The click-wait glyphs belong to the message family.
+void CMainScript::HideGlyphs() { Broadcast(ScriptEvent::kHideGlyphs); }
 
-void CMainScript::ShowGlyph() {
-  if (m_glyphShown) return;
-  HideGlyphs();
-  // The line or page glyph (page before an [rp]) of the current window is
-  // placed and shown here once layers and message windows exist.
-  m_glyphShown = true;
-}
+void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 
 // ---- The frame -------------------------------------------------------------
 

@@ -5,10 +5,10 @@
 #include <ctime>
 #include <unordered_map>
 
-#include "core/Config.h"
-#include "core/Cp932.h"
-#include "core/InputState.h"
-#include "core/Log.h"
+#include "files/Config.h"
+#include "platform/TextCodec.h"
+#include "platform/InputState.h"
+#include "platform/Log.h"
 #include "files/PackFile.h"
 #include "platform/Platform.h"
 #include "platform/VirtualKeys.h"
@@ -24,9 +24,6 @@ const char kMacroFile[] = "macro.iet";
 // Largest report buffer kept for the debugging channel; older lines are
 // dropped when nothing collects them.
 constexpr size_t kMaxReportBuffer = 1 << 20;
-
-// Scripts larger than this are not loaded (no scenario comes near it).
-constexpr int kMaxScriptSize = 256 << 20;
 
 }  // namespace
 
@@ -91,7 +88,8 @@ std::mt19937::result_type RandomSeed() {
 
 }  // namespace
 
-CMainScript::CMainScript(CGraphicSystem* graphics) : m_random(RandomSeed()), m_graphics(graphics) {
+CMainScript::CMainScript(const CTagRegistry& tags, CGraphicSystem* graphics)
+    : m_tags(tags), m_families(tags.CreateStates()), m_random(RandomSeed()), m_graphics(graphics) {
   m_autoAllowed = false;
   m_autoOn = false;
   m_skipAllowed = true;
@@ -131,15 +129,11 @@ bool CMainScript::LoadScript(std::string& name) {
     if (file.Open(withExtension.c_str())) return true;
     name = withExtension;
   }
-  int size = file.GetSize();
-  if (size < 0 || size > kMaxScriptSize) return true;
-  std::string text(static_cast<size_t>(size), '\0');
-  int got = size ? file.Read(text.data(), static_cast<unsigned>(size)) : 0;
-  if (got < 0) return true;
-  text.resize(static_cast<size_t>(got));
+  std::string text;
+  if (file.ReadAll(text, kMaxScriptSize)) return true;
   file.Close();
 
-  CQelParser parser;
+  CQelParser parser(m_tags);
   parser.Parse(text.c_str());
   RecordList records = parser.TakeBlocks();
   for (CScriptBlock& record : records) {
@@ -230,17 +224,23 @@ void CMainScript::ResetFrameMembers() {
   m_waitDeadline = 0;
   m_autoDeadline = false;
   m_waitTextEffects = false;
-  m_autoSyncList.clear();
-  m_currentWindowId.clear();
-  m_windowIdStack.clear();
-  m_rubyOn = false;
-  m_rubyBase.clear();
-  m_rubyText.clear();
-  m_glyphInfos.clear();
-  m_glyphShown = false;
-  m_autoIcons.clear();
-  m_backlogIcons.clear();
-  m_luaFrameFunction.clear();
+  Broadcast(ScriptEvent::kBoot);
+}
+
+void CMainScript::Broadcast(ScriptEvent event) {
+  for (auto& family : m_families) family->OnEvent(*this, event);
+}
+
+void CMainScript::RecordForReplay(const std::string& key, const CScriptBlock& record) {
+  const CTagRow* row = record.m_type == CScriptBlock::kText ? nullptr : m_tags.Find(record.m_text);
+  TagReplay replay = row ? row->replay : TagReplay::kMessage;
+  switch (replay) {
+    case TagReplay::kNone: return;
+    case TagReplay::kMessage: m_saveData->AppendMessage(key, record); return;
+    case TagReplay::kLayer: m_saveData->GetLayerReplay()[key].push_back(record); return;
+    case TagReplay::kAnimation: m_saveData->GetAnimationReplay()[key].push_back(record); return;
+    case TagReplay::kMusic: m_saveData->SetMusicRecord(record); return;
+  }
 }
 
 bool CMainScript::Boot() {
@@ -308,18 +308,18 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
 
   switch (record.m_type) {
     case CScriptBlock::kText:
-      if (m_rubyOn) {
-        m_rubyBase += record.m_text;
-      } else {
-        // The current message window takes the text once windows exist.
-      }
-      if (!replay) m_saveData->AppendMessage(m_currentWindowId, record);
+      if (TagFunction text = m_tags.GetTextHandler())
+        return text(*m_families[m_tags.GetTextFamily()], *this, record, replay);
       return false;
-    case CScriptBlock::kTag:
-      if (TagHandler handler = FindTag(record.m_text)) return (this->*handler)(record, replay);
-      return CallMacro(record);
+    case CScriptBlock::kTag: return RunTag(record, replay);
     default: return false;
   }
+}
+
+bool CMainScript::RunTag(const CScriptBlock& record, bool replay) {
+  if (const CTagRow* row = m_tags.Find(record.m_text))
+    return row->handler(*m_families[row->family], *this, record, replay);
+  return CallMacro(record);
 }
 
 bool CMainScript::DispatchStored(const CScriptBlock& record) {
@@ -328,8 +328,7 @@ bool CMainScript::DispatchStored(const CScriptBlock& record) {
   for (const auto& attribute : record.m_attributes) {
     if (!attribute.second.empty() && attribute.second[0] == '$') return Dispatch(record, false);
   }
-  if (TagHandler handler = FindTag(record.m_text)) return (this->*handler)(record, false);
-  return CallMacro(record);
+  return RunTag(record, false);
 }
 
 void CMainScript::Report(const std::string& text) {
@@ -366,7 +365,11 @@ void CMainScript::ReportFormat(const char* format, ...) {
 }
 
 void CMainScript::ReportTag(const CScriptBlock& record, const std::string& messageCp932) {
-  Report(m_cursor.m_file + "(" + std::to_string(record.m_line) + "): [" + record.m_text + "] " + messageCp932);
+  ReportTag(record, record.m_text, messageCp932);
+}
+
+void CMainScript::ReportTag(const CScriptBlock& record, std::string_view shownTag, std::string_view messageCp932) {
+  Report(FormatTagReport(m_cursor.m_file, record.m_line, shownTag, messageCp932));
 }
 
 std::string CMainScript::TakeReportBuffer() {
@@ -374,108 +377,3 @@ std::string CMainScript::TakeReportBuffer() {
   out.swap(m_reportBuffer);
   return out;
 }
-
-// ---- Tag table -------------------------------------------------------------
-
-const std::vector<CMainScript::TagEntry>& CMainScript::TagTable() {
-  using M = CMainScript;
-  static const std::vector<TagEntry> table = {
-      {"@", &M::TagClickWait},
-      {"", &M::TagEmpty},
-      {"stop", &M::TagStop},
-      {"jump", &M::TagJump},
-      {"call", &M::TagCall},
-      {"return", &M::TagReturn},
-      {"lua", &M::TagLua},
-      {"calllua", &M::TagPending},
-      {"debug", &M::TagDebug},
-      {"caption", &M::TagCaption},
-      {"direction", &M::TagNothing},
-      {"setondirchg", &M::TagNothing},
-      {"delondirchg", &M::TagNothing},
-      {"openbrowser", &M::TagPending},
-      {"autosave", &M::TagAutosave},
-      {"rclick", &M::TagRclick},
-      {"save", &M::TagPending},
-      {"load", &M::TagPending},
-      {"reset", &M::TagPending},
-      {"slider", &M::TagPending},
-      {"uidel", &M::TagPending},
-      {"wait", &M::TagWait},
-      {"rt", &M::TagPending},
-      {"rp", &M::TagPending},
-      {"scein", &M::TagPending},
-      {"sceout", &M::TagPending},
-      {"fontinit", &M::TagPending},
-      {"font", &M::TagPending},
-      {"/font", &M::TagPending},
-      {"scetween", &M::TagPending},
-      {"ruby", &M::TagPending},
-      {"/ruby", &M::TagPending},
-      {"link", &M::TagPending},
-      {"/link", &M::TagPending},
-      {"linkreset", &M::TagPending},
-      {"linkenable", &M::TagPending},
-      {"linkdisable", &M::TagPending},
-      {"chgmsg", &M::TagPending},
-      {"/chgmsg", &M::TagPending},
-      {"glyph", &M::TagPending},
-      {"automode", &M::TagAutomode},
-      {"skip", &M::TagSkip},
-      {"hide", &M::TagPending},
-      {"backlog", &M::TagPending},
-      {"exec", &M::TagExec},
-      {"lyc", &M::TagLayerCreate},
-      {"lydel", &M::TagLayerDelete},
-      {"lyprop", &M::TagLayerProperty},
-      {"lytween", &M::TagPending},
-      {"lytweendel", &M::TagPending},
-      {"tweenset", &M::TagPending},
-      {"/tweenset", &M::TagPending},
-      {"anime", &M::TagPending},
-      {"animedel", &M::TagLayerDelete},
-      {"setonclick", &M::TagPending},
-      {"delonclick", &M::TagPending},
-      {"setonrollover", &M::TagPending},
-      {"delonrollover", &M::TagPending},
-      {"setonrollout", &M::TagPending},
-      {"delonrollout", &M::TagPending},
-      {"flip", &M::TagPending},
-      {"trans", &M::TagPending},
-      {"splay", &M::TagPending},
-      {"sfadein", &M::TagPending},
-      {"sfadeout", &M::TagPending},
-      {"sstop", &M::TagPending},
-      {"sxfade", &M::TagPending},
-      {"seplay", &M::TagPending},
-      {"sefadein", &M::TagPending},
-      {"sefadeout", &M::TagPending},
-      {"sestop", &M::TagPending},
-      {"voice", &M::TagPending},
-      {"/voice", &M::TagPending},
-      {"video", &M::TagPending},
-      {"var", &M::TagVar},
-      {"if", &M::TagIf},
-      {"/if", &M::TagEndIf},
-      {"loop", &M::TagLoop},
-      {"/loop", &M::TagEndLoop},
-      {"macroadd", &M::TagMacroAdd},
-  };
-  return table;
-}
-
-CMainScript::TagHandler CMainScript::FindTag(const std::string& name) {
-  // Names are compared exactly, so a hash of the table (first entry wins)
-  // finds the same handler as a walk through it in order.
-  static const std::unordered_map<std::string, TagHandler> index = [] {
-    std::unordered_map<std::string, TagHandler> map;
-    for (const TagEntry& entry : TagTable()) map.emplace(entry.name, entry.handler);
-    return map;
-  }();
-  auto it = index.find(name);
-  return it == index.end() ? nullptr : it->second;
-}
-
-bool CMainScript::TagPending(const CScriptBlock&, bool) { return false; }
-
-bool CMainScript::TagNothing(const CScriptBlock&, bool) { return false; }

@@ -2,9 +2,10 @@
 // and call stack, dispatches records to the tag handlers and runs the
 // per-frame cycle (waits, skip and auto modes, the engine's own keys).
 //
-// Tag handlers are methods of CMainScript, grouped by family in
-// src/script/tags/. Each takes the record and a replay flag and returns true
-// to end the frame's script execution.
+// The tags themselves live in families (src/script/tags/) that the tag
+// registry lists; the interpreter finds a record's row there, hands it to the
+// family's handler with that family's state, and keeps only what is its own:
+// the scripts, the cursor and call stack, scopes, waits, modes and reports.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +17,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "save/Serializer.h"
-#include "script/ScriptBlock.h"
+#include "core/ScriptBlock.h"
+#include "core/Serializer.h"
+#include "save/SaveData.h"
+#include "script/TagRegistry.h"
 
 class CGraphicSystem;
 class CInputState;
 class CQelVariables;
-class CSaveData;
 
-class CMainScript {
+class CMainScript : public ISaveSubject {
  public:
   // Interpreter states.
   enum State : int {
@@ -86,8 +88,7 @@ class CMainScript {
     std::string m_layer;
   };
 
-  using TagHandler = bool (CMainScript::*)(const CScriptBlock& record, bool replay);
-  using ReadMarks = std::map<std::string, std::set<int32_t>>;
+  using ReadMarks = ISaveSubject::ReadMarks;
   using RecordList = std::vector<CScriptBlock>;
 
   // Records one frame may run before the frame is ended anyway, so that a
@@ -98,8 +99,10 @@ class CMainScript {
   // end gets failing calls instead of eating all memory.
   static constexpr size_t kMaxCallDepth = 10000;
 
-  explicit CMainScript(CGraphicSystem* graphics);
-  ~CMainScript();
+  // tags: the registry whose families handle the tags (it must outlive the
+  // interpreter); graphics may be null (no scene).
+  CMainScript(const CTagRegistry& tags, CGraphicSystem* graphics);
+  ~CMainScript() override;
   CMainScript(const CMainScript&) = delete;
   CMainScript& operator=(const CMainScript&) = delete;
 
@@ -119,6 +122,13 @@ class CMainScript {
   void Report(const std::string& text);
   // printf-style report; the format is CP932.
   void ReportFormat(const char* format, ...);
+  // "file(line): [tag] message" for the record at hand (message in CP932).
+  void ReportTag(const CScriptBlock& record, const std::string& messageCp932);
+  // The same with the tag shown as given (name and the attributes that matter).
+  void ReportTag(const CScriptBlock& record, std::string_view shownTag, std::string_view messageCp932);
+  // Calls the macro named by a tag record (attributes become its locals);
+  // reports an unknown tag when no macro file has the label.
+  bool CallMacro(const CScriptBlock& record);
 
   // ---- Frame cycle -------------------------------------------------------
   void Frame(uint32_t now);
@@ -141,11 +151,28 @@ class CMainScript {
   void ShowGlyph();
 
   // ---- Access ------------------------------------------------------------
-  CQelVariables& GetVariables() { return *m_variables; }
+  CQelVariables& GetVariables() override { return *m_variables; }
+  ReadMarks& GetReadMarks() override { return m_readMarks; }
+  void OnReadMarksLoaded() override { ++m_readMarksVersion; }
+  const CTagRegistry& GetTagRegistry() const { return m_tags; }
+  CGraphicSystem* GetGraphics() const { return m_graphics; }
+  CInputState* GetInput() const { return m_input; }
+  // The state of the family of that type, or null.
+  template <class State>
+  State* FindFamily() const {
+    for (const auto& state : m_families) {
+      if (auto* found = dynamic_cast<State*>(state.get())) return found;
+    }
+    return nullptr;
+  }
+  // Records a tag in the replay list its row names (nothing for kNone); key
+  // is the message window, layer or animation id.
+  void RecordForReplay(const std::string& key, const CScriptBlock& record);
   CSaveData& GetSaveData() { return *m_saveData; }
   const CCaret& GetCursor() const { return m_cursor; }
+  // The cursor, for tags that move it within the current script.
+  CCaret& GetCursor() { return m_cursor; }
   const std::vector<CCaret>& GetCallStack() const { return m_callStack; }
-  const ReadMarks& GetReadMarks() const { return m_readMarks; }
   const std::vector<std::string>& GetMacroFiles() const { return m_macroFiles; }
   // Records of a loaded script, or null.
   const RecordList* FindScript(const std::string& name) const;
@@ -153,6 +180,21 @@ class CMainScript {
   const std::string& GetReportBuffer() const { return m_reportBuffer; }
   std::string TakeReportBuffer();
   uint32_t GetWaitDeadline() const { return m_waitDeadline; }
+  // A timed deadline (0 = none) set by a tag, not by auto mode.
+  void SetWaitDeadline(uint32_t deadline) {
+    m_waitDeadline = deadline;
+    m_autoDeadline = false;
+  }
+  // The sync wait also waits for the current window's text effects.
+  void SetWaitTextEffects(bool on) { m_waitTextEffects = on; }
+  void SetErrorMode(int mode) { m_errorMode = mode; }
+  void SetAutosaveMode(int mode) { m_autosaveMode = mode; }
+  void SetRightClickEnabled(bool on) { m_rightClickEnabled = on; }
+  // What `exec` asks the next click or sync wait to do.
+  void RequestRightClickMenu() { m_requestRightClick = true; }
+  void RequestHide() { m_requestHide = true; }
+  void RequestBacklog() { m_requestBacklog = true; }
+  void AddMacroFile(const std::string& file) { m_macroFiles.push_back(file); }
   bool IsAutoAllowed() const { return m_autoAllowed; }
   bool IsAutoOn() const { return m_autoOn; }
   bool IsSkipAllowed() const { return m_skipAllowed; }
@@ -161,80 +203,29 @@ class CMainScript {
   bool IsInRightClickMenu() const { return m_rightClickMenu; }
   int GetRightClickDepth() const { return m_rightClickDepth; }
   int GetAutosaveMode() const { return m_autosaveMode; }
-  const std::string& GetCurrentWindowId() const { return m_currentWindowId; }
-  const std::vector<std::string>& GetAutoSyncList() const { return m_autoSyncList; }
-  // Title given by the last [caption].
-  const std::string& GetCaption() const { return m_caption; }
   // The number the random generator gives next (advances it).
   int NextRandom();
   void SetRecordBudget(int records) { m_recordBudget = records; }
 
  private:
-  friend class CSaveData;
-
-  struct TagEntry {
-    const char* name;
-    TagHandler handler;
-  };
-  static const std::vector<TagEntry>& TagTable();
-  static TagHandler FindTag(const std::string& name);
-
   // Dispatches a record of the script store. Records are only copied when
   // dispatching changes them (evaluated attributes, print, tracing); a
   // stored record stays in place for the life of the interpreter.
   bool DispatchStored(const CScriptBlock& record);
+  bool RunTag(const CScriptBlock& record, bool replay);
+  void Broadcast(ScriptEvent event);
   void ResetFrameMembers();
   void SetSystemVariables();
   bool FlushChangedSaves();
-  // "%s(%d): [%s] " + message, for the record at hand.
-  void ReportTag(const CScriptBlock& record, const std::string& messageCp932);
-  bool CallMacro(const CScriptBlock& record);
   // One turn of the frame loop in a wait state; true runs on.
   enum class Turn { kRunOn, kEndFrame };
   Turn WaitTurn();
   // The engine's own keys in click and sync waits.
   Turn ClickAndSyncKeys(bool& handled);
 
-  // ---- Tag handlers (src/script/tags/) -----------------------------------
-  // Flow.
-  bool TagEmpty(const CScriptBlock& record, bool replay);
-  bool TagStop(const CScriptBlock& record, bool replay);
-  bool TagJump(const CScriptBlock& record, bool replay);
-  bool TagCall(const CScriptBlock& record, bool replay);
-  bool TagReturn(const CScriptBlock& record, bool replay);
-  bool TagLua(const CScriptBlock& record, bool replay);
-  // Message.
-  bool TagClickWait(const CScriptBlock& record, bool replay);
-  // System.
-  bool TagDebug(const CScriptBlock& record, bool replay);
-  bool TagCaption(const CScriptBlock& record, bool replay);
-  bool TagNothing(const CScriptBlock& record, bool replay);
-  bool TagAutosave(const CScriptBlock& record, bool replay);
-  bool TagRclick(const CScriptBlock& record, bool replay);
-  bool TagWait(const CScriptBlock& record, bool replay);
-  bool TagAutomode(const CScriptBlock& record, bool replay);
-  bool TagSkip(const CScriptBlock& record, bool replay);
-  bool TagExec(const CScriptBlock& record, bool replay);
-  bool TagMacroAdd(const CScriptBlock& record, bool replay);
-  // Variables and conditions.
-  bool TagVar(const CScriptBlock& record, bool replay);
-  bool TagIf(const CScriptBlock& record, bool replay);
-  bool TagEndIf(const CScriptBlock& record, bool replay);
-  bool TagLoop(const CScriptBlock& record, bool replay);
-  bool TagEndLoop(const CScriptBlock& record, bool replay);
-  // Tags whose subsystems are not wired in yet: recognised, no effect.
-  bool TagPending(const CScriptBlock& record, bool replay);
-  // Layer tags (tags/LayerTags.cpp).
-  bool TagLayerCreate(const CScriptBlock& record, bool replay);
-  bool TagLayerProperty(const CScriptBlock& record, bool replay);
-  bool TagLayerDelete(const CScriptBlock& record, bool replay);
-
-  // Helpers of the variable tags.
-  void VarSystem(const CScriptBlock& record);
-  bool ConditionHolds(const CScriptBlock& record);
-  void SkipBlock(const char* open, const char* close, bool pastClose);
-
   // ---- Members -----------------------------------------------------------
+  const CTagRegistry& m_tags;
+  std::vector<std::unique_ptr<CTagFamilyState>> m_families;
   std::mt19937 m_random;
   std::uniform_int_distribution<int> m_randomRange{0, 65535};
   bool m_autoAllowed = false;
@@ -273,20 +264,6 @@ class CMainScript {
   std::string m_reportBuffer;
   uint32_t m_waitDeadline = 0;
   bool m_waitTextEffects = false;
-  std::vector<std::string> m_autoSyncList;
-  std::string m_currentWindowId;
-  std::vector<std::string> m_windowIdStack;
-  bool m_rubyOn = false;
-  std::string m_rubyBase;
-  std::string m_rubyText;
   bool m_hideAllowed = false;
-  std::set<std::string> m_hideLayers;
   bool m_backlogAllowed = false;
-  std::set<std::string> m_backlogHideLayers;
-  std::map<std::string, CGlyphInfo> m_glyphInfos;
-  bool m_glyphShown = false;
-  std::map<std::string, CIconInfo> m_autoIcons;
-  std::map<std::string, CIconInfo> m_backlogIcons;
-  std::string m_luaFrameFunction;
-  std::string m_caption;
 };

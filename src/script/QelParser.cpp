@@ -4,8 +4,9 @@
 #include <cstring>
 #include <utility>
 
-#include "core/Config.h"
-#include "core/Cp932.h"
+#include "files/Config.h"
+#include "platform/TextCodec.h"
+#include "script/TagRegistry.h"
 
 namespace script_messages {
 
@@ -42,48 +43,29 @@ const std::string& UnknownDirective() {
 
 }  // namespace script_messages
 
-const CQelParser::RequiredTable& CQelParser::GetRequiredAttributes() {
-  static const RequiredTable table = [] {
-    RequiredTable t;
-    const std::vector<std::string> id = {"id"};
-    const std::vector<std::string> allow = {"allow"};
-    const std::vector<std::string> file = {"file"};
-    t["&linetag"] = allow;
-    t["&autoinsert"] = {"target"};
-    t["calllua"] = {"function"};
-    t["debug"] = {"mode"};
-    t["caption"] = {"data"};
-    t["direction"] = {"dir"};
-    t["openbrowser"] = {"url"};
-    for (const char* name : {"autosave", "rclick", "automode", "skip", "hide", "backlog"}) t[name] = allow;
-    for (const char* name : {"save", "load", "splay", "video", "macroadd"}) t[name] = file;
-    t["slider"] = {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"};
-    for (const char* name : {"uidel", "lydel", "lyprop", "lytweendel", "animedel", "setonclick", "delonclick",
-                             "setonrollover", "delonrollover", "setonrollout", "delonrollout", "sestop"}) {
-      t[name] = id;
-    }
-    t["scetween"] = {"mode", "type"};
-    t["ruby"] = {"text"};
-    t["exec"] = {"command"};
-    t["lyc"] = {"id", "file"};
-    t["lytween"] = {"id", "from", "to", "msec", "param"};
-    t["anime"] = {"id", "mode"};
-    t["trans"] = {"type"};
-    t["sfadein"] = {"file", "time"};
-    t["sxfade"] = {"file", "time"};
-    t["sfadeout"] = {"time"};
-    t["seplay"] = {"id", "file"};
-    t["sefadein"] = {"id", "file", "time"};
-    t["sefadeout"] = {"id", "time"};
-    t["var"] = {"name"};
-    t["if"] = {"estimate"};
-    t["loop"] = {"estimate"};
-    return t;
-  }();
+namespace {
+
+// Directives are the parser's own; every other tag's needs come from its row.
+const std::vector<std::string>* DirectiveRequirements(const std::string& name) {
+  static const std::vector<std::string> linetag = {"allow"};
+  static const std::vector<std::string> autoinsert = {"target"};
+  if (name == "&linetag") return &linetag;
+  if (name == "&autoinsert") return &autoinsert;
+  return nullptr;
+}
+
+}  // namespace
+
+CQelParser::RequiredTable CQelParser::GetRequiredAttributes() const {
+  RequiredTable table;
+  for (const char* directive : {"&linetag", "&autoinsert"}) table[directive] = *DirectiveRequirements(directive);
+  for (const CTagRow& row : m_tags.GetRows()) {
+    if (!row.required.empty()) table[row.name] = row.required;
+  }
   return table;
 }
 
-CQelParser::CQelParser() { AddRawBlockTag("lua"); }
+CQelParser::CQelParser(const CTagRegistry& tags) : m_tags(tags) { AddRawBlockTag("lua"); }
 
 CQelParser::~CQelParser() = default;
 
@@ -138,10 +120,13 @@ bool CQelParser::OnLabel(std::string& label) {
 void CQelParser::OnError(const std::string& message) { AddError(message); }
 
 bool CQelParser::OnTag(std::string& name, AttributeMap& attributes) {
-  const RequiredTable& required = GetRequiredAttributes();
-  auto it = required.find(name);
-  if (it != required.end()) {
-    for (const std::string& attribute : it->second) {
+  const std::vector<std::string>* required = DirectiveRequirements(name);
+  if (!required) {
+    const CTagRow* row = m_tags.Find(name);
+    required = row ? &row->required : nullptr;
+  }
+  if (required) {
+    for (const std::string& attribute : *required) {
       if (attributes.count(attribute) == 0) {
         AddError(script_messages::MissingAttribute(name, attribute));
         return false;

@@ -17,14 +17,19 @@
 #include <unordered_map>
 #include <vector>
 
-#include "script/ScriptBlock.h"
+#include "core/ScriptBlock.h"
 #include "script/ScriptParser.h"
 
 class CIni;
+class CTagRegistry;
+
+// Scripts larger than this are not read (no scenario comes near it).
+constexpr size_t kMaxScriptSize = size_t{256} << 20;
 
 class CQelParser : public CScriptParser {
  public:
-  CQelParser();
+  // tags: the registry whose rows say which attributes each tag needs.
+  explicit CQelParser(const CTagRegistry& tags);
   ~CQelParser() override;
 
   // Records parsed so far (every one carries the line it was completed on).
@@ -47,7 +52,7 @@ class CQelParser : public CScriptParser {
   // Tag name -> attributes that must be present, in the order they are
   // checked.
   using RequiredTable = std::unordered_map<std::string, std::vector<std::string>>;
-  static const RequiredTable& GetRequiredAttributes();
+  RequiredTable GetRequiredAttributes() const;
 
  protected:
   void OnLineStart(const char* position) override;
@@ -69,6 +74,7 @@ class CQelParser : public CScriptParser {
   void DirectiveAutoInsert(const AttributeMap& attributes);
   void DirectiveScpSupport(const AttributeMap& attributes);
 
+  const CTagRegistry& m_tags;
   std::vector<CScriptBlock> m_blocks;
   std::string m_blankLineText;
   std::string m_lineHeadText;

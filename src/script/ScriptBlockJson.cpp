@@ -1,6 +1,6 @@
 #include "script/ScriptBlockJson.h"
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 
 void AppendJsonString(std::string& out, std::string_view cp932, bool raw) {
   static const char kHex[] = "0123456789ABCDEF";

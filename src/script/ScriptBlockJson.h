@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "script/ScriptBlock.h"
+#include "core/ScriptBlock.h"
 
 // One record as {"type":T,"line":L,"text":"...","attr":{"name":"value",...}}
 // (attributes in the record's order, no line feed). Texts are converted from

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "vars/Compute.h"
+#include "core/Cp932.h"
 
 #include <limits>
 
@@ -17,7 +18,7 @@ int HexValue(unsigned char c) {
 }
 
 // First byte of a Shift_JIS double-byte character.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using cp932::IsLeadByte;
 
 int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
 

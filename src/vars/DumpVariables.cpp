@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "vars/Variables.h"
 
 std::string EscapeDumpText(std::string_view utf8) {

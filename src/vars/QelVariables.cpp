@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "core/Config.h"
+#include "files/Config.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 #include "vars/Compute.h"
 
 // The interpreter's variable store.

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/Config.h"
+#include "files/Config.h"
 #include "files/PackFile.h"
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 #include "support/TempDir.h"
 
 namespace archive_test {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "files/FileName.h"
 #include "files/PackFile.h"
 #include "support/TempDir.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ArchiveTestSupport.h"
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "files/PackTool.h"
 
 using namespace archive_test;

@@ -4,6 +4,8 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "graphics/PngWriter.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -12,43 +14,28 @@
 
 namespace fixtures {
 
-inline void AppendBytes(png_structp png, png_bytep data, size_t length) {
-  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-inline void NoFlush(png_structp) {}
-
 // Encodes a PNG. pixels holds rows of width * channels * (depth / 8) bytes,
 // channels following the colour type (palette images use one index byte).
 inline std::vector<uint8_t> EncodePng(int width, int height, int colorType, int bitDepth,
                                       const std::vector<uint8_t>& pixels, bool interlaced = false) {
-  std::vector<uint8_t> out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {};
-  }
-  png_set_write_fn(png, &out, AppendBytes, NoFlush);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bitDepth, colorType,
-               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  if (colorType == PNG_COLOR_TYPE_PALETTE) {
-    png_color palette[256];
-    for (int i = 0; i < 256; ++i) palette[i] = {png_byte(i), png_byte(255 - i), png_byte(i / 2)};
-    png_set_PLTE(png, info, palette, 256);
-  }
-  png_write_info(png, info);
   const int channels = colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_PALETTE ? 1
                        : colorType == PNG_COLOR_TYPE_GRAY_ALPHA                                ? 2
                        : colorType == PNG_COLOR_TYPE_RGB                                       ? 3
                                                                                                : 4;
-  const size_t rowBytes = size_t(width) * channels * (bitDepth / 8 ? bitDepth / 8 : 1);
-  std::vector<png_bytep> rows(static_cast<size_t>(height));
-  for (int y = 0; y < height; ++y) rows[size_t(y)] = const_cast<png_bytep>(pixels.data() + rowBytes * y);
-  png_write_image(png, rows.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
+  PngImage image;
+  image.width = width;
+  image.height = height;
+  image.colorType = colorType;
+  image.bitDepth = bitDepth;
+  image.interlaced = interlaced;
+  image.pixels = pixels.data();
+  image.pitch = size_t(width) * channels * (bitDepth / 8 ? bitDepth / 8 : 1);
+  if (colorType == PNG_COLOR_TYPE_PALETTE) {
+    for (int i = 0; i < 256; ++i)
+      image.palette.insert(image.palette.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)});
+  }
+  std::vector<uint8_t> out;
+  if (EncodePng(image, out)) return {};
   return out;
 }
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "scene/Geometry.h"
+#include "core/Geometry.h"
 
 TEST(Rect, InclusiveEdgesAndSetters) {
   CRect r;

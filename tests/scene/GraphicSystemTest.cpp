@@ -7,9 +7,10 @@
 #include <fstream>
 #include <vector>
 
-#include "core/Config.h"
+#include "files/Config.h"
 #include "graphics/GraphicLoader.h"
-#include "graphics/GraphicRenderer.h"
+#include "graphics/PngWriter.h"
+#include "scene/GraphicRenderer.h"
 #include "graphics/SoftwareRenderer.h"
 #include "graphics/Surface.h"
 #include "platform/Platform.h"
@@ -21,18 +22,16 @@ namespace fs = std::filesystem;
 namespace {
 
 void WritePng(const std::string& path, int w, int h, const std::vector<uint8_t>& rgba) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(nullptr, f);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_init_io(png, f);
-  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < h; ++y) png_write_row(png, rgba.data() + size_t(y) * w * 4);
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(f);
+  PngImage image;
+  image.width = w;
+  image.height = h;
+  image.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  image.pixels = rgba.data();
+  image.pitch = size_t(w) * 4;
+  std::vector<uint8_t> bytes;
+  ASSERT_FALSE(EncodePng(image, bytes));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::vector<uint8_t> Solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
@@ -44,7 +43,7 @@ std::vector<uint8_t> Solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_
 uint32_t FramePixel(int x, int y) {
   std::vector<uint8_t> frame;
   int w = 0, h = 0;
-  if (!platform::GetLastFrame(frame, w, h) || x >= w || y >= h) return 0xDEADBEEF;
+  if (platform::GetLastFrame(frame, w, h) || x >= w || y >= h) return 0xDEADBEEF;
   uint32_t v;
   std::memcpy(&v, &frame[(size_t(y) * w + x) * 4], 4);
   return v;
@@ -70,7 +69,7 @@ class GraphicSystemTest : public ::testing::Test {
 
 TEST_F(GraphicSystemTest, BuildsTheSoftwareRendererAndPublishesTheLoaders) {
   {
-    CGraphicSystem graphics(nullptr, 32, 16);
+    CGraphicSystem graphics(0, 32, 16);
     ASSERT_TRUE(graphics.HasRenderer());
     EXPECT_EQ(0, graphics.GetRenderer()->GetActiveIndex());
     EXPECT_NE(nullptr, dynamic_cast<CSoftwareRenderer*>(graphics.GetRenderer()->GetActiveRenderer()));
@@ -99,13 +98,13 @@ TEST_F(GraphicSystemTest, SoftwareRendererChoice) {
   off.Parse("[SYSTEM]\nFORCE_SOFTWARE_RENDER=0\n");
   CDynamicVariables::Instance()->Set("system.ini", &off);
   EXPECT_FALSE(CGraphicSystem::IsSoftwareRendererForced());
-  CGraphicSystem graphics(nullptr, 8, 8);
+  CGraphicSystem graphics(0, 8, 8);
   EXPECT_FALSE(graphics.IsSoftwareForced());
   EXPECT_TRUE(graphics.HasRenderer());  // the software renderer either way
 }
 
 TEST_F(GraphicSystemTest, FrameProtocolAndImages) {
-  CGraphicSystem graphics(nullptr, 16, 8);
+  CGraphicSystem graphics(0, 16, 8);
   graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
   // An empty scene is cleared each frame.
   graphics.Render();

@@ -115,8 +115,8 @@ TEST(LayerProperty, SetPropertyByIndexRecordsOldValues) {
   EXPECT_EQ(1, p.GetAlpha());
 
   int mode = -1;
-  EXPECT_TRUE(LayerModeFromName("multiply", mode));
+  EXPECT_FALSE(LayerModeFromName("multiply", mode));
   EXPECT_EQ(2, mode);
-  EXPECT_FALSE(LayerModeFromName("Multiply", mode));
+  EXPECT_TRUE(LayerModeFromName("Multiply", mode));
   EXPECT_EQ(2, mode);
 }

@@ -22,7 +22,7 @@ TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
   ASSERT_FALSE(Start());
   RunToClickWait();
   ASSERT_EQ(State(), CMainScript::kClickWait);
-  EXPECT_NE(script_->GetCaption().find("click to go on"), std::string::npos) << script_->GetCaption();
+  EXPECT_NE(Caption().find("click to go on"), std::string::npos) << Caption();
   EXPECT_EQ(Var("g.visits"), "1");
   EXPECT_EQ(Var("f.count"), "3");
   int side = script_->GetVariables().GetInt("f.side");
@@ -33,15 +33,15 @@ TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
   // The menu opens, a second right-click leaves it through its leave label.
   Frame({VK_RBUTTON});
   EXPECT_TRUE(script_->IsInRightClickMenu());
-  EXPECT_NE(script_->GetCaption().find("menu opened 1"), std::string::npos) << script_->GetCaption();
+  EXPECT_NE(Caption().find("menu opened 1"), std::string::npos) << Caption();
   Frame({VK_RBUTTON});
-  EXPECT_NE(script_->GetCaption().find("leaving the menu"), std::string::npos);
+  EXPECT_NE(Caption().find("leaving the menu"), std::string::npos);
   RunToClickWait();
   EXPECT_FALSE(script_->IsInRightClickMenu());
   EXPECT_EQ(script_->GetCursor().m_file, "boot.iet");
 
   Frame({VK_LBUTTON});
-  EXPECT_NE(script_->GetCaption().find("the end"), std::string::npos);
+  EXPECT_NE(Caption().find("the end"), std::string::npos);
   Frame({VK_LBUTTON});
   EXPECT_EQ(State(), CMainScript::kEnded);
   script_->OnClose();
@@ -50,7 +50,7 @@ TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
   ASSERT_FALSE(Start());
   Frame();
   EXPECT_EQ(Var("g.visits"), "2");
-  EXPECT_NE(script_->GetCaption().find("welcome back, visit 2"), std::string::npos) << script_->GetCaption();
+  EXPECT_NE(Caption().find("welcome back, visit 2"), std::string::npos) << Caption();
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // dispatch, conditions and loops.
 #include "InterpHarness.h"
 
-#include "core/Cp932.h"
-#include "core/Log.h"
+#include "platform/TextCodec.h"
+#include "platform/Log.h"
 
 namespace {
 

@@ -14,12 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "core/Config.h"
-#include "core/InputState.h"
+#include "files/Config.h"
+#include "platform/InputState.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "save/SaveData.h"
 #include "script/MainScript.h"
+#include "script/tags/SystemTags.h"
+#include "script/tags/TagFamilies.h"
 #include "vars/QelVariables.h"
 
 class InterpHarness : public ::testing::Test {
@@ -75,7 +77,7 @@ class InterpHarness : public ::testing::Test {
 
   // Builds an interpreter and boots "game.iet"; true on failure.
   bool Start() {
-    script_ = std::make_unique<CMainScript>(nullptr);
+    script_ = std::make_unique<CMainScript>(GetTagRegistry(), nullptr);
     return script_->Boot();
   }
 
@@ -101,6 +103,8 @@ class InterpHarness : public ::testing::Test {
   std::string Var(const std::string& name) { return script_->GetVariables().GetString(name); }
   bool Has(const std::string& name) { return script_->GetVariables().Find(name) != nullptr; }
   int State() const { return script_->GetState(); }
+  // Title given by the last caption tag.
+  std::string Caption() const { return script_->FindFamily<CSystemTagState>()->m_caption; }
 
   std::filesystem::path dir_;
   std::string oldDir_;

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "core/Cp932.h"
+#include "platform/TextCodec.h"
 #include "script/tags/TagUtil.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "ParserTestSupport.h"
-#include "save/Serializer.h"
+#include "core/Serializer.h"
 #include "script/ScriptBlockJson.h"
 
 using namespace parser_test;
@@ -98,7 +98,7 @@ TEST(ParserRecord, ArbitraryBytesStayInsideTheText) {
     int lines = 1;
     for (char c : text) lines += c == '\n';
 
-    CQelParser parser;
+    CQelParser parser(GetTagRegistry());
     parser.SetTagIni(round % 2 ? &tagIni : nullptr);
     for (const CScriptBlock& block : ParseBytes(parser, text)) {
       ASSERT_GE(block.GetLine(), 1) << text;
@@ -112,7 +112,7 @@ TEST(ParserRecord, ArbitraryBytesStayInsideTheText) {
 
 TEST(ParserRecord, TextEndsAtTheFirstNul) {
   const std::string text("[a]\0[b]", 7);
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   parser.SetTagIni(nullptr);
   EXPECT_EQ(Describe(ParseBytes(parser, text)), (std::vector<std::string>{"tag@1:a{}"}));
   // A lead byte or a backslash right before the terminator.

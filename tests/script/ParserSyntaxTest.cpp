@@ -137,7 +137,7 @@ TEST(ParserSyntax, TextAfterATagIsNotALineTag) {
 }
 
 TEST(ParserSyntax, ParserCanBeReusedAfterAParse) {
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   parser.SetTagIni(nullptr);
   EXPECT_EQ(Describe(ParseBytes(parser, "[a]\n[b")),
             (V{"tag@1:a{}", TagErrorAt(2, script_messages::BadTagEnd(), "b")}));

@@ -7,9 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "core/Config.h"
-#include "core/Cp932.h"
+#include "files/Config.h"
+#include "platform/TextCodec.h"
 #include "script/QelParser.h"
+#include "script/tags/TagFamilies.h"
 
 namespace parser_test {
 
@@ -77,7 +78,7 @@ struct Options {
 };
 
 inline std::vector<std::string> ParseCp932(const std::string& cp932, Options options = {}) {
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   CIni ini;
   if (options.tagIni != nullptr) {
     ini.Parse(Sjis(options.tagIni).c_str());

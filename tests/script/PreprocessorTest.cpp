@@ -71,7 +71,7 @@ TEST(Preprocessor, RequiredAttributes) {
             (V{ErrorAt(1, script_messages::MissingAttribute("&linetag", "allow")), "tag@2:wait{}"}));
   EXPECT_EQ(Sjis(std::string("[ERROR] タグ lyc の必須パラメータ file が見つかりません。このタグは無視されます。")),
             script_messages::MissingAttribute("lyc", "file"));
-  EXPECT_EQ(CQelParser::GetRequiredAttributes().size(), 47u);
+  EXPECT_EQ(CQelParser(GetTagRegistry()).GetRequiredAttributes().size(), 47u);
 }
 
 TEST(Preprocessor, ScpSupportListsByFinalCharacter) {

@@ -63,3 +63,23 @@ TEST(Lint, ReportsParseErrorsAndPngsTheEngineWillNotLoad) {
   EXPECT_EQ(RunLint(game.Path(), out), 1);
   EXPECT_EQ(out.rfind("broken.iet(2): ", 0), 0u) << out;
 }
+
+TEST(Lint, ReportsTagsThatAreNeitherKnownNorMacros) {
+  TempDir game;
+  game.Write("start.iet",
+             "*start\r\n[macroadd file=more]\r\n[status][greet]\r\n[lyc id=bg file=x]\r\n[nosuch a=1]\r\n");
+  game.Write("macro.iet", "*status\r\n[return]\r\n");
+  game.Write("more.iet", "*greet\r\n[return]\r\n");
+  std::string out;
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
+  EXPECT_EQ(out.find("status"), std::string::npos) << out;
+  EXPECT_EQ(out.find("greet"), std::string::npos) << out;
+  EXPECT_EQ(out.find("lyc"), std::string::npos) << out;
+  EXPECT_EQ(out.rfind("start.iet(5): [nosuch] ", 0), 0u) << out;
+
+  // A required attribute that is missing comes from the same tag rows.
+  game.Write("start.iet", "*start\r\n[lyc id=bg]\r\n");
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
+  EXPECT_NE(out.find("start.iet(2): [ERROR]"), std::string::npos) << out;
+  EXPECT_NE(out.find(" lyc "), std::string::npos) << out;
+}

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Config.h"
-#include "save/Serializer.h"
+#include "files/Config.h"
+#include "core/Serializer.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
 

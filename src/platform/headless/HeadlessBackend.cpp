@@ -22,7 +22,7 @@ class HeadlessBackend : public IBackend {
   bool IsKeyDown(int) override { return false; }
   bool GetCursorClientPos(const WindowInfo&, Point& out) override {
     out = Point{0, 0};
-    return true;
+    return false;
   }
   bool IsForeground(const WindowInfo&) override { return true; }
   bool AreMouseButtonsSwapped() override { return false; }

@@ -94,8 +94,7 @@ class SdlBackend : public IBackend {
     if (!w) return true;
     info.native = w;
     window_ = w;
-    renderer_ = SDL_CreateRenderer(w, -1, SDL_RENDERER_ACCELERATED);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(w, -1, SDL_RENDERER_SOFTWARE);
+    CreateRenderer();
     UpdateNativeWindow(info);
     return false;
   }
@@ -103,10 +102,7 @@ class SdlBackend : public IBackend {
   void DestroyNativeWindow(WindowInfo& info) override {
     if (!info.native) return;
     if (info.native == window_) {
-      if (texture_) SDL_DestroyTexture(texture_);
-      if (renderer_) SDL_DestroyRenderer(renderer_);
-      texture_ = nullptr;
-      renderer_ = nullptr;
+      DropRenderer();
       window_ = nullptr;
     }
     SDL_DestroyWindow(static_cast<SDL_Window*>(info.native));
@@ -161,12 +157,12 @@ class SdlBackend : public IBackend {
 
   bool GetCursorClientPos(const WindowInfo& info, Point& out) override {
     SDL_Window* w = static_cast<SDL_Window*>(info.native);
-    if (!w) return false;
+    if (!w) return true;
     int gx, gy, wx, wy;
     SDL_GetGlobalMouseState(&gx, &gy);
     SDL_GetWindowPosition(w, &wx, &wy);
     out = Point{gx - wx, gy - wy};
-    return true;
+    return false;
   }
 
   bool IsForeground(const WindowInfo& info) override {
@@ -178,7 +174,9 @@ class SdlBackend : public IBackend {
   bool AreMouseButtonsSwapped() override { return false; }
 
   void Present(WindowInfo& info, const uint8_t* pixels, int width, int height, int pitch) override {
-    if (!renderer_ || info.native != window_) return;
+    if (glContext_ || info.native != window_) return;
+    if (!renderer_) CreateRenderer();
+    if (!renderer_) return;
     if (!texture_ || texWidth_ != width || texHeight_ != height) {
       if (texture_) SDL_DestroyTexture(texture_);
       // ARGB8888 is stored B, G, R, A on little-endian machines: our order.
@@ -193,6 +191,49 @@ class SdlBackend : public IBackend {
     SDL_RenderPresent(renderer_);
   }
 
+  void* CreateGlContext(WindowInfo& info) override {
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    if (!w || w != window_) return nullptr;
+    // The streaming-texture path and a GL context cannot share the window.
+    DropRenderer();
+    if (!(SDL_GetWindowFlags(w) & SDL_WINDOW_OPENGL)) {
+      // SDL gives GL only to windows made for it: make the window again.
+      SDL_Window* gl = SDL_CreateWindow("", info.x, info.y, info.width > 0 ? info.width : 1,
+                                        info.height > 0 ? info.height : 1, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
+      if (!gl) return nullptr;
+      SDL_DestroyWindow(w);
+      info.native = window_ = w = gl;
+      UpdateNativeWindow(info);
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GLContext context = SDL_GL_CreateContext(w);
+    if (!context) return nullptr;
+    if (SDL_GL_MakeCurrent(w, context) != 0) {
+      SDL_GL_DeleteContext(context);
+      return nullptr;
+    }
+    SDL_GL_SetSwapInterval(1);
+    glContext_ = context;
+    return context;
+  }
+
+  void DestroyGlContext(WindowInfo&, void* context) override {
+    if (context == glContext_) glContext_ = nullptr;
+    SDL_GL_DeleteContext(static_cast<SDL_GLContext>(context));
+  }
+
+  bool SwapGlBuffers(WindowInfo& info) override {
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    if (!w || !glContext_) return true;
+    SDL_GL_SwapWindow(w);
+    return false;
+  }
+
+  void* GetGlProcAddress(const char* name) override { return SDL_GL_GetProcAddress(name); }
+
   void GetScreenSize(int& width, int& height) override {
     SDL_DisplayMode mode;
     if (videoOk_ && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
@@ -205,6 +246,18 @@ class SdlBackend : public IBackend {
   }
 
  private:
+  void CreateRenderer() {
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+  }
+
+  void DropRenderer() {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    texture_ = nullptr;
+    renderer_ = nullptr;
+  }
+
   void Translate(const SDL_Event& e) {
     WindowHandle main = MainWindow();
     switch (e.type) {
@@ -246,6 +299,7 @@ class SdlBackend : public IBackend {
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
+  SDL_GLContext glContext_ = nullptr;
   int texWidth_ = 0, texHeight_ = 0;
 };
 

@@ -1,44 +1,58 @@
-// Flow tags: the empty tag, stop, jump, call, return and the raw lua block.
-#include "core/Cp932.h"
+// Flow tags: the empty tag, stop, jump, call and return.
+#include "platform/TextCodec.h"
 #include "script/MainScript.h"
-
-bool CMainScript::TagEmpty(const CScriptBlock&, bool) { return true; }
-
-bool CMainScript::TagStop(const CScriptBlock&, bool) {
-  // The current window ends its pending appearance and, unless skipping,
-  // applies its appear list here once message windows exist.
-  SetState(kSyncWait);
-  return true;
-}
+#include "script/tags/TagFamilies.h"
+#include "script/tags/TagUtil.h"
 
 namespace {
 
-void ReportTarget(CMainScript& script, const std::string& file, const CScriptBlock& record) {
-  static const std::string format =
-      Utf8ToCp932("%s(%d): [%s file=\"%s\" label=\"%s\"] 指定された場所は見つかりません。");
-  script.ReportFormat(format.c_str(), file.c_str(), record.m_line, record.m_text.c_str(),
-                      record.GetAttribute("file").c_str(), record.GetAttribute("label").c_str());
+using State = CStatelessFamily;
+
+bool Empty(State&, CMainScript&, const CScriptBlock&, bool) { return true; }
+
+bool Stop(State&, CMainScript& script, const CScriptBlock&, bool) {
+  // The current window ends its pending appearance and, unless skipping,
+  // applies its appear list here once message windows exist.
+  script.SetState(CMainScript::kSyncWait);
+  return true;
 }
 
-}  // namespace
+void ReportTarget(CMainScript& script, const CScriptBlock& record) {
+  static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
+  script.ReportTag(
+      record,
+      record.m_text + " file=\"" + record.GetAttribute("file") + "\" label=\"" + record.GetAttribute("label") + "\"",
+      message);
+}
 
-bool CMainScript::TagJump(const CScriptBlock& record, bool) {
-  if (Jump(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(*this, m_cursor.m_file, record);
+bool Jump(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  if (script.Jump(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(script, record);
   return false;
 }
 
-bool CMainScript::TagCall(const CScriptBlock& record, bool) {
-  if (Call(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(*this, m_cursor.m_file, record);
+bool Call(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  if (script.Call(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(script, record);
   return false;
 }
 
-bool CMainScript::TagReturn(const CScriptBlock&, bool) {
-  if (Return()) {
-    SetState(kEnded);
+bool Return(State&, CMainScript& script, const CScriptBlock&, bool) {
+  if (script.Return()) {
+    script.SetState(CMainScript::kEnded);
     return true;
   }
   return false;
 }
 
-// The body of a raw lua block ran when its file was loaded.
-bool CMainScript::TagLua(const CScriptBlock&, bool) { return false; }
+}  // namespace
+
+void AddFlowTags(CTagRegistry& registry) {
+  const TagReplay kNone = TagReplay::kNone;
+  tagutil::AddFamilyOrDie(registry, "flow", &CreateFamilyState<State>,
+                          {
+                              TagRow<&Empty>("", {}, kNone, "ends the frame's script execution"),
+                              TagRow<&Stop>("stop", {}, kNone, "waits until the window's text has appeared"),
+                              TagRow<&Jump>("jump", {}, kNone, "continues at a label of a script file"),
+                              TagRow<&Call>("call", {}, kNone, "calls a label; return comes back"),
+                              TagRow<&Return>("return", {}, kNone, "returns from a call; ends the game at the top"),
+                          });
+}

@@ -1,98 +1,154 @@
-// System tags: debug, caption, autosave, rclick, wait, automode, skip, exec
-// and macroadd.
-#include "core/GameWindow.h"
+// System tags: debug, caption, autosave, rclick, wait, automode, skip, exec,
+// macroadd and the tags whose subsystems come later.
+#include "script/tags/SystemTags.h"
+
 #include "platform/Platform.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
+#include "script/tags/MessageTags.h"
+#include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
 
-bool CMainScript::TagDebug(const CScriptBlock& record, bool) {
-  m_errorMode = tagutil::Atoi(record.GetAttribute("mode"));
+void CSystemTagState::OnEvent(CMainScript&, ScriptEvent event) {
+  if (event != ScriptEvent::kBoot) return;
+  // The caption stays: the window keeps its title across a restart.
+  m_autoSyncList.clear();
+  m_autoIcons.clear();
+  m_backlogIcons.clear();
+}
+
+namespace {
+
+using State = CSystemTagState;
+
+bool Debug(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  script.SetErrorMode(tagutil::Atoi(record.GetAttribute("mode")));
   // Mode 2 opens the debugging channel and mode 3 starts the debugging
   // server here once they exist; until then mode 2 only collects reports.
   return false;
 }
 
-bool CMainScript::TagCaption(const CScriptBlock& record, bool) {
-  m_caption = record.GetAttribute("data");
-  if (m_graphics && m_graphics->GetWindow()) platform::SetWindowTitle(m_graphics->GetWindow()->GetHandle(), m_caption);
+bool Caption(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  state.m_caption = record.GetAttribute("data");
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (graphics && graphics->GetWindow()) platform::SetWindowTitle(graphics->GetWindow(), state.m_caption);
   return false;
 }
 
-bool CMainScript::TagAutosave(const CScriptBlock& record, bool) {
+bool Nothing(State&, CMainScript&, const CScriptBlock&, bool) { return false; }
+
+bool Autosave(State&, CMainScript& script, const CScriptBlock& record, bool) {
   const std::string& allow = record.GetAttribute("allow");
-  if (allow == "0" || allow == "1" || allow == "2") m_autosaveMode = allow[0] - '0';
+  if (allow == "0" || allow == "1" || allow == "2") script.SetAutosaveMode(allow[0] - '0');
   return false;
 }
 
-bool CMainScript::TagRclick(const CScriptBlock& record, bool) {
+bool Rclick(State&, CMainScript& script, const CScriptBlock& record, bool) {
   const std::string& allow = record.GetAttribute("allow");
-  if (allow == "0") m_rightClickEnabled = false;
-  if (allow == "1") m_rightClickEnabled = true;
+  if (allow == "0") script.SetRightClickEnabled(false);
+  if (allow == "1") script.SetRightClickEnabled(true);
   return false;
 }
 
-bool CMainScript::TagWait(const CScriptBlock& record, bool) {
+bool Wait(State&, CMainScript& script, const CScriptBlock& record, bool) {
   // The current window finishes its running effects here once message
   // windows exist.
   if (record.HasAttribute("scenario")) {
-    m_waitTextEffects = true;
-    SetState(kSyncWait);
+    script.SetWaitTextEffects(true);
+    script.SetState(CMainScript::kSyncWait);
     return true;
   }
-  m_waitDeadline = platform::GetTimeMs() + static_cast<uint32_t>(tagutil::Atoi(record.GetAttribute("time")));
-  if (m_waitDeadline == 0) m_waitDeadline = 1;  // 0 means no deadline
-  m_autoDeadline = false;
+  uint32_t deadline = platform::GetTimeMs() + static_cast<uint32_t>(tagutil::Atoi(record.GetAttribute("time")));
+  if (deadline == 0) deadline = 1;  // 0 means no deadline
+  script.SetWaitDeadline(deadline);
   const std::string& input = record.GetAttribute("input");
   if (input == "1") {
-    SetState(kClickWait);
-  } else if (input == "2" && IsSkipping()) {
+    script.SetState(CMainScript::kClickWait);
+  } else if (input == "2" && script.IsSkipping()) {
     // No wait is entered, so no deadline may be left behind: it would end
     // the next click wait on its own.
-    m_waitDeadline = 0;
+    script.SetWaitDeadline(0);
   } else {
-    SetState(kTimedWait);
+    script.SetState(CMainScript::kTimedWait);
   }
   return true;
 }
 
-bool CMainScript::TagAutomode(const CScriptBlock& record, bool) {
-  CIconInfo& icon = m_autoIcons[m_currentWindowId];
+bool Automode(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  const CMessageTagState* message = script.FindFamily<CMessageTagState>();
+  CMainScript::CIconInfo& icon = state.m_autoIcons[message ? message->m_currentWindowId : std::string()];
   if (record.HasAttribute("layer")) {
     icon.m_on = true;
     icon.m_layer = record.GetAttribute("layer");
   } else {
     icon.m_on = false;
   }
-  if (record.HasAttribute("syncse")) m_autoSyncList = tagutil::SplitCommaList(record.GetAttribute("syncse"));
+  if (record.HasAttribute("syncse")) state.m_autoSyncList = tagutil::SplitCommaList(record.GetAttribute("syncse"));
   const std::string& allow = record.GetAttribute("allow");
-  if (allow == "0" || allow == "1") SetAutoAllowed(allow == "1");
+  if (allow == "0" || allow == "1") script.SetAutoAllowed(allow == "1");
   return false;
 }
 
-bool CMainScript::TagSkip(const CScriptBlock& record, bool) {
+bool Skip(State&, CMainScript& script, const CScriptBlock& record, bool) {
   const std::string& allow = record.GetAttribute("allow");
-  if (allow == "0" || allow == "1") SetSkipAllowed(allow == "1");
+  if (allow == "0" || allow == "1") script.SetSkipAllowed(allow == "1");
   return false;
 }
 
-bool CMainScript::TagExec(const CScriptBlock& record, bool) {
+bool Exec(State&, CMainScript& script, const CScriptBlock& record, bool) {
   const std::string& command = record.GetAttribute("command");
   if (command == "rclick") {
-    m_requestRightClick = true;
+    script.RequestRightClickMenu();
   } else if (command == "skip") {
-    SetSkip(!m_skipOn);
+    script.SetSkip(!script.IsSkipOn());
   } else if (command == "automode") {
-    SetAutoMode(true);
+    script.SetAutoMode(true);
   } else if (command == "hide") {
-    m_requestHide = true;
+    script.RequestHide();
   } else if (command == "backlog") {
-    m_requestBacklog = true;
+    script.RequestBacklog();
   }
   return false;
 }
 
-bool CMainScript::TagMacroAdd(const CScriptBlock& record, bool) {
-  m_macroFiles.push_back(record.GetAttribute("file"));
+bool MacroAdd(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  script.AddMacroFile(record.GetAttribute("file"));
   return false;
+}
+
+}  // namespace
+
+void AddSystemTags(CTagRegistry& registry) {
+  using tagutil::NotYet;
+  const TagReplay kNone = TagReplay::kNone;
+  const std::vector<std::string> allow = {"allow"};
+  const std::vector<std::string> file = {"file"};
+  tagutil::AddFamilyOrDie(
+      registry, "system", &CreateFamilyState<State>,
+      {
+          TagRow<&Debug>("debug", {"mode"}, kNone,
+                         "sets where reports go: 0 nowhere, 1 log window, 2 channel, 3 server"),
+          TagRow<&Caption>("caption", {"data"}, kNone, "sets the window title"),
+          TagRow<&Nothing>("direction", {"dir"}, kNone, "no effect (kept for old scripts)"),
+          TagRow<&Nothing>("setondirchg", {}, kNone, "no effect (kept for old scripts)"),
+          TagRow<&Nothing>("delondirchg", {}, kNone, "no effect (kept for old scripts)"),
+          TagRow<&NotYet<State>>("openbrowser", {"url"}, kNone, "opens a web address in the browser"),
+          TagRow<&Autosave>("autosave", allow, kNone, "autosave mode: 0 never, 1 on closing, 2 also at every wait"),
+          TagRow<&Rclick>("rclick", allow, kNone, "allows or forbids the right-click menu (rclick.iet)"),
+          TagRow<&NotYet<State>>("save", file, kNone, "saves the game state to a file"),
+          TagRow<&NotYet<State>>("load", file, kNone, "loads a game state, optionally with a transition"),
+          TagRow<&NotYet<State>>("reset", {}, kNone, "restarts the game from the boot script"),
+          TagRow<&NotYet<State>>(
+              "slider", {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"}, kNone,
+              "places a slider bound to a variable"),
+          TagRow<&NotYet<State>>("uidel", {"id"}, kNone, "removes a widget"),
+          TagRow<&Wait>("wait", {}, kNone, "waits for a time, a click, or the window's text effects"),
+          TagRow<&Automode>("automode", allow, kNone, "allows auto mode; sets its icon layer and sync list"),
+          TagRow<&Skip>("skip", allow, kNone, "allows or forbids skipping"),
+          TagRow<&NotYet<State>>("hide", allow, kNone, "allows hiding the message windows; sets the layers hidden"),
+          TagRow<&NotYet<State>>("backlog", allow, kNone, "allows the backlog; sets the layers it hides"),
+          TagRow<&Exec>("exec", {"command"}, kNone, "does what a key would: rclick, skip, automode, hide, backlog"),
+          TagRow<&NotYet<State>>("video", file, kNone, "plays a movie over the scene"),
+          TagRow<&MacroAdd>("macroadd", file, kNone, "adds a script file that holds macros"),
+      });
 }

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tagutil {
 
@@ -74,6 +76,14 @@ std::string ReplaceToken(std::string_view text, std::string_view token, std::str
     }
   }
   return out;
+}
+
+void AddFamilyOrDie(CTagRegistry& registry, const char* name, CTagRegistry::StateFactory factory,
+                    std::vector<CTagRow> rows) {
+  if (registry.AddFamily(name, factory, std::move(rows))) {
+    std::fprintf(stderr, "tag family %s names a tag that is registered already\n", name);
+    std::abort();
+  }
 }
 
 }  // namespace tagutil

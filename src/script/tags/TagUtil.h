@@ -5,10 +5,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Cp932.h"
+#include "script/TagRegistry.h"
+
+class CMainScript;
+class CScriptBlock;
+
 namespace tagutil {
 
 // First byte of a CP932 double-byte character.
-inline bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using cp932::IsLeadByte;
 
 // A number attribute: leading blanks, an optional sign and decimal digits;
 // anything else (or nothing) reads as 0. Out-of-range values saturate.
@@ -23,5 +29,17 @@ std::vector<std::string> SplitCommaList(std::string_view text);
 // characters so that a trail byte never starts a match.
 bool ContainsToken(std::string_view text, std::string_view token);
 std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value);
+
+// Handler of a tag whose subsystem is not wired in yet: recognised (so it
+// is never taken for a macro), no effect.
+template <class State>
+bool NotYet(State&, CMainScript&, const CScriptBlock&, bool) {
+  return false;
+}
+
+// Adds a family's rows; a name registered twice is a programming error that
+// must not pass silently.
+void AddFamilyOrDie(CTagRegistry& registry, const char* name, CTagRegistry::StateFactory factory,
+                    std::vector<CTagRow> rows);
 
 }  // namespace tagutil

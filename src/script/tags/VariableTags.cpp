@@ -2,11 +2,12 @@
 // loop and /loop.
 #include <cstdio>
 
-#include "core/Config.h"
-#include "core/Cp932.h"
+#include "files/Config.h"
+#include "platform/TextCodec.h"
 #include "platform/FileSystem.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
+#include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
 #include "vars/QelVariables.h"
 
@@ -51,28 +52,20 @@ std::string FormatFileTime(std::string format, const platform::FileTime& t) {
   return format;
 }
 
-}  // namespace
+using State = CStatelessFamily;
+using RecordList = CMainScript::RecordList;
 
-bool CMainScript::TagVar(const CScriptBlock& record, bool) {
-  const std::string& name = record.GetAttribute("name");
-  if (record.HasAttribute("data")) {
-    m_variables->SetString(name, record.GetAttribute("data"));
-    return false;
-  }
-  VarSystem(record);
-  return false;
-}
-
-void CMainScript::VarSystem(const CScriptBlock& record) {
+void VarSystem(CMainScript& script, const CScriptBlock& record) {
   const std::string& name = record.GetAttribute("name");
   const std::string& system = record.GetAttribute("system");
-  CQelVariables& vars = *m_variables;
+  CQelVariables& vars = script.GetVariables();
+  CGraphicSystem* graphics = script.GetGraphics();
   if (system == "var_exist") {
     vars.SetInt(name, vars.Find(record.GetAttribute("target")) ? 1 : 0);
   } else if (system == "array") {
     vars.SetInt(name + ".size", 0);
   } else if (system == "random") {
-    vars.SetInt(name, NextRandom());
+    vars.SetInt(name, script.NextRandom());
   } else if (system == "length") {
     vars.SetInt(name, static_cast<int32_t>(record.GetAttribute("source").size()));
   } else if (system == "find") {
@@ -87,7 +80,7 @@ void CMainScript::VarSystem(const CScriptBlock& record) {
     if (position + length > source.size() || position > source.size()) {
       static const std::string format =
           Utf8ToCp932("%s(%d): positionパラメータとlengthパラメータの合計が、sourceパラメータの長さを超えています。");
-      ReportFormat(format.c_str(), m_cursor.m_file.c_str(), record.m_line);
+      script.ReportFormat(format.c_str(), script.GetCursor().m_file.c_str(), record.m_line);
       return;
     }
     vars.SetString(name, source.substr(position, length));
@@ -97,8 +90,8 @@ void CMainScript::VarSystem(const CScriptBlock& record) {
   } else if (system == "screen_width" || system == "screen_height") {
     bool width = system == "screen_width";
     int size = 0;
-    if (m_graphics) {
-      size = width ? m_graphics->GetWidth() : m_graphics->GetHeight();
+    if (graphics) {
+      size = width ? graphics->GetWidth() : graphics->GetHeight();
     } else if (CIni* ini = LoadIni("system.ini")) {
       size = ini->GetInt("WINDOW", width ? "WIDTH" : "HEIGHT");
     }
@@ -123,48 +116,62 @@ void CMainScript::VarSystem(const CScriptBlock& record) {
   }
 }
 
-bool CMainScript::ConditionHolds(const CScriptBlock& record) {
-  return tagutil::Atoi(m_variables->Evaluate(record.GetAttribute("estimate"))) != 0;
+bool Var(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  const std::string& name = record.GetAttribute("name");
+  if (record.HasAttribute("data")) {
+    script.GetVariables().SetString(name, record.GetAttribute("data"));
+    return false;
+  }
+  VarSystem(script, record);
+  return false;
 }
 
-void CMainScript::SkipBlock(const char* open, const char* close, bool pastClose) {
-  const RecordList* records = FindScript(m_cursor.m_file);
+bool ConditionHolds(CMainScript& script, const CScriptBlock& record) {
+  return tagutil::Atoi(script.GetVariables().Evaluate(record.GetAttribute("estimate"))) != 0;
+}
+
+// Moves the cursor to the close tag that matches (or past it), counting
+// nested open and close tags; to the end of the script when none matches.
+void SkipBlock(CMainScript& script, const char* open, const char* close, bool pastClose) {
+  CMainScript::CCaret& cursor = script.GetCursor();
+  const RecordList* records = script.FindScript(cursor.m_file);
   if (!records) return;
   int depth = 0;
-  for (size_t i = static_cast<size_t>(m_cursor.m_index < 0 ? 0 : m_cursor.m_index); i < records->size(); ++i) {
+  for (size_t i = static_cast<size_t>(cursor.m_index < 0 ? 0 : cursor.m_index); i < records->size(); ++i) {
     const CScriptBlock& r = (*records)[i];
     if (r.m_type != CScriptBlock::kTag) continue;
     if (r.m_text == open) {
       ++depth;
     } else if (r.m_text == close) {
       if (depth == 0) {
-        m_cursor.m_index = static_cast<int32_t>(pastClose ? i + 1 : i);
+        cursor.m_index = static_cast<int32_t>(pastClose ? i + 1 : i);
         return;
       }
       --depth;
     }
   }
-  m_cursor.m_index = static_cast<int32_t>(records->size());
+  cursor.m_index = static_cast<int32_t>(records->size());
 }
 
-bool CMainScript::TagIf(const CScriptBlock& record, bool) {
-  if (!ConditionHolds(record)) SkipBlock("if", "/if", false);
+bool If(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  if (!ConditionHolds(script, record)) SkipBlock(script, "if", "/if", false);
   return false;
 }
 
-bool CMainScript::TagEndIf(const CScriptBlock&, bool) { return false; }
+bool EndIf(State&, CMainScript&, const CScriptBlock&, bool) { return false; }
 
-bool CMainScript::TagLoop(const CScriptBlock& record, bool) {
-  if (!ConditionHolds(record)) SkipBlock("loop", "/loop", true);
+bool Loop(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  if (!ConditionHolds(script, record)) SkipBlock(script, "loop", "/loop", true);
   return false;
 }
 
-bool CMainScript::TagEndLoop(const CScriptBlock&, bool) {
-  const RecordList* records = FindScript(m_cursor.m_file);
+bool EndLoop(State&, CMainScript& script, const CScriptBlock&, bool) {
+  CMainScript::CCaret& cursor = script.GetCursor();
+  const RecordList* records = script.FindScript(cursor.m_file);
   if (!records) return false;
   int depth = 0;
   // The cursor already stands after this /loop: start at the record before it.
-  for (int64_t i = static_cast<int64_t>(m_cursor.m_index) - 2; i >= 0; --i) {
+  for (int64_t i = static_cast<int64_t>(cursor.m_index) - 2; i >= 0; --i) {
     if (static_cast<size_t>(i) >= records->size()) continue;
     const CScriptBlock& r = (*records)[static_cast<size_t>(i)];
     if (r.m_type != CScriptBlock::kTag) continue;
@@ -172,13 +179,28 @@ bool CMainScript::TagEndLoop(const CScriptBlock&, bool) {
       ++depth;
     } else if (r.m_text == "loop") {
       if (depth == 0) {
-        m_cursor.m_index = static_cast<int32_t>(i);
+        cursor.m_index = static_cast<int32_t>(i);
         return false;
       }
       --depth;
     }
   }
   // No matching loop: the script has run out.
-  m_cursor.m_index = static_cast<int32_t>(records->size());
+  cursor.m_index = static_cast<int32_t>(records->size());
   return false;
+}
+
+}  // namespace
+
+void AddVariableTags(CTagRegistry& registry) {
+  const TagReplay kNone = TagReplay::kNone;
+  const std::vector<std::string> estimate = {"estimate"};
+  tagutil::AddFamilyOrDie(registry, "variable", &CreateFamilyState<State>,
+                          {
+                              TagRow<&Var>("var", {"name"}, kNone, "sets a variable, or stores an engine query"),
+                              TagRow<&If>("if", estimate, kNone, "runs the block up to /if when the condition holds"),
+                              TagRow<&EndIf>("/if", {}, kNone, "ends an if block"),
+                              TagRow<&Loop>("loop", estimate, kNone, "repeats the block up to /loop while it holds"),
+                              TagRow<&EndLoop>("/loop", {}, kNone, "goes back to the matching loop"),
+                          });
 }

@@ -1,0 +1,260 @@
+#include "core/Serializer.h"
+
+#include <algorithm>
+
+// ---- CSerialBuffer ------------------------------------------------------------
+
+void CSerialBuffer::Append(const void* data, size_t size) {
+  const uint8_t* src = static_cast<const uint8_t*>(data);
+  m_size += size;
+  if (!m_chunks.empty() && size > 0) {
+    Chunk& last = m_chunks.back();
+    size_t room = last.capacity - last.used;
+    size_t n = std::min(room, size);
+    if (n > 0) {
+      std::memcpy(last.data.get() + last.used, src, n);
+      last.used += n;
+      src += n;
+      size -= n;
+    }
+  }
+  if (size == 0) return;
+  Chunk chunk;
+  chunk.capacity = std::max(size, kMinChunk);
+  chunk.data = std::make_unique<uint8_t[]>(chunk.capacity);
+  std::memcpy(chunk.data.get(), src, size);
+  chunk.used = size;
+  m_chunks.push_back(std::move(chunk));
+}
+
+void CSerialBuffer::Prepend(const void* data, size_t size) {
+  if (size == 0) return;
+  Chunk chunk;
+  chunk.capacity = std::max(size, kMinChunk);
+  chunk.data = std::make_unique<uint8_t[]>(chunk.capacity);
+  std::memcpy(chunk.data.get(), data, size);
+  chunk.used = size;
+  // A front chunk is never appended to (appends go to the last chunk), so its
+  // spare capacity is simply unused when other chunks follow.
+  if (m_chunks.empty()) {
+    m_chunks.push_back(std::move(chunk));
+  } else {
+    chunk.capacity = size;
+    m_chunks.push_front(std::move(chunk));
+  }
+  m_size += size;
+}
+
+std::vector<uint8_t> CSerialBuffer::Flatten() const {
+  std::vector<uint8_t> out;
+  out.reserve(m_size);
+  for (const Chunk& c : m_chunks) out.insert(out.end(), c.data.get(), c.data.get() + c.used);
+  return out;
+}
+
+void CSerialBuffer::Clear() {
+  m_chunks.clear();
+  m_size = 0;
+  m_owned.clear();
+  m_owned.shrink_to_fit();
+  m_block = nullptr;
+  m_blockSize = 0;
+  m_position = 0;
+}
+
+void CSerialBuffer::SetBlock(const void* data, size_t size, bool copy) {
+  Clear();
+  if (copy) {
+    if (size > 0) m_owned.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    m_block = m_owned.data();
+  } else {
+    m_block = static_cast<const uint8_t*>(data);
+  }
+  m_blockSize = m_block ? size : 0;
+  m_position = 0;
+}
+
+bool CSerialBuffer::Take(void* out, size_t size) {
+  const uint8_t* p = TakeView(size);
+  if (!p) return true;
+  if (size > 0) std::memcpy(out, p, size);
+  return false;
+}
+
+const uint8_t* CSerialBuffer::TakeView(size_t size) {
+  if (size > GetRemaining()) return nullptr;
+  // An empty view still needs a non-null pointer to signal success.
+  static const uint8_t kEmpty = 0;
+  const uint8_t* p = m_block ? m_block + m_position : &kEmpty;
+  m_position += size;
+  return p;
+}
+
+// ---- CSerializer --------------------------------------------------------------
+
+namespace {
+
+std::vector<std::shared_ptr<ISerializerExtension>>& Extensions() {
+  static std::vector<std::shared_ptr<ISerializerExtension>> list;
+  return list;
+}
+
+void StoreU32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+}  // namespace
+
+void CSerializer::RegisterExtension(const std::shared_ptr<ISerializerExtension>& extension) {
+  if (extension) Extensions().push_back(extension);
+}
+
+void CSerializer::UnregisterExtension(const std::shared_ptr<ISerializerExtension>& extension) {
+  auto& list = Extensions();
+  list.erase(std::remove(list.begin(), list.end(), extension), list.end());
+}
+
+void CSerializer::Reset() {
+  m_buffer.Clear();
+  m_tags.clear();
+}
+
+void CSerializer::Mark(uint32_t tag) {
+  if (tag != 0) m_tags[tag] = static_cast<uint32_t>(m_buffer.GetSize());
+}
+
+void CSerializer::PutU32(uint32_t v) {
+  uint8_t b[4];
+  StoreU32(b, v);
+  PutBytes(b, 4);
+}
+
+bool CSerializer::GetU32(uint32_t& v) {
+  uint8_t b[4];
+  if (m_buffer.Take(b, 4)) return true;
+  v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+      (static_cast<uint32_t>(b[3]) << 24);
+  return false;
+}
+
+std::vector<uint8_t> CSerializer::Finish() {
+  if (m_tagged) {
+    const uint32_t header = static_cast<uint32_t>(4 + 8 * m_tags.size());
+    CSerializer table(false);
+    table.PutU32(static_cast<uint32_t>(m_tags.size()));
+    for (const auto& [tag, position] : m_tags) {
+      table.PutU32(tag);
+      table.PutU32(position + header);
+    }
+    std::vector<uint8_t> tableBytes = table.m_buffer.Flatten();
+    m_buffer.Prepend(tableBytes.data(), tableBytes.size());
+  }
+  std::vector<uint8_t> out = m_buffer.Flatten();
+  Reset();
+  return out;
+}
+
+bool CSerializer::Load(const void* data, size_t size) { return LoadBlock(data, size, true); }
+
+bool CSerializer::LoadView(const void* data, size_t size) { return LoadBlock(data, size, false); }
+
+bool CSerializer::LoadBlock(const void* data, size_t size, bool copy) {
+  Reset();
+  m_buffer.SetBlock(data, size, copy);
+  if (!m_tagged) return false;
+  uint32_t count;
+  if (GetU32(count) || count > m_buffer.GetRemaining() / 8) {
+    m_buffer.SetPosition(m_buffer.GetBlockSize());
+    return true;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t tag = 0;
+    uint32_t position = 0;
+    GetU32(tag);
+    GetU32(position);
+    if (tag != 0) m_tags[tag] = position;
+  }
+  return false;
+}
+
+bool CSerializer::SeekTag(uint32_t tag) {
+  if (tag == 0) return false;
+  auto it = m_tags.find(tag);
+  if (it == m_tags.end() || it->second > m_buffer.GetBlockSize()) return true;
+  m_buffer.SetPosition(it->second);
+  return false;
+}
+
+CSerializer& CSerializer::Child() {
+  if (!m_child) m_child = std::make_unique<CSerializer>(true);
+  return *m_child;
+}
+
+void CSerializer::PutChildBlock() {
+  std::vector<uint8_t> bytes = Child().Finish();
+  PutU32(static_cast<uint32_t>(bytes.size()));
+  PutBytes(bytes.data(), bytes.size());
+}
+
+bool CSerializer::TakeBlock(const uint8_t*& block, uint32_t& length) {
+  size_t start = m_buffer.GetPosition();
+  if (GetU32(length)) return true;
+  block = m_buffer.TakeView(length);
+  if (!block) {
+    m_buffer.SetPosition(start);
+    return true;
+  }
+  return false;
+}
+
+void CSerializer::PutNested(const ISerializable& object) {
+  CSerializer& child = Child();
+  child.Reset();
+  object.Serialize(child);
+  PutChildBlock();
+}
+
+bool CSerializer::GetNested(ISerializable& object) {
+  const uint8_t* block = nullptr;
+  uint32_t length = 0;
+  if (TakeBlock(block, length)) return true;
+  // The child reads straight from this stream's block, which stays alive and
+  // unchanged while the object deserializes.
+  CSerializer& child = Child();
+  child.LoadView(block, length);
+  object.Deserialize(child);
+  child.Reset();
+  return false;
+}
+
+void CSerializer::PutOpen(const std::any& value) {
+  CSerializer& child = Child();
+  bool accepted = false;
+  for (const auto& extension : Extensions()) {
+    child.Reset();
+    if (extension->Serialize(child, value)) {
+      accepted = true;
+      break;
+    }
+  }
+  // A value no extension takes still gets an (empty) block, so the fields
+  // after it stay readable.
+  if (!accepted) child.Reset();
+  PutChildBlock();
+}
+
+bool CSerializer::GetOpen(const std::any& destination) {
+  const uint8_t* block = nullptr;
+  uint32_t length = 0;
+  if (TakeBlock(block, length)) return true;
+  CSerializer& child = Child();
+  for (const auto& extension : Extensions()) {
+    child.LoadView(block, length);
+    if (extension->Deserialize(child, destination)) break;
+  }
+  child.Reset();
+  return false;
+}

@@ -1,0 +1,131 @@
+// The tag registry: everything the engine knows about each script tag, one
+// row per tag, grouped in families (flow, messages, layers, sound, system,
+// variables, Lua). The same rows answer the parser's required-attribute
+// check, dispatch, the linter and the save recorder, so none of them can
+// fall behind the language.
+//
+// A family is one file in script/tags/: its rows, its handlers and the state
+// it keeps between tags (a CTagFamilyState subclass, one object per
+// interpreter). Adding a tag is one row and one handler.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+class CMainScript;
+class CScriptBlock;
+
+// Which replay list of the save data a tag records itself in, so that
+// loading a game rebuilds what the tag made by running it again. Tags of
+// kNone never reach a save file; loading refuses them there.
+enum class TagReplay : uint8_t {
+  kNone,
+  kMessage,    // the current message window's page
+  kLayer,      // the layer's list (an animation id's list when the id holds one)
+  kAnimation,  // the animation's list
+  kMusic,      // the one record that started the music
+};
+
+// Events of the interpreter that a family may act on.
+enum class ScriptEvent : uint8_t {
+  kBoot,        // back to initial values
+  kHideGlyphs,  // the click-wait glyphs go
+  kShowGlyph,   // a click wait shows its glyph
+  kAutoModeOn,  // auto mode was switched on
+  kAutoModeOff,
+};
+
+// What a family keeps between tags for one interpreter.
+class CTagFamilyState {
+ public:
+  virtual ~CTagFamilyState() = default;
+  virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
+};
+
+// A tag handler: the family's state, the interpreter, the record and the
+// replay flag. True ends the frame's script execution.
+using TagFunction = bool (*)(CTagFamilyState& state, CMainScript& script, const CScriptBlock& record, bool replay);
+
+struct CTagRow {
+  std::string name;
+  // Attributes the parser insists on, in the order it checks them.
+  std::vector<std::string> required;
+  TagFunction handler = nullptr;
+  TagReplay replay = TagReplay::kNone;
+  // One line for the tag reference.
+  std::string summary;
+  // Index of the family in the registry (set when the family is added).
+  size_t family = 0;
+};
+
+// Turns a family handler `bool F(State&, CMainScript&, const CScriptBlock&,
+// bool)` into a row's TagFunction.
+template <auto F>
+struct TagHandlerOf;
+template <class State, bool (*F)(State&, CMainScript&, const CScriptBlock&, bool)>
+struct TagHandlerOf<F> {
+  static bool Call(CTagFamilyState& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+    return F(static_cast<State&>(state), script, record, replay);
+  }
+};
+
+template <auto F>
+CTagRow TagRow(std::string name, std::vector<std::string> required, TagReplay replay, std::string summary) {
+  CTagRow row;
+  row.name = std::move(name);
+  row.required = std::move(required);
+  row.handler = &TagHandlerOf<F>::Call;
+  row.replay = replay;
+  row.summary = std::move(summary);
+  return row;
+}
+
+class CTagRegistry {
+ public:
+  using StateFactory = std::unique_ptr<CTagFamilyState> (*)();
+
+  // Adds a family with its rows; true (nothing added) when one of its names
+  // is registered already.
+  [[nodiscard]] bool AddFamily(std::string name, StateFactory factory, std::vector<CTagRow> rows);
+  // The family's handler for text records (the message family's).
+  template <auto F>
+  void SetTextHandler(const std::string& family) {
+    m_textHandler = &TagHandlerOf<F>::Call;
+    m_textFamily = FamilyIndex(family);
+  }
+
+  // The row of a tag, or null (a macro then).
+  const CTagRow* Find(std::string_view name) const;
+  // Every row, family by family in the order they were added.
+  const std::vector<CTagRow>& GetRows() const { return m_rows; }
+  const std::vector<std::string>& GetFamilyNames() const { return m_familyNames; }
+  size_t FamilyIndex(const std::string& name) const;
+
+  TagFunction GetTextHandler() const { return m_textHandler; }
+  size_t GetTextFamily() const { return m_textFamily; }
+
+  // Fresh state objects for one interpreter, one per family.
+  std::vector<std::unique_ptr<CTagFamilyState>> CreateStates() const;
+
+ private:
+  std::vector<CTagRow> m_rows;
+  std::vector<std::string> m_familyNames;
+  std::vector<StateFactory> m_factories;
+  std::unordered_map<std::string_view, size_t> m_index;
+  TagFunction m_textHandler = nullptr;
+  size_t m_textFamily = 0;
+};
+
+// Families that keep nothing between tags use this.
+class CStatelessFamily : public CTagFamilyState {};
+
+template <class State>
+std::unique_ptr<CTagFamilyState> CreateFamilyState() {
+  return std::make_unique<State>();
+}

@@ -1,0 +1,16 @@
+#include "script/tags/TagFamilies.h"
+
+const CTagRegistry& GetTagRegistry() {
+  static const CTagRegistry registry = [] {
+    CTagRegistry r;
+    AddMessageTags(r);
+    AddFlowTags(r);
+    AddLuaTags(r);
+    AddSystemTags(r);
+    AddLayerTags(r);
+    AddSoundTags(r);
+    AddVariableTags(r);
+    return r;
+  }();
+  return registry;
+}

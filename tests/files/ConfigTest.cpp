@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "files/Config.h"
+#include "platform/TextCodec.h"
+#include "support/TempDir.h"
+
+namespace {
+
+ArgumentMap Parse(const char* text, bool allowSlash = true, std::vector<std::string> flags = {}) {
+  ArgumentMap m;
+  ParseCommandLine(text, m, allowSlash, flags);
+  return m;
+}
+
+}  // namespace
+
+TEST(CommandLine, OptionsValuesAndPositionals) {
+  EXPECT_TRUE(Parse("").empty());
+  EXPECT_EQ(Parse("-fsr"), (ArgumentMap{{"fsr", ""}}));
+  EXPECT_EQ(Parse("/x 5 -y"), (ArgumentMap{{"x", "5"}, {"y", ""}}));
+  EXPECT_EQ(Parse("\"C:\\My Game\\a\" b"), (ArgumentMap{{"0", "C:\\My Game\\a"}, {"1", "b"}}));
+  EXPECT_EQ(Parse("-x=5"), (ArgumentMap{{"x=5", ""}}));
+  EXPECT_EQ(Parse("-a -b c"), (ArgumentMap{{"a", ""}, {"b", "c"}}));
+  EXPECT_EQ(Parse("'x y'"), (ArgumentMap{{"0", "x y"}}));
+  // A missing closing quote runs to the end of the text.
+  EXPECT_EQ(Parse("-p \"open end"), (ArgumentMap{{"p", "open end"}}));
+  // Extra blanks anywhere are skipped; a later option replaces an earlier one.
+  EXPECT_EQ(Parse("   -a   1    -a 2  "), (ArgumentMap{{"a", "2"}}));
+}
+
+TEST(CommandLine, PosixRulesAndFlags) {
+  // A slash starts an absolute path, not an option, when slashes are off.
+  EXPECT_EQ(Parse("/games/demo -log /tmp/l", false), (ArgumentMap{{"0", "/games/demo"}, {"log", "/tmp/l"}}));
+  // Flags never take the next word as their value.
+  auto flags = std::vector<std::string>{"fsr", "headless"};
+  EXPECT_EQ(Parse("-headless games/demo", false, flags), (ArgumentMap{{"headless", ""}, {"0", "games/demo"}}));
+  EXPECT_EQ(Parse("-frames 10 -headless", false, flags), (ArgumentMap{{"frames", "10"}, {"headless", ""}}));
+  EXPECT_EQ(Parse("games/demo -fsr", false, flags), (ArgumentMap{{"0", "games/demo"}, {"fsr", ""}}));
+}
+
+TEST(CommandLine, JoinQuotesBlankArguments) {
+  const char* argv[] = {"-input", "my file.txt", "plain", ""};
+  std::string line = JoinCommandLine(4, argv);
+  EXPECT_EQ(line, "-input \"my file.txt\" plain \"\"");
+  ArgumentMap m;
+  ParseCommandLine(line.c_str(), m, false);
+  EXPECT_EQ(m["input"], "my file.txt");
+  EXPECT_EQ(m["0"], "plain");
+}
+
+TEST(DynamicVariables, StoresCopiesByName) {
+  CDynamicVariables vars;
+  int n = 7;
+  EXPECT_TRUE(vars.Get("missing", n));
+  EXPECT_EQ(n, 7);
+  vars.Set("n", 3);
+  EXPECT_FALSE(vars.Get("n", n));
+  EXPECT_EQ(n, 3);
+  std::string wrongType = "keep";
+  EXPECT_TRUE(vars.Get("n", wrongType));
+  EXPECT_EQ(wrongType, "keep");
+  vars.Set("n", 4);
+  vars.Get("n", n);
+  EXPECT_EQ(n, 4);
+}
+
+TEST(Ini, SectionsKeysAndComments) {
+  CIni ini;
+  ini.Parse(
+      "top=1\r\n"
+      "[WINDOW]\r\n"
+      "  WIDTH = 1280 \r\n"
+      "HEIGHT=720\n"
+      "; a comment line\n"
+      "key = value ; note\n"
+      "dup=a\n"
+      "dup=b\n"
+      "[Other]\n"
+      "x=1\n"
+      "[Other]\n"
+      "y=2\n"
+      "blank=   \n"
+      "last");
+  EXPECT_EQ(ini.GetString("", "top"), "1");
+  EXPECT_EQ(ini.GetInt("WINDOW", "WIDTH"), 1280);
+  EXPECT_EQ(ini.GetInt("WINDOW", "HEIGHT"), 720);
+  EXPECT_EQ(ini.GetString("WINDOW", "key"), "value ; note");
+  EXPECT_EQ(ini.GetString("WINDOW", "dup"), "b");
+  // A section written twice keeps only its last occurrence.
+  EXPECT_EQ(ini.GetString("Other", "x", "absent"), "absent");
+  EXPECT_EQ(ini.GetString("Other", "y"), "2");
+  // Only blanks: left as they are, so GetBool sees a value and answers false.
+  EXPECT_EQ(ini.GetString("Other", "blank"), "   ");
+  EXPECT_FALSE(ini.GetBool("Other", "blank", true));
+  // A last line without '=' or line feed is still a key.
+  EXPECT_EQ(ini.GetString("Other", "last", "absent"), "");
+  EXPECT_EQ(ini.GetInt("Nope", "x"), 0);
+  EXPECT_TRUE(ini.GetBool("Nope", "x", true));
+  EXPECT_TRUE(ini.GetBool("Other", "y", false));
+  // Case matters.
+  EXPECT_EQ(ini.GetString("window", "WIDTH", "none"), "none");
+}
+
+TEST(Ini, DoubleByteCharactersStayWhole) {
+  // 0x95 0x5C and 0x83 0x5D: trail bytes equal to '\' and ']'.
+  std::string text = "[\x95\x5C\x83\x5D]\n\x95\x5Ckey=\x83\x5Dv\n";
+  CIni ini;
+  ini.Parse(text.c_str());
+  EXPECT_EQ(ini.GetString("\x95\x5C\x83\x5D", "\x95\x5Ckey"), "\x83\x5Dv");
+  // A backslash outside a character takes the next byte literally.
+  ini.Parse("[a\\]b]\nk\\=x=1\n");
+  EXPECT_EQ(ini.GetString("a]b", "k=x"), "1");
+}
+
+TEST(Ini, LoadIsCachedAndMissingFilesAreRetried) {
+  TempDir dir;
+  ScopedCurrentDir cd(dir.Path());
+  EXPECT_EQ(LoadIni("late.ini"), nullptr);
+  dir.Write("late.ini", "[A]\nk=1\n");
+  CIni* first = LoadIni("late.ini");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->GetFileName(), "late.ini");
+  dir.Write("late.ini", "[A]\nk=2\n");
+  CIni* second = LoadIni("late.ini");
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(second->GetString("A", "k"), "1");
+  ReleaseIniCache();
+}
