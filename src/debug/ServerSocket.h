@@ -89,6 +89,7 @@ class CServerSocket {
   bool IsListening() const { return m_listener != platform::net::kNoSocket; }
   uint16_t GetPort() const { return m_port; }
   uint16_t GetBoundPort() const { return m_boundPort; }
+  int GetListenSocket() const { return m_listener; }
   const std::string& GetBindAddress() const { return m_bindAddress; }
   size_t ConnectionCount() const { return m_connections.size(); }
   const CActor* FindActor(int socket) const;
