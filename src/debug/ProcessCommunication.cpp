@@ -41,6 +41,12 @@ CProcessCommunication::CProcessCommunication(const std::string& name, uint32_t b
 }
 
 CProcessCommunication::~CProcessCommunication() {
+  // A newer tool that replaced our objects keeps them: remove only our own.
+  if (m_server && m_block.IsOpen() && !m_block.IsStillNamed()) {
+    m_block.Abandon();
+    m_request.Abandon();
+    m_reply.Abandon();
+  }
   if (m_dropped) {
     LogWrite("debugging channel: " + std::to_string(m_dropped) + " message(s) dropped while the tool did not answer");
   }
@@ -155,7 +161,7 @@ void CProcessCommunication::ServeBlock(uint8_t* block, size_t blockSize, CProces
   StoreLength(block, length);
 }
 
-bool CProcessCommunication::Poll() {
+bool CProcessCommunication::PollRound(bool replySeen) {
   if (!m_valid) return true;
   if (m_server) {
     if (m_request.TryWait()) {
@@ -171,7 +177,7 @@ bool CProcessCommunication::Poll() {
       m_queuedBytes -= next.size();
       Write(next);
     }
-  } else if (m_reply.TryWait()) {
+  } else if (replySeen || m_reply.TryWait()) {
     std::vector<uint8_t> reply;
     if (ReadBlock(m_block.Data(), m_block.Size(), reply)) {
       OnReply(reply.data(), static_cast<uint32_t>(reply.size()));

@@ -39,8 +39,12 @@ class CProcessCommunication {
   // Client: writes the message now, or queues it while the last one is
   // unanswered. True (nothing done) when not valid or on the server side.
   [[nodiscard]] bool Send(const void* data, uint32_t length);
-  // One round, never waiting; true when not valid.
-  [[nodiscard]] bool Poll();
+  // One round, never waiting; true when not valid. A client waiting for its
+  // reply looks once at the reply event and returns: the common idle frame.
+  [[nodiscard]] bool Poll() {
+    if (m_valid && m_busy && !m_server && !m_reply.TryWait()) return false;
+    return PollRound(m_valid && m_busy && !m_server);
+  }
   // Client: polls until everything queued was written and answered, for at
   // most timeoutMs of wall-clock time. True when something is left.
   bool Drain(uint32_t timeoutMs);
@@ -67,6 +71,7 @@ class CProcessCommunication {
   static std::vector<std::string> SplitMessage(const uint8_t* data, size_t length, size_t capacity);
 
  private:
+  bool PollRound(bool replySeen);
   void Write(const std::string& message);
   void Enqueue(std::string message);
 

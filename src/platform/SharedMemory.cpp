@@ -78,10 +78,11 @@ void Own(const std::string& name, bool semaphore) {
   }
 }
 
-void Disown(const std::string& name, bool semaphore) {
+void Disown(const std::string& name, bool semaphore, bool unlink = true) {
   for (OwnedName& o : g_owned) {
     if (o.used && o.semaphore == semaphore && name == o.name) o.used = 0;
   }
+  if (!unlink) return;
   if (semaphore) {
     sem_unlink(name.c_str());
   } else {
@@ -112,14 +113,13 @@ bool SharedBlock::Create(const std::string& name, size_t size) {
   if (fd < 0) return true;
   Own(sysName, false);
   owned_ = sysName;
+  fd_ = fd;
   fchmod(fd, 0600);
   if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    close(fd);
     Close();
     return true;
   }
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
   if (p == MAP_FAILED) {
     Close();
     return true;
@@ -152,8 +152,27 @@ void SharedBlock::Close() {
   if (data_) munmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
   if (!owned_.empty()) Disown(owned_, false);
   owned_.clear();
+}
+
+void SharedBlock::Abandon() {
+  if (!owned_.empty()) Disown(owned_, false, false);
+  owned_.clear();
+  Close();
+}
+
+bool SharedBlock::IsStillNamed() const {
+  if (fd_ < 0 || owned_.empty()) return false;
+  int fd = shm_open(owned_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct stat ours, named;
+  bool same =
+      fstat(fd_, &ours) == 0 && fstat(fd, &named) == 0 && ours.st_dev == named.st_dev && ours.st_ino == named.st_ino;
+  close(fd);
+  return same;
 }
 
 NamedEvent::~NamedEvent() { Close(); }
@@ -185,6 +204,12 @@ void NamedEvent::Close() {
   owned_.clear();
 }
 
+void NamedEvent::Abandon() {
+  if (!owned_.empty()) Disown(owned_, true, false);
+  owned_.clear();
+  Close();
+}
+
 void NamedEvent::Signal() {
   if (!handle_) return;
   sem_t* s = static_cast<sem_t*>(handle_);
@@ -196,12 +221,8 @@ void NamedEvent::Signal() {
 }
 
 bool NamedEvent::TryWait() {
-  if (!handle_) return false;
-  sem_t* s = static_cast<sem_t*>(handle_);
-  for (;;) {
-    if (sem_trywait(s) == 0) return true;
-    if (errno != EINTR) return false;
-  }
+  // Never blocks, so never interrupted: one look is the whole wait.
+  return handle_ && sem_trywait(static_cast<sem_t*>(handle_)) == 0;
 }
 
 }  // namespace platform

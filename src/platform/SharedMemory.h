@@ -25,6 +25,11 @@ class SharedBlock {
   // Opens an existing block; its size is learnt from the system. True on failure.
   [[nodiscard]] bool Open(const std::string& name);
   void Close();
+  // Closes without removing the name: another process has taken it over.
+  void Abandon();
+  // False when the name now refers to another block (a newer server
+  // replaced ours).
+  bool IsStillNamed() const;
 
   uint8_t* Data() const { return data_; }
   size_t Size() const { return size_; }
@@ -33,6 +38,7 @@ class SharedBlock {
  private:
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
+  int fd_ = -1;        // kept while we own the name, to recognise it
   std::string owned_;  // the name to remove when we created it
 };
 
@@ -47,6 +53,7 @@ class NamedEvent {
   [[nodiscard]] bool Create(const std::string& name);  // not signalled; true on failure
   [[nodiscard]] bool Open(const std::string& name);    // true on failure
   void Close();
+  void Abandon();  // closes without removing the name
 
   void Signal();
   // True when the event was signalled (and is now reset); never waits.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -122,9 +123,11 @@ TEST(Channel, ObjectsArePrivateReplaceStaleOnesAndGoAwayWithTheServer) {
   const std::string name = UniqueName("lifetime");
   const std::filesystem::path shm = "/dev/shm/" + name + "_map";
   {
-    RecordingServer stale(name, 64);
-    RecordingClient client(name);
-    ASSERT_FALSE(client.Send("old", 4));  // a request the new server must not see
+    auto stale = std::make_unique<RecordingServer>(name, 64);
+    {
+      RecordingClient client(name);
+      ASSERT_FALSE(client.Send("old", 4));  // a request the new server must not see
+    }
     RecordingServer fresh(name, 64);
     ASSERT_TRUE(fresh.IsValid());
     if (std::filesystem::exists(shm)) {
@@ -134,6 +137,13 @@ TEST(Channel, ObjectsArePrivateReplaceStaleOnesAndGoAwayWithTheServer) {
     }
     ASSERT_FALSE(fresh.Poll());
     EXPECT_TRUE(fresh.requests.empty());
+    // The replaced server ending must not take the new one's names with it.
+    stale.reset();
+    RecordingClient client(name);
+    ASSERT_TRUE(client.IsValid());
+    ASSERT_FALSE(client.Send("new", 4));
+    ASSERT_FALSE(fresh.Poll());
+    EXPECT_EQ(fresh.requests, std::vector<std::string>{Z("new")});
   }
   EXPECT_FALSE(std::filesystem::exists(shm));
   RecordingClient late(name);
