@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <sstream>
 
 #include "core/Log.h"
+#include "debug/DebugAids.h"
 #include "debug/ServerSocket.h"
 #include "platform/Socket.h"
 #include "support/TempDir.h"
@@ -12,6 +17,8 @@
 namespace net = platform::net;
 
 namespace {
+
+int DebugOptionsPortDefault() { return DebugOptions{}.port; }
 
 // A client end for the tests.
 class Client {
@@ -230,6 +237,50 @@ TEST(Server, APeerResetMidSendIsSurvived) {
   other.SendAll("still here");
   for (int i = 0; i < 2; ++i) EXPECT_FALSE(server.Poll());
   EXPECT_EQ(other.Read(10), "still here");
+}
+
+TEST(Server, RunningOutOfDescriptorsSkipsAcceptingAndKeepsEveryoneElse) {
+  CActorFactory factory;
+  CServerSocket server(factory, 0);
+  uint16_t port = StartServer(server);
+  Client first(port);
+  (void)server.Poll();
+  ASSERT_EQ(server.ConnectionCount(), 1u);
+  Client second(port), third(port);
+
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(server.Poll());
+  bool listening = server.IsListening();
+  size_t served = server.ConnectionCount();
+  int error = server.GetLastError();
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(error, EMFILE);
+  EXPECT_TRUE(listening);
+  EXPECT_EQ(served, 1u);
+
+  first.SendAll("kept");
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(server.Poll());
+  EXPECT_EQ(first.Read(4), "kept");
+  EXPECT_EQ(server.ConnectionCount(), 3u);
+}
+
+TEST(Server, AnAddressThatCannotBeBoundIsAFailureLoggedOnce) {
+  EXPECT_EQ(DebugOptionsPortDefault(), 80);
+  CActorFactory factory;
+  CServerSocket server(factory, 0, "not-an-address");
+  EXPECT_TRUE(server.Poll());
+  EXPECT_TRUE(server.Poll());
+  EXPECT_EQ(server.LoggedListenFailures(), 1);
+  CServerSocket any(factory, 0, "0.0.0.0");
+  EXPECT_FALSE(any.Poll());
+  EXPECT_TRUE(any.IsListening());
 }
 
 // An actor that hangs up after its first message.
