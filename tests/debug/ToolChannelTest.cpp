@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -94,6 +95,30 @@ TEST(ToolChannel, ANonReplyingToolStopsAtItsTimeLimitAndTheGameEndsWithinASecond
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_EQ(Finish(tool), 0);
   EXPECT_EQ(ReadFile(dir / "out.txt"), "frame line\n");
+}
+
+TEST(ToolChannel, SignalsEndingTheToolTakeItsNamedObjectsAlong) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string name = Name(signal == SIGINT ? "sigint" : "sigterm");
+    // The shell prints the tool's process id, then becomes the tool.
+    std::string command = "sh -c 'echo $$; exec " + std::string(VELMIRA_TOOL) + " channel --name " + name +
+                          " --seconds 20 --out /dev/null' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[256];
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    pid_t pid = static_cast<pid_t>(std::atoi(line));
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    ASSERT_NE(std::strstr(line, "ready"), nullptr);
+    const std::string shm = "/dev/shm/" + name + "_map";
+    EXPECT_EQ(access(shm.c_str(), F_OK), 0);
+    kill(pid, signal);
+    pclose(pipe);
+    EXPECT_NE(access(shm.c_str(), F_OK), 0);
+    EXPECT_NE(access(("/dev/shm/sem." + name + "_server").c_str(), F_OK), 0);
+    CProcessCommunication client(name, 0);
+    EXPECT_FALSE(client.IsValid());
+  }
 }
 
 TEST(ToolChannel, BadArgumentsAreRefused) {
