@@ -1,5 +1,7 @@
 #include "debug/DebugAids.h"
 
+#include <charconv>
+
 #include "debug/LogWindow.h"
 
 CDebugAids::CDebugAids(DebugOptions options) : m_options(std::move(options)) {}
@@ -52,4 +54,13 @@ void CDebugAids::Shutdown() {
   m_reports.clear();
   m_server.reset();
   m_actorFactory.reset();
+}
+
+bool CDebugAids::ParsePort(std::string_view text, uint16_t& port) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  auto r = std::from_chars(text.data(), end, value);
+  if (text.empty() || r.ec != std::errc() || r.ptr != end || value > 65535) return true;
+  port = static_cast<uint16_t>(value);
+  return false;
 }

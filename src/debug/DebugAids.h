@@ -47,6 +47,10 @@ class CDebugAids {
   // the channel and the server. Safe to call twice.
   void Shutdown();
 
+  // Reads a -debugport value: a decimal number 0 to 65535. True on failure
+  // (the caller keeps the default and says so).
+  [[nodiscard]] static bool ParsePort(std::string_view text, uint16_t& port);
+
   const std::string& PendingReports() const { return m_reports; }
   CProcessCommunication* GetChannel() const { return m_channel.get(); }
   CServerSocket* GetServer() const { return m_server.get(); }

@@ -11,6 +11,7 @@
 
 #include "core/Log.h"
 #include "debug/DebugAids.h"
+#include "debug/LogWindow.h"
 #include "debug/ProcessCommunication.h"
 #include "support/TempDir.h"
 
@@ -257,6 +258,7 @@ TEST(DebugAids, WithoutAToolChannelModeChangesNothingAndEndsAtOnce) {
     aids.Report("line");
     aids.Poll();
   }
+  EXPECT_EQ(FindLogWindow(), nullptr);
   auto start = std::chrono::steady_clock::now();
   aids.Shutdown();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
@@ -279,6 +281,33 @@ TEST(DebugAids, AToolThatStopsAnsweringDelaysTheEndByAtMostASecond) {
   EXPECT_LT(took, std::chrono::milliseconds(1500));
 }
 
+TEST(DebugAids, PortOptionsAreWholeNumbersUpTo65535) {
+  uint16_t port = 80;
+  EXPECT_FALSE(CDebugAids::ParsePort("0", port));
+  EXPECT_EQ(port, 0);
+  EXPECT_FALSE(CDebugAids::ParsePort("65535", port));
+  EXPECT_EQ(port, 65535);
+  for (const char* bad : {"", "65536", "-1", "80x", " 80", "+80"}) {
+    port = 7;
+    EXPECT_TRUE(CDebugAids::ParsePort(bad, port)) << bad;
+    EXPECT_EQ(port, 7);
+  }
+}
+
+TEST(DebugAids, ModeOneLogsToTheWindowMadeByTheFirstLine) {
+  DestroyLogWindow();
+  CDebugAids aids;
+  aids.SetMode(CDebugAids::kLogWindow);
+  EXPECT_EQ(FindLogWindow(), nullptr);
+  aids.Report("a.iet(1): [x] 100%");
+  ASSERT_NE(FindLogWindow(), nullptr);
+  EXPECT_EQ(FindLogWindow()->View().Lines().back(), "a.iet(1): [x] 100%");
+  aids.SetMode(CDebugAids::kNone);
+  aids.Report("not shown");
+  EXPECT_EQ(FindLogWindow()->View().Lines().size(), 1u);
+  DestroyLogWindow();
+}
+
 TEST(DebugAids, ModesOneAndThreeMakeOnlyTheirOwnAid) {
   DebugOptions options;
   options.channelName = UniqueName("modes");
@@ -289,6 +318,7 @@ TEST(DebugAids, ModesOneAndThreeMakeOnlyTheirOwnAid) {
   EXPECT_EQ(aids.GetChannel(), nullptr);
   aids.Report("nowhere");
   EXPECT_TRUE(aids.PendingReports().empty());
+  EXPECT_EQ(FindLogWindow(), nullptr);
   aids.Poll();
   EXPECT_TRUE(aids.GetServer()->IsListening());
   EXPECT_EQ(aids.GetServer()->GetBindAddress(), "127.0.0.1");
