@@ -157,7 +157,7 @@ void CProcessCommunication::ServeBlock(uint8_t* block, size_t blockSize, CProces
   message.resize(capacity);
   handler.OnRequest(message.data(), &length);
   if (length > capacity) length = capacity;
-  std::memcpy(block + 4, message.data(), length);
+  if (length) std::memcpy(block + 4, message.data(), length);
   StoreLength(block, length);
 }
 
