@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -139,18 +140,25 @@ class SdlTextView : public TextView {
   }
 
   bool Open(const TextViewArgs& args) {
-    // The game keeps the focus: the log window only watches.
+    // The game keeps the focus: the log window only watches. The hint is
+    // for this window alone; the game's own window activates as before.
+    const char* hint = SDL_GetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN);
+    std::string previous = hint ? hint : "0";
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
     SDL_Window* focused = SDL_GetKeyboardFocus();
     window_ =
         SDL_CreateWindow(title_.c_str(), args.x, args.y, clientWidth_, clientHeight_,
                          SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
-    if (!window_) return true;
+    if (!window_) {
+      SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
+      return true;
+    }
     id_ = SDL_GetWindowID(window_);
     SDL_SetWindowMinimumSize(window_, 48, kTextViewLineHeight);
     glyphs_.Load(args.fontFamily, kTextViewLineHeight);
     Views().push_back(this);
     SDL_ShowWindow(window_);
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
     if (focused && focused != window_ && SDL_GetKeyboardFocus() == window_) SDL_SetWindowInputFocus(focused);
     dirty_ = true;
     return false;
