@@ -159,7 +159,9 @@ class SdlTextView : public TextView {
     Views().push_back(this);
     SDL_ShowWindow(window_);
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
-    if (focused && focused != window_ && SDL_GetKeyboardFocus() == window_) SDL_SetWindowInputFocus(focused);
+    // Without a window manager SDL hands the focus to every window it shows;
+    // give it back (the focus change arrives as events, so do not wait to see).
+    if (focused && focused != window_) SDL_SetWindowInputFocus(focused);
     dirty_ = true;
     return false;
   }
