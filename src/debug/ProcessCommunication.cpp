@@ -57,6 +57,10 @@ void CProcessCommunication::OnReply(const uint8_t*, uint32_t) {}
 
 std::vector<std::string> CProcessCommunication::SplitMessage(const uint8_t* data, size_t length, size_t capacity) {
   std::vector<std::string> parts;
+  if (length == 0) {
+    parts.emplace_back();
+    return parts;
+  }
   if (length <= capacity) {
     parts.emplace_back(reinterpret_cast<const char*>(data), length);
     return parts;
