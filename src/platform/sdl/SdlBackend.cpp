@@ -9,6 +9,7 @@
 
 #include "platform/Backend.h"
 #include "platform/TextCodec.h"
+#include "platform/sdl/SdlTextView.h"
 
 namespace platform::detail {
 namespace {
@@ -60,6 +61,7 @@ class SdlBackend : public IBackend {
   }
 
   void Stop() override {
+    SdlTextViewsDetachAll();
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     texture_ = nullptr;
@@ -127,6 +129,7 @@ class SdlBackend : public IBackend {
   void PumpEvents() override {
     SDL_Event e;
     while (SDL_PollEvent(&e)) Translate(e);
+    SdlTextViewsUpdate();
   }
 
   void WaitForEvents(uint32_t timeoutMs) override {
@@ -258,22 +261,33 @@ class SdlBackend : public IBackend {
     renderer_ = nullptr;
   }
 
+  // Events of another window (the log window) are not the game's; events
+  // without a window (id 0) are.
+  bool ForGame(Uint32 windowId) const { return windowId == 0 || !window_ || windowId == SDL_GetWindowID(window_); }
+
   void Translate(const SDL_Event& e) {
     WindowHandle main = MainWindow();
+    if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
+      // The key state is the device's, whichever window has the focus.
+      int vk = ScancodeToVirtualKey(e.key.keysym.scancode);
+      if (vk != 0) keys_[vk] = e.type == SDL_KEYDOWN;
+    }
+    if (SdlTextViewHandleEvent(e)) return;
     switch (e.type) {
       case SDL_QUIT:
         if (main) QueueMessage(main, WM_CLOSE, 0, 0);
         break;
       case SDL_WINDOWEVENT:
-        if (e.window.event == SDL_WINDOWEVENT_CLOSE && main) QueueMessage(main, WM_CLOSE, 0, 0);
+        if (e.window.event == SDL_WINDOWEVENT_CLOSE && main && ForGame(e.window.windowID)) {
+          QueueMessage(main, WM_CLOSE, 0, 0);
+        }
         break;
       case SDL_KEYDOWN:
       case SDL_KEYUP: {
         int vk = ScancodeToVirtualKey(e.key.keysym.scancode);
         if (vk == 0) break;
         bool down = e.type == SDL_KEYDOWN;
-        keys_[vk] = down;
-        if (!main) break;
+        if (!main || !ForGame(e.key.windowID)) break;
         bool alt = (e.key.keysym.mod & KMOD_ALT) != 0 || vk == VK_F1 + 9;
         if (down) {
           QueueMessage(main, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, static_cast<uintptr_t>(vk), 0);
@@ -284,7 +298,7 @@ class SdlBackend : public IBackend {
       }
       case SDL_MOUSEMOTION: ForgetInjectedCursor(); break;
       case SDL_MOUSEWHEEL: {
-        if (!main || e.wheel.y == 0) break;
+        if (!main || e.wheel.y == 0 || !ForGame(e.wheel.windowID)) break;
         int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
         uint16_t delta = static_cast<uint16_t>(static_cast<int16_t>(y * WHEEL_DELTA));
         QueueMessage(main, WM_MOUSEWHEEL, static_cast<uintptr_t>(delta) << 16, 0);

@@ -1,0 +1,66 @@
+#include "debug/DebugAids.h"
+
+#include <charconv>
+
+#include "debug/LogWindow.h"
+
+CDebugAids::CDebugAids(DebugOptions options) : m_options(std::move(options)) {}
+
+CDebugAids::~CDebugAids() { Shutdown(); }
+
+void CDebugAids::SetMode(int mode) {
+  m_mode = mode;
+  if (mode == kChannel && !m_channel) m_channel = std::make_unique<CProcessCommunication>(m_options.channelName, 0);
+  if (mode == kServer && !m_server) {
+    m_actorFactory = std::make_unique<CActorFactory>();
+    m_server = std::make_unique<CServerSocket>(*m_actorFactory, m_options.port, m_options.bindAddress);
+  }
+}
+
+void CDebugAids::Report(std::string_view cp932) {
+  if (m_mode == kLogWindow) {
+    LogPrintText(cp932);
+  } else if (m_mode == kChannel) {
+    m_reports.append(cp932);
+    m_reports += '\n';
+  }
+}
+
+void CDebugAids::SendReports() {
+  if (m_reports.empty()) return;
+  if (m_channel) {
+    // The terminating zero goes with the text: the tool reads a C string.
+    (void)m_channel->Send(m_reports.c_str(), static_cast<uint32_t>(m_reports.size() + 1));
+  }
+  m_reports.clear();
+}
+
+void CDebugAids::Poll() {
+  if (m_mode == kChannel && m_channel) {
+    SendReports();
+    (void)m_channel->Poll();
+  }
+  if (m_mode == kServer && m_server) (void)m_server->Poll();
+}
+
+void CDebugAids::Shutdown() {
+  if (m_channel) {
+    SendReports();
+    static const char kExit[] = "EXIT";
+    (void)m_channel->Send(kExit, sizeof kExit);
+    m_channel->Drain(m_options.exitDrainMs);
+    m_channel.reset();
+  }
+  m_reports.clear();
+  m_server.reset();
+  m_actorFactory.reset();
+}
+
+bool CDebugAids::ParsePort(std::string_view text, uint16_t& port) {
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  auto r = std::from_chars(text.data(), end, value);
+  if (text.empty() || r.ec != std::errc() || r.ptr != end || value > 65535) return true;
+  port = static_cast<uint16_t>(value);
+  return false;
+}

@@ -1,0 +1,376 @@
+// Text views as SDL windows: drawn in software into the window's own surface
+// (independent of whatever draws the game window), glyphs from a fixed-pitch
+// face through FreeType.
+#include "platform/sdl/SdlTextView.h"
+
+#include <SDL2/SDL.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace platform::detail {
+namespace {
+
+// Decodes one UTF-8 character; malformed bytes read as U+FFFD, one byte each.
+uint32_t NextCodePoint(std::string_view text, size_t& i) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  unsigned char c = s[i];
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+  if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  uint32_t cp = c & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    unsigned char cc = s[i + k];
+    if ((cc & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  i += static_cast<size_t>(extra) + 1;
+  return cp;
+}
+
+std::string FindFontFile(const std::string& family) {
+  std::string path;
+  if (!FcInit()) return path;
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family.c_str()));
+  if (!pattern) return path;
+  FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result;
+  if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) {
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+      path = reinterpret_cast<const char*>(file);
+    }
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pattern);
+  return path;
+}
+
+// Grey glyph images of one face at the line height, made once each.
+class GlyphCache {
+ public:
+  struct Glyph {
+    int width = 0, height = 0, left = 0, top = 0, advance = 0;
+    std::vector<uint8_t> coverage;
+  };
+
+  ~GlyphCache() {
+    if (face_) FT_Done_Face(face_);
+    if (library_) FT_Done_FreeType(library_);
+  }
+
+  bool Load(const std::string& family, int pixelHeight) {
+    std::string file = FindFontFile(family);
+    if (file.empty() || FT_Init_FreeType(&library_) != 0) return true;
+    if (FT_New_Face(library_, file.c_str(), 0, &face_) != 0) {
+      face_ = nullptr;
+      return true;
+    }
+    FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(pixelHeight));
+    ascent_ = static_cast<int>(face_->size->metrics.ascender >> 6);
+    cellWidth_ = pixelHeight / 2;
+    return false;
+  }
+
+  int Ascent() const { return ascent_; }
+
+  const Glyph& Get(uint32_t cp) {
+    auto it = glyphs_.find(cp);
+    if (it != glyphs_.end()) return it->second;
+    Glyph& g = glyphs_[cp];
+    // A fixed-pitch face: narrow characters take one cell, wide ones two.
+    g.advance = cp < 0x1100 || (cp >= 0xFF61 && cp <= 0xFF9F) ? cellWidth_ : cellWidth_ * 2;
+    if (face_ && FT_Load_Char(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) == 0) {
+      FT_GlyphSlot slot = face_->glyph;
+      const FT_Bitmap& bm = slot->bitmap;
+      if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
+        g.width = static_cast<int>(bm.width);
+        g.height = static_cast<int>(bm.rows);
+        g.left = slot->bitmap_left;
+        g.top = slot->bitmap_top;
+        g.coverage.resize(static_cast<size_t>(g.width) * g.height);
+        for (int y = 0; y < g.height; ++y) {
+          const unsigned char* row = bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch;
+          std::copy(row, row + g.width, g.coverage.begin() + static_cast<ptrdiff_t>(y) * g.width);
+        }
+      }
+    }
+    return g;
+  }
+
+ private:
+  FT_Library library_ = nullptr;
+  FT_Face face_ = nullptr;
+  int ascent_ = 10;
+  int cellWidth_ = 6;
+  std::unordered_map<uint32_t, Glyph> glyphs_;
+};
+
+class SdlTextView;
+std::vector<SdlTextView*>& Views() {
+  static std::vector<SdlTextView*> views;
+  return views;
+}
+
+class SdlTextView : public TextView {
+ public:
+  explicit SdlTextView(const TextViewArgs& args) : TextView(args) {}
+
+  ~SdlTextView() override {
+    Detach();
+    auto& views = Views();
+    views.erase(std::remove(views.begin(), views.end(), this), views.end());
+  }
+
+  bool Open(const TextViewArgs& args) {
+    // The game keeps the focus: the log window only watches. The hint is
+    // for this window alone; the game's own window activates as before.
+    const char* hint = SDL_GetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN);
+    std::string previous = hint ? hint : "0";
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
+    SDL_Window* focused = SDL_GetKeyboardFocus();
+    window_ =
+        SDL_CreateWindow(title_.c_str(), args.x, args.y, clientWidth_, clientHeight_,
+                         SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
+    if (!window_) {
+      SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
+      return true;
+    }
+    id_ = SDL_GetWindowID(window_);
+    SDL_SetWindowMinimumSize(window_, 48, kTextViewLineHeight);
+    glyphs_.Load(args.fontFamily, kTextViewLineHeight);
+    Views().push_back(this);
+    SDL_ShowWindow(window_);
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
+    // Without a window manager SDL hands the focus to every window it shows;
+    // give it back (the focus change arrives as events, so do not wait to see).
+    if (focused && focused != window_) SDL_SetWindowInputFocus(focused);
+    dirty_ = true;
+    return false;
+  }
+
+  void Detach() {
+    if (window_) SDL_DestroyWindow(window_);
+    window_ = nullptr;
+    id_ = 0;
+  }
+
+  Uint32 Id() const { return id_; }
+  bool HasPixels() const override { return window_ != nullptr; }
+
+  void SetTitle(const std::string& utf8) override {
+    TextView::SetTitle(utf8);
+    if (window_) SDL_SetWindowTitle(window_, utf8.c_str());
+  }
+
+  void HandleEvent(const SDL_Event& e) {
+    switch (e.type) {
+      case SDL_WINDOWEVENT:
+        switch (e.window.event) {
+          case SDL_WINDOWEVENT_SIZE_CHANGED: {
+            // Show whole lines only: shrink by the part of a line that is over.
+            clientWidth_ = e.window.data1;
+            int snapped = SnapToWholeLines(e.window.data2);
+            clientHeight_ = snapped;
+            if (snapped != e.window.data2) SDL_SetWindowSize(window_, clientWidth_, snapped);
+            Follow();
+            dirty_ = true;
+            break;
+          }
+          // The close box leaves the window open: it lives as long as the game.
+          case SDL_WINDOWEVENT_CLOSE: break;
+          default: dirty_ = true; break;
+        }
+        break;
+      case SDL_MOUSEWHEEL: {
+        int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+        int x = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.x : e.wheel.x;
+        if (SDL_GetModState() & KMOD_SHIFT) std::swap(x, y);
+        ScrollBy(-3 * y, 3 * x);
+        break;
+      }
+      case SDL_KEYDOWN: {
+        SDL_Keycode key = e.key.keysym.sym;
+        bool ctrl = (e.key.keysym.mod & KMOD_CTRL) != 0;
+        if (ctrl && (key == SDLK_c || key == SDLK_INSERT)) {
+          SDL_SetClipboardText(AllText().c_str());
+        } else if (key == SDLK_PAGEUP) {
+          ScrollBy(-VisibleLines(), 0);
+        } else if (key == SDLK_PAGEDOWN) {
+          ScrollBy(VisibleLines(), 0);
+        } else if (key == SDLK_UP) {
+          ScrollBy(-1, 0);
+        } else if (key == SDLK_DOWN) {
+          ScrollBy(1, 0);
+        } else if (key == SDLK_LEFT) {
+          ScrollBy(0, -4);
+        } else if (key == SDLK_RIGHT) {
+          ScrollBy(0, 4);
+        } else if (key == SDLK_HOME && ctrl) {
+          ScrollBy(-static_cast<int>(lines_.size()), 0);
+        } else if (key == SDLK_END && ctrl) {
+          ScrollBy(static_cast<int>(lines_.size()), 0);
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+
+  void Draw() {
+    if (!window_ || !dirty_) return;
+    dirty_ = false;
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);
+    if (!surface) return;
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 255, 255, 255));
+    if (SDL_LockSurface(surface) != 0) return;
+    int visible = VisibleLines();
+    for (int row = 0; row <= visible; ++row) {
+      size_t index = top_ + static_cast<size_t>(row);
+      if (index >= lines_.size()) break;
+      DrawLine(surface, lines_[index], row * kTextViewLineHeight);
+    }
+    SDL_UnlockSurface(surface);
+    SDL_UpdateWindowSurface(window_);
+  }
+
+  void MarkDirty() { dirty_ = true; }
+
+ protected:
+  void OnLinesChanged(size_t droppedFront) override {
+    top_ = top_ > droppedFront ? top_ - droppedFront : 0;
+    if (following_) Follow();
+    dirty_ = true;
+  }
+
+ private:
+  int VisibleLines() const { return std::max(1, clientHeight_ / kTextViewLineHeight); }
+
+  size_t BottomTop() const {
+    size_t visible = static_cast<size_t>(VisibleLines());
+    return lines_.size() > visible ? lines_.size() - visible : 0;
+  }
+
+  void Follow() {
+    top_ = BottomTop();
+    following_ = true;
+  }
+
+  void ScrollBy(int lines, int cells) {
+    long next = static_cast<long>(top_) + lines;
+    next = std::clamp(next, 0L, static_cast<long>(BottomTop()));
+    top_ = static_cast<size_t>(next);
+    following_ = top_ == BottomTop();
+    column_ = std::max(0, column_ + cells);
+    dirty_ = true;
+  }
+
+  void DrawLine(SDL_Surface* surface, const std::string& line, int y0) {
+    const int cell = kTextViewLineHeight / 2;
+    int x = 2 - column_ * cell;
+    size_t i = 0;
+    auto* pixels = static_cast<uint8_t*>(surface->pixels);
+    const int bpp = surface->format->BytesPerPixel;
+    while (i < line.size() && x < surface->w) {
+      uint32_t cp = NextCodePoint(line, i);
+      if (cp == '\t') {
+        x += cell * (4 - ((x / cell) % 4));
+        continue;
+      }
+      const GlyphCache::Glyph& g = glyphs_.Get(cp);
+      int gx = x + g.left;
+      int gy = y0 + glyphs_.Ascent() - g.top;
+      for (int yy = 0; yy < g.height; ++yy) {
+        int py = gy + yy;
+        if (py < 0 || py >= surface->h || py < y0 || py >= y0 + kTextViewLineHeight) continue;
+        for (int xx = 0; xx < g.width; ++xx) {
+          int px = gx + xx;
+          if (px < 0 || px >= surface->w) continue;
+          uint8_t a = g.coverage[static_cast<size_t>(yy) * g.width + xx];
+          if (!a) continue;
+          uint8_t v = static_cast<uint8_t>(255 - a);  // black text on white
+          Uint32 colour = SDL_MapRGB(surface->format, v, v, v);
+          uint8_t* p = pixels + static_cast<ptrdiff_t>(py) * surface->pitch + static_cast<ptrdiff_t>(px) * bpp;
+          if (bpp == 4) {
+            *reinterpret_cast<Uint32*>(p) = colour;
+          } else if (bpp == 2) {
+            *reinterpret_cast<Uint16*>(p) = static_cast<Uint16>(colour);
+          } else if (bpp == 3) {
+            SDL_memcpy(p, &colour, 3);
+          }
+        }
+      }
+      x += g.advance;
+    }
+  }
+
+  SDL_Window* window_ = nullptr;
+  Uint32 id_ = 0;
+  GlyphCache glyphs_;
+  size_t top_ = 0;
+  int column_ = 0;
+  bool following_ = true;
+  bool dirty_ = true;
+};
+
+Uint32 EventWindowId(const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_WINDOWEVENT: return e.window.windowID;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: return e.key.windowID;
+    case SDL_TEXTINPUT: return e.text.windowID;
+    case SDL_MOUSEMOTION: return e.motion.windowID;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: return e.button.windowID;
+    case SDL_MOUSEWHEEL: return e.wheel.windowID;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TextView> CreateSdlTextView(const TextViewArgs& args) {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return nullptr;
+  auto view = std::make_unique<SdlTextView>(args);
+  if (view->Open(args)) return nullptr;
+  return view;
+}
+
+bool SdlTextViewHandleEvent(const SDL_Event& event) {
+  Uint32 id = EventWindowId(event);
+  if (id == 0) return false;
+  for (SdlTextView* view : Views()) {
+    if (view->Id() == id) {
+      view->HandleEvent(event);
+      return true;
+    }
+  }
+  return false;
+}
+
+void SdlTextViewsUpdate() {
+  for (SdlTextView* view : Views()) view->Draw();
+}
+
+void SdlTextViewsDetachAll() {
+  for (SdlTextView* view : Views()) view->Detach();
+}
+
+}  // namespace platform::detail

@@ -1,0 +1,140 @@
+// The log window as a real SDL window (on SDL's dummy video driver): events
+// are routed by window, so it cannot be closed and never ends the game.
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+
+#include "debug/LogWindow.h"
+#include "platform/Platform.h"
+
+namespace {
+
+class SdlLogWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) {
+      GTEST_SKIP() << "no SDL video";
+    }
+    platform::CreateWindowArgs args;
+    args.className = "game";
+    args.width = 640;
+    args.height = 360;
+    game_ = platform::CreateWindow(args);
+    ASSERT_NE(game_, 0u);
+    platform::ShowWindow(game_, platform::SW_SHOW);
+    Drain();
+  }
+  void TearDown() override {
+    DestroyLogWindow();
+    platform::Shutdown();
+  }
+
+  // Messages that reached the game's queue.
+  std::vector<platform::Message> Drain() {
+    std::vector<platform::Message> out;
+    platform::Message m;
+    while (platform::PeekMessage(m)) {
+      platform::GetMessage(m);
+      out.push_back(m);
+    }
+    return out;
+  }
+
+  static SDL_Window* LogSdlWindow() {
+    for (Uint32 id = 1; id < 64; ++id) {
+      SDL_Window* w = SDL_GetWindowFromID(id);
+      int width = 0, height = 0;
+      if (w) SDL_GetWindowSize(w, &width, &height);
+      if (w && width == 320) return w;
+    }
+    return nullptr;
+  }
+
+  static void PushWindowEvent(SDL_Window* w, Uint8 event, int data1 = 0, int data2 = 0) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = SDL_GetWindowID(w);
+    e.window.event = event;
+    e.window.data1 = data1;
+    e.window.data2 = data2;
+    SDL_PushEvent(&e);
+  }
+
+  static void PushKey(SDL_Window* w, SDL_Keycode key, SDL_Scancode code, Uint16 mod) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = SDL_GetWindowID(w);
+    e.key.keysym.sym = key;
+    e.key.keysym.scancode = code;
+    e.key.keysym.mod = mod;
+    SDL_PushEvent(&e);
+    e.type = SDL_KEYUP;
+    SDL_PushEvent(&e);
+  }
+
+  platform::WindowHandle game_ = 0;
+};
+
+TEST_F(SdlLogWindowTest, CloseBoxAndAltF4LeaveItOpenWhileClosingTheGameStillEndsTheGame) {
+  const bool gameHadFocus = platform::IsForegroundWindow(game_);
+  LogPrint("%s", "first line");
+  Drain();
+  // The game keeps the focus, so its input stays active.
+  if (gameHadFocus) EXPECT_TRUE(platform::IsForegroundWindow(game_));
+  ASSERT_TRUE(FindLogWindow()->View().HasPixels());
+  SDL_Window* log = LogSdlWindow();
+  ASSERT_NE(log, nullptr);
+
+  PushWindowEvent(log, SDL_WINDOWEVENT_CLOSE);
+  PushKey(log, SDLK_F4, SDL_SCANCODE_F4, KMOD_LALT);
+  SDL_Event wheel{};
+  wheel.type = SDL_MOUSEWHEEL;
+  wheel.wheel.windowID = SDL_GetWindowID(log);
+  wheel.wheel.y = 1;
+  SDL_PushEvent(&wheel);
+  EXPECT_TRUE(Drain().empty());
+  EXPECT_NE(LogSdlWindow(), nullptr);
+
+  PushWindowEvent(static_cast<SDL_Window*>(SDL_GetWindowFromID(SDL_GetWindowID(log) - 1)), SDL_WINDOWEVENT_CLOSE);
+  std::vector<platform::Message> messages = Drain();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].window, game_);
+  EXPECT_EQ(messages[0].message, platform::WM_CLOSE);
+}
+
+TEST_F(SdlLogWindowTest, SnapsToWholeLinesCopiesAllAndDrawsText) {
+  LogPrint("%s", "copy me");
+  LogPrint("%s", "and me");
+  SDL_Window* log = LogSdlWindow();
+  ASSERT_NE(log, nullptr);
+  PushWindowEvent(log, SDL_WINDOWEVENT_SIZE_CHANGED, 320, 250);
+  PushKey(log, SDLK_c, SDL_SCANCODE_C, KMOD_LCTRL);
+  Drain();
+  EXPECT_EQ(FindLogWindow()->View().ClientHeight(), 240);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(log, &w, &h);
+  EXPECT_EQ(h, 240);
+  char* clip = SDL_GetClipboardText();
+  EXPECT_STREQ(clip, "copy me\nand me\n");
+  SDL_free(clip);
+
+  // Dark pixels on the first line: the glyphs were drawn.
+  SDL_Surface* surface = SDL_GetWindowSurface(log);
+  ASSERT_NE(surface, nullptr);
+  int dark = 0;
+  SDL_LockSurface(surface);
+  for (int y = 0; y < 12 && y < surface->h; ++y) {
+    for (int x = 0; x < 60 && x < surface->w; ++x) {
+      Uint32 p = 0;
+      SDL_memcpy(&p, static_cast<Uint8*>(surface->pixels) + y * surface->pitch + x * surface->format->BytesPerPixel,
+                 surface->format->BytesPerPixel);
+      Uint8 r, g, b;
+      SDL_GetRGB(p, surface->format, &r, &g, &b);
+      dark += r < 128;
+    }
+  }
+  SDL_UnlockSurface(surface);
+  EXPECT_GT(dark, 10);
+}
+
+}  // namespace
