@@ -34,27 +34,6 @@ constexpr StopSet kLineCommentStops = MakeStops("\n");
 constexpr StopSet kBlockCommentStops = MakeStops("\n*");
 constexpr StopSet kRawStops = MakeStops("[\n");
 
-// Advances from i over bytes that `stops` does not mark and over whole
-// double-byte characters, and returns where it stopped. A lead byte without a
-// follower, or followed by a line feed, stops the run (the byte-wise path
-// takes it). lastPair tells whether the last character passed was a pair.
-inline size_t ScanRun(const unsigned char* s, size_t i, size_t n, const StopSet& stops, bool& lastPair) {
-  while (i < n) {
-    const unsigned char c = s[i];
-    if (IsLead(c)) {
-      if (i + 1 >= n || s[i + 1] == '\n') break;
-      i += 2;
-      lastPair = true;
-    } else if (stops.stop[c]) {
-      break;
-    } else {
-      ++i;
-      lastPair = false;
-    }
-  }
-  return i;
-}
-
 enum State {
   kBetween = 0,
   kLineComment = 1,
@@ -71,6 +50,101 @@ enum State {
 };
 
 }  // namespace
+
+struct CScriptParser::Cursor {
+  Cursor(const char* source, int& lineCounter, int step)
+      : text(source),
+        bytes(reinterpret_cast<const unsigned char*>(source)),
+        size(std::strlen(source)),
+        line(lineCounter),
+        lineStep(step) {}
+
+  bool AtEnd() const { return pos >= size; }
+  unsigned char Peek() const { return bytes[pos]; }
+  bool NextIs(char c) const { return pos + 1 < size && bytes[pos + 1] == static_cast<unsigned char>(c); }
+  const char* Here() const { return text + pos; }
+
+  // Any line feed consumed counts as a line, even one swallowed as the
+  // second byte of a pair, so line numbers stay true on malformed input.
+  void CountLine() { line += lineStep; }
+  void NewLine() {
+    CountLine();
+    atLineStart = true;
+  }
+
+  // Steps over the character starting with the lead byte at pos: the lead
+  // and whatever byte follows it, or the lead alone when it ends the text.
+  void SkipPair() {
+    if (pos + 1 < size) {
+      if (bytes[pos + 1] == '\n') CountLine();
+      pos += 2;
+    } else {
+      ++pos;
+    }
+  }
+  void TakePair(std::string& buf) {
+    const size_t start = pos;
+    SkipPair();
+    buf.append(text + start, pos - start);
+  }
+
+  // The scanning step every state shares: advances over bytes that `stops`
+  // does not mark and over whole double-byte characters, whose second byte
+  // is never looked at as a stop (a trail byte '[', ']' or '\\' stays part of
+  // its character). Returns where the run began. lastPair tells whether the
+  // last character passed was a pair.
+  size_t SkipRun(const StopSet& stops, bool& lastPair) {
+    const size_t start = pos;
+    while (pos < size) {
+      const unsigned char c = bytes[pos];
+      if (IsLead(c)) {
+        SkipPair();
+        lastPair = true;
+      } else if (stops.stop[c]) {
+        break;
+      } else {
+        ++pos;
+        lastPair = false;
+      }
+    }
+    return start;
+  }
+  void TakeRun(std::string& buf, const StopSet& stops, bool& lastPair) {
+    const size_t start = SkipRun(stops, lastPair);
+    buf.append(text + start, pos - start);
+  }
+  void TakeRun(std::string& buf, const StopSet& stops) {
+    bool lastPair = false;
+    TakeRun(buf, stops, lastPair);
+  }
+
+  // pos is at a backslash: the next byte goes into buf literally, except a
+  // lead byte, which is read as a character. Returns true when a pair was
+  // taken.
+  bool TakeEscaped(std::string& buf) {
+    ++pos;
+    if (AtEnd()) return false;
+    if (IsLead(Peek())) {
+      TakePair(buf);
+      return true;
+    }
+    buf.push_back(text[pos]);
+    if (Peek() == '\n') CountLine();
+    ++pos;
+    return false;
+  }
+
+  const char* const text;
+  const unsigned char* const bytes;
+  const size_t size;
+  size_t pos = 0;
+  int& line;
+  const int lineStep;  // 0 in a nested parse: its line feeds are not lines of the file
+  int state = kBetween;
+  bool atLineStart = true;
+  bool quoted = false;               // inside "..." of an attribute value
+  std::string* rawScript = nullptr;  // attributes["script"] once it exists
+};
 
 namespace script_messages {
 
@@ -184,517 +258,420 @@ void CScriptParser::RunLineEndInsertions(const std::string& finalChar) {
   for (const std::string& text : *list) ParseInsertion(text);
 }
 
-bool CScriptParser::Parse(const char* text) {
-  if (text == nullptr) text = "";
-  const unsigned char* const s = reinterpret_cast<const unsigned char*>(text);
-  const size_t n = std::strlen(text);
-  // A nested parse (an insertion text) keeps the line it was inserted for:
-  // its line feeds are not lines of the file.
-  const bool nested = m_line != 0;
-  const int outerLine = m_line;
-  const int lineStep = nested ? 0 : 1;
-  if (!nested) m_line = 1;
+void CScriptParser::StartLine(Cursor& cur) {
+  if (cur.atLineStart) {
+    cur.atLineStart = false;
+    OnLineStart(cur.Here());
+  }
+}
 
-  int state = kBetween;
-  bool atLineStart = true;
-  bool quoted = false;
-  std::string* rawScript = nullptr;  // attributes["script"] once it exists
-  size_t i = 0;
+void CScriptParser::FlushText() {
+  if (!m_text.empty()) {
+    OnText(m_text);
+    ResetBuffers();
+  }
+}
 
-  // Appends the lead byte at i and its follower to buf. A lead byte that is
-  // the last byte of the text is taken alone. Any line feed consumed counts
-  // as a line, so line numbers stay true even on malformed input.
-  auto takePair = [&](std::string& buf) {
-    if (i + 1 < n) {
-      buf.append(text + i, 2);
-      if (s[i + 1] == '\n') m_line += lineStep;
-      i += 2;
-    } else {
-      buf.push_back(text[i]);
-      ++i;
-    }
-  };
-  auto skipPair = [&]() {
-    if (i + 1 < n) {
-      if (s[i + 1] == '\n') m_line += lineStep;
-      i += 2;
-    } else {
-      ++i;
-    }
-  };
-  // i is at a backslash: the next byte goes into buf literally, except a lead
-  // byte, which is read as a character. Returns true when a pair was taken.
-  auto escape = [&](std::string& buf) -> bool {
-    ++i;
-    if (i >= n) return false;
-    if (IsLead(s[i])) {
-      takePair(buf);
-      return true;
-    }
-    buf.push_back(text[i]);
-    if (s[i] == '\n') m_line += lineStep;
-    ++i;
-    return false;
-  };
-  auto flushText = [&]() {
-    if (!m_text.empty()) {
-      OnText(m_text);
-      ResetBuffers();
-    }
-  };
-  auto emitAt = [&]() {
-    std::string name = "@";
-    AttributeMap none;
-    OnTag(name, none);
-  };
-  // Emits the bracket tag in the buffers, or enters the raw block for a
-  // raw-block tag (the buffers then stay).
-  auto emitBracketTag = [&]() {
-    if (IsRawBlockTag(m_tagName)) {
-      state = kRawBlock;
-      auto it = m_attributes.find("script");
-      rawScript = it == m_attributes.end() ? nullptr : &it->second;
+void CScriptParser::EmitAt() {
+  std::string name = "@";
+  AttributeMap none;
+  OnTag(name, none);
+}
+
+// Emits the bracket tag in the buffers, or enters the raw block for a
+// raw-block tag (the buffers then stay until its closing tag).
+void CScriptParser::EmitBracketTag(Cursor& cur) {
+  if (IsRawBlockTag(m_tagName)) {
+    cur.state = kRawBlock;
+    auto it = m_attributes.find("script");
+    cur.rawScript = it == m_attributes.end() ? nullptr : &it->second;
+    return;
+  }
+  cur.state = kBetween;
+  OnTag(m_tagName, m_attributes);
+  ResetBuffers();
+}
+
+void CScriptParser::CommitAttribute() {
+  m_attributes[m_attributeName] = std::move(m_attributeValue);
+  m_attributeName.clear();
+  m_attributeValue.clear();
+}
+
+// cur is at the line feed that ends a text line.
+void CScriptParser::EndTextLine(Cursor& cur) {
+  cur.state = kBetween;
+  if (!m_text.empty()) {
+    // The final character picks the line-end insertion list.
+    const size_t last = m_textEndsWithPair && m_text.size() >= 2 ? 2 : 1;
+    std::string finalChar = m_text.substr(m_text.size() - last);
+    OnText(m_text);
+    ResetBuffers();
+    RunLineEndInsertions(finalChar);
+  }
+  OnLineEnd(cur.Here(), cur.pos);
+  cur.NewLine();
+  ++cur.pos;
+}
+
+// The line feed that ends a line tag has been read.
+void CScriptParser::EndLineTag(Cursor& cur) {
+  cur.state = kBetween;
+  OnLineTag(m_tagName, m_arguments);
+  ResetBuffers();
+  cur.NewLine();
+}
+
+void CScriptParser::ReadBetween(Cursor& cur) {
+  while (!cur.AtEnd()) {
+    const unsigned char c = cur.Peek();
+    if (IsLead(c)) {
+      StartLine(cur);
+      cur.TakePair(m_text);
+      m_textEndsWithPair = true;
+      cur.state = kTextLine;
       return;
     }
-    OnTag(m_tagName, m_attributes);
+    if (IsBlank(c) || c == '\r') {
+      ++cur.pos;
+      continue;
+    }
+    if (c == '\n') {
+      if (cur.atLineStart) OnBlankLine();
+      cur.NewLine();
+      ++cur.pos;
+      continue;
+    }
+    if (c == '\\') {
+      // The backslash only makes the line a text line; '[' and '@' right
+      // after it still act.
+      StartLine(cur);
+      ++cur.pos;
+      cur.state = kTextLine;
+      return;
+    }
+    const bool lineStart = cur.atLineStart;
+    cur.atLineStart = false;
+    const bool lineTags = lineStart && m_lineTagEnabled;
+    if (lineTags && m_lineTagPrefix != 0 && c == static_cast<unsigned char>(m_lineTagPrefix)) {
+      FlushText();
+      ++cur.pos;
+      cur.state = kLineTagName;
+      return;
+    }
+    if (c == '@') {
+      EmitAt();
+      ++cur.pos;
+      continue;
+    }
+    if (c == '/' && (cur.NextIs('/') || cur.NextIs('*'))) {
+      cur.state = cur.NextIs('/') ? kLineComment : kBlockComment;
+      cur.pos += 2;
+      return;
+    }
+    if (c == '*') {
+      ++cur.pos;
+      cur.state = kLabel;
+      return;
+    }
+    if (c == '[') {
+      FlushText();
+      ++cur.pos;
+      cur.state = kTagName;
+      return;
+    }
+    if (lineTags && m_lineTagPrefix == 0) {
+      FlushText();
+      m_tagName.push_back(static_cast<char>(c));
+      ++cur.pos;
+      cur.state = kLineTagName;
+      return;
+    }
+    if (lineStart) OnLineStart(cur.Here());
+    m_text.push_back(static_cast<char>(c));
+    m_textEndsWithPair = false;
+    ++cur.pos;
+    cur.state = kTextLine;
+    return;
+  }
+}
+
+void CScriptParser::ReadLineComment(Cursor& cur) {
+  bool pair = false;
+  cur.SkipRun(kLineCommentStops, pair);
+  if (cur.AtEnd()) return;
+  // At the line feed.
+  ++cur.pos;
+  cur.state = kBetween;
+  cur.NewLine();
+}
+
+void CScriptParser::ReadBlockComment(Cursor& cur) {
+  bool pair = false;
+  while (true) {
+    cur.SkipRun(kBlockCommentStops, pair);
+    if (cur.AtEnd()) return;
+    if (cur.Peek() == '*' && cur.NextIs('/')) {
+      cur.pos += 2;
+      cur.state = kBetween;
+      return;
+    }
+    // A line feed inside the comment does not start a line: what follows
+    // "*/" on the last line continues the line the comment began on.
+    if (cur.Peek() == '\n') cur.CountLine();
+    ++cur.pos;
+  }
+}
+
+void CScriptParser::ReadLabel(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_label, kLabelStops);
+    if (cur.AtEnd()) return;
+    if (cur.Peek() == '\r') {
+      ++cur.pos;
+      continue;
+    }
+    // At the line feed.
+    ++cur.pos;
+    cur.state = kBetween;
+    OnLabel(m_label);
     ResetBuffers();
-  };
-  auto commitAttribute = [&]() {
-    m_attributes[m_attributeName] = std::move(m_attributeValue);
-    m_attributeName.clear();
-    m_attributeValue.clear();
-  };
-  auto newLine = [&]() {
-    m_line += lineStep;
-    atLineStart = true;
-  };
+    cur.NewLine();
+    return;
+  }
+}
 
-  while (i < n) {
-    const unsigned char c = s[i];
-    switch (state) {
-      case kBetween:
-        if (IsLead(c)) {
-          if (atLineStart) {
-            atLineStart = false;
-            OnLineStart(text + i);
-          }
-          takePair(m_text);
-          m_textEndsWithPair = true;
-          state = kTextLine;
-        } else if (IsBlank(c) || c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          if (atLineStart) OnBlankLine();
-          newLine();
-          ++i;
-        } else if (c == '\\') {
-          // The backslash only makes the line a text line; '[' and '@' right
-          // after it still act.
-          if (atLineStart) {
-            atLineStart = false;
-            OnLineStart(text + i);
-          }
-          ++i;
-          state = kTextLine;
-        } else {
-          const bool lineStart = atLineStart;
-          atLineStart = false;
-          const bool lineTags = lineStart && m_lineTagEnabled;
-          if (lineTags && m_lineTagPrefix != 0 && c == static_cast<unsigned char>(m_lineTagPrefix)) {
-            flushText();
-            ++i;
-            state = kLineTagName;
-          } else if (c == '@') {
-            emitAt();
-            ++i;
-          } else if (c == '/' && i + 1 < n && s[i + 1] == '/') {
-            i += 2;
-            state = kLineComment;
-          } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
-            i += 2;
-            state = kBlockComment;
-          } else if (c == '*') {
-            ++i;
-            state = kLabel;
-          } else if (c == '[') {
-            flushText();
-            ++i;
-            state = kTagName;
-          } else if (lineTags && m_lineTagPrefix == 0) {
-            flushText();
-            m_tagName.push_back(static_cast<char>(c));
-            ++i;
-            state = kLineTagName;
-          } else {
-            if (lineStart) OnLineStart(text + i);
-            m_text.push_back(static_cast<char>(c));
-            m_textEndsWithPair = false;
-            ++i;
-            state = kTextLine;
-          }
-        }
-        break;
-
-      case kLineComment: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kLineCommentStops, pair);
-        if (end != i) {
-          i = end;
-          break;
-        }
+void CScriptParser::ReadTagName(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_tagName, kTagNameStops);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (IsBlank(c) || c == '\n') {
+      if (c == '\n') cur.CountLine();
+      ++cur.pos;
+      // Blanks before the name are skipped.
+      if (!m_tagName.empty()) {
+        cur.state = kAttrName;
+        return;
       }
-        if (IsLead(c)) {
-          skipPair();
-        } else {
-          ++i;
-          if (c == '\n') {
-            state = kBetween;
-            newLine();
-          }
-        }
-        break;
-
-      case kBlockComment: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kBlockCommentStops, pair);
-        if (end != i) {
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          skipPair();
-        } else if (c == '*' && i + 1 < n && s[i + 1] == '/') {
-          i += 2;
-          state = kBetween;
-        } else {
-          if (c == '\n') m_line += lineStep;
-          ++i;
-        }
-        break;
-
-      case kLabel: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kLabelStops, pair);
-        if (end != i) {
-          m_label.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_label);
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          ++i;
-          state = kBetween;
-          OnLabel(m_label);
-          ResetBuffers();
-          newLine();
-        } else {
-          m_label.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kTagName: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kTagNameStops, pair);
-        if (end != i) {
-          m_tagName.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_tagName);
-        } else if (IsBlank(c)) {
-          if (!m_tagName.empty()) state = kAttrName;
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          if (!m_tagName.empty()) state = kAttrName;
-          m_line += lineStep;
-          ++i;
-        } else if (c == ']') {
-          ++i;
-          state = kBetween;
-          emitBracketTag();
-        } else if (c == '\\') {
-          escape(m_tagName);
-        } else {
-          m_tagName.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kAttrName: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kAttrNameStops, pair);
-        if (end != i) {
-          m_attributeName.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_attributeName);
-        } else if (IsBlank(c) || c == '\n') {
-          if (c == '\n') m_line += lineStep;
-          if (!m_attributeName.empty()) {
-            m_attributes[m_attributeName].clear();
-            state = kAfterAttrName;
-          }
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '=') {
-          if (m_attributeName.empty()) {
-            ReportTagError(script_messages::StrayEquals());
-          } else {
-            state = kAttrValue;
-            quoted = false;
-          }
-          ++i;
-        } else if (c == ']') {
-          ++i;
-          state = kBetween;
-          if (!m_attributeName.empty()) {
-            m_attributes[m_attributeName].clear();
-            m_attributeName.clear();
-          }
-          emitBracketTag();
-        } else if (c == '\\') {
-          escape(m_attributeName);
-        } else {
-          m_attributeName.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kAfterAttrName:
-        // A bare attribute name followed by a blank: only '=' goes on; every
-        // other character, ']' included, is reported and skipped.
-        if (IsLead(c)) {
-          ReportTagError(script_messages::StrayWideChar());
-          skipPair();
-        } else if (IsBlank(c) || c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          m_line += lineStep;
-          ++i;
-        } else if (c == '=') {
-          state = kAttrValue;
-          quoted = false;
-          ++i;
-        } else {
-          ReportTagError(script_messages::StrayNarrowChar());
-          ++i;
-        }
-        break;
-
-      case kAttrValue: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kAttrValueStops, pair);
-        if (end != i) {
-          m_attributeValue.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_attributeValue);
-        } else if (c == '"') {
-          quoted = !quoted;
-          ++i;
-        } else if (IsBlank(c)) {
-          if (quoted) {
-            m_attributeValue.push_back(static_cast<char>(c));
-          } else if (!m_attributeValue.empty()) {
-            commitAttribute();
-            state = kAttrName;
-          }
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          m_line += lineStep;
-          if (!quoted && !m_attributeValue.empty()) {
-            commitAttribute();
-            state = kAttrName;
-          }
-          ++i;
-        } else if (c == ']') {
-          ++i;
-          state = kBetween;
-          quoted = false;
-          if (m_attributeValue.empty()) {
-            ReportTagError(script_messages::BadTagEnd());
-            ResetBuffers();
-          } else {
-            commitAttribute();
-            emitBracketTag();
-          }
-        } else if (c == '\\') {
-          escape(m_attributeValue);
-        } else {
-          m_attributeValue.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kTextLine: {
-        const size_t end = ScanRun(s, i, n, kTextStops, m_textEndsWithPair);
-        if (end != i) {
-          m_text.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_text);
-          m_textEndsWithPair = true;
-        } else if (IsBlank(c)) {
-          m_text.push_back(static_cast<char>(c));
-          m_textEndsWithPair = false;
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '@') {
-          flushText();
-          emitAt();
-          ++i;
-        } else if (c == '[') {
-          flushText();
-          ++i;
-          state = kTagName;
-        } else if (c == '\\') {
-          const size_t before = m_text.size();
-          const bool pair = escape(m_text);
-          if (m_text.size() != before) m_textEndsWithPair = pair;
-        } else if (c == '\n') {
-          state = kBetween;
-          if (!m_text.empty()) {
-            // The final character picks the line-end insertion list.
-            const size_t last = m_textEndsWithPair && m_text.size() >= 2 ? 2 : 1;
-            std::string finalChar = m_text.substr(m_text.size() - last);
-            OnText(m_text);
-            ResetBuffers();
-            RunLineEndInsertions(finalChar);
-          }
-          OnLineEnd(text + i, i);
-          newLine();
-          ++i;
-        } else {
-          m_text.push_back(static_cast<char>(c));
-          m_textEndsWithPair = false;
-          ++i;
-        }
-        break;
-
-      case kLineTagName: {
-        bool pair = false;
-        const size_t end = ScanRun(s, i, n, kLineTagNameStops, pair);
-        if (end != i) {
-          m_tagName.append(text + i, end - i);
-          i = end;
-          break;
-        }
-      }
-        if (IsLead(c)) {
-          takePair(m_tagName);
-        } else if (IsBlank(c)) {
-          state = kLineTagArgs;
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          ++i;
-          state = kBetween;
-          OnLineTag(m_tagName, m_arguments);
-          ResetBuffers();
-          newLine();
-        } else if (c == '\\') {
-          escape(m_tagName);
-        } else {
-          m_tagName.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kLineTagArgs:
-        // Arguments keep their blanks; the current one is collected in the
-        // attribute-name buffer.
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kLineTagArgStops, pair);
-          if (end != i) {
-            m_attributeName.append(text + i, end - i);
-            i = end;
-            break;
-          }
-        }
-        if (IsLead(c)) {
-          takePair(m_attributeName);
-        } else if (c == ',') {
-          m_arguments.push_back(std::move(m_attributeName));
-          m_attributeName.clear();
-          ++i;
-        } else if (c == '\r') {
-          ++i;
-        } else if (c == '\n') {
-          ++i;
-          state = kBetween;
-          if (!m_attributeName.empty()) m_arguments.push_back(std::move(m_attributeName));
-          OnLineTag(m_tagName, m_arguments);
-          ResetBuffers();
-          newLine();
-        } else if (c == '\\') {
-          escape(m_attributeName);
-        } else {
-          m_attributeName.push_back(static_cast<char>(c));
-          ++i;
-        }
-        break;
-
-      case kRawBlock: {
-        const size_t nameSize = m_tagName.size();
-        if (c == '[' && i + 1 < n && s[i + 1] == '/' && n - (i + 2) > nameSize &&
-            std::memcmp(text + i + 2, m_tagName.data(), nameSize) == 0 && s[i + 2 + nameSize] == ']') {
-          i += nameSize + 3;
-          state = kBetween;
-          rawScript = nullptr;
-          OnTag(m_tagName, m_attributes);
-          ResetBuffers();
-          break;
-        }
-        if (rawScript == nullptr) rawScript = &m_attributes["script"];
-        {
-          bool pair = false;
-          const size_t end = ScanRun(s, i, n, kRawStops, pair);
-          if (end != i) {
-            rawScript->append(text + i, end - i);
-            i = end;
-            break;
-          }
-        }
-        if (IsLead(c)) {
-          takePair(*rawScript);
-        } else {
-          rawScript->push_back(static_cast<char>(c));
-          if (c == '\n') m_line += lineStep;
-          ++i;
-        }
-        break;
-      }
-
-      default: state = kBetween; break;
+    } else if (c == '\r') {
+      ++cur.pos;
+    } else if (c == ']') {
+      ++cur.pos;
+      EmitBracketTag(cur);
+      return;
+    } else {
+      cur.TakeEscaped(m_tagName);
     }
   }
+}
 
-  switch (state) {
+void CScriptParser::ReadAttrName(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_attributeName, kAttrNameStops);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (IsBlank(c) || c == '\n') {
+      if (c == '\n') cur.CountLine();
+      ++cur.pos;
+      if (!m_attributeName.empty()) {
+        // A bare name is an attribute with an empty value unless '=' follows.
+        m_attributes[m_attributeName].clear();
+        cur.state = kAfterAttrName;
+        return;
+      }
+    } else if (c == '\r') {
+      ++cur.pos;
+    } else if (c == '=') {
+      if (m_attributeName.empty()) {
+        ReportTagError(script_messages::StrayEquals());
+        ++cur.pos;
+      } else {
+        ++cur.pos;
+        cur.state = kAttrValue;
+        cur.quoted = false;
+        return;
+      }
+    } else if (c == ']') {
+      ++cur.pos;
+      if (!m_attributeName.empty()) {
+        m_attributes[m_attributeName].clear();
+        m_attributeName.clear();
+      }
+      EmitBracketTag(cur);
+      return;
+    } else {
+      cur.TakeEscaped(m_attributeName);
+    }
+  }
+}
+
+// A bare attribute name followed by a blank: only '=' goes on; every other
+// character, ']' included, is reported and skipped.
+void CScriptParser::ReadAfterAttrName(Cursor& cur) {
+  while (!cur.AtEnd()) {
+    const unsigned char c = cur.Peek();
+    if (IsLead(c)) {
+      ReportTagError(script_messages::StrayWideChar());
+      cur.SkipPair();
+    } else if (IsBlank(c) || c == '\r') {
+      ++cur.pos;
+    } else if (c == '\n') {
+      cur.CountLine();
+      ++cur.pos;
+    } else if (c == '=') {
+      ++cur.pos;
+      cur.state = kAttrValue;
+      cur.quoted = false;
+      return;
+    } else {
+      ReportTagError(script_messages::StrayNarrowChar());
+      ++cur.pos;
+    }
+  }
+}
+
+void CScriptParser::ReadAttrValue(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_attributeValue, kAttrValueStops);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (c == '"') {
+      cur.quoted = !cur.quoted;
+      ++cur.pos;
+    } else if (IsBlank(c) || c == '\n') {
+      if (c == '\n') cur.CountLine();
+      ++cur.pos;
+      // A quoted blank is part of the value; a quoted line feed is dropped.
+      if (cur.quoted) {
+        if (c != '\n') m_attributeValue.push_back(static_cast<char>(c));
+      } else if (!m_attributeValue.empty()) {
+        CommitAttribute();
+        cur.state = kAttrName;
+        return;
+      }
+    } else if (c == '\r') {
+      ++cur.pos;
+    } else if (c == ']') {
+      ++cur.pos;
+      cur.quoted = false;
+      if (m_attributeValue.empty()) {
+        cur.state = kBetween;
+        ReportTagError(script_messages::BadTagEnd());
+        ResetBuffers();
+      } else {
+        CommitAttribute();
+        EmitBracketTag(cur);
+      }
+      return;
+    } else {
+      cur.TakeEscaped(m_attributeValue);
+    }
+  }
+}
+
+void CScriptParser::ReadTextLine(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_text, kTextStops, m_textEndsWithPair);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (c == '\r') {
+      ++cur.pos;
+    } else if (c == '@') {
+      FlushText();
+      EmitAt();
+      ++cur.pos;
+    } else if (c == '[') {
+      FlushText();
+      ++cur.pos;
+      cur.state = kTagName;
+      return;
+    } else if (c == '\\') {
+      const size_t before = m_text.size();
+      const bool pair = cur.TakeEscaped(m_text);
+      if (m_text.size() != before) m_textEndsWithPair = pair;
+    } else {
+      EndTextLine(cur);
+      return;
+    }
+  }
+}
+
+void CScriptParser::ReadLineTagName(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_tagName, kLineTagNameStops);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (IsBlank(c)) {
+      ++cur.pos;
+      cur.state = kLineTagArgs;
+      return;
+    }
+    if (c == '\r') {
+      ++cur.pos;
+    } else if (c == '\\') {
+      cur.TakeEscaped(m_tagName);
+    } else {
+      ++cur.pos;
+      EndLineTag(cur);
+      return;
+    }
+  }
+}
+
+// Arguments keep their blanks; the current one is collected in the
+// attribute-name buffer.
+void CScriptParser::ReadLineTagArgs(Cursor& cur) {
+  while (true) {
+    cur.TakeRun(m_attributeName, kLineTagArgStops);
+    if (cur.AtEnd()) return;
+    const unsigned char c = cur.Peek();
+    if (c == ',') {
+      m_arguments.push_back(std::move(m_attributeName));
+      m_attributeName.clear();
+      ++cur.pos;
+    } else if (c == '\r') {
+      ++cur.pos;
+    } else if (c == '\\') {
+      cur.TakeEscaped(m_attributeName);
+    } else {
+      ++cur.pos;
+      if (!m_attributeName.empty()) m_arguments.push_back(std::move(m_attributeName));
+      EndLineTag(cur);
+      return;
+    }
+  }
+}
+
+void CScriptParser::ReadRawBlock(Cursor& cur) {
+  const size_t nameSize = m_tagName.size();
+  while (!cur.AtEnd()) {
+    const unsigned char c = cur.Peek();
+    if (c == '[' && cur.NextIs('/') && cur.size - (cur.pos + 2) > nameSize &&
+        std::memcmp(cur.text + cur.pos + 2, m_tagName.data(), nameSize) == 0 &&
+        cur.bytes[cur.pos + 2 + nameSize] == ']') {
+      cur.pos += nameSize + 3;
+      cur.state = kBetween;
+      cur.rawScript = nullptr;
+      OnTag(m_tagName, m_attributes);
+      ResetBuffers();
+      return;
+    }
+    // Created only once the block has content, so "[lua][/lua]" has no
+    // script attribute.
+    if (cur.rawScript == nullptr) cur.rawScript = &m_attributes["script"];
+    if (c == '[' || c == '\n') {
+      cur.rawScript->push_back(static_cast<char>(c));
+      if (c == '\n') cur.CountLine();
+      ++cur.pos;
+    } else {
+      cur.TakeRun(*cur.rawScript, kRawStops);
+    }
+  }
+}
+
+void CScriptParser::FinishText(const Cursor& cur) {
+  switch (cur.state) {
     case kLineTagName: OnLineTag(m_tagName, m_arguments); break;
     case kLineTagArgs:
       if (!m_attributeName.empty()) m_arguments.push_back(std::move(m_attributeName));
@@ -713,6 +690,36 @@ bool CScriptParser::Parse(const char* text) {
     default:  // between items, comments, an unclosed raw block: nothing
       break;
   }
+}
+
+bool CScriptParser::Parse(const char* text) {
+  if (text == nullptr) text = "";
+  // A nested parse (an insertion text) keeps the line it was inserted for:
+  // its line feeds are not lines of the file.
+  const bool nested = m_line != 0;
+  const int outerLine = m_line;
+  if (!nested) m_line = 1;
+  Cursor cur(text, m_line, nested ? 0 : 1);
+
+  while (!cur.AtEnd()) {
+    switch (cur.state) {
+      case kBetween: ReadBetween(cur); break;
+      case kLineComment: ReadLineComment(cur); break;
+      case kBlockComment: ReadBlockComment(cur); break;
+      case kLineTagName: ReadLineTagName(cur); break;
+      case kLineTagArgs: ReadLineTagArgs(cur); break;
+      case kLabel: ReadLabel(cur); break;
+      case kTagName: ReadTagName(cur); break;
+      case kAttrName: ReadAttrName(cur); break;
+      case kAfterAttrName: ReadAfterAttrName(cur); break;
+      case kAttrValue: ReadAttrValue(cur); break;
+      case kTextLine: ReadTextLine(cur); break;
+      case kRawBlock: ReadRawBlock(cur); break;
+      default: cur.state = kBetween; break;
+    }
+  }
+
+  FinishText(cur);
   ResetBuffers();
   OnEnd();
   m_line = nested ? outerLine : 0;

@@ -110,6 +110,34 @@ class CScriptParser {
   AttributeMap m_attributes;
 
  private:
+  // One parse's reading position and state. It lives on Parse's stack, so a
+  // parse started from inside a hook runs on a cursor of its own.
+  struct Cursor;
+
+  // One method per parser state. Each reads from the cursor until it moves
+  // to another state or the text ends.
+  void ReadBetween(Cursor& cur);
+  void ReadLineComment(Cursor& cur);
+  void ReadBlockComment(Cursor& cur);
+  void ReadLineTagName(Cursor& cur);
+  void ReadLineTagArgs(Cursor& cur);
+  void ReadLabel(Cursor& cur);
+  void ReadTagName(Cursor& cur);
+  void ReadAttrName(Cursor& cur);
+  void ReadAfterAttrName(Cursor& cur);
+  void ReadAttrValue(Cursor& cur);
+  void ReadTextLine(Cursor& cur);
+  void ReadRawBlock(Cursor& cur);
+  // Reports what the end of the text left open.
+  void FinishText(const Cursor& cur);
+
+  void StartLine(Cursor& cur);
+  void FlushText();
+  void EmitAt();
+  void EmitBracketTag(Cursor& cur);
+  void EndTextLine(Cursor& cur);
+  void EndLineTag(Cursor& cur);
+  void CommitAttribute();
   void ReportTagError(const std::string& format);
   void RunLineEndInsertions(const std::string& finalChar);
 

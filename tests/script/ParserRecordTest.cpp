@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <random>
+#include <tuple>
 
 #include "ParserTestSupport.h"
 #include "core/Serializer.h"
@@ -123,4 +124,37 @@ TEST(ParserRecord, TextEndsAtTheFirstNul) {
   EXPECT_EQ(ParseCp932("[lua][/"), (std::vector<std::string>{}));
   EXPECT_EQ(ParseCp932("[lua][/lua"), (std::vector<std::string>{}));
   EXPECT_EQ(ParseCp932("/"), (std::vector<std::string>{"tag@1:/{}"}));
+}
+
+TEST(ParserRecord, PairWithLineFeedTrailStaysOneCharacter) {
+  // A lead byte takes even a line feed with it: the pair stays in the label,
+  // text, comment or value it began in, and the line feed still counts.
+  struct Case {
+    std::string source;
+    std::vector<std::tuple<int, int, std::string>> records;  // type, line, text
+  };
+  const std::vector<Case> cases = {
+      {"*ab\x81\nc\n\\x", {{CScriptBlock::kLabel, 2, "ab\x81\nc"}, {CScriptBlock::kText, 3, "x"}}},
+      {"[&linetag allow=0]q\x81\nr\n[b]", {{CScriptBlock::kText, 2, "q\x81\nr"}, {CScriptBlock::kTag, 3, "b"}}},
+      {"// c\x81\n[a]\n[b]", {{CScriptBlock::kTag, 3, "b"}}},
+      {"[a x=p\x81\nq]", {{CScriptBlock::kTag, 2, "a"}}},
+      {"[lua]\x81\n[/lua][b]", {{CScriptBlock::kTag, 2, "lua"}, {CScriptBlock::kTag, 2, "b"}}},
+  };
+  for (const Case& c : cases) {
+    CQelParser parser;
+    parser.SetTagIni(nullptr);
+    const std::vector<CScriptBlock> blocks = ParseBytes(parser, c.source);
+    ASSERT_EQ(blocks.size(), c.records.size()) << Visible(c.source);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      EXPECT_EQ(blocks[i].GetType(), std::get<0>(c.records[i])) << Visible(c.source);
+      EXPECT_EQ(blocks[i].GetLine(), std::get<1>(c.records[i])) << Visible(c.source);
+      EXPECT_EQ(blocks[i].GetText(), std::get<2>(c.records[i])) << Visible(c.source);
+    }
+  }
+  CQelParser parser;
+  parser.SetTagIni(nullptr);
+  const std::vector<CScriptBlock> blocks = ParseBytes(parser, "[a x=p\x81\nq][lua]\x81\n[/lua]");
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].GetAttributes().at("x"), "p\x81\nq");
+  EXPECT_EQ(blocks[1].GetAttributes().at("script"), "\x81\n");
 }
