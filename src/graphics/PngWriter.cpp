@@ -63,7 +63,8 @@ bool EncodePng(const PngImage& image, std::vector<uint8_t>& out) {
   const size_t bits = size_t(image.width) * size_t(channels) * size_t(image.bitDepth);
   if (image.pitch < (bits + 7) / 8) return true;
   std::vector<png_bytep> rows(static_cast<size_t>(image.height));
-  for (int y = 0; y < image.height; ++y) rows[size_t(y)] = const_cast<png_bytep>(image.pixels + image.pitch * size_t(y));
+  for (int y = 0; y < image.height; ++y)
+    rows[size_t(y)] = const_cast<png_bytep>(image.pixels + image.pitch * size_t(y));
   std::vector<uint8_t> bytes;
   if (Encode(image, rows, bytes)) return true;
   out.insert(out.end(), bytes.begin(), bytes.end());

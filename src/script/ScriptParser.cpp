@@ -2,13 +2,14 @@
 
 #include <cstring>
 
+#include "core/Cp932.h"
 #include "platform/TextCodec.h"
 
 namespace {
 
-// The parser's lead bytes: wider than CP932 proper, so that any byte that
+// The parser's lead bytes are wider than CP932 proper, so that any byte that
 // could start a double-byte character takes its follower with it.
-inline bool IsLead(unsigned char c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }
+inline bool IsLead(unsigned char c) { return cp932::IsScriptLeadByte(c); }
 inline bool IsBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 
 // Bytes that end a run of plain characters in one state.
