@@ -141,7 +141,7 @@ TEST(ParserRecord, PairWithLineFeedTrailStaysOneCharacter) {
       {"[lua]\x81\n[/lua][b]", {{CScriptBlock::kTag, 2, "lua"}, {CScriptBlock::kTag, 2, "b"}}},
   };
   for (const Case& c : cases) {
-    CQelParser parser;
+    CQelParser parser(GetTagRegistry());
     parser.SetTagIni(nullptr);
     const std::vector<CScriptBlock> blocks = ParseBytes(parser, c.source);
     ASSERT_EQ(blocks.size(), c.records.size()) << Visible(c.source);
@@ -151,7 +151,7 @@ TEST(ParserRecord, PairWithLineFeedTrailStaysOneCharacter) {
       EXPECT_EQ(blocks[i].GetText(), std::get<2>(c.records[i])) << Visible(c.source);
     }
   }
-  CQelParser parser;
+  CQelParser parser(GetTagRegistry());
   parser.SetTagIni(nullptr);
   const std::vector<CScriptBlock> blocks = ParseBytes(parser, "[a x=p\x81\nq][lua]\x81\n[/lua]");
   ASSERT_EQ(blocks.size(), 2u);
