@@ -130,4 +130,39 @@ std::string ConvertUtf8ToCp932(std::string_view in) {
   return out;
 }
 
+bool ConvertCp932CharToUnicode(uint16_t code, uint32_t& out) {
+  if (code <= 0xFF) {
+    const uint8_t c = uint8_t(code);
+    if (IsLead(c)) return true;
+    // The same single-byte table as ConvertCp932ToUtf8.
+    if (c < 0x80 || c == 0x80) {
+      out = c;
+    } else if (c >= 0xA1 && c <= 0xDF) {
+      out = 0xFF61 + (c - 0xA1);
+    } else if (c == 0xA0) {
+      out = 0xF8F0;
+    } else {
+      out = 0xF8F1 + (c - 0xFD);
+    }
+    return false;
+  }
+  const char pair[2] = {char(code >> 8), char(code & 0xFF)};
+  if (!IsLead(uint8_t(pair[0]))) return true;
+  std::string utf8;
+  if (!ToUtf8().Convert(pair, 2, utf8) || utf8.empty()) return true;
+  const auto* u = reinterpret_cast<const uint8_t*>(utf8.data());
+  if (u[0] < 0x80) {
+    out = u[0];
+  } else if (u[0] < 0xE0 && utf8.size() == 2) {
+    out = uint32_t(u[0] & 0x1F) << 6 | (u[1] & 0x3F);
+  } else if (u[0] < 0xF0 && utf8.size() == 3) {
+    out = uint32_t(u[0] & 0x0F) << 12 | uint32_t(u[1] & 0x3F) << 6 | (u[2] & 0x3F);
+  } else if (utf8.size() == 4) {
+    out = uint32_t(u[0] & 0x07) << 18 | uint32_t(u[1] & 0x3F) << 12 | uint32_t(u[2] & 0x3F) << 6 | (u[3] & 0x3F);
+  } else {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace platform
