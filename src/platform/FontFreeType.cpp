@@ -36,7 +36,6 @@ constexpr FaceAlias kAliases[] = {
     {"MS UI Gothic", "IPAPGothic"}, {"メイリオ", "IPAPGothic"},        {"Meiryo", "IPAPGothic"},
     {"ＭＳ Ｐ明朝", "IPAPMincho"},  {"MS PMincho", "IPAPMincho"},
 };
-constexpr const char* kDefaultFamily = "IPAGothic";
 
 constexpr const char* kPrivateConfig =
     "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
@@ -96,6 +95,7 @@ struct SMatch {
   bool familyMatches = false;
   bool bold = false;
   bool italic = false;
+  bool fixedPitch = false;
 };
 
 // Hiragana and a common kanji: a font without them cannot set Japanese text.
@@ -105,46 +105,80 @@ bool CoversJapanese(FcPattern* font) {
   return FcCharSetHasChar(charset, 0x3042) && FcCharSetHasChar(charset, 0x6F22) && FcCharSetHasChar(charset, 0x3000);
 }
 
-bool Match(FcConfig* config, const char* family, bool preferMono, bool bold, bool italic, SMatch& out) {
+FcPattern* MakePattern(FcConfig* config, const char* family, bool bold, bool italic) {
   FcPattern* pattern = FcPatternCreate();
-  if (!pattern) return true;
+  if (!pattern) return nullptr;
   if (family) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
   FcLangSet* langs = FcLangSetCreate();
   FcLangSetAdd(langs, reinterpret_cast<const FcChar8*>("ja"));
   FcPatternAddLangSet(pattern, FC_LANG, langs);
   FcLangSetDestroy(langs);
-  if (preferMono) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
   FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
+  return pattern;
+}
+
+// True when the font pattern names no file.
+bool Describe(FcPattern* font, const char* family, SMatch& out) {
+  FcChar8* file = nullptr;
+  if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || !file) return true;
+  out = SMatch();
+  out.path = reinterpret_cast<const char*>(file);
+  int index = 0;
+  if (FcPatternGetInteger(font, FC_INDEX, 0, &index) == FcResultMatch) out.index = index;
+  out.japanese = CoversJapanese(font);
+  FcChar8* name = nullptr;
+  for (int i = 0; FcPatternGetString(font, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
+    if (i == 0) out.family = reinterpret_cast<const char*>(name);
+    if (family && EqualsIgnoringAsciiCase(reinterpret_cast<const char*>(name), family)) out.familyMatches = true;
+  }
+  int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN, spacing = FC_PROPORTIONAL;
+  FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
+  FcPatternGetInteger(font, FC_SLANT, 0, &slant);
+  FcPatternGetInteger(font, FC_SPACING, 0, &spacing);
+  out.bold = weight >= FC_WEIGHT_DEMIBOLD;
+  out.italic = slant != FC_SLANT_ROMAN;
+  out.fixedPitch = spacing == FC_MONO || spacing == FC_DUAL;
+  return false;
+}
+
+// The best match for a family; true when there is none.
+bool Match(FcConfig* config, const char* family, bool bold, bool italic, SMatch& out) {
+  FcPattern* pattern = MakePattern(config, family, bold, italic);
+  if (!pattern) return true;
   FcResult result = FcResultNoMatch;
   FcPattern* font = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
   if (!font) return true;
-
-  FcChar8* file = nullptr;
-  bool failed = FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || !file;
-  if (!failed) {
-    out.path = reinterpret_cast<const char*>(file);
-    int index = 0;
-    if (FcPatternGetInteger(font, FC_INDEX, 0, &index) == FcResultMatch) out.index = index;
-    out.japanese = CoversJapanese(font);
-    FcChar8* name = nullptr;
-    out.familyMatches = false;
-    for (int i = 0; FcPatternGetString(font, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
-      if (i == 0) out.family = reinterpret_cast<const char*>(name);
-      if (family && EqualsIgnoringAsciiCase(reinterpret_cast<const char*>(name), family)) out.familyMatches = true;
-    }
-    int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-    FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
-    FcPatternGetInteger(font, FC_SLANT, 0, &slant);
-    out.bold = weight >= FC_WEIGHT_DEMIBOLD;
-    out.italic = slant != FC_SLANT_ROMAN;
-  }
+  const bool failed = Describe(font, family, out);
   FcPatternDestroy(font);
   return failed;
+}
+
+// Any font that can set Japanese, fixed pitch preferred, in fontconfig's
+// order of preference; true when there is none.
+bool MatchJapanese(FcConfig* config, bool bold, bool italic, SMatch& out) {
+  FcPattern* pattern = MakePattern(config, nullptr, bold, italic);
+  if (!pattern) return true;
+  FcResult result = FcResultNoMatch;
+  FcFontSet* fonts = FcFontSort(config, pattern, FcFalse, nullptr, &result);
+  FcPatternDestroy(pattern);
+  if (!fonts) return true;
+  bool found = false;
+  for (int pass = 0; pass < 2 && !found; ++pass) {
+    for (int i = 0; i < fonts->nfont && !found; ++i) {
+      SMatch candidate;
+      if (Describe(fonts->fonts[i], nullptr, candidate) || !candidate.japanese) continue;
+      if (pass == 0 && !candidate.fixedPitch) continue;
+      out = candidate;
+      found = true;
+    }
+  }
+  FcFontSetDestroy(fonts);
+  return !found;
 }
 
 class CFreeTypeFont : public IFont {
@@ -265,18 +299,11 @@ class CFreeTypeFontBackend : public IFontBackend {
     info = FontFaceInfo();
     info.substitute = alias != nullptr;
     const char* family = alias ? alias : faceUtf8.c_str();
-    const bool failed = faceUtf8.empty() || Match(m_shared->config, family, !alias, bold, italic, match);
+    const bool failed = faceUtf8.empty() || Match(m_shared->config, family, bold, italic, match);
     if (failed || !match.japanese || !match.familyMatches) {
       info.fallback = true;
-      if (failed || !match.japanese) {
-        // Never a font that cannot set Japanese: any Japanese font,
-        // monospaced preferred, and the default family as the last word.
-        match = SMatch();
-        if (Match(m_shared->config, nullptr, true, bold, italic, match) || !match.japanese) {
-          match = SMatch();
-          if (Match(m_shared->config, kDefaultFamily, false, bold, italic, match) || !match.japanese) return true;
-        }
-      }
+      // Never a font that cannot set Japanese.
+      if (MatchJapanese(m_shared->config, bold, italic, match)) return true;
     }
     info.filePath = match.path;
     info.familyUtf8 = match.family;
