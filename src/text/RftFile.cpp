@@ -37,6 +37,30 @@ int CRftFile::IndexEntryCount(char version) {
   return count;
 }
 
+bool CRftFile::ReadIndex(const std::vector<uint8_t>& bytes, char& version, std::vector<SIndexEntry>& entries,
+                         bool& shortIndex) {
+  entries.clear();
+  shortIndex = false;
+  if (bytes.size() < kMagicSize || std::memcmp(bytes.data(), "rft", 3) != 0) return true;
+  version = char(bytes[3]);
+  if (version != '0' && version != '1' && version != '2') return true;
+  const auto le32 = [&](size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+  };
+  size_t at = kMagicSize;
+  ForEachIndexCode(version, [&](uint16_t code) {
+    if (at + kEntrySize > bytes.size()) {
+      shortIndex = true;
+      return;
+    }
+    const uint32_t offset = le32(at), size = le32(at + 4);
+    entries.push_back({code, offset, size, uint64_t(offset) + size > bytes.size()});
+    at += kEntrySize;
+  });
+  return false;
+}
+
 CFileFactory* CRftFile::GetFileFactory() {
   if (CGraphicLoaders* loaders = CGraphicLoaders::GetGlobal())
     if (CFileFactory* factory = loaders->GetFileFactory()) return factory;

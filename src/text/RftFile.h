@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "files/File.h"
 
@@ -50,6 +51,19 @@ class CRftFile : public CFile {
       for (uint32_t code = r.start; code <= r.end; ++code) visit(uint16_t(code));
     }
   }
+
+  // One index entry of a whole file read into memory.
+  struct SIndexEntry {
+    uint16_t code;
+    uint32_t offset;
+    uint32_t size;
+    bool outside;  // the bytes named do not lie inside the file
+  };
+  // Reads the index of a file held in memory (for tools): every entry present,
+  // in index order. True when the magic is not one of the three; shortIndex
+  // tells whether the file ends inside the index.
+  static bool ReadIndex(const std::vector<uint8_t>& bytes, char& version, std::vector<SIndexEntry>& entries,
+                        bool& shortIndex);
 
   // The file factory views open their file with: the one the published
   // image loaders use, else a process-wide archive-aware factory.
