@@ -2,9 +2,11 @@
 // prerendered mode, on files the tests write.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "FakeFontBackend.h"
 #include "graphics/PngWriter.h"
 #include "graphics/Surface.h"
 #include "support/TempDir.h"
@@ -211,6 +213,38 @@ TEST_F(RftFileTest, MissingOrCorruptFileGivesOnlyTheSpaces) {
     ASSERT_NE(outlined, nullptr);
     EXPECT_EQ(outlined->GetWidth(), 10);
     EXPECT_EQ(outlined->GetHeight(), 18);
+  }
+}
+
+// A font made from system glyphs reads back with the same pixels.
+TEST_F(RftFileTest, BuiltFontMatchesTheSystemFont) {
+  ScopedFakeFonts fonts;
+  fonts.backend.state.metrics = {8, 14};
+  FakeGlyph glyph;
+  glyph.metrics = {5, 6, 1, 12, 16};
+  for (int i = 0; i < 30; ++i) glyph.grey.push_back(uint8_t(i * 2));
+  fonts.backend.state.glyphs[0x41] = glyph;
+  fonts.backend.state.glyphs[0x889F] = glyph;
+  CGlyphGenerator system;
+  ASSERT_FALSE(system.SelectFont(false, "Sys", 8, false, false, false, false));
+  CRftWriter writer('1');
+  // The two glyphs, and the full-width space that every font gets.
+  EXPECT_EQ(RenderRftImages(system, writer), 3);
+  std::vector<uint8_t> bytes;
+  ASSERT_FALSE(writer.Finish(bytes));
+  dir.Write("Sys_8.rft", Bytes(bytes));
+
+  CGlyphGenerator prerendered;
+  ASSERT_FALSE(prerendered.SelectFont(true, "Sys", 8, false, false, false, false));
+  for (uint16_t code : {uint16_t(0x41), uint16_t(0x9F88), uint16_t(0x4081)}) {
+    ISurface* a = system.MakeGlyph(code, nullptr);
+    ISurface* b = prerendered.MakeGlyph(code, nullptr);
+    ASSERT_TRUE(a && b) << code;
+    ASSERT_EQ(a->GetWidth(), b->GetWidth());
+    ASSERT_EQ(a->GetHeight(), b->GetHeight());
+    ASSERT_EQ(b->GetFormat(), ISurface::PIXEL_BITS_8);
+    for (int y = 0; y < a->GetHeight(); ++y)
+      EXPECT_EQ(0, std::memcmp(a->GetLine(y), b->GetLine(y), size_t(a->GetWidth()))) << code << " row " << y;
   }
 }
 
