@@ -12,6 +12,7 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -223,10 +224,16 @@ class CFreeTypeFont : public IFont {
     const uint32_t width = bitmap.width, rows = bitmap.rows;
     const size_t pitch = (size_t(width) + 3) & ~size_t(3);
     if (buffer.size() < pitch * rows) buffer.resize(pitch * rows);
+    // FreeType's 0..255 coverage as GDI's 0..64 levels.
+    static const auto kLevels = [] {
+      std::array<uint8_t, 256> levels{};
+      for (unsigned v = 0; v < 256; ++v) levels[v] = uint8_t((v * 64 + 127) / 255);
+      return levels;
+    }();
     for (uint32_t y = 0; y < rows; ++y) {
       const uint8_t* src = bitmap.buffer + size_t(y) * size_t(bitmap.pitch);
       uint8_t* dst = buffer.data() + size_t(y) * pitch;
-      for (uint32_t x = 0; x < width; ++x) dst[x] = uint8_t((src[x] * 64u + 127u) / 255u);
+      for (uint32_t x = 0; x < width; ++x) dst[x] = kLevels[src[x]];
       std::memset(dst + width, 0, pitch - width);
     }
     metrics.blackBoxX = width;

@@ -122,7 +122,7 @@ ISurface* CGlyphGenerator::GetGlyph(uint16_t code, ISurfaceFactory* factory, uin
   std::unique_ptr<ISurface> image(factory ? factory->Create() : new CSurface());
   const int width = grey->GetWidth(), height = grey->GetHeight();
   if (!image || image->Create(width, height, ISurface::PIXEL_BITS_32A)) return nullptr;
-  const uint8_t b = uint8_t(colour), g = uint8_t(colour >> 8), r = uint8_t(colour >> 16);
+  const uint32_t rgb = colour & 0xFFFFFF;
   grey->Lock();
   image->Lock();
   for (int y = 0; y < height; ++y) {
@@ -130,10 +130,12 @@ ISurface* CGlyphGenerator::GetGlyph(uint16_t code, ISurfaceFactory* factory, uin
     uint8_t* dst = image->GetLine(y);
     if (!src || !dst) continue;
     for (int x = 0; x < width; ++x) {
-      dst[4 * x] = b;
-      dst[4 * x + 1] = g;
-      dst[4 * x + 2] = r;
-      dst[4 * x + 3] = src[x];
+      // B, G, R, A in memory: the little-endian word 0xAARRGGBB.
+      const uint32_t pixel = uint32_t(src[x]) << 24 | rgb;
+      dst[4 * x] = uint8_t(pixel);
+      dst[4 * x + 1] = uint8_t(pixel >> 8);
+      dst[4 * x + 2] = uint8_t(pixel >> 16);
+      dst[4 * x + 3] = uint8_t(pixel >> 24);
     }
   }
   image->Unlock();
@@ -214,27 +216,48 @@ std::unique_ptr<ISurface> CGlyphGenerator::MakeFromFont(uint16_t code) {
 
   // Every write is clipped to the image: the bitmap may start left of the
   // pen or above the cell, and may reach past the advance.
-  auto put = [&](int64_t x, int64_t y, uint8_t v) {
-    if (x < 0 || y < 0 || x >= imageWidth || y >= imageHeight) return;
-    uint8_t& pixel = image->GetLine(int(y))[x];
-    pixel = std::max(pixel, v);
-  };
   image->Lock();
+  if (!outline) {
+    // Only the columns whose pixel lies inside the image: x0 + c / 2 in [0, width).
+    const int64_t cBegin = std::max<int64_t>(0, -2 * x0);
+    const int64_t cEnd = std::min<int64_t>(w, 2 * (imageWidth - x0));
+    for (int64_t r = 0; r + 1 < h; r += 2) {
+      const int64_t y = y0 + r / 2;
+      if (y < 0 || y >= imageHeight) continue;
+      const uint8_t* row0 = m_outlineBuffer.data() + r * pitch;
+      const uint8_t* row1 = row0 + pitch;
+      uint8_t* line = image->GetLine(int(y));
+      for (int64_t c = cBegin; c < cEnd; c += 2) {
+        const int g = row0[c] + row0[c + 1] + row1[c] + row1[c + 1];
+        if (g > 0) line[x0 + c / 2] = uint8_t(std::min(g, 255));
+      }
+    }
+    image->Unlock();
+    return image;
+  }
+  constexpr int spread = 3;
   for (int64_t r = 0; r + 1 < h; r += 2) {
     const uint8_t* row0 = m_outlineBuffer.data() + r * pitch;
     const uint8_t* row1 = row0 + pitch;
+    const int64_t y = y0 + r / 2;
+    if (y + spread <= 0 || y >= imageHeight) continue;
+    uint8_t* lines[3] = {};
+    for (int dy = 0; dy < spread; ++dy)
+      if (y + dy >= 0 && y + dy < imageHeight) lines[dy] = image->GetLine(int(y + dy));
     for (int64_t c = 0; c < w; c += 2) {
       // c + 1 stays inside the padded row: the pitch is a multiple of 4.
       const int g = row0[c] + row0[c + 1] + row1[c] + row1[c + 1];
       if (g <= 0) continue;
       const uint8_t v = uint8_t(std::min(g, 255));
-      const int64_t x = x0 + c / 2, y = y0 + r / 2;
-      if (!outline) {
-        put(x, y, v);
-        continue;
+      const int64_t x = x0 + c / 2;
+      for (int dx = 0; dx < spread; ++dx) {
+        if (x + dx < 0 || x + dx >= imageWidth) continue;
+        for (int dy = 0; dy < spread; ++dy) {
+          if (!lines[dy]) continue;
+          uint8_t& pixel = lines[dy][x + dx];
+          pixel = std::max(pixel, v);
+        }
       }
-      for (int dy = 0; dy < 3; ++dy)
-        for (int dx = 0; dx < 3; ++dx) put(x + dx, y + dy, v);
     }
   }
   image->Unlock();
