@@ -4,6 +4,8 @@
 
 #include <csetjmp>
 
+#include "graphics/Surface.h"
+
 namespace {
 
 void AppendBytes(png_structp png, png_bytep data, size_t length) {
@@ -85,5 +87,45 @@ bool EncodeBgraAsRgbPng(const uint8_t* bgra, int width, int height, std::vector<
   image.colorType = PNG_COLOR_TYPE_RGB;
   image.pixels = rgb.data();
   image.pitch = size_t(width) * 3;
+  return EncodePng(image, out);
+}
+
+bool EncodePng(ISurface* surface, std::vector<uint8_t>& out) {
+  if (!surface) return true;
+  const int format = surface->GetFormat();
+  if (!IsValidPixelFormat(format)) return true;
+  const int width = surface->GetWidth();
+  const int height = surface->GetHeight();
+  // PNG has no empty images.
+  if (width <= 0 || height <= 0) return true;
+  const int channels = format == ISurface::PIXEL_BITS_8 ? 1 : format == ISurface::PIXEL_BITS_32 ? 3 : 4;
+  const size_t pitch = size_t(width) * size_t(channels);
+  std::vector<uint8_t> pixels(pitch * size_t(height));
+  surface->Lock();
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* src = surface->GetLine(y);
+    uint8_t* dst = pixels.data() + pitch * size_t(y);
+    if (!src) continue;
+    for (int x = 0; x < width; ++x) {
+      if (channels == 1) {
+        dst[x] = src[x];
+        continue;
+      }
+      const uint8_t* p = src + 4 * x;
+      uint8_t* q = dst + size_t(x) * size_t(channels);
+      q[0] = p[2];
+      q[1] = p[1];
+      q[2] = p[0];
+      if (channels == 4) q[3] = p[3];
+    }
+  }
+  surface->Unlock();
+  PngImage image;
+  image.width = width;
+  image.height = height;
+  image.colorType = channels == 1 ? PNG_COLOR_TYPE_GRAY : channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGBA;
+  image.pixels = pixels.data();
+  image.pitch = pitch;
+  out.clear();
   return EncodePng(image, out);
 }

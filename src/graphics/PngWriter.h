@@ -27,3 +27,10 @@ struct PngImage {
 // Encodes a 32-bit B, G, R, A picture (tightly packed rows) as an RGB PNG,
 // the way screenshots are kept. True on failure.
 [[nodiscard]] bool EncodeBgraAsRgbPng(const uint8_t* bgra, int width, int height, std::vector<uint8_t>& out);
+
+class ISurface;
+
+// Encodes a surface: format 0 as 8-bit grey, format 1 as RGB, format 2 as
+// RGBA (straight alpha), so that the PNG loader reads it back into the same
+// format. out is replaced. True on failure (no pixels, an unknown format).
+[[nodiscard]] bool EncodePng(ISurface* surface, std::vector<uint8_t>& out);

@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -128,6 +129,52 @@ std::string ConvertUtf8ToCp932(std::string_view in) {
     i += len;
   }
   return out;
+}
+
+namespace {
+
+// The code point of a double-byte character, or rejected.
+uint32_t DecodePair(uint16_t code, uint32_t rejected) {
+  const char pair[2] = {char(code >> 8), char(code & 0xFF)};
+  std::string utf8;
+  if (!ToUtf8().Convert(pair, 2, utf8) || utf8.empty()) return rejected;
+  const auto* u = reinterpret_cast<const uint8_t*>(utf8.data());
+  if (u[0] < 0x80) return u[0] ? u[0] : rejected;
+  if (u[0] < 0xE0 && utf8.size() == 2) return uint32_t(u[0] & 0x1F) << 6 | (u[1] & 0x3F);
+  if (u[0] < 0xF0 && utf8.size() == 3) return uint32_t(u[0] & 0x0F) << 12 | uint32_t(u[1] & 0x3F) << 6 | (u[2] & 0x3F);
+  if (utf8.size() == 4)
+    return uint32_t(u[0] & 0x07) << 18 | uint32_t(u[1] & 0x3F) << 12 | uint32_t(u[2] & 0x3F) << 6 | (u[3] & 0x3F);
+  return rejected;
+}
+
+}  // namespace
+
+bool ConvertCp932CharToUnicode(uint16_t code, uint32_t& out) {
+  if (code <= 0xFF) {
+    const uint8_t c = uint8_t(code);
+    if (IsLead(c)) return true;
+    // The same single-byte table as ConvertCp932ToUtf8.
+    if (c < 0x80 || c == 0x80) {
+      out = c;
+    } else if (c >= 0xA1 && c <= 0xDF) {
+      out = 0xFF61 + (c - 0xA1);
+    } else if (c == 0xA0) {
+      out = 0xF8F0;
+    } else {
+      out = 0xF8F1 + (c - 0xFD);
+    }
+    return false;
+  }
+  if (!IsLead(uint8_t(code >> 8))) return true;
+  // Glyph drawing asks for one character at a time: remember each answer
+  // instead of running the converter again.
+  constexpr uint32_t kUnknown = 0, kRejected = 0xFFFFFFFF;
+  thread_local std::unique_ptr<uint32_t[]> known(new uint32_t[0x10000]());
+  uint32_t& slot = known[code];
+  if (slot == kUnknown) slot = DecodePair(code, kRejected);
+  if (slot == kRejected) return true;
+  out = slot;
+  return false;
 }
 
 }  // namespace platform

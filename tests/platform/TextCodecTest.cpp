@@ -34,3 +34,23 @@ TEST(FileSystem, NativePathsKeepDoubleByteCharacters) {
   EXPECT_EQ(platform::ToNativePath("a\\b/c"), "a/b/c");
   EXPECT_EQ(platform::ToNativePath("\x95\x5C\\x"), "表/x");
 }
+
+TEST(TextCodec, SingleCharactersToCodePoints) {
+  struct Case {
+    uint16_t code;
+    uint32_t codePoint;
+  } cases[] = {
+      {0x41, 0x41},     {0x20, 0x20},     {0xB1, 0xFF71},   {0x8140, 0x3000}, {0x82A0, 0x3042},
+      {0x889F, 0x4E9C}, {0x8160, 0xFF5E}, {0x815F, 0xFF3C}, {0x8794, 0x2211}, {0xFA40, 0x2170},
+  };
+  for (const Case& c : cases) {
+    uint32_t out = 0;
+    EXPECT_FALSE(platform::ConvertCp932CharToUnicode(c.code, out)) << std::hex << c.code;
+    EXPECT_EQ(out, c.codePoint) << std::hex << c.code;
+  }
+  // Lone lead bytes and pairs the code page does not define.
+  for (uint16_t code : {0x81, 0x9F, 0xE0, 0xFC, 0x8120, 0x41A0, 0x85A0, 0xFFFF}) {
+    uint32_t out = 0;
+    EXPECT_TRUE(platform::ConvertCp932CharToUnicode(code, out)) << std::hex << code;
+  }
+}
