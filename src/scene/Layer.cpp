@@ -1,5 +1,7 @@
 #include "scene/Layer.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -47,6 +49,7 @@ int CLayer::GetBottom() const { return m_surface ? GetY() + GetHeight() - 1 : 0;
 void CLayer::ReleaseImage() {
   m_ownedImage.reset();
   m_image = nullptr;
+  m_spans.clear();
 }
 
 void CLayer::SetSurface(ISurface* surface) {
@@ -115,42 +118,253 @@ uint32_t CLayer::GetPixel(const IPoint& point) {
 
 void CLayer::Prepare(bool smooth) { PrepareWithParents(smooth, CParentChain()); }
 
+CRect CLayer::SourceArea() const {
+  if (m_sourceRect.GetWidth() != 0 && m_sourceRect.GetHeight() != 0) return m_sourceRect;
+  return CRect(0, 0, m_surface->GetWidth(), m_surface->GetHeight());
+}
+
+namespace {
+
+bool IsTransformed(const ILayerProperty& p) {
+  return p.GetXScale() != kScaleOne || p.GetYScale() != kScaleOne || p.GetRotate() != 0 || p.GetFlipX() || p.GetFlipY();
+}
+
+// Truncation toward zero of a float that must fit int32; false when it
+// does not (or is not a number).
+bool TruncInt32(float v, int32_t& out) {
+  if (!(v > -2147483648.0f && v < 2147483648.0f)) return false;
+  out = int32_t(v);
+  return true;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [lo, hi) to the i for which low <= start + i * step <= high.
+void NarrowSpan(int64_t start, int64_t step, int64_t low, int64_t high, int64_t& lo, int64_t& hi) {
+  if (step == 0) {
+    if (start < low || start > high) hi = lo;
+    return;
+  }
+  int64_t first, last;
+  if (step > 0) {
+    first = CeilDiv(low - start, step);
+    last = FloorDiv(high - start, step);
+  } else {
+    first = CeilDiv(high - start, step);
+    last = FloorDiv(low - start, step);
+  }
+  lo = std::max(lo, first);
+  hi = std::min(hi, last + 1);
+  if (hi < lo) hi = lo;
+}
+
+}  // namespace
+
 void CLayer::PrepareWithParents(bool smooth, const CParentChain& parents) {
   if (!m_surface || GetXScale() <= 0 || GetYScale() <= 0 || GetAlpha() <= 0 || !GetVisible()) return;
-  UpdateMatrix(parents);
-  // Placement without scaling or rotation: the image's top-left corner goes
-  // where the matrix puts it.
-  m_bounds = CRect(int(m_matrix.tx), int(m_matrix.ty), m_surface->GetWidth(), m_surface->GetHeight());
+  int flags = GetDirtyFlags();
+  bool transformed = IsTransformed(*this);
+  for (const ILayerProperty* parent : parents) {
+    if (!parent) continue;
+    flags |= parent->GetDrawFlags();
+    if (!transformed) transformed = IsTransformed(*parent);
+  }
+  if (!transformed && m_mask) {
+    transformed = true;
+    smooth = false;
+  }
 
-  if (!m_mask) {
+  // The part to resample depends on where the target is; a cached image
+  // stays valid only while that part is the same.
+  const auto regionFor = [&](CRect& region) {
+    if (!m_clip) {
+      region = CRect(0, 0, m_bounds.GetWidth(), m_bounds.GetHeight());
+      return true;
+    }
+    const int64_t left = std::max<int64_t>(m_bounds.GetX(), m_clip->GetX());
+    const int64_t top = std::max<int64_t>(m_bounds.GetY(), m_clip->GetY());
+    const int64_t right =
+        std::min<int64_t>(int64_t(m_bounds.GetX()) + m_bounds.GetWidth(), int64_t(m_clip->GetX()) + m_clip->GetWidth());
+    const int64_t bottom = std::min<int64_t>(int64_t(m_bounds.GetY()) + m_bounds.GetHeight(),
+                                             int64_t(m_clip->GetY()) + m_clip->GetHeight());
+    if (right <= left || bottom <= top) return false;
+    region = CRect(int(left - m_bounds.GetX()), int(top - m_bounds.GetY()), int(right - left), int(bottom - top));
+    return true;
+  };
+  const auto sameRegion = [&](const CRect& region) {
+    return m_hasRegion && m_region.GetX() == region.GetX() && m_region.GetY() == region.GetY() &&
+           m_region.GetWidth() == region.GetWidth() && m_region.GetHeight() == region.GetHeight();
+  };
+
+  if (flags == 0) {
+    if (!transformed) return;
+    CRect region;
+    if (m_image && regionFor(region) && sameRegion(region)) return;
+    if (!m_image && !m_hasRegion) return;  // nothing drew last time either
+  }
+
+  UpdateMatrix(parents);
+  const CRect area = SourceArea();
+  const float w = float(area.GetWidth()), h = float(area.GetHeight());
+  float xs[4], ys[4];
+  m_matrix.Transform(0, 0, xs[0], ys[0]);
+  m_matrix.Transform(w, 0, xs[1], ys[1]);
+  m_matrix.Transform(0, h, xs[2], ys[2]);
+  m_matrix.Transform(w, h, xs[3], ys[3]);
+  const float minX = std::min({xs[0], xs[1], xs[2], xs[3]}), maxX = std::max({xs[0], xs[1], xs[2], xs[3]});
+  const float minY = std::min({ys[0], ys[1], ys[2], ys[3]}), maxY = std::max({ys[0], ys[1], ys[2], ys[3]});
+  int32_t left, top, right, bottom;
+  // Values beyond int32 (extreme scales) or an empty rectangle draw nothing.
+  if (!TruncInt32(minX, left) || !TruncInt32(minY, top) || !TruncInt32(maxX - 1, right) ||
+      !TruncInt32(maxY - 1, bottom) || int64_t(right) - left + 1 > INT32_MAX || int64_t(bottom) - top + 1 > INT32_MAX ||
+      right < left || bottom < top) {
     ReleaseImage();
+    m_hasRegion = false;
+    m_bounds = CRect();
+    return;
+  }
+  m_bounds.SetLeft(left, false);
+  m_bounds.SetTop(top, false);
+  m_bounds.SetRight(right, false);
+  m_bounds.SetBottom(bottom, false);
+
+  if (!transformed) {
+    ReleaseImage();
+    m_hasRegion = false;
     m_image = m_surface;
     return;
   }
-  if (m_ownedImage && !(GetDirtyFlags() & (kDirtyImage | kDirtySourceRect))) return;
 
-  // With a mask the layer draws a copy whose alpha is multiplied by it.
+  CRect region;
+  if (!regionFor(region)) {
+    // Entirely outside the target: nothing to resample until it moves in.
+    ReleaseImage();
+    m_hasRegion = false;
+    return;
+  }
+  if (!(flags & (kDirtyImage | kDirtyTransform | kDirtySourceRect)) && m_image && sameRegion(region)) return;
+
   ReleaseImage();
-  auto copy = std::make_unique<CSurface>();
-  const int width = m_surface->GetWidth();
-  const int height = m_surface->GetHeight();
-  if (copy->Create(width, height, m_surface->GetFormat())) return;
+  m_region = region;
+  m_hasRegion = true;
+  if (!Resample(smooth, minX, minY)) {
+    ReleaseImage();
+    m_hasRegion = false;
+  }
+  SetDirtyFlags(0);
+}
+
+bool CLayer::Resample(bool smooth, float minX, float minY) {
+  CMatrix2D inverse = m_matrix;
+  if (inverse.a * inverse.d - inverse.b * inverse.c == 0.0f) return false;
+  inverse.Invert();
+  float fx = 0, fy = 0;
+  inverse.Transform(minX, minY, fx, fy);
+  int32_t sx0, sy0, colX, colY, rowX, rowY;
+  if (!TruncInt32(fx * 65536.0f, sx0) || !TruncInt32(fy * 65536.0f, sy0) || !TruncInt32(inverse.a * 65536.0f, colX) ||
+      !TruncInt32(inverse.c * 65536.0f, colY) || !TruncInt32(inverse.b * 65536.0f, rowX) ||
+      !TruncInt32(inverse.d * 65536.0f, rowY))
+    return false;
+
+  const int ox = m_region.GetX(), oy = m_region.GetY();
+  const int rw = m_region.GetWidth(), rh = m_region.GetHeight();
+  // The walk's values at the region's corners bound every value in it (they
+  // are affine in the position); all must fit 16.16 in int32.
+  const auto at = [&](int64_t i, int64_t j, int64_t start, int64_t col, int64_t row) {
+    return start + i * col + j * row;
+  };
+  for (const int64_t i : {int64_t(ox), int64_t(ox) + rw - 1})
+    for (const int64_t j : {int64_t(oy), int64_t(oy) + rh - 1}) {
+      const int64_t vx = at(i, j, sx0, colX, rowX), vy = at(i, j, sy0, colY, rowY);
+      if (vx < INT32_MIN || vx > INT32_MAX || vy < INT32_MIN || vy > INT32_MAX) return false;
+    }
+
+  auto image = std::make_unique<CSurface>();
+  if (image->Create(rw, rh, m_surface->GetFormat())) return false;
+
+  // The source area, cut to the surface: positions in area coordinates
+  // [xMin, xMax) x [yMin, yMax) are inside.
+  const CRect area = SourceArea();
+  const int sw = m_surface->GetWidth(), sh = m_surface->GetHeight();
+  const int64_t xMin = std::max<int64_t>(0, -int64_t(area.GetX()));
+  const int64_t xMax = std::min<int64_t>(area.GetWidth(), int64_t(sw) - area.GetX());
+  const int64_t yMin = std::max<int64_t>(0, -int64_t(area.GetY()));
+  const int64_t yMax = std::min<int64_t>(area.GetHeight(), int64_t(sh) - area.GetY());
+
   m_surface->Lock();
-  m_mask->Lock();
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* s = m_surface->GetLine(y);
-    const uint8_t* m = m_mask->GetLine(y);
-    uint8_t* d = copy->GetLine(y);
-    if (!s || !m || !d) break;
-    for (int x = 0; x < width; ++x) {
-      std::memcpy(d + 4 * x, s + 4 * x, 4);
-      d[4 * x + 3] = uint8_t((s[4 * x + 3] * (m[x] + 1)) >> 8);
+  if (m_mask) m_mask->Lock();
+  image->Lock();
+  const int bpp = m_surface->GetBytesPerPixel();
+  std::vector<const uint8_t*> rows(size_t(std::max(0, sh)), nullptr);
+  std::vector<const uint8_t*> maskRows(m_mask ? size_t(std::max(0, sh)) : 0, nullptr);
+  bool readable = xMax > xMin && yMax > yMin;
+  if (m_mask && (m_mask->GetWidth() != sw || m_mask->GetHeight() != sh || m_mask->GetBytesPerPixel() != 1))
+    readable = false;
+  for (int y = 0; y < sh && readable; ++y) {
+    rows[size_t(y)] = m_surface->GetLine(y);
+    if (!rows[size_t(y)]) readable = false;
+    if (m_mask) {
+      maskRows[size_t(y)] = m_mask->GetLine(y);
+      if (!maskRows[size_t(y)]) readable = false;
     }
   }
-  m_mask->Unlock();
+  const int areaX = area.GetX(), areaY = area.GetY();
+  const bool masked = m_mask != nullptr;
+  m_spans.assign(size_t(rh), {0, 0});
+
+  for (int j = 0; j < rh; ++j) {
+    uint8_t* out = image->GetLine(j);
+    if (!out) break;
+    std::memset(out, 0, size_t(rw) * size_t(bpp));
+    if (!readable) continue;
+    const int64_t rsx = at(ox, int64_t(oy) + j, sx0, colX, rowX);
+    const int64_t rsy = at(ox, int64_t(oy) + j, sy0, colY, rowY);
+    int64_t lo = 0, hi = rw;
+    NarrowSpan(rsx, colX, xMin << 16, (xMax << 16) - 1, lo, hi);
+    NarrowSpan(rsy, colY, yMin << 16, (yMax << 16) - 1, lo, hi);
+    m_spans[size_t(j)] = {int32_t(lo), int32_t(hi)};
+    int32_t sx = int32_t(rsx + lo * colX), sy = int32_t(rsy + lo * colY);
+    for (int64_t i = lo; i < hi; ++i, sx += colX, sy += colY) {
+      const int ix = (sx >> 16), iy = (sy >> 16);
+      const int px = areaX + ix, py = areaY + iy;
+      uint8_t* d = out + size_t(i) * size_t(bpp);
+      const uint8_t* p00 = rows[size_t(py)] + size_t(px) * size_t(bpp);
+      if (smooth && ix + 1 < xMax && iy + 1 < yMax) {
+        const int fxw = (sx >> 8) & 255, fyw = (sy >> 8) & 255;
+        const int w00 = (((255 - fxw) * (256 - fyw)) >> 8) + 1;
+        const int w10 = ((fxw * (256 - fyw)) >> 8) + 1;
+        const int w01 = (((255 - fxw) * (fyw + 1)) >> 8) + 1;
+        const int w11 = ((fxw * (fyw + 1)) >> 8) + 1;
+        const uint8_t* p10 = p00 + bpp;
+        const uint8_t* p01 = rows[size_t(py) + 1] + size_t(px) * size_t(bpp);
+        const uint8_t* p11 = p01 + bpp;
+        for (int k = 0; k < bpp; ++k)
+          d[k] = uint8_t(((p00[k] * w00) >> 8) + ((p10[k] * w10) >> 8) + ((p01[k] * w01) >> 8) + ((p11[k] * w11) >> 8));
+        if (masked) {
+          const uint8_t* m0 = maskRows[size_t(py)] + px;
+          const uint8_t* m1 = maskRows[size_t(py) + 1] + px;
+          const int m = ((m0[0] * w00) >> 8) + ((m0[1] * w10) >> 8) + ((m1[0] * w01) >> 8) + ((m1[1] * w11) >> 8);
+          d[3] = uint8_t((d[3] * (m + 1)) >> 8);
+        }
+      } else {
+        std::memcpy(d, p00, size_t(bpp));
+        if (masked) d[3] = uint8_t((d[3] * (maskRows[size_t(py)][px] + 1)) >> 8);
+      }
+    }
+  }
+  image->Unlock();
+  if (m_mask) m_mask->Unlock();
   m_surface->Unlock();
-  m_image = copy.get();
-  m_ownedImage = std::move(copy);
+  m_image = image.get();
+  m_ownedImage = std::move(image);
+  ++m_resamples;
+  return true;
 }
 
 void CLayer::Draw(ISurface* target) {
@@ -160,25 +374,57 @@ void CLayer::Draw(ISurface* target) {
 
 void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   if (!m_surface || GetXScale() < 1 || GetYScale() < 1 || GetAlpha() < 1 || !GetVisible()) return;
+  const CRect screen = target ? CRect(0, 0, target->GetWidth(), target->GetHeight()) : CRect();
+  m_clip = target ? &screen : nullptr;
   PrepareWithParents(true, parents);
-  if (!target || !m_image) return;
-
-  // The source rectangle, when set, is the part of the image shown at the
-  // layer's position.
-  CRect source = m_bounds;
-  CRect sourceClip;
-  const CRect* clip = nullptr;
-  if (m_sourceRect.GetWidth() != 0 || m_sourceRect.GetHeight() != 0) {
-    source = CRect(m_bounds.GetX() - m_sourceRect.GetX(), m_bounds.GetY() - m_sourceRect.GetY(), m_bounds.GetWidth(),
-                   m_bounds.GetHeight());
-    sourceClip = CRect(m_bounds.GetX(), m_bounds.GetY(), GetWidth(), GetHeight());
-    clip = &sourceClip;
-  }
-  const CRect screen(0, 0, target->GetWidth(), target->GetHeight());
-  const CBlitRect blit = ClipBlit(source, screen, clip, nullptr);
-  if (blit.nonEmpty) {
+  m_clip = nullptr;
+  if (target && m_image) {
     const int format = m_mask ? int(ISurface::PIXEL_BITS_32A) : m_surface->GetFormat();
-    BlendBlit(target, m_image, blit, GetLayerMode(), format, EffectiveOpacity(GetAlpha(), parents), m_colorKey);
+    const int opacity = EffectiveOpacity(GetAlpha(), parents);
+    if (m_image == m_surface)
+      DrawStraight(target, format, opacity);
+    else
+      DrawResampled(target, format, opacity);
   }
+  // Cleared after every draw, so that a layer shared by two sets never
+  // leaves one of them with a stale cache.
   SetDirtyFlags(0);
+}
+
+void CLayer::DrawStraight(ISurface* target, int format, int opacity) {
+  // The source area is shown at the bounding rectangle's corner.
+  const CRect area = SourceArea();
+  const CRect source(m_bounds.GetX() - area.GetX(), m_bounds.GetY() - area.GetY(), m_surface->GetWidth(),
+                     m_surface->GetHeight());
+  const CRect sourceClip(m_bounds.GetX(), m_bounds.GetY(), area.GetWidth(), area.GetHeight());
+  const CRect screen(0, 0, target->GetWidth(), target->GetHeight());
+  const CBlitRect blit = ClipBlit(source, screen, &sourceClip, nullptr);
+  if (blit.nonEmpty) BlendBlit(target, m_image, blit, GetLayerMode(), format, opacity, m_colorKey);
+}
+
+void CLayer::DrawResampled(ISurface* target, int format, int opacity) {
+  if (opacity <= 0) return;
+  if (opacity > 255) opacity = 255;
+  const BlendRowFn row = GetBlendRow(GetLayerMode(), format, opacity == 255);
+  if (!row || target->GetBytesPerPixel() != 4 || m_image->GetBytesPerPixel() != 4) return;
+  const int64_t x0 = int64_t(m_bounds.GetX()) + m_region.GetX();
+  const int64_t y0 = int64_t(m_bounds.GetY()) + m_region.GetY();
+  const int64_t tw = target->GetWidth(), th = target->GetHeight();
+  target->Lock();
+  m_image->Lock();
+  for (int j = 0; j < m_region.GetHeight() && size_t(j) < m_spans.size(); ++j) {
+    const int64_t y = y0 + j;
+    if (y < 0 || y >= th) continue;
+    // The region was cut to this target, but a draw into a smaller target
+    // than the one it was prepared for must still stay inside.
+    int64_t b = std::max<int64_t>(m_spans[size_t(j)].first, -x0);
+    int64_t e = std::min<int64_t>(m_spans[size_t(j)].second, tw - x0);
+    if (e <= b) continue;
+    uint8_t* d = target->GetLine(int(y));
+    const uint8_t* s = m_image->GetLine(j);
+    if (!d || !s) continue;
+    row(d + 4 * size_t(x0 + b), s + 4 * size_t(b), int(e - b), opacity, m_colorKey);
+  }
+  m_image->Unlock();
+  target->Unlock();
 }
