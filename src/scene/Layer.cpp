@@ -31,6 +31,7 @@ int EffectiveOpacity(int alpha, const CParentChain& parents) {
   return int(std::floor(o + 0.5));
 }
 
+CLayer::CLayer() = default;
 CLayer::~CLayer() = default;
 
 int CLayer::GetWidth() const {

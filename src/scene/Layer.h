@@ -43,7 +43,7 @@ class ILayer : public IVirtualLayer {
 
 class CLayer : public ILayer, public CLayerProperty {
  public:
-  CLayer() = default;
+  CLayer();
   CLayer(const CLayer&) = delete;
   CLayer& operator=(const CLayer&) = delete;
   ~CLayer() override;
