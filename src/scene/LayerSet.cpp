@@ -170,6 +170,17 @@ void CLayerSet::Remove(const std::string& name) {
 }
 
 void CLayerSet::UpdateBounds(const CParentChain& parents) {
+  // A nested set's rectangle is its children's: bring it up to date first,
+  // or it would lag a frame behind.
+  CParentChain chain;
+  for (const auto& [name, child] : m_children)
+    if (auto* nested = dynamic_cast<CLayerSet*>(child)) {
+      if (chain.empty()) {
+        chain = parents;
+        chain.push_back(this);
+      }
+      nested->UpdateBounds(chain);
+    }
   m_bounds = CRect();
   for (const auto& [name, child] : m_children) {
     if (child->GetX() < m_bounds.GetX()) m_bounds.SetLeft(child->GetX(), false);
@@ -237,4 +248,15 @@ const char* LayerKindName(const IVirtualLayer* layer) {
   if (dynamic_cast<const CLayerSet*>(layer)) return "set";
   if (dynamic_cast<const ILayer*>(layer)) return "image";
   return "layer";
+}
+
+std::function<void(int32_t)> MakeLayerSetter(IVirtualLayer* layer, int index) {
+  const uint64_t serial = CLayerSet::GetHoldSerial(layer);
+  return [layer, index, serial](int32_t value) {
+    if (serial == 0 || CLayerSet::GetHoldSerial(layer) != serial) return;
+    if (index == kPropVisible)
+      SetProperty(*layer, index, value != 0);
+    else
+      SetProperty(*layer, index, int(value));
+  };
 }

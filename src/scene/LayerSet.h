@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -75,6 +76,11 @@ class CLayerSet : public IVirtualLayer, public CLayerProperty {
   bool m_drawing = false;
   int m_drawFlags = 0;
 };
+
+// A tween setter for a property of a layer held by a set. It does nothing
+// once the layer has been let go by every set (or when no set held it when
+// bound), so a tween outliving its layer is harmless.
+std::function<void(int32_t)> MakeLayerSetter(IVirtualLayer* layer, int index);
 
 // Kind names used by dumps: "image", "set" or "layer".
 const char* LayerKindName(const IVirtualLayer* layer);

@@ -1,0 +1,227 @@
+// Software layer drawing: resampling through the layer matrix, the cache,
+// and what a transformed image leaves alone.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+#include "graphics/Surface.h"
+#include "scene/Layer.h"
+#include "scene/LayerSet.h"
+
+namespace {
+
+uint32_t At(ISurface& s, int x, int y) {
+  uint32_t v = 0;
+  std::memcpy(&v, s.GetLine(y) + 4 * x, 4);
+  return v;
+}
+
+void Put(ISurface& s, int x, int y, uint32_t v) { std::memcpy(s.GetLine(y) + 4 * x, &v, 4); }
+
+// A picture whose every pixel differs: a gradient in red and green.
+void Gradient(CSurface& s, int w, int h, int format) {
+  s.Create(w, h, format);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      Put(s, x, y, 0xFF000000u | uint32_t((x * 7) & 255) << 16 | uint32_t((y * 5) & 255) << 8 | 0x40);
+}
+
+}  // namespace
+
+TEST(LayerRender, DoubleScaleSamplesBetweenPixelsAndCopiesTheLastColumn) {
+  CSurface image;
+  image.Create(10, 10, 1);
+  image.Fill(0xFFC8C8C8);  // 200 everywhere but column 0
+  for (int y = 0; y < 10; ++y) Put(image, 0, y, 0xFF000000);
+  CLayer layer;
+  layer.SetSurface(&image);
+  layer.SetXScale(2 * kScaleOne);
+  layer.SetYScale(2 * kScaleOne);
+  CSurface target;
+  target.Create(32, 32, 1);
+  target.Fill(0xFF000000);
+  layer.Draw(&target);
+  EXPECT_EQ(0, layer.GetBounds().GetX());
+  EXPECT_EQ(19, layer.GetBounds().GetRight());
+  EXPECT_EQ(19, layer.GetBounds().GetBottom());
+  ASSERT_TRUE(layer.IsResampled());
+  ISurface* image2 = layer.GetDrawImage();
+  EXPECT_EQ(20, image2->GetWidth());
+  EXPECT_EQ(20, image2->GetHeight());
+  // (1, 0) samples (0.5, 0): weights 128 and 129 on the two pixels, 1 on
+  // the row below: 0 + (200 * 129 >> 8) + 0 + (200 * 1 >> 8) = 100.
+  EXPECT_EQ(0x64u, At(*image2, 1, 0) & 0xFF);
+  EXPECT_EQ(0x64u, At(target, 1, 0) & 0xFF);
+  // Last column and row: the nearest pixel, not a mix with the outside.
+  EXPECT_EQ(200u, At(*image2, 19, 5) & 0xFF);
+  EXPECT_EQ(200u, At(*image2, 5, 19) & 0xFF);
+  EXPECT_EQ(0u, At(target, 0, 19) & 0xFF);
+  EXPECT_EQ(0xFF000000u, At(target, 20, 0));  // outside the bounds
+}
+
+TEST(LayerRender, MaskWithoutTransformResamplesOnceWithNearestSampling) {
+  CSurface image, mask, target;
+  Gradient(image, 8, 8, 1);
+  mask.Create(8, 8, 0);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) mask.GetLine(y)[x] = uint8_t(x * 32);
+  target.Create(16, 8, 1);
+  CLayer layer;
+  layer.SetSurface(&image);
+  layer.SetMask(&mask);
+  layer.Draw(&target);
+  ASSERT_TRUE(layer.IsResampled());
+  // Nearest: colours copied as they are, alpha times (mask + 1) >> 8.
+  EXPECT_EQ((At(image, 3, 2) & 0xFFFFFF) | uint32_t((0xFF * (96 + 1)) >> 8) << 24, At(*layer.GetDrawImage(), 3, 2));
+  layer.Draw(&target);
+  layer.SetX(1);  // a move reuses the image
+  layer.Draw(&target);
+  EXPECT_EQ(1u, layer.GetResampleCount());
+}
+
+TEST(LayerRender, CacheKeepsTheImageOnMovesAndRedoesItOnParentTransforms) {
+  // A set owns what it holds: the layer and its surface are deleted with it.
+  CSurface* image = new CSurface();
+  CSurface target;
+  Gradient(*image, 40, 30, 2);
+  target.Create(200, 200, 1);
+  CLayer* layer = new CLayer();
+  layer->SetSurface(image);
+  layer->SetX(60);
+  layer->SetY(60);
+  layer->SetAnchorX(20);
+  layer->SetAnchorY(15);
+  layer->SetRotate(30);
+  CLayerSet set;
+  set.Add("a", layer);
+  set.Draw(&target);
+  EXPECT_EQ(1u, layer->GetResampleCount());
+  const CRect before = layer->GetBounds();
+  layer->SetX(61);
+  set.Draw(&target);
+  EXPECT_EQ(before.GetX() + 1, layer->GetBounds().GetX());
+  EXPECT_EQ(1u, layer->GetResampleCount());
+  set.SetAlpha(100);  // opacity and mode reuse it too
+  layer->SetLayerMode(kLayerModeAdd);
+  set.Draw(&target);
+  EXPECT_EQ(1u, layer->GetResampleCount());
+  // The set's scale enters the layer matrix: a new image.
+  set.SetXScale(kScaleOne * 3 / 2);
+  set.Draw(&target);
+  EXPECT_EQ(2u, layer->GetResampleCount());
+}
+
+TEST(LayerRender, OutsidePixelsOfATransformedImageLeaveTheTargetAlone) {
+  for (int mode : {kLayerModeNormal, kLayerModeColorKey, kLayerModeMultiply}) {
+    CSurface image, target;
+    image.Create(20, 20, 1);
+    image.Fill(0xFF204060);
+    target.Create(40, 40, 1);
+    target.Fill(0xFF0000FF);
+    CLayer layer;
+    layer.SetSurface(&image);
+    layer.SetX(10);
+    layer.SetY(10);
+    layer.SetAnchorX(10);
+    layer.SetAnchorY(10);
+    layer.SetRotate(45);
+    layer.SetLayerMode(mode);
+    layer.SetColorKey(0x00FF00);
+    layer.Draw(&target);
+    const CRect& b = layer.GetBounds();
+    // The bounding rectangle's corners lie outside the turned square.
+    EXPECT_EQ(0xFF0000FFu, At(target, b.GetX(), b.GetY())) << mode;
+    EXPECT_EQ(0xFF0000FFu, At(target, b.GetRight(), b.GetBottom())) << mode;
+    // The centre is drawn.
+    EXPECT_NE(0xFF0000FFu, At(target, 20, 20)) << mode;
+  }
+}
+
+TEST(LayerRender, OnlyThePartOnTheTargetIsResampledWithTheSamePixels) {
+  CSurface image;
+  Gradient(image, 50, 40, 2);
+  const auto make = [&](CLayer& layer) {
+    layer.SetSurface(&image);
+    layer.SetX(30);
+    layer.SetY(20);
+    layer.SetAnchorX(25);
+    layer.SetAnchorY(20);
+    layer.SetRotate(-20);
+    layer.SetXScale(kScaleOne * 13 / 10);
+  };
+  CLayer whole, part;
+  make(whole);
+  make(part);
+  CSurface big, small;
+  big.Create(160, 160, 1);
+  big.Fill(0xFF101010);
+  small.Create(50, 45, 1);
+  small.Fill(0xFF101010);
+  whole.Draw(&big);
+  part.Draw(&small);
+  ASSERT_NE(nullptr, part.GetDrawImage());
+  EXPECT_LE(part.GetDrawImage()->GetWidth(), 50);
+  EXPECT_LE(part.GetDrawImage()->GetHeight(), 45);
+  EXPECT_GT(whole.GetDrawImage()->GetWidth(), 50);
+  for (int y = 0; y < 45; ++y)
+    for (int x = 0; x < 50; ++x) ASSERT_EQ(At(big, x, y), At(small, x, y)) << x << "," << y;
+}
+
+TEST(LayerRender, HugeZoomAllocatesOnlyWhatShowsAndOverflowDrawsNothing) {
+  CSurface image, target;
+  Gradient(image, 320, 180, 1);
+  target.Create(64, 48, 1);
+  CLayer layer;
+  layer.SetSurface(&image);
+  layer.SetXScale(kScaleOne * 30);
+  layer.SetYScale(kScaleOne * 30);
+  layer.SetRotate(1);
+  layer.Draw(&target);
+  ASSERT_NE(nullptr, layer.GetDrawImage());
+  EXPECT_LE(layer.GetDrawImage()->GetWidth(), 64);
+  EXPECT_LE(layer.GetDrawImage()->GetHeight(), 48);
+  EXPECT_GT(layer.GetBounds().GetWidth(), 9000);
+
+  // Scales whose product leaves 16.16 and int32 behind: nothing, safely.
+  CLayerSet set;
+  set.SetXScale(INT_MAX);
+  set.SetYScale(INT_MAX);
+  CLayer* extreme = new CLayer();
+  CSurface* owned = new CSurface();
+  Gradient(*owned, 320, 180, 1);
+  extreme->SetSurface(owned);
+  extreme->SetXScale(INT_MAX);
+  extreme->SetYScale(INT_MAX);
+  set.Add("x", extreme);
+  target.Fill(0xFF123456);
+  set.Draw(&target);
+  EXPECT_EQ(nullptr, extreme->GetDrawImage());
+  EXPECT_EQ(0xFF123456u, At(target, 10, 10));
+  // A tiny scale (an empty rectangle) draws nothing either.
+  extreme->SetXScale(1);
+  extreme->SetYScale(1);
+  set.SetXScale(1);
+  set.Draw(&target);
+  EXPECT_EQ(0xFF123456u, At(target, 0, 0));
+}
+
+TEST(LayerRender, SourceAreaIsWhatAResampledLayerShows) {
+  CSurface image, target;
+  image.Create(8, 8, 1);
+  image.Fill(0xFF000000);
+  for (int y = 4; y < 8; ++y)
+    for (int x = 4; x < 8; ++x) Put(image, x, y, 0xFFFFFFFF);
+  target.Create(16, 16, 1);
+  target.Fill(0xFF0000FF);
+  CLayer layer;
+  layer.SetSurface(&image);
+  layer.SetSourceRect(CRect(4, 4, 4, 4));
+  layer.SetXScale(2 * kScaleOne);
+  layer.Draw(&target);
+  EXPECT_EQ(7, layer.GetBounds().GetRight());
+  EXPECT_EQ(3, layer.GetBounds().GetBottom());
+  EXPECT_EQ(0xFFFFFFFFu, At(target, 0, 0) | 0xFF000000u);
+  EXPECT_EQ(0xFFFFFFFFu, At(target, 7, 3) | 0xFF000000u);
+  EXPECT_EQ(0xFF0000FFu, At(target, 8, 0));
+}
