@@ -109,3 +109,21 @@ std::vector<int32_t> CTweenRegistry::GetHandles() const {
   for (const auto& entry : m_tweens) handles.push_back(entry.first);
   return handles;
 }
+
+std::vector<std::pair<int64_t, int32_t>> SampleTween(int kind, int32_t from, int32_t to, int32_t duration,
+                                                     int32_t step) {
+  std::vector<std::pair<int64_t, int32_t>> out;
+  if (duration < 0 || step < 1) return out;
+  int32_t value = from;
+  CIntTween tween([&](int32_t v) { value = v; }, from, to, duration, 0);
+  tween.SetEase(kind);
+  bool finished = false;
+  const auto sample = [&](int64_t ms) {
+    if (!finished) finished = tween.Update(uint32_t(ms));
+    out.emplace_back(ms, value);
+  };
+  int64_t ms = 0;
+  for (; ms <= duration; ms += step) sample(ms);
+  if (ms - step != duration) sample(duration);
+  return out;
+}

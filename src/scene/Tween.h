@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "scene/Easing.h"
@@ -159,3 +160,10 @@ class CTweenRegistry {
   uint64_t m_generation = 0;
   std::vector<std::unique_ptr<ITween>> m_graveyard;
 };
+
+// The values a tween from -> to over duration ms along the kind's curve,
+// started at time 0, sets at the times 0, step, 2 step, ... and at duration
+// itself: pairs of (time, value). Empty for a negative duration or a step
+// below 1.
+std::vector<std::pair<int64_t, int32_t>> SampleTween(int kind, int32_t from, int32_t to, int32_t duration,
+                                                     int32_t step);

@@ -330,3 +330,19 @@ TEST(TweenRegistry, HandlesPassesAndCallbacksThatKill) {
   EXPECT_EQ(0u, registry.GetCount());
   EXPECT_GT(registry.Register(Make(a, 0, 1, 1, 0)), hw);
 }
+
+TEST(SampleTween, WhatTheEaseCommandPrints) {
+  const auto steps = SampleTween(kEaseOutQuad, 0, 100, 1000, 250);
+  ASSERT_EQ(5u, steps.size());
+  EXPECT_EQ((std::pair<int64_t, int32_t>(0, 0)), steps[0]);
+  EXPECT_EQ((std::pair<int64_t, int32_t>(500, 75)), steps[2]);
+  EXPECT_EQ((std::pair<int64_t, int32_t>(1000, 100)), steps[4]);
+  // A step that does not divide the time still ends on it.
+  const auto odd = SampleTween(0, 0, 10, 10, 3);
+  ASSERT_EQ(5u, odd.size());
+  EXPECT_EQ((std::pair<int64_t, int32_t>(9, 9)), odd[3]);
+  EXPECT_EQ((std::pair<int64_t, int32_t>(10, 10)), odd[4]);
+  EXPECT_EQ((std::vector<std::pair<int64_t, int32_t>>{{0, 5}}), SampleTween(0, 5, 5, 0, 1));
+  EXPECT_TRUE(SampleTween(0, 0, 1, -1, 1).empty());
+  EXPECT_TRUE(SampleTween(0, 0, 1, 10, 0).empty());
+}
