@@ -19,7 +19,7 @@ void ApplyBlock(CMatrix2D& m, const ILayerProperty& p) {
   m.Scale(float(p.GetXScale()) / 65536.0f, float(p.GetYScale()) / 65536.0f);
   if (p.GetFlipX()) m.Scale(-1.0f, 1.0f);
   if (p.GetFlipY()) m.Scale(1.0f, -1.0f);
-  m.Translate(float(-p.GetAnchorX()), float(-p.GetAnchorY()));
+  m.Translate(-float(p.GetAnchorX()), -float(p.GetAnchorY()));
 }
 }  // namespace
 
@@ -28,7 +28,11 @@ int EffectiveOpacity(int alpha, const CParentChain& parents) {
   double o = alpha;
   for (const ILayerProperty* parent : parents)
     if (parent) o *= double(parent->GetAlpha()) / 255.0;
-  return int(std::floor(o + 0.5));
+  o = std::floor(o + 0.5);
+  // Alphas far outside 0..255 would leave int; the kernels clamp anyway.
+  if (!(o > -2147483648.0)) return INT32_MIN;
+  if (o > 2147483647.0) return INT32_MAX;
+  return int(o);
 }
 
 CLayer::CLayer() = default;
@@ -44,8 +48,9 @@ int CLayer::GetHeight() const {
   return m_sourceRect.GetHeight() != 0 ? m_sourceRect.GetHeight() : m_surface->GetHeight();
 }
 
-int CLayer::GetRight() const { return m_surface ? GetX() + GetWidth() - 1 : 0; }
-int CLayer::GetBottom() const { return m_surface ? GetY() + GetHeight() - 1 : 0; }
+// Wrapping as 32-bit arithmetic does, rather than overflowing.
+int CLayer::GetRight() const { return m_surface ? int32_t(int64_t(GetX()) + GetWidth() - 1) : 0; }
+int CLayer::GetBottom() const { return m_surface ? int32_t(int64_t(GetY()) + GetHeight() - 1) : 0; }
 
 void CLayer::ReleaseImage() {
   m_ownedImage.reset();

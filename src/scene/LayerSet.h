@@ -27,8 +27,9 @@ class CLayerSet : public IVirtualLayer, public CLayerProperty {
   // The bounding rectangle of the last draw, moved by the set's position.
   int GetWidth() const override { return m_bounds.GetWidth(); }
   int GetHeight() const override { return m_bounds.GetHeight(); }
-  int GetRight() const override { return GetX() + m_bounds.GetRight(); }
-  int GetBottom() const override { return GetY() + m_bounds.GetBottom(); }
+  // Wrapping as 32-bit arithmetic does, rather than overflowing.
+  int GetRight() const override { return int32_t(int64_t(GetX()) + m_bounds.GetRight()); }
+  int GetBottom() const override { return int32_t(int64_t(GetY()) + m_bounds.GetBottom()); }
   // The set's own dirty flags (whatever its visibility) and every child's.
   int GetDrawFlags() const override;
   void DrawWithParents(ISurface* target, CParentChain& parents) override;
