@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "graphics/Blend.h"
 #include "graphics/Surface.h"
 
@@ -170,6 +174,94 @@ void NarrowSpan(int64_t start, int64_t step, int64_t low, int64_t high, int64_t&
   if (hi < lo) hi = lo;
 }
 
+// What one resampled row reads: the surface's and the mask's rows, the
+// source area's corner and the end of its inside part.
+struct CRowWalk {
+  const uint8_t* const* rows;
+  const uint8_t* const* maskRows;
+  int areaX, areaY;
+  int64_t xMax, yMax;
+  bool smooth;
+};
+
+// Bilinear weights of a 16.16 position's fractions (each +1, so that no
+// weight is ever 0).
+struct CWeights {
+  int w00, w10, w01, w11;
+  CWeights(int32_t sx, int32_t sy) {
+    const int fx = (sx >> 8) & 255, fy = (sy >> 8) & 255;
+    w00 = (((255 - fx) * (256 - fy)) >> 8) + 1;
+    w10 = ((fx * (256 - fy)) >> 8) + 1;
+    w01 = (((255 - fx) * (fy + 1)) >> 8) + 1;
+    w11 = ((fx * (fy + 1)) >> 8) + 1;
+  }
+};
+
+// Destination pixels [lo, hi) of one row, the first at the 16.16 source
+// position (sx, sy) in area coordinates, every one inside the area.
+template <int kBpp, bool kMasked>
+void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_t sy, int32_t colX, int32_t colY) {
+  // A row walked one source pixel per pixel at whole positions samples
+  // every pixel with weights (256, 1, 1, 1), which give back p00 exactly:
+  // a plain copy. Untransformed masked layers always walk this way.
+  if (colX == 65536 && colY == 0 && ((sx >> 8) & 255) == 0 && ((sy >> 8) & 255) == 0) {
+    const int px = w.areaX + (sx >> 16), py = w.areaY + (sy >> 16);
+    const size_t n = size_t(hi - lo);
+    uint8_t* d = out + size_t(lo) * kBpp;
+    std::memcpy(d, w.rows[py] + size_t(px) * kBpp, n * kBpp);
+    if (kMasked) {
+      const uint8_t* m = w.maskRows[py] + px;
+      for (size_t i = 0; i < n; ++i) d[4 * i + 3] = uint8_t((d[4 * i + 3] * (m[i] + 1)) >> 8);
+    }
+    return;
+  }
+  for (int i = lo; i < hi; ++i, sx += colX, sy += colY) {
+    const int ix = sx >> 16, iy = sy >> 16;
+    const int px = w.areaX + ix, py = w.areaY + iy;
+    uint8_t* d = out + size_t(i) * kBpp;
+    const uint8_t* p00 = w.rows[py] + size_t(px) * kBpp;
+    if (w.smooth && ix + 1 < w.xMax && iy + 1 < w.yMax) {
+      const CWeights k(sx, sy);
+      const uint8_t* p01 = w.rows[py + 1] + size_t(px) * kBpp;
+#if defined(__SSE2__)
+      if constexpr (kBpp == 4) {
+        // Each product fits 16 unsigned bits (255 * 256) and so does the
+        // sum of the four shifted products, which never passes 255: the
+        // same bytes as the scalar formula.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00)), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p01)), zero);
+        const __m128i wt = _mm_set_epi16(int16_t(k.w10), int16_t(k.w10), int16_t(k.w10), int16_t(k.w10), int16_t(k.w00),
+                                         int16_t(k.w00), int16_t(k.w00), int16_t(k.w00));
+        const __m128i wb = _mm_set_epi16(int16_t(k.w11), int16_t(k.w11), int16_t(k.w11), int16_t(k.w11), int16_t(k.w01),
+                                         int16_t(k.w01), int16_t(k.w01), int16_t(k.w01));
+        __m128i sum =
+            _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(top, wt), 8), _mm_srli_epi16(_mm_mullo_epi16(bottom, wb), 8));
+        sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
+        const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
+        std::memcpy(d, &packed, 4);
+      } else
+#endif
+      {
+        const uint8_t* p10 = p00 + kBpp;
+        const uint8_t* p11 = p01 + kBpp;
+        for (int c = 0; c < kBpp; ++c)
+          d[c] = uint8_t(((p00[c] * k.w00) >> 8) + ((p10[c] * k.w10) >> 8) + ((p01[c] * k.w01) >> 8) +
+                         ((p11[c] * k.w11) >> 8));
+      }
+      if (kMasked) {
+        const uint8_t* m0 = w.maskRows[py] + px;
+        const uint8_t* m1 = w.maskRows[py + 1] + px;
+        const int m = ((m0[0] * k.w00) >> 8) + ((m0[1] * k.w10) >> 8) + ((m1[0] * k.w01) >> 8) + ((m1[1] * k.w11) >> 8);
+        d[3] = uint8_t((d[3] * (m + 1)) >> 8);
+      }
+    } else {
+      std::memcpy(d, p00, kBpp);
+      if (kMasked) d[3] = uint8_t((d[3] * (w.maskRows[py][px] + 1)) >> 8);
+    }
+  }
+}
+
 }  // namespace
 
 void CLayer::PrepareWithParents(bool smooth, const CParentChain& parents) {
@@ -324,45 +416,25 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
   const bool masked = m_mask != nullptr;
   m_spans.assign(size_t(rh), {0, 0});
 
+  const CRowWalk walk{rows.data(), maskRows.data(), areaX, areaY, xMax, yMax, smooth};
+  const auto walkRow = bpp == 4 ? (masked ? &WalkRow<4, true> : &WalkRow<4, false>) : &WalkRow<1, false>;
   for (int j = 0; j < rh; ++j) {
     uint8_t* out = image->GetLine(j);
     if (!out) break;
-    std::memset(out, 0, size_t(rw) * size_t(bpp));
-    if (!readable) continue;
+    if (!readable) {
+      std::memset(out, 0, size_t(rw) * size_t(bpp));
+      continue;
+    }
     const int64_t rsx = at(ox, int64_t(oy) + j, sx0, colX, rowX);
     const int64_t rsy = at(ox, int64_t(oy) + j, sy0, colY, rowY);
     int64_t lo = 0, hi = rw;
     NarrowSpan(rsx, colX, xMin << 16, (xMax << 16) - 1, lo, hi);
     NarrowSpan(rsy, colY, yMin << 16, (yMax << 16) - 1, lo, hi);
+    if (hi <= lo) lo = hi = 0;
     m_spans[size_t(j)] = {int32_t(lo), int32_t(hi)};
-    int32_t sx = int32_t(rsx + lo * colX), sy = int32_t(rsy + lo * colY);
-    for (int64_t i = lo; i < hi; ++i, sx += colX, sy += colY) {
-      const int ix = (sx >> 16), iy = (sy >> 16);
-      const int px = areaX + ix, py = areaY + iy;
-      uint8_t* d = out + size_t(i) * size_t(bpp);
-      const uint8_t* p00 = rows[size_t(py)] + size_t(px) * size_t(bpp);
-      if (smooth && ix + 1 < xMax && iy + 1 < yMax) {
-        const int fxw = (sx >> 8) & 255, fyw = (sy >> 8) & 255;
-        const int w00 = (((255 - fxw) * (256 - fyw)) >> 8) + 1;
-        const int w10 = ((fxw * (256 - fyw)) >> 8) + 1;
-        const int w01 = (((255 - fxw) * (fyw + 1)) >> 8) + 1;
-        const int w11 = ((fxw * (fyw + 1)) >> 8) + 1;
-        const uint8_t* p10 = p00 + bpp;
-        const uint8_t* p01 = rows[size_t(py) + 1] + size_t(px) * size_t(bpp);
-        const uint8_t* p11 = p01 + bpp;
-        for (int k = 0; k < bpp; ++k)
-          d[k] = uint8_t(((p00[k] * w00) >> 8) + ((p10[k] * w10) >> 8) + ((p01[k] * w01) >> 8) + ((p11[k] * w11) >> 8));
-        if (masked) {
-          const uint8_t* m0 = maskRows[size_t(py)] + px;
-          const uint8_t* m1 = maskRows[size_t(py) + 1] + px;
-          const int m = ((m0[0] * w00) >> 8) + ((m0[1] * w10) >> 8) + ((m1[0] * w01) >> 8) + ((m1[1] * w11) >> 8);
-          d[3] = uint8_t((d[3] * (m + 1)) >> 8);
-        }
-      } else {
-        std::memcpy(d, p00, size_t(bpp));
-        if (masked) d[3] = uint8_t((d[3] * (maskRows[size_t(py)][px] + 1)) >> 8);
-      }
-    }
+    std::memset(out, 0, size_t(lo) * size_t(bpp));
+    std::memset(out + size_t(hi) * size_t(bpp), 0, size_t(rw - hi) * size_t(bpp));
+    walkRow(walk, out, int(lo), int(hi), int32_t(rsx + lo * colX), int32_t(rsy + lo * colY), colX, colY);
   }
   image->Unlock();
   if (m_mask) m_mask->Unlock();
