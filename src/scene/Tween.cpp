@@ -1,5 +1,7 @@
 #include "scene/Tween.h"
 
+#include <algorithm>
+
 template class TTween<int32_t>;
 
 void CTweenQueue::Add(ITween* tween) { Add(std::unique_ptr<ITween>(tween)); }
@@ -37,76 +39,82 @@ int32_t CTweenRegistry::Register(ITween* tween) { return Register(std::unique_pt
 
 int32_t CTweenRegistry::Register(std::unique_ptr<ITween> tween) {
   const int32_t handle = m_counter++;
-  if (tween) m_tweens.emplace(handle, std::move(tween));
+  if (tween) {
+    m_entries.push_back({handle, std::move(tween)});
+    ++m_live;
+  }
   return handle;
 }
 
-bool CTweenRegistry::IsAlive(int32_t handle) const { return m_tweens.count(handle) != 0; }
+ptrdiff_t CTweenRegistry::Find(int32_t handle) const {
+  auto it = std::lower_bound(m_entries.begin(), m_entries.end(), handle,
+                             [](const Entry& entry, int32_t h) { return entry.handle < h; });
+  if (it == m_entries.end() || it->handle != handle || !it->tween) return -1;
+  return it - m_entries.begin();
+}
+
+bool CTweenRegistry::IsAlive(int32_t handle) const { return Find(handle) >= 0; }
 
 void CTweenRegistry::Kill(int32_t handle) {
-  auto it = m_tweens.find(handle);
-  if (it == m_tweens.end()) return;
-  std::unique_ptr<ITween> tween = std::move(it->second);
-  m_tweens.erase(it);
+  const ptrdiff_t index = Find(handle);
+  if (index < 0) return;
+  std::unique_ptr<ITween> tween = std::move(m_entries[size_t(index)].tween);
+  --m_live;
   tween->Finish();
-  if (handle == m_updating) {
-    // Killed from inside its own Update: delete it once that returns.
-    m_updatingKilled = true;
-    m_killedHandle = handle;
-    m_graveyard.push_back(std::move(tween));
-  }
+  if (tween.get() == m_updating) m_graveyard.push_back(std::move(tween));
+  if (m_passes == 0 && m_entries.size() > 2 * m_live + 16) Sweep();
 }
 
 void CTweenRegistry::UpdateAll(uint32_t now) {
-  // Each tween is reached through the live map, not a copy of it: a callback
-  // may kill other tweens, which must not be advanced afterwards in the same
-  // pass (erasing other entries leaves this iterator valid). Tweens
-  // registered meanwhile have handles past the limit and wait a frame.
-  const int32_t limit = m_counter;
-  const uint64_t generation = ++m_generation;
-  auto it = m_tweens.begin();
-  while (it != m_tweens.end() && it->first < limit) {
-    m_updating = it->first;
-    m_updatingKilled = false;
-    const bool finished = it->second->Update(now);
-    m_updating = -1;
-    if (m_generation != generation) {
-      // DeleteAll ran inside a callback: the map is a new one.
-      m_graveyard.clear();
-      return;
-    }
-    if (m_updatingKilled) {
-      // Kill already took it out of the map.
-      m_graveyard.clear();
-      it = m_tweens.upper_bound(m_killedHandle);
+  // Each entry is looked up as the pass reaches it, not taken from a copy:
+  // a callback may kill other tweens, which must not be advanced afterwards
+  // in the same pass. Tweens registered meanwhile lie past the limit and
+  // wait a frame.
+  const size_t limit = m_entries.size();
+  const uint64_t generation = m_generation;
+  ++m_passes;
+  for (size_t i = 0; i < limit; ++i) {
+    ITween* tween = m_entries[i].tween.get();
+    if (!tween) continue;
+    m_updating = tween;
+    const bool finished = tween->Update(now);
+    m_updating = nullptr;
+    if (m_generation != generation) break;  // DeleteAll ran in a callback
+    if (!m_graveyard.empty()) {
+      m_graveyard.clear();  // it killed itself: already out of the entry
       continue;
     }
-    if (finished)
-      it = m_tweens.erase(it);
-    else
-      ++it;
+    if (finished) {
+      m_entries[i].tween.reset();
+      --m_live;
+    }
   }
+  --m_passes;
+  m_graveyard.clear();
+  if (m_passes == 0 && m_entries.size() != m_live) Sweep();
+}
+
+void CTweenRegistry::Sweep() {
+  m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.tween; }),
+                  m_entries.end());
 }
 
 void CTweenRegistry::DeleteAll() {
-  // Destructors of tweens may run callbacks' captured state; take the map
-  // out first so nothing sees it half torn down.
-  std::map<int32_t, std::unique_ptr<ITween>> doomed;
-  doomed.swap(m_tweens);
+  // Taken out first, so that nothing a destructor does sees the registry
+  // half torn down; the tween being advanced is kept until its Update ends.
+  std::vector<Entry> doomed;
+  doomed.swap(m_entries);
+  m_live = 0;
   ++m_generation;
-  if (m_updating >= 0) {
-    auto it = doomed.find(m_updating);
-    if (it != doomed.end()) {
-      m_updatingKilled = true;
-      m_graveyard.push_back(std::move(it->second));
-    }
-  }
+  for (Entry& entry : doomed)
+    if (entry.tween && entry.tween.get() == m_updating) m_graveyard.push_back(std::move(entry.tween));
 }
 
 std::vector<int32_t> CTweenRegistry::GetHandles() const {
   std::vector<int32_t> handles;
-  handles.reserve(m_tweens.size());
-  for (const auto& entry : m_tweens) handles.push_back(entry.first);
+  handles.reserve(m_live);
+  for (const Entry& entry : m_entries)
+    if (entry.tween) handles.push_back(entry.handle);
   return handles;
 }
 

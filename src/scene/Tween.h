@@ -8,7 +8,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
-#include <map>
+#include <cstddef>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -144,21 +144,33 @@ class CTweenRegistry {
   // Deletes every tween without finishing it.
   void DeleteAll();
 
-  size_t GetCount() const { return m_tweens.size(); }
+  size_t GetCount() const { return m_live; }
   int32_t GetNextHandle() const { return m_counter; }
   // Live handles in ascending order.
   std::vector<int32_t> GetHandles() const;
 
  private:
-  std::map<int32_t, std::unique_ptr<ITween>> m_tweens;
+  // Entries in handle order (handles only grow, so registering appends);
+  // a killed or finished entry is emptied and swept out after the pass, so
+  // indices stay put while callbacks run. A contiguous array keeps the
+  // per-frame pass close to a plain loop.
+  struct Entry {
+    int32_t handle;
+    std::unique_ptr<ITween> tween;
+  };
+  // Index of the live entry with that handle, or -1.
+  ptrdiff_t Find(int32_t handle) const;
+  void Sweep();
+
+  std::vector<Entry> m_entries;
+  size_t m_live = 0;
   int32_t m_counter = 0;
-  // The tween being advanced, and whether a callback killed it meanwhile:
-  // it cannot be deleted under its own Update.
-  int32_t m_updating = -1;
-  bool m_updatingKilled = false;
-  int32_t m_killedHandle = -1;
-  uint64_t m_generation = 0;
+  int m_passes = 0;  // UpdateAll calls under way
+  // The tween being advanced: a callback that kills it cannot delete it
+  // under its own Update, so it waits here until that returns.
+  ITween* m_updating = nullptr;
   std::vector<std::unique_ptr<ITween>> m_graveyard;
+  uint64_t m_generation = 0;  // counts DeleteAll calls
 };
 
 // The values a tween from -> to over duration ms along the kind's curve,

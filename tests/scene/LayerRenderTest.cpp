@@ -317,3 +317,25 @@ TEST(LayerRender, ResampledBytesMatchThePlainWalk) {
           << "rotate " << c.rotate << " row " << y;
   }
 }
+
+TEST(LayerRender, UnturnedMaskMultipliesEveryAlphaExactly) {
+  CSurface image, mask;
+  Gradient(image, 23, 5, 2);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 23; ++x) image.GetLine(y)[4 * x + 3] = uint8_t(x * 11 + y * 50);
+  mask.Create(23, 5, 0);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 23; ++x) mask.GetLine(y)[x] = uint8_t(255 - x * 7 - y * 13);
+  CLayer layer;
+  layer.SetSurface(&image);
+  layer.SetMask(&mask);
+  layer.Prepare(true);
+  ISurface* got = layer.GetDrawImage();
+  ASSERT_TRUE(layer.IsResampled());
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 23; ++x) {
+      const uint32_t want =
+          (At(image, x, y) & 0xFFFFFF) | uint32_t((image.GetLine(y)[4 * x + 3] * (mask.GetLine(y)[x] + 1)) >> 8) << 24;
+      ASSERT_EQ(want, At(*got, x, y)) << x << "," << y;
+    }
+}
