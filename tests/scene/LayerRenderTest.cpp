@@ -288,8 +288,10 @@ TEST(LayerRender, ResampledBytesMatchThePlainWalk) {
     int rotate, xscale, yscale;
     bool flip, masked;
   };
-  for (const Case& c : {Case{30, kScaleOne, kScaleOne, false, false}, Case{-75, 90000, 50000, true, false},
-                        Case{0, kScaleOne * 3, kScaleOne / 3, false, true}, Case{200, 70000, 70000, false, true}}) {
+  for (const Case& c :
+       {Case{30, kScaleOne, kScaleOne, false, false}, Case{-75, 90000, 50000, true, false},
+        Case{0, kScaleOne * 3, kScaleOne / 3, false, true}, Case{0, 2 * kScaleOne, 2 * kScaleOne, false, false},
+        Case{0, 100000, 45000, true, false}, Case{200, 70000, 70000, false, true}}) {
     CSurface image, mask, reference;
     Gradient(image, 37, 23, 2);
     mask.Create(37, 23, 0);
