@@ -94,14 +94,17 @@ void CGraphicSystem::ToggleFullscreen() {
 // ---- Pending property changes and the commit ----
 
 bool CGraphicSystem::IsCurrent(IVirtualLayer* layer, const CPending& pending) const {
-  return CLayerSet::GetHoldSerial(layer) == pending.serial;
+  // Requests may be queued for a fresh layer before a set holds it (a frame
+  // of an animation); they apply once it is held.
+  const uint64_t serial = CLayerSet::GetHoldSerial(layer);
+  return serial != 0 && (pending.serial == 0 || serial == pending.serial);
 }
 
 void CGraphicSystem::QueueProperty(IVirtualLayer* layer, int index, std::any value) {
   if (!layer) return;
   CPending& pending = pending_[layer];
   const uint64_t serial = CLayerSet::GetHoldSerial(layer);
-  if (pending.serial != serial) {
+  if (pending.serial != serial && !(pending.serial == 0 && !pending.requests.empty())) {
     // The address belongs to a new object now: the old requests were for
     // a layer that is gone.
     pending = CPending();

@@ -87,6 +87,14 @@ TEST_F(GraphicSceneTest, PendingChangesShowAtTheCommitAndRevert) {
   graphics.Commit();
   EXPECT_EQ(255, layer->GetAlpha());
   EXPECT_EQ(0u, graphics.GetPendingCount());
+
+  // Requests queued for a fresh layer before any set holds it apply once
+  // one does.
+  CLayer* fresh = NewImage(2, 2, 0);
+  graphics.QueueProperty(fresh, kPropTop, 9);
+  graphics.GetBackSet().Add("f", fresh);
+  graphics.Commit();
+  EXPECT_EQ(9, fresh->GetY());
 }
 
 TEST_F(GraphicSceneTest, CommitDeletesOnlyWhatTheBackSetDropped) {
