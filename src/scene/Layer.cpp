@@ -259,21 +259,20 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
         }
         table.fy = fy;
       }
-      const uint8_t* r0 = w.rows[w.areaY + iy] + size_t(w.areaX) * 4;
-      const uint8_t* r1 = w.rows[w.areaY + iy + 1] + size_t(w.areaX) * 4;
+      const uint8_t* r0 = w.rows[w.areaY + iy];
+      const uint8_t* r1 = w.rows[w.areaY + iy + 1];
       const __m128i zero = _mm_setzero_si128();
       for (int i = lo; i < hi; ++i, sx += colX) {
         const int ix = sx >> 16;
+        const size_t px = size_t(w.areaX + ix) * 4;
         uint8_t* d = out + size_t(i) * 4;
         if (ix + 1 >= w.xMax) {
-          std::memcpy(d, r0 + size_t(ix) * 4, 4);
+          std::memcpy(d, r0 + px, 4);
           continue;
         }
         const int16_t* k = table.w[(sx >> 8) & 255];
-        const __m128i top =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + size_t(ix) * 4)), zero);
-        const __m128i bottom =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + size_t(ix) * 4)), zero);
+        const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + px)), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + px)), zero);
         __m128i sum = _mm_add_epi16(
             _mm_srli_epi16(_mm_mullo_epi16(top, _mm_load_si128(reinterpret_cast<const __m128i*>(k))), 8),
             _mm_srli_epi16(_mm_mullo_epi16(bottom, _mm_load_si128(reinterpret_cast<const __m128i*>(k + 8))), 8));
