@@ -209,6 +209,8 @@ struct CWeights {
 // position (sx, sy) in area coordinates, every one inside the area.
 template <int kBpp, bool kMasked>
 void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_t sy, int32_t colX, int32_t colY) {
+  // An empty row's start lies outside the area: nothing may be read there.
+  if (lo >= hi) return;
   // A row walked one source pixel per pixel at whole positions samples
   // every pixel with weights (256, 1, 1, 1), which give back p00 exactly:
   // a plain copy. Untransformed masked layers always walk this way.
