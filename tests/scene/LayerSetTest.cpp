@@ -225,3 +225,23 @@ TEST_F(LayerSetTest, BoundsAndNestedSetsDrawInTheirOwnCoordinates) {
   std::memcpy(&pixel, target.GetLine(23) + 4 * 12, 4);
   EXPECT_EQ(0xFF000000u, pixel);
 }
+
+TEST_F(LayerSetTest, ALayerSharedByTwoSetsKeepsBothUpToDate) {
+  // The front set draws, clearing the shared layer's flags; the back set
+  // must still see that the opaque top layer moved off what it covered.
+  CLayerSet front;
+  TrackedLayer* top = Image("top", 8, 8, 1, 0, 0);
+  front.Add("a", Image("a", 4, 4, 2, 0, 0));
+  front.Add("top", top);
+  CLayerSet back(front);
+  g_drawn.clear();
+  back.Draw(&target);
+  EXPECT_EQ(std::vector<std::string>{"top"}, g_drawn);
+  top->SetX(10);
+  front.Draw(&target);
+  EXPECT_EQ(0, top->GetDirtyFlags());
+  g_drawn.clear();
+  back.Draw(&target);
+  EXPECT_EQ(17, back.GetBounds().GetRight());
+  EXPECT_EQ((std::vector<std::string>{"a", "top"}), g_drawn);
+}
