@@ -1,5 +1,8 @@
 #include "scene/GraphicSystem.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "files/Config.h"
 #include "platform/Log.h"
 #include "files/PackFile.h"
@@ -10,11 +13,12 @@
 #include "graphics/SoftwareRenderer.h"
 #include "graphics/Surface.h"
 #include "scene/Layer.h"
+#include "scene/LayerSet.h"
+#include "scene/Tween.h"
 
-CGraphicSystem::CImageLayer::~CImageLayer() {
-  // The layer refers to the surface: let it go first.
-  layer.reset();
-  surface.reset();
+int32_t ScaleToPercent(int32_t scale) {
+  const int64_t v = scale;
+  return v >= 0 ? int32_t(v * 100 / 65536) : -int32_t(-v * 100 / 65536);
 }
 
 bool CGraphicSystem::IsSoftwareRendererForced() {
@@ -27,14 +31,14 @@ bool CGraphicSystem::IsSoftwareRendererForced() {
 }
 
 CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, int sceneHeight)
-    : window_(window), width_(sceneWidth), height_(sceneHeight) {
+    : windowHandle_(window), width_(sceneWidth), height_(sceneHeight) {
   // Renderers in order of preference; the first that starts is used. A
   // hardware renderer would be registered ahead of the software one unless
   // softwareForced_ is set; the software renderer is always the last resort.
   renderer_ = std::make_unique<CGraphicRenderer>();
   softwareForced_ = IsSoftwareRendererForced();
   renderer_->AddRenderer(new CSoftwareRenderer(), new CLayerFactory(), new CSurfaceFactory());
-  if (renderer_->Init(window_, width_, height_, ISurface::PIXEL_BITS_32))
+  if (renderer_->Init(windowHandle_, width_, height_, ISurface::PIXEL_BITS_32))
     LogWrite("CGraphicSystem: no renderer could be started");
   layerFactory_ = renderer_->GetLayerFactory();
   surfaceFactory_ = renderer_->GetSurfaceFactory();
@@ -44,10 +48,19 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
   loaders_->AddLoader(new CPng());
   loaders_->AddLoader(new CJpg());
   CGraphicLoaders::SetGlobal(loaders_.get());
+
+  front_ = std::make_unique<CLayerSet>();
+  back_ = std::make_unique<CLayerSet>();
 }
 
 CGraphicSystem::~CGraphicSystem() {
-  images_.clear();
+  // Overlays and layers may hold surfaces of the renderer's factory: they go
+  // before the renderer.
+  messageWindows_.clear();
+  widgets_.clear();
+  pending_.clear();
+  front_.reset();
+  back_.reset();
   if (CGraphicLoaders::GetGlobal() == loaders_.get()) CGraphicLoaders::SetGlobal(nullptr);
   loaders_.reset();
   fileFactory_.reset();
@@ -56,15 +69,21 @@ CGraphicSystem::~CGraphicSystem() {
 
 bool CGraphicSystem::HasRenderer() const { return renderer_ && renderer_->GetActiveRenderer() != nullptr; }
 
-void CGraphicSystem::Update() {}
+void CGraphicSystem::Update() {
+  for (auto& [name, widget] : widgets_) widget->FrameUpdate();
+  for (auto& [name, window] : messageWindows_) window->FrameUpdate();
+}
 
 void CGraphicSystem::Render() {
+  if (movieCheck_ && movieCheck_()) return;
   if (!HasRenderer()) return;
   renderer_->RenderStart();
-  // Layers are expected to cover the screen; only an empty scene is cleared.
-  if (images_.empty()) renderer_->Clear();
+  if (front_->GetCount() == 0) renderer_->Clear();
   ISurface* target = renderer_->GetRenderTarget();
-  for (auto& [id, image] : images_) image.layer->Draw(target);
+  front_->Draw(target);
+  if (transitionRunning_ && transitionStep_) transitionStep_(target);
+  for (auto& [name, widget] : widgets_) widget->Draw(target);
+  for (auto& [name, window] : messageWindows_) window->Draw(target);
   renderer_->RenderEnd();
 }
 
@@ -72,25 +91,250 @@ void CGraphicSystem::ToggleFullscreen() {
   // Only a hardware renderer switches to full screen; the software one ignores it.
 }
 
+// ---- Pending property changes and the commit ----
+
+bool CGraphicSystem::IsCurrent(IVirtualLayer* layer, const CPending& pending) const {
+  // Requests may be queued for a fresh layer before a set holds it (a frame
+  // of an animation); they apply once it is held.
+  const uint64_t serial = CLayerSet::GetHoldSerial(layer);
+  return serial != 0 && (pending.serial == 0 || serial == pending.serial);
+}
+
+void CGraphicSystem::QueueProperty(IVirtualLayer* layer, int index, std::any value) {
+  if (!layer) return;
+  CPending& pending = pending_[layer];
+  const uint64_t serial = CLayerSet::GetHoldSerial(layer);
+  if (pending.serial != serial && !(pending.serial == 0 && !pending.requests.empty())) {
+    // The address belongs to a new object now: the old requests were for
+    // a layer that is gone.
+    pending = CPending();
+    pending.serial = serial;
+  }
+  pending.requests.emplace_back(index, std::move(value));
+}
+
+void CGraphicSystem::ForgetLayer(IVirtualLayer* layer) { pending_.erase(layer); }
+
+void CGraphicSystem::ApplyPending() {
+  for (auto& [layer, pending] : pending_) pending.oldValues.clear();
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    // A layer deleted without being forgotten is never touched.
+    if (!IsCurrent(it->first, it->second)) {
+      it = pending_.erase(it);
+      continue;
+    }
+    for (const auto& [index, value] : it->second.requests) SetProperty(*it->first, index, value, &it->second.oldValues);
+    ++it;
+  }
+}
+
+void CGraphicSystem::RevertPending() {
+  for (auto& [layer, pending] : pending_) {
+    if (IsCurrent(layer, pending))
+      for (auto old = pending.oldValues.rbegin(); old != pending.oldValues.rend(); ++old)
+        SetProperty(*layer, old->first, old->second);
+    pending.oldValues.clear();
+  }
+}
+
+size_t CGraphicSystem::GetPendingCount() const {
+  size_t count = 0;
+  for (const auto& [layer, pending] : pending_) count += pending.requests.size();
+  return count;
+}
+
+void CGraphicSystem::Commit() {
+  transitionRunning_ = false;
+  backNeedsDrawing_ = true;
+  if (commitHook_) commitHook_();
+  ApplyPending();
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    it->second.requests.clear();
+    if (it->second.oldValues.empty())
+      it = pending_.erase(it);
+    else
+      ++it;
+  }
+  // The new back set shares every child with the new front set, so the old
+  // front set lets go only of what the back set dropped.
+  auto copy = std::make_unique<CLayerSet>(*back_);
+  front_ = std::move(back_);
+  back_ = std::move(copy);
+}
+
+// ---- Overlays and tweens ----
+
+void CGraphicSystem::SetWidget(const std::string& name, std::unique_ptr<ISceneOverlay> widget) {
+  if (widget)
+    widgets_[name] = std::move(widget);
+  else
+    widgets_.erase(name);
+}
+
+ISceneOverlay* CGraphicSystem::FindWidget(const std::string& name) const {
+  auto it = widgets_.find(name);
+  return it == widgets_.end() ? nullptr : it->second.get();
+}
+
+void CGraphicSystem::SetMessageWindow(const std::string& name, std::unique_ptr<ISceneOverlay> window) {
+  if (window)
+    messageWindows_[name] = std::move(window);
+  else
+    messageWindows_.erase(name);
+}
+
+ISceneOverlay* CGraphicSystem::FindMessageWindow(const std::string& name) const {
+  auto it = messageWindows_.find(name);
+  return it == messageWindows_.end() ? nullptr : it->second.get();
+}
+
+void CGraphicSystem::KillLayerTweens(const std::string& id) {
+  auto it = layerTweens_.find(id);
+  if (it == layerTweens_.end()) return;
+  const std::set<int32_t> handles = std::move(it->second);
+  layerTweens_.erase(it);
+  for (const int32_t handle : handles) CTweenRegistry::Instance().Kill(handle);
+}
+
+// ---- Queries ----
+
+std::vector<CLayerInfoValue> CGraphicSystem::GetLayerInfo() {
+  std::vector<std::pair<std::string, IVirtualLayer*>> layers;
+  front_->List(layers);
+  std::vector<CLayerInfoValue> out;
+  const auto number = [&](std::string name, int32_t value) {
+    CLayerInfoValue v;
+    v.name = std::move(name);
+    v.number = value;
+    out.push_back(std::move(v));
+  };
+  number("size", int32_t(layers.size()));
+  for (size_t i = 0; i < layers.size(); ++i) {
+    const std::string prefix = std::to_string(i) + ".";
+    const IVirtualLayer& layer = *layers[i].second;
+    CLayerInfoValue id;
+    id.name = prefix + "id";
+    id.isText = true;
+    id.text = layers[i].first;
+    out.push_back(std::move(id));
+    number(prefix + "left", layer.GetX());
+    number(prefix + "top", layer.GetY());
+    number(prefix + "width", layer.GetWidth());
+    number(prefix + "height", layer.GetHeight());
+    number(prefix + "alpha", layer.GetAlpha());
+    number(prefix + "xscale", ScaleToPercent(layer.GetXScale()));
+    number(prefix + "yscale", ScaleToPercent(layer.GetYScale()));
+    number(prefix + "rotate", layer.GetRotate());
+    number(prefix + "layermode", layer.GetLayerMode());
+    number(prefix + "visible", layer.GetVisible() ? 1 : 0);
+  }
+  return out;
+}
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+void DumpSet(CLayerSet& set, const CParentChain& parents, int depth, std::string& out) {
+  set.UpdateBounds(parents);
+  const std::string indent(size_t(depth) * 2, ' ');
+  int index = 0;
+  for (const auto& [name, child] : set.GetChildren()) {
+    const bool occluded = index++ < set.GetFirstDrawnIndex();
+    const char* state = occluded ? "occluded" : !child->GetVisible() ? "hidden" : "drawn";
+    out += indent + name;
+    out += Format(
+        " %s %s pos=%d,%d size=%dx%d right=%d bottom=%d alpha=%d anchor=%d,%d scale=%d,%d rotate=%d "
+        "flip=%d,%d mode=%d visible=%d",
+        LayerKindName(child), state, child->GetX(), child->GetY(), child->GetWidth(), child->GetHeight(),
+        child->GetRight(), child->GetBottom(), child->GetAlpha(), child->GetAnchorX(), child->GetAnchorY(),
+        child->GetXScale(), child->GetYScale(), child->GetRotate(), child->GetFlipX() ? 1 : 0,
+        child->GetFlipY() ? 1 : 0, child->GetLayerMode(), child->GetVisible() ? 1 : 0);
+    if (auto* image = dynamic_cast<ILayer*>(child)) {
+      const ISurface* surface = image->GetSurface();
+      if (surface) out += Format(" image=%dx%d/%d", surface->GetWidth(), surface->GetHeight(), surface->GetFormat());
+      if (image->GetMask()) out += " mask";
+      const CRect& source = image->GetSourceRect();
+      if (source.GetWidth() || source.GetHeight())
+        out += Format(" source=%d,%d,%dx%d", source.GetX(), source.GetY(), source.GetWidth(), source.GetHeight());
+    }
+    out += "\n";
+    if (auto* nested = dynamic_cast<CLayerSet*>(child)) {
+      CParentChain chain = parents;
+      chain.push_back(&set);
+      DumpSet(*nested, chain, depth + 1, out);
+    }
+  }
+}
+
+}  // namespace
+
+void CGraphicSystem::DumpLayers(std::string& out) {
+  out += Format("front count=%d\n", front_->GetCount());
+  DumpSet(*front_, {}, 1, out);
+  out += Format("back count=%d\n", back_->GetCount());
+  DumpSet(*back_, {}, 1, out);
+  // Pending changes are listed by the back set's ids (addresses would not
+  // be stable between runs).
+  out += Format("pending count=%zu\n", GetPendingCount());
+  for (const auto& [name, child] : back_->GetChildren()) {
+    auto it = pending_.find(child);
+    if (it == pending_.end() || it->second.requests.empty() || !IsCurrent(child, it->second)) continue;
+    out += "  " + name;
+    for (const auto& [index, value] : it->second.requests) {
+      int number = 0;
+      if (const int* i = std::any_cast<int>(&value))
+        number = *i;
+      else if (const bool* b = std::any_cast<bool>(&value))
+        number = *b ? 1 : 0;
+      out += Format(" %d=%d", index, number);
+    }
+    out += "\n";
+  }
+  CTweenRegistry& registry = CTweenRegistry::Instance();
+  out += Format("tweens live=%zu\n", registry.GetCount());
+  for (const auto& [id, handles] : layerTweens_) {
+    std::string alive;
+    for (const int32_t handle : handles)
+      if (registry.IsAlive(handle)) alive += Format(" %d", handle);
+    if (!alive.empty()) out += "  " + id + alive + "\n";
+  }
+  out += Format("transition=%d\n", transitionRunning_ ? 1 : 0);
+}
+
+// ---- Interim scene access ----
+
 bool CGraphicSystem::ShowImage(const std::string& id, const std::string& file, int x, int y) {
   if (!layerFactory_ || !surfaceFactory_ || !loaders_) return true;
   std::unique_ptr<ISurface> surface(surfaceFactory_->Create());
   if (!surface || loaders_->LoadFile(surface.get(), file.c_str())) return true;
   std::unique_ptr<ILayer> layer(layerFactory_->Create());
   if (!layer) return true;
-  layer->SetSurface(surface.get());
+  layer->SetSurface(surface.release());
   layer->SetX(x);
   layer->SetY(y);
-  images_.erase(id);
-  CImageLayer& entry = images_[id];
-  entry.surface = std::move(surface);
-  entry.layer = std::move(layer);
+  if (IVirtualLayer* old = back_->Find(id)) ForgetLayer(old);
+  back_->Add(id, layer.release());
+  Commit();
   return false;
 }
 
-void CGraphicSystem::HideImage(const std::string& id) { images_.erase(id); }
-
-ILayer* CGraphicSystem::FindImage(const std::string& id) const {
-  auto it = images_.find(id);
-  return it == images_.end() ? nullptr : it->second.layer.get();
+void CGraphicSystem::HideImage(const std::string& id) {
+  IVirtualLayer* old = back_->Find(id);
+  if (!old) return;
+  ForgetLayer(old);
+  back_->Remove(id);
+  Commit();
 }
+
+ILayer* CGraphicSystem::FindImage(const std::string& id) const { return dynamic_cast<ILayer*>(back_->Find(id)); }
+
+size_t CGraphicSystem::GetImageCount() const { return size_t(back_->GetCount()); }

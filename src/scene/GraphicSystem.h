@@ -1,40 +1,80 @@
 // The owner of everything drawn: the renderer set with the layer and surface
 // factories of the renderer that came up, the file factory and image
-// loaders, and what is on screen.
+// loaders, and the scene: the front layer set that is drawn and hit-tested,
+// the back set that layer tags edit, the property changes waiting for the
+// next commit, the tweens started on each layer, and the widgets and
+// message windows drawn over the scene.
 #pragma once
 
+#include <any>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "scene/LayerProperty.h"
 
 #include "platform/Platform.h"
 
 class CGraphicRenderer;
 class CGraphicLoaders;
 class CFileFactory;
+class CLayerSet;
 class ILayer;
 class ILayerFactory;
 class ISurface;
 class ISurfaceFactory;
+class IVirtualLayer;
+
+// Something drawn over the scene each frame: a widget or a message window.
+class ISceneOverlay {
+ public:
+  virtual ~ISceneOverlay() = default;
+  // Once per frame before the script runs.
+  virtual void FrameUpdate() {}
+  // Draws into the render target (none when the renderer draws without one).
+  virtual void Draw(ISurface* target) = 0;
+};
+
+// One variable get_layer_info stores: a name below the requested prefix
+// ("size", "0.id", "0.left", ...) with an integer or a text value.
+struct CLayerInfoValue {
+  std::string name;
+  bool isText = false;
+  int32_t number = 0;
+  std::string text;
+};
+
+// 16.16 scale back to script percent: the whole part of v * 100 / 65536,
+// symmetric about 0 (98304 -> 150, -98304 -> -150).
+int32_t ScaleToPercent(int32_t scale);
 
 class CGraphicSystem {
  public:
   // window is the game window the renderer presents into (0: none).
   CGraphicSystem(platform::WindowHandle window, int sceneWidth, int sceneHeight);
+  CGraphicSystem(std::nullptr_t, int sceneWidth, int sceneHeight)
+      : CGraphicSystem(platform::WindowHandle(0), sceneWidth, sceneHeight) {}
   ~CGraphicSystem();
   CGraphicSystem(const CGraphicSystem&) = delete;
   CGraphicSystem& operator=(const CGraphicSystem&) = delete;
 
-  // Per-frame update of widgets and message windows.
+  // Per-frame update: every widget, then every message window, in name order.
   void Update();
-  // Draws the scene through the active renderer.
+  // Composes one frame through the active renderer.
   void Render();
   // Alt+Enter: switches between window and full screen where the renderer allows it.
   void ToggleFullscreen();
 
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
-  platform::WindowHandle GetWindow() const { return window_; }
+  platform::WindowHandle GetWindowHandle() const { return windowHandle_; }
 
   // False when no renderer started (nothing will be drawn).
   bool HasRenderer() const;
@@ -51,24 +91,81 @@ class CGraphicSystem {
   // That choice, as made when this graphic system was built.
   bool IsSoftwareForced() const { return softwareForced_; }
 
-  // Interim scene until layer sets exist: image layers by id, drawn in
-  // ascending byte order of their ids. ShowImage loads the file (with or
-  // without its extension) into a new layer at x, y, replacing a layer of
-  // the same id; true when it cannot be loaded (the old layer then stays).
+  // ---- Scene ----
+  CLayerSet& GetFrontSet() { return *front_; }
+  CLayerSet& GetBackSet() { return *back_; }
+
+  // Pending property changes, applied at the next commit.
+  void QueueProperty(IVirtualLayer* layer, int index, std::any value);
+  // Drops the layer's requests and recorded old values (a tag replaced or
+  // deleted it).
+  void ForgetLayer(IVirtualLayer* layer);
+  // Applies every request in order, recording each previous value.
+  void ApplyPending();
+  // Puts the recorded previous values back, last first.
+  void RevertPending();
+  size_t GetPendingCount() const;
+
+  // The scene commit: the back set becomes the front set and a copy of it
+  // the new back set, with the pending changes applied.
+  void Commit();
+  // Run at a commit before the changes apply; the transition deletes its
+  // rule image there.
+  void SetCommitHook(std::function<void()> hook) { commitHook_ = std::move(hook); }
+
+  bool IsTransitionRunning() const { return transitionRunning_; }
+  void SetTransitionRunning(bool running) { transitionRunning_ = running; }
+  bool GetBackNeedsDrawing() const { return backNeedsDrawing_; }
+  void SetBackNeedsDrawing(bool value) { backNeedsDrawing_ = value; }
+  // The transition step, drawn after the front set while a transition runs.
+  void SetTransitionStep(std::function<void(ISurface* target)> step) { transitionStep_ = std::move(step); }
+  // While it returns true (a movie plays, after its own completion check),
+  // nothing else is composed.
+  void SetMovieCheck(std::function<bool()> check) { movieCheck_ = std::move(check); }
+
+  // Widgets and message windows, by name; drawn after the scene in name
+  // order, widgets first. Adding under a taken name replaces.
+  void SetWidget(const std::string& name, std::unique_ptr<ISceneOverlay> widget);
+  void RemoveWidget(const std::string& name) { widgets_.erase(name); }
+  ISceneOverlay* FindWidget(const std::string& name) const;
+  void SetMessageWindow(const std::string& name, std::unique_ptr<ISceneOverlay> window);
+  void RemoveMessageWindow(const std::string& name) { messageWindows_.erase(name); }
+  ISceneOverlay* FindMessageWindow(const std::string& name) const;
+
+  // Tweens started on each layer id, by handle.
+  void AddLayerTween(const std::string& id, int32_t handle) { layerTweens_[id].insert(handle); }
+  // Kills the tweens of the id (their properties jump to the end values)
+  // and forgets the entry.
+  void KillLayerTweens(const std::string& id);
+  const std::map<std::string, std::set<int32_t>>& GetLayerTweens() const { return layerTweens_; }
+
+  // The variables get_layer_info stores for the front set.
+  std::vector<CLayerInfoValue> GetLayerInfo();
+  // Both sets (each layer's id, kind, geometry, properties, and whether
+  // it draws or is occluded), pending changes and live tweens, as stable
+  // text: the same scene always gives the same bytes.
+  void DumpLayers(std::string& out);
+
+  // Interim scene access until the layer tags arrive: each call edits the
+  // back set and commits at once. ShowImage loads the file (with or without
+  // its extension) into a new layer at x, y, replacing a layer of the same
+  // id; true when it cannot be loaded (the old layer then stays).
   bool ShowImage(const std::string& id, const std::string& file, int x, int y);
   // Removes the layer of that id; nothing when there is none.
   void HideImage(const std::string& id);
   ILayer* FindImage(const std::string& id) const;
-  size_t GetImageCount() const { return images_.size(); }
+  size_t GetImageCount() const;
 
  private:
-  struct CImageLayer {
-    std::unique_ptr<ISurface> surface;
-    std::unique_ptr<ILayer> layer;
-    ~CImageLayer();
+  struct CPending {
+    uint64_t serial = 0;  // the hold it was queued for
+    std::vector<std::pair<int, std::any>> requests;
+    CPropertyOldValues oldValues;
   };
+  // The pending entry of a layer still held as when it was queued.
+  bool IsCurrent(IVirtualLayer* layer, const CPending& pending) const;
 
-  platform::WindowHandle window_;
+  platform::WindowHandle windowHandle_ = 0;
   int width_, height_;
   bool softwareForced_ = false;
   std::unique_ptr<CGraphicRenderer> renderer_;
@@ -76,5 +173,16 @@ class CGraphicSystem {
   ISurfaceFactory* surfaceFactory_ = nullptr;
   std::unique_ptr<CFileFactory> fileFactory_;
   std::unique_ptr<CGraphicLoaders> loaders_;
-  std::map<std::string, CImageLayer> images_;
+
+  std::unique_ptr<CLayerSet> front_;
+  std::unique_ptr<CLayerSet> back_;
+  std::map<IVirtualLayer*, CPending> pending_;
+  bool transitionRunning_ = false;
+  bool backNeedsDrawing_ = false;
+  std::function<void()> commitHook_;
+  std::function<void(ISurface*)> transitionStep_;
+  std::function<bool()> movieCheck_;
+  std::map<std::string, std::set<int32_t>> layerTweens_;
+  std::map<std::string, std::unique_ptr<ISceneOverlay>> widgets_;
+  std::map<std::string, std::unique_ptr<ISceneOverlay>> messageWindows_;
 };

@@ -1,7 +1,13 @@
 #include "scene/Layer.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "graphics/Blend.h"
 #include "graphics/Surface.h"
@@ -17,7 +23,7 @@ void ApplyBlock(CMatrix2D& m, const ILayerProperty& p) {
   m.Scale(float(p.GetXScale()) / 65536.0f, float(p.GetYScale()) / 65536.0f);
   if (p.GetFlipX()) m.Scale(-1.0f, 1.0f);
   if (p.GetFlipY()) m.Scale(1.0f, -1.0f);
-  m.Translate(float(-p.GetAnchorX()), float(-p.GetAnchorY()));
+  m.Translate(-float(p.GetAnchorX()), -float(p.GetAnchorY()));
 }
 }  // namespace
 
@@ -26,9 +32,14 @@ int EffectiveOpacity(int alpha, const CParentChain& parents) {
   double o = alpha;
   for (const ILayerProperty* parent : parents)
     if (parent) o *= double(parent->GetAlpha()) / 255.0;
-  return int(std::floor(o + 0.5));
+  o = std::floor(o + 0.5);
+  // Alphas far outside 0..255 would leave int; the kernels clamp anyway.
+  if (!(o > -2147483648.0)) return INT32_MIN;
+  if (o > 2147483647.0) return INT32_MAX;
+  return int(o);
 }
 
+CLayer::CLayer() = default;
 CLayer::~CLayer() = default;
 
 int CLayer::GetWidth() const {
@@ -41,12 +52,14 @@ int CLayer::GetHeight() const {
   return m_sourceRect.GetHeight() != 0 ? m_sourceRect.GetHeight() : m_surface->GetHeight();
 }
 
-int CLayer::GetRight() const { return m_surface ? GetX() + GetWidth() - 1 : 0; }
-int CLayer::GetBottom() const { return m_surface ? GetY() + GetHeight() - 1 : 0; }
+// Wrapping as 32-bit arithmetic does, rather than overflowing.
+int CLayer::GetRight() const { return m_surface ? int32_t(int64_t(GetX()) + GetWidth() - 1) : 0; }
+int CLayer::GetBottom() const { return m_surface ? int32_t(int64_t(GetY()) + GetHeight() - 1) : 0; }
 
 void CLayer::ReleaseImage() {
   m_ownedImage.reset();
   m_image = nullptr;
+  m_spans.clear();
 }
 
 void CLayer::SetSurface(ISurface* surface) {
@@ -115,42 +128,417 @@ uint32_t CLayer::GetPixel(const IPoint& point) {
 
 void CLayer::Prepare(bool smooth) { PrepareWithParents(smooth, CParentChain()); }
 
+CRect CLayer::SourceArea() const {
+  if (m_sourceRect.GetWidth() != 0 && m_sourceRect.GetHeight() != 0) return m_sourceRect;
+  return CRect(0, 0, m_surface->GetWidth(), m_surface->GetHeight());
+}
+
+namespace {
+
+bool IsTransformed(const ILayerProperty& p) {
+  return p.GetXScale() != kScaleOne || p.GetYScale() != kScaleOne || p.GetRotate() != 0 || p.GetFlipX() || p.GetFlipY();
+}
+
+// Truncation toward zero of a float that must fit int32; false when it
+// does not (or is not a number).
+bool TruncInt32(float v, int32_t& out) {
+  if (!(v > -2147483648.0f && v < 2147483648.0f)) return false;
+  out = int32_t(v);
+  return true;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+// Narrows [lo, hi) to the i for which low <= start + i * step <= high.
+void NarrowSpan(int64_t start, int64_t step, int64_t low, int64_t high, int64_t& lo, int64_t& hi) {
+  if (step == 0) {
+    if (start < low || start > high) hi = lo;
+    return;
+  }
+  int64_t first, last;
+  if (step > 0) {
+    first = CeilDiv(low - start, step);
+    last = FloorDiv(high - start, step);
+  } else {
+    first = CeilDiv(high - start, step);
+    last = FloorDiv(low - start, step);
+  }
+  lo = std::max(lo, first);
+  hi = std::min(hi, last + 1);
+  if (hi < lo) hi = lo;
+}
+
+// What one resampled row reads: the surface's and the mask's rows, the
+// source area's corner and the end of its inside part.
+// Weights of every horizontal fraction for one vertical fraction, laid out
+// for the SSE2 sampler: (w00 x4, w10 x4) and (w01 x4, w11 x4) per fraction.
+struct CWeightTable {
+  int fy = -1;
+  alignas(16) int16_t w[256][16];
+};
+
+struct CRowWalk {
+  const uint8_t* const* rows;
+  const uint8_t* const* maskRows;
+  int areaX, areaY;
+  int64_t xMax, yMax;
+  bool smooth;
+  CWeightTable* table;
+};
+
+// Bilinear weights of a 16.16 position's fractions (each +1, so that no
+// weight is ever 0).
+struct CWeights {
+  int w00, w10, w01, w11;
+  CWeights(int32_t sx, int32_t sy) {
+    const int fx = (sx >> 8) & 255, fy = (sy >> 8) & 255;
+    w00 = (((255 - fx) * (256 - fy)) >> 8) + 1;
+    w10 = ((fx * (256 - fy)) >> 8) + 1;
+    w01 = (((255 - fx) * (fy + 1)) >> 8) + 1;
+    w11 = ((fx * (fy + 1)) >> 8) + 1;
+  }
+};
+
+// Destination pixels [lo, hi) of one row, the first at the 16.16 source
+// position (sx, sy) in area coordinates, every one inside the area.
+template <int kBpp, bool kMasked>
+void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_t sy, int32_t colX, int32_t colY) {
+  // An empty row's start lies outside the area: nothing may be read there.
+  if (lo >= hi) return;
+  // A row walked one source pixel per pixel at whole positions samples
+  // every pixel with weights (256, 1, 1, 1), which give back p00 exactly:
+  // a plain copy. Untransformed masked layers always walk this way.
+  if (colX == 65536 && colY == 0 && ((sx >> 8) & 255) == 0 && ((sy >> 8) & 255) == 0) {
+    const int px = w.areaX + (sx >> 16), py = w.areaY + (sy >> 16);
+    const size_t n = size_t(hi - lo);
+    uint8_t* d = out + size_t(lo) * kBpp;
+    std::memcpy(d, w.rows[py] + size_t(px) * kBpp, n * kBpp);
+    if (kMasked) {
+      const uint8_t* m = w.maskRows[py] + px;
+      size_t i = 0;
+#if defined(__SSE2__)
+      // Four alphas at a time in 32-bit lanes; a * (m + 1) fits 16 bits.
+      const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
+      const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+      for (; i + 4 <= n; i += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 4 * i));
+        int32_t bytes;
+        std::memcpy(&bytes, m + i, 4);
+        const __m128i mv =
+            _mm_add_epi32(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero), one);
+        const __m128i a = _mm_srli_epi32(_mm_mullo_epi16(_mm_srli_epi32(p, 24), mv), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * i),
+                         _mm_or_si128(_mm_and_si128(p, colour), _mm_slli_epi32(a, 24)));
+      }
+#endif
+      for (; i < n; ++i) d[4 * i + 3] = uint8_t((d[4 * i + 3] * (m[i] + 1)) >> 8);
+    }
+    return;
+  }
+#if defined(__SSE2__)
+  // Rows that stay on one source row (no turn) share the vertical fraction:
+  // the weights come from a table instead of being worked out per pixel.
+  if constexpr (kBpp == 4 && !kMasked) {
+    const int iy = sy >> 16;
+    if (colY == 0 && w.smooth && iy + 1 < w.yMax && w.table) {
+      CWeightTable& table = *w.table;
+      const int fy = (sy >> 8) & 255;
+      if (table.fy != fy) {
+        for (int fx = 0; fx < 256; ++fx) {
+          const CWeights k(fx << 8, fy << 8);
+          for (int c = 0; c < 4; ++c) {
+            table.w[fx][c] = int16_t(k.w00);
+            table.w[fx][4 + c] = int16_t(k.w10);
+            table.w[fx][8 + c] = int16_t(k.w01);
+            table.w[fx][12 + c] = int16_t(k.w11);
+          }
+        }
+        table.fy = fy;
+      }
+      const uint8_t* r0 = w.rows[w.areaY + iy];
+      const uint8_t* r1 = w.rows[w.areaY + iy + 1];
+      const __m128i zero = _mm_setzero_si128();
+      const auto load2 = [&](const uint8_t* row, size_t a, size_t b) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
+      };
+      const auto weigh = [](__m128i p, const int16_t* k) {
+        return _mm_srli_epi16(_mm_mullo_epi16(p, _mm_load_si128(reinterpret_cast<const __m128i*>(k))), 8);
+      };
+      int i = lo;
+      // Two pixels at a time while both have a right neighbour.
+      for (; i + 1 < hi; i += 2, sx += 2 * colX) {
+        const int32_t sx1 = sx + colX;
+        const int ix0 = sx >> 16, ix1 = sx1 >> 16;
+        if (ix0 + 1 >= w.xMax || ix1 + 1 >= w.xMax) break;
+        const size_t p0 = size_t(w.areaX + ix0) * 4, p1 = size_t(w.areaX + ix1) * 4;
+        const int16_t* k0 = table.w[(sx >> 8) & 255];
+        const int16_t* k1 = table.w[(sx1 >> 8) & 255];
+        const __m128i top = load2(r0, p0, p1), bottom = load2(r1, p0, p1);
+        const __m128i a =
+            _mm_add_epi16(weigh(_mm_unpacklo_epi8(top, zero), k0), weigh(_mm_unpacklo_epi8(bottom, zero), k0 + 8));
+        const __m128i b =
+            _mm_add_epi16(weigh(_mm_unpackhi_epi8(top, zero), k1), weigh(_mm_unpackhi_epi8(bottom, zero), k1 + 8));
+        const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(i) * 4), _mm_packus_epi16(sum, zero));
+      }
+      for (; i < hi; ++i, sx += colX) {
+        const int ix = sx >> 16;
+        const size_t px = size_t(w.areaX + ix) * 4;
+        uint8_t* d = out + size_t(i) * 4;
+        if (ix + 1 >= w.xMax) {
+          std::memcpy(d, r0 + px, 4);
+          continue;
+        }
+        const int16_t* k = table.w[(sx >> 8) & 255];
+        const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + px)), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + px)), zero);
+        __m128i sum = _mm_add_epi16(
+            _mm_srli_epi16(_mm_mullo_epi16(top, _mm_load_si128(reinterpret_cast<const __m128i*>(k))), 8),
+            _mm_srli_epi16(_mm_mullo_epi16(bottom, _mm_load_si128(reinterpret_cast<const __m128i*>(k + 8))), 8));
+        sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
+        const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
+        std::memcpy(d, &packed, 4);
+      }
+      return;
+    }
+  }
+#endif
+  for (int i = lo; i < hi; ++i, sx += colX, sy += colY) {
+    const int ix = sx >> 16, iy = sy >> 16;
+    const int px = w.areaX + ix, py = w.areaY + iy;
+    uint8_t* d = out + size_t(i) * kBpp;
+    const uint8_t* p00 = w.rows[py] + size_t(px) * kBpp;
+    if (w.smooth && ix + 1 < w.xMax && iy + 1 < w.yMax) {
+      const CWeights k(sx, sy);
+      const uint8_t* p01 = w.rows[py + 1] + size_t(px) * kBpp;
+#if defined(__SSE2__)
+      if constexpr (kBpp == 4) {
+        // Each product fits 16 unsigned bits (255 * 256) and so does the
+        // sum of the four shifted products, which never passes 255: the
+        // same bytes as the scalar formula.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p00)), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p01)), zero);
+        const __m128i wt = _mm_set_epi16(int16_t(k.w10), int16_t(k.w10), int16_t(k.w10), int16_t(k.w10), int16_t(k.w00),
+                                         int16_t(k.w00), int16_t(k.w00), int16_t(k.w00));
+        const __m128i wb = _mm_set_epi16(int16_t(k.w11), int16_t(k.w11), int16_t(k.w11), int16_t(k.w11), int16_t(k.w01),
+                                         int16_t(k.w01), int16_t(k.w01), int16_t(k.w01));
+        __m128i sum =
+            _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(top, wt), 8), _mm_srli_epi16(_mm_mullo_epi16(bottom, wb), 8));
+        sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
+        const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
+        std::memcpy(d, &packed, 4);
+      } else
+#endif
+      {
+        const uint8_t* p10 = p00 + kBpp;
+        const uint8_t* p11 = p01 + kBpp;
+        for (int c = 0; c < kBpp; ++c)
+          d[c] = uint8_t(((p00[c] * k.w00) >> 8) + ((p10[c] * k.w10) >> 8) + ((p01[c] * k.w01) >> 8) +
+                         ((p11[c] * k.w11) >> 8));
+      }
+      if (kMasked) {
+        const uint8_t* m0 = w.maskRows[py] + px;
+        const uint8_t* m1 = w.maskRows[py + 1] + px;
+        const int m = ((m0[0] * k.w00) >> 8) + ((m0[1] * k.w10) >> 8) + ((m1[0] * k.w01) >> 8) + ((m1[1] * k.w11) >> 8);
+        d[3] = uint8_t((d[3] * (m + 1)) >> 8);
+      }
+    } else {
+      std::memcpy(d, p00, kBpp);
+      if (kMasked) d[3] = uint8_t((d[3] * (w.maskRows[py][px] + 1)) >> 8);
+    }
+  }
+}
+
+}  // namespace
+
 void CLayer::PrepareWithParents(bool smooth, const CParentChain& parents) {
   if (!m_surface || GetXScale() <= 0 || GetYScale() <= 0 || GetAlpha() <= 0 || !GetVisible()) return;
-  UpdateMatrix(parents);
-  // Placement without scaling or rotation: the image's top-left corner goes
-  // where the matrix puts it.
-  m_bounds = CRect(int(m_matrix.tx), int(m_matrix.ty), m_surface->GetWidth(), m_surface->GetHeight());
+  int flags = GetDirtyFlags();
+  bool transformed = IsTransformed(*this);
+  for (const ILayerProperty* parent : parents) {
+    if (!parent) continue;
+    flags |= parent->GetDrawFlags();
+    if (!transformed) transformed = IsTransformed(*parent);
+  }
+  if (!transformed && m_mask) {
+    transformed = true;
+    smooth = false;
+  }
 
-  if (!m_mask) {
+  // The part to resample depends on where the target is; a cached image
+  // stays valid only while that part is the same.
+  const auto regionFor = [&](CRect& region) {
+    if (!m_clip) {
+      region = CRect(0, 0, m_bounds.GetWidth(), m_bounds.GetHeight());
+      return true;
+    }
+    const int64_t left = std::max<int64_t>(m_bounds.GetX(), m_clip->GetX());
+    const int64_t top = std::max<int64_t>(m_bounds.GetY(), m_clip->GetY());
+    const int64_t right =
+        std::min<int64_t>(int64_t(m_bounds.GetX()) + m_bounds.GetWidth(), int64_t(m_clip->GetX()) + m_clip->GetWidth());
+    const int64_t bottom = std::min<int64_t>(int64_t(m_bounds.GetY()) + m_bounds.GetHeight(),
+                                             int64_t(m_clip->GetY()) + m_clip->GetHeight());
+    if (right <= left || bottom <= top) return false;
+    region = CRect(int(left - m_bounds.GetX()), int(top - m_bounds.GetY()), int(right - left), int(bottom - top));
+    return true;
+  };
+  const auto sameRegion = [&](const CRect& region) {
+    return m_hasRegion && m_region.GetX() == region.GetX() && m_region.GetY() == region.GetY() &&
+           m_region.GetWidth() == region.GetWidth() && m_region.GetHeight() == region.GetHeight();
+  };
+
+  if (flags == 0) {
+    if (!transformed) return;
+    CRect region;
+    if (m_image && regionFor(region) && sameRegion(region)) return;
+    if (!m_image && !m_hasRegion) return;  // nothing drew last time either
+  }
+
+  UpdateMatrix(parents);
+  const CRect area = SourceArea();
+  const float w = float(area.GetWidth()), h = float(area.GetHeight());
+  float xs[4], ys[4];
+  m_matrix.Transform(0, 0, xs[0], ys[0]);
+  m_matrix.Transform(w, 0, xs[1], ys[1]);
+  m_matrix.Transform(0, h, xs[2], ys[2]);
+  m_matrix.Transform(w, h, xs[3], ys[3]);
+  const float minX = std::min({xs[0], xs[1], xs[2], xs[3]}), maxX = std::max({xs[0], xs[1], xs[2], xs[3]});
+  const float minY = std::min({ys[0], ys[1], ys[2], ys[3]}), maxY = std::max({ys[0], ys[1], ys[2], ys[3]});
+  int32_t left, top, right, bottom;
+  // Values beyond int32 (extreme scales) or an empty rectangle draw nothing.
+  if (!TruncInt32(minX, left) || !TruncInt32(minY, top) || !TruncInt32(maxX - 1, right) ||
+      !TruncInt32(maxY - 1, bottom) || int64_t(right) - left + 1 > INT32_MAX || int64_t(bottom) - top + 1 > INT32_MAX ||
+      right < left || bottom < top) {
     ReleaseImage();
+    m_hasRegion = false;
+    m_bounds = CRect();
+    return;
+  }
+  m_bounds.SetLeft(left, false);
+  m_bounds.SetTop(top, false);
+  m_bounds.SetRight(right, false);
+  m_bounds.SetBottom(bottom, false);
+
+  if (!transformed) {
+    ReleaseImage();
+    m_hasRegion = false;
     m_image = m_surface;
     return;
   }
-  if (m_ownedImage && !(GetDirtyFlags() & (kDirtyImage | kDirtySourceRect))) return;
 
-  // With a mask the layer draws a copy whose alpha is multiplied by it.
+  CRect region;
+  if (!regionFor(region)) {
+    // Entirely outside the target: nothing to resample until it moves in.
+    ReleaseImage();
+    m_hasRegion = false;
+    return;
+  }
+  if (!(flags & (kDirtyImage | kDirtyTransform | kDirtySourceRect)) && m_image && sameRegion(region)) return;
+
   ReleaseImage();
-  auto copy = std::make_unique<CSurface>();
-  const int width = m_surface->GetWidth();
-  const int height = m_surface->GetHeight();
-  if (copy->Create(width, height, m_surface->GetFormat())) return;
+  m_region = region;
+  m_hasRegion = true;
+  if (!Resample(smooth, minX, minY)) {
+    ReleaseImage();
+    m_hasRegion = false;
+  }
+  SetDirtyFlags(0);
+}
+
+bool CLayer::Resample(bool smooth, float minX, float minY) {
+  CMatrix2D inverse = m_matrix;
+  if (inverse.a * inverse.d - inverse.b * inverse.c == 0.0f) return false;
+  inverse.Invert();
+  float fx = 0, fy = 0;
+  inverse.Transform(minX, minY, fx, fy);
+  int32_t sx0, sy0, colX, colY, rowX, rowY;
+  if (!TruncInt32(fx * 65536.0f, sx0) || !TruncInt32(fy * 65536.0f, sy0) || !TruncInt32(inverse.a * 65536.0f, colX) ||
+      !TruncInt32(inverse.c * 65536.0f, colY) || !TruncInt32(inverse.b * 65536.0f, rowX) ||
+      !TruncInt32(inverse.d * 65536.0f, rowY))
+    return false;
+
+  const int ox = m_region.GetX(), oy = m_region.GetY();
+  const int rw = m_region.GetWidth(), rh = m_region.GetHeight();
+  // The walk's values at the region's corners bound every value in it (they
+  // are affine in the position); all must fit 16.16 in int32.
+  const auto at = [&](int64_t i, int64_t j, int64_t start, int64_t col, int64_t row) {
+    return start + i * col + j * row;
+  };
+  for (const int64_t i : {int64_t(ox), int64_t(ox) + rw - 1})
+    for (const int64_t j : {int64_t(oy), int64_t(oy) + rh - 1}) {
+      const int64_t vx = at(i, j, sx0, colX, rowX), vy = at(i, j, sy0, colY, rowY);
+      if (vx < INT32_MIN || vx > INT32_MAX || vy < INT32_MIN || vy > INT32_MAX) return false;
+    }
+
+  auto image = std::make_unique<CSurface>();
+  if (image->Create(rw, rh, m_surface->GetFormat())) return false;
+
+  // The source area, cut to the surface: positions in area coordinates
+  // [xMin, xMax) x [yMin, yMax) are inside.
+  const CRect area = SourceArea();
+  const int sw = m_surface->GetWidth(), sh = m_surface->GetHeight();
+  const int64_t xMin = std::max<int64_t>(0, -int64_t(area.GetX()));
+  const int64_t xMax = std::min<int64_t>(area.GetWidth(), int64_t(sw) - area.GetX());
+  const int64_t yMin = std::max<int64_t>(0, -int64_t(area.GetY()));
+  const int64_t yMax = std::min<int64_t>(area.GetHeight(), int64_t(sh) - area.GetY());
+
   m_surface->Lock();
-  m_mask->Lock();
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* s = m_surface->GetLine(y);
-    const uint8_t* m = m_mask->GetLine(y);
-    uint8_t* d = copy->GetLine(y);
-    if (!s || !m || !d) break;
-    for (int x = 0; x < width; ++x) {
-      std::memcpy(d + 4 * x, s + 4 * x, 4);
-      d[4 * x + 3] = uint8_t((s[4 * x + 3] * (m[x] + 1)) >> 8);
+  if (m_mask) m_mask->Lock();
+  image->Lock();
+  const int bpp = m_surface->GetBytesPerPixel();
+  std::vector<const uint8_t*> rows(size_t(std::max(0, sh)), nullptr);
+  std::vector<const uint8_t*> maskRows(m_mask ? size_t(std::max(0, sh)) : 0, nullptr);
+  bool readable = xMax > xMin && yMax > yMin;
+  if (m_mask && (m_mask->GetWidth() != sw || m_mask->GetHeight() != sh || m_mask->GetBytesPerPixel() != 1))
+    readable = false;
+  for (int y = 0; y < sh && readable; ++y) {
+    rows[size_t(y)] = m_surface->GetLine(y);
+    if (!rows[size_t(y)]) readable = false;
+    if (m_mask) {
+      maskRows[size_t(y)] = m_mask->GetLine(y);
+      if (!maskRows[size_t(y)]) readable = false;
     }
   }
-  m_mask->Unlock();
+  const int areaX = area.GetX(), areaY = area.GetY();
+  const bool masked = m_mask != nullptr;
+  m_spans.assign(size_t(rh), {0, 0});
+
+  auto table = std::make_unique<CWeightTable>();
+  const CRowWalk walk{rows.data(), maskRows.data(), areaX, areaY, xMax, yMax, smooth, table.get()};
+  const auto walkRow = bpp == 4 ? (masked ? &WalkRow<4, true> : &WalkRow<4, false>) : &WalkRow<1, false>;
+  for (int j = 0; j < rh; ++j) {
+    uint8_t* out = image->GetLine(j);
+    if (!out) break;
+    if (!readable) {
+      std::memset(out, 0, size_t(rw) * size_t(bpp));
+      continue;
+    }
+    const int64_t rsx = at(ox, int64_t(oy) + j, sx0, colX, rowX);
+    const int64_t rsy = at(ox, int64_t(oy) + j, sy0, colY, rowY);
+    int64_t lo = 0, hi = rw;
+    NarrowSpan(rsx, colX, xMin << 16, (xMax << 16) - 1, lo, hi);
+    NarrowSpan(rsy, colY, yMin << 16, (yMax << 16) - 1, lo, hi);
+    if (hi <= lo) lo = hi = 0;
+    m_spans[size_t(j)] = {int32_t(lo), int32_t(hi)};
+    std::memset(out, 0, size_t(lo) * size_t(bpp));
+    std::memset(out + size_t(hi) * size_t(bpp), 0, size_t(rw - hi) * size_t(bpp));
+    walkRow(walk, out, int(lo), int(hi), int32_t(rsx + lo * colX), int32_t(rsy + lo * colY), colX, colY);
+  }
+  image->Unlock();
+  if (m_mask) m_mask->Unlock();
   m_surface->Unlock();
-  m_image = copy.get();
-  m_ownedImage = std::move(copy);
+  m_image = image.get();
+  m_ownedImage = std::move(image);
+  ++m_resamples;
+  return true;
 }
 
 void CLayer::Draw(ISurface* target) {
@@ -160,25 +548,57 @@ void CLayer::Draw(ISurface* target) {
 
 void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   if (!m_surface || GetXScale() < 1 || GetYScale() < 1 || GetAlpha() < 1 || !GetVisible()) return;
+  const CRect screen = target ? CRect(0, 0, target->GetWidth(), target->GetHeight()) : CRect();
+  m_clip = target ? &screen : nullptr;
   PrepareWithParents(true, parents);
-  if (!target || !m_image) return;
-
-  // The source rectangle, when set, is the part of the image shown at the
-  // layer's position.
-  CRect source = m_bounds;
-  CRect sourceClip;
-  const CRect* clip = nullptr;
-  if (m_sourceRect.GetWidth() != 0 || m_sourceRect.GetHeight() != 0) {
-    source = CRect(m_bounds.GetX() - m_sourceRect.GetX(), m_bounds.GetY() - m_sourceRect.GetY(), m_bounds.GetWidth(),
-                   m_bounds.GetHeight());
-    sourceClip = CRect(m_bounds.GetX(), m_bounds.GetY(), GetWidth(), GetHeight());
-    clip = &sourceClip;
-  }
-  const CRect screen(0, 0, target->GetWidth(), target->GetHeight());
-  const CBlitRect blit = ClipBlit(source, screen, clip, nullptr);
-  if (blit.nonEmpty) {
+  m_clip = nullptr;
+  if (target && m_image) {
     const int format = m_mask ? int(ISurface::PIXEL_BITS_32A) : m_surface->GetFormat();
-    BlendBlit(target, m_image, blit, GetLayerMode(), format, EffectiveOpacity(GetAlpha(), parents), m_colorKey);
+    const int opacity = EffectiveOpacity(GetAlpha(), parents);
+    if (m_image == m_surface)
+      DrawStraight(target, format, opacity);
+    else
+      DrawResampled(target, format, opacity);
   }
+  // Cleared after every draw, so that a layer shared by two sets never
+  // leaves one of them with a stale cache.
   SetDirtyFlags(0);
+}
+
+void CLayer::DrawStraight(ISurface* target, int format, int opacity) {
+  // The source area is shown at the bounding rectangle's corner.
+  const CRect area = SourceArea();
+  const CRect source(m_bounds.GetX() - area.GetX(), m_bounds.GetY() - area.GetY(), m_surface->GetWidth(),
+                     m_surface->GetHeight());
+  const CRect sourceClip(m_bounds.GetX(), m_bounds.GetY(), area.GetWidth(), area.GetHeight());
+  const CRect screen(0, 0, target->GetWidth(), target->GetHeight());
+  const CBlitRect blit = ClipBlit(source, screen, &sourceClip, nullptr);
+  if (blit.nonEmpty) BlendBlit(target, m_image, blit, GetLayerMode(), format, opacity, m_colorKey);
+}
+
+void CLayer::DrawResampled(ISurface* target, int format, int opacity) {
+  if (opacity <= 0) return;
+  if (opacity > 255) opacity = 255;
+  const BlendRowFn row = GetBlendRow(GetLayerMode(), format, opacity == 255);
+  if (!row || target->GetBytesPerPixel() != 4 || m_image->GetBytesPerPixel() != 4) return;
+  const int64_t x0 = int64_t(m_bounds.GetX()) + m_region.GetX();
+  const int64_t y0 = int64_t(m_bounds.GetY()) + m_region.GetY();
+  const int64_t tw = target->GetWidth(), th = target->GetHeight();
+  target->Lock();
+  m_image->Lock();
+  for (int j = 0; j < m_region.GetHeight() && size_t(j) < m_spans.size(); ++j) {
+    const int64_t y = y0 + j;
+    if (y < 0 || y >= th) continue;
+    // The region was cut to this target, but a draw into a smaller target
+    // than the one it was prepared for must still stay inside.
+    int64_t b = std::max<int64_t>(m_spans[size_t(j)].first, -x0);
+    int64_t e = std::min<int64_t>(m_spans[size_t(j)].second, tw - x0);
+    if (e <= b) continue;
+    uint8_t* d = target->GetLine(int(y));
+    const uint8_t* s = m_image->GetLine(j);
+    if (!d || !s) continue;
+    row(d + 4 * size_t(x0 + b), s + 4 * size_t(b), int(e - b), opacity, m_colorKey);
+  }
+  m_image->Unlock();
+  target->Unlock();
 }

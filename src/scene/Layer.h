@@ -43,7 +43,7 @@ class ILayer : public IVirtualLayer {
 
 class CLayer : public ILayer, public CLayerProperty {
  public:
-  CLayer() = default;
+  CLayer();
   CLayer(const CLayer&) = delete;
   CLayer& operator=(const CLayer&) = delete;
   ~CLayer() override;
@@ -77,8 +77,17 @@ class CLayer : public ILayer, public CLayerProperty {
 
   const CMatrix2D& GetMatrix() const { return m_matrix; }
   const CRect& GetBounds() const { return m_bounds; }
-  // The image the layer draws from: the surface, or a prepared copy.
+  // The image the layer draws from: the surface, or the resampled part of
+  // the bounding rectangle (see GetImageRegion); none when nothing draws.
   ISurface* GetDrawImage() const { return m_image; }
+  // Where the resampled image lies inside the bounding rectangle (offsets
+  // from its top-left corner and size).
+  const CRect& GetImageRegion() const { return m_region; }
+  // Whether the last preparation resampled the image.
+  bool IsResampled() const { return m_image && m_image != m_surface; }
+  // How many times the image was resampled since the layer was made (the
+  // cache's effect is observable through it).
+  uint64_t GetResampleCount() const { return m_resamples; }
 
  protected:
   // Drops the prepared copy, if any.
@@ -92,6 +101,26 @@ class CLayer : public ILayer, public CLayerProperty {
   ISurface* m_image = nullptr;  // m_surface or m_ownedImage
   std::unique_ptr<ISurface> m_ownedImage;
   CRect m_bounds;
+
+ private:
+  // The source area: the source rectangle when it has a width and a
+  // height, else the whole surface.
+  CRect SourceArea() const;
+  // Fills m_ownedImage with the part m_region of the bounding rectangle.
+  // False when the values of the walk do not fit 16.16 fixed point.
+  bool Resample(bool smooth, float minX, float minY);
+  void DrawStraight(ISurface* target, int format, int opacity);
+  void DrawResampled(ISurface* target, int format, int opacity);
+
+  // The target's rectangle while a draw prepares the layer: only the part
+  // of the bounding rectangle inside it is resampled.
+  const CRect* m_clip = nullptr;
+  CRect m_region;
+  bool m_hasRegion = false;
+  // Per row of the resampled image: the columns [first, second) that map
+  // inside the image. Only those are drawn; the rest leave the target alone.
+  std::vector<std::pair<int32_t, int32_t>> m_spans;
+  uint64_t m_resamples = 0;
 };
 
 class ILayerFactory {

@@ -69,7 +69,7 @@ class GraphicSystemTest : public ::testing::Test {
 
 TEST_F(GraphicSystemTest, BuildsTheSoftwareRendererAndPublishesTheLoaders) {
   {
-    CGraphicSystem graphics(0, 32, 16);
+    CGraphicSystem graphics(nullptr, 32, 16);
     ASSERT_TRUE(graphics.HasRenderer());
     EXPECT_EQ(0, graphics.GetRenderer()->GetActiveIndex());
     EXPECT_NE(nullptr, dynamic_cast<CSoftwareRenderer*>(graphics.GetRenderer()->GetActiveRenderer()));
@@ -98,13 +98,13 @@ TEST_F(GraphicSystemTest, SoftwareRendererChoice) {
   off.Parse("[SYSTEM]\nFORCE_SOFTWARE_RENDER=0\n");
   CDynamicVariables::Instance()->Set("system.ini", &off);
   EXPECT_FALSE(CGraphicSystem::IsSoftwareRendererForced());
-  CGraphicSystem graphics(0, 8, 8);
+  CGraphicSystem graphics(nullptr, 8, 8);
   EXPECT_FALSE(graphics.IsSoftwareForced());
   EXPECT_TRUE(graphics.HasRenderer());  // the software renderer either way
 }
 
 TEST_F(GraphicSystemTest, FrameProtocolAndImages) {
-  CGraphicSystem graphics(0, 16, 8);
+  CGraphicSystem graphics(nullptr, 16, 8);
   graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
   // An empty scene is cleared each frame.
   graphics.Render();

@@ -31,7 +31,7 @@ bool Debug(State&, CMainScript& script, const CScriptBlock& record, bool) {
 bool Caption(State& state, CMainScript& script, const CScriptBlock& record, bool) {
   state.m_caption = record.GetAttribute("data");
   CGraphicSystem* graphics = script.GetGraphics();
-  if (graphics && graphics->GetWindow()) platform::SetWindowTitle(graphics->GetWindow(), state.m_caption);
+  if (graphics && graphics->GetWindowHandle()) platform::SetWindowTitle(graphics->GetWindowHandle(), state.m_caption);
   return false;
 }
 
