@@ -52,6 +52,12 @@ class CDebugAids {
   [[nodiscard]] static bool ParsePort(std::string_view text, uint16_t& port);
 
   const std::string& PendingReports() const { return m_reports; }
+  // Hands over the lines collected since the last send (tests read them).
+  std::string TakeReports() {
+    std::string out;
+    out.swap(m_reports);
+    return out;
+  }
   CProcessCommunication* GetChannel() const { return m_channel.get(); }
   CServerSocket* GetServer() const { return m_server.get(); }
   const DebugOptions& GetOptions() const { return m_options; }

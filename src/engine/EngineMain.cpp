@@ -6,6 +6,7 @@
 
 #include "files/Config.h"
 #include "platform/TextCodec.h"
+#include "debug/LogWindow.h"
 #include "engine/InputDriver.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
@@ -153,6 +154,10 @@ int RunEngine(int argc, char** argv) {
     driver.SetBaseDirectory(startDir);
     CMainScript* script = engine->GetMainScript();
     driver.SetDumpVariables([script]() { return script->DumpVariables(); });
+    driver.SetWriter("logwindow", [] {
+      const CLogWindow* window = FindLogWindow();
+      return window ? window->TextUtf8() : std::string();
+    });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);
@@ -160,6 +165,7 @@ int RunEngine(int argc, char** argv) {
   engine.reset();
 
   // Process-wide singletons go in a fixed order.
+  DestroyLogWindow();
   CInputState::Destroy();
   ReleaseIniCache();
   CTimerResolution::Destroy();

@@ -1,6 +1,8 @@
 #include "engine/InputDriver.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -122,7 +124,17 @@ std::vector<CInputDriver::Action> CInputDriver::Parse(const std::string& text, s
       actions.push_back(a);
       continue;
     }
-    if (verb == "shot" || verb == "dumpvars") {
+    if (verb == "sleep") {
+      if (!ReadInt(in, a.x) || a.x < 0) {
+        fail("sleep needs a number of milliseconds");
+        continue;
+      }
+      a.verb = "sleep";
+      actions.push_back(a);
+      continue;
+    }
+    const auto& fileVerbs = FileVerbs();
+    if (std::find(fileVerbs.begin(), fileVerbs.end(), verb) != fileVerbs.end()) {
       std::string rest;
       std::getline(in, rest);
       size_t b = rest.find_first_not_of(" \t");
@@ -182,6 +194,10 @@ bool CInputDriver::BeforeFrame(int frame) {
     } else if (a.verb == "quit") {
       Close();
       posted = true;
+    } else if (a.verb == "sleep") {
+      // Wall-clock time for peers (a debugging tool) to act; the engine's
+      // clock does not move.
+      std::this_thread::sleep_for(std::chrono::milliseconds(a.x));
     }
   }
   return posted;
@@ -196,17 +212,30 @@ void CInputDriver::AfterFrame(int frame) {
       if (platform::GetLastFrame(pixels, w, h) || WriteScreenshotPng(Resolve(a.path), pixels, w, h)) {
         std::fprintf(stderr, "velmira: could not write the screenshot %s\n", a.path.c_str());
       }
-    } else if (a.verb == "dumpvars") {
-      std::string text = dump_ ? dump_() : std::string();
-      FILE* f = std::fopen(Resolve(a.path).c_str(), "wb");
-      if (!f) {
-        std::fprintf(stderr, "velmira: could not write the variable dump %s\n", a.path.c_str());
-        continue;
+    } else if (a.verb != "down" && a.verb != "up" && a.verb != "move" && a.verb != "wheel" && a.verb != "quit" &&
+               a.verb != "sleep") {
+      std::string text;
+      if (a.verb == "dumpvars") {
+        if (dump_) text = dump_();
+      } else if (auto it = writers_.find(a.verb); it != writers_.end()) {
+        text = it->second();
       }
-      std::fwrite(text.data(), 1, text.size(), f);
-      std::fclose(f);
+      if (WriteTextFile(Resolve(a.path), text))
+        std::fprintf(stderr, "velmira: could not write %s (%s)\n", a.path.c_str(), a.verb.c_str());
     }
   }
+}
+
+const std::vector<std::string>& CInputDriver::FileVerbs() {
+  static const std::vector<std::string> verbs = {"shot", "dumpvars", "logwindow", "layers", "dumptext", "dumpsound"};
+  return verbs;
+}
+
+bool WriteTextFile(const std::string& nativePath, const std::string& text) {
+  FILE* f = std::fopen(nativePath.c_str(), "wb");
+  if (!f) return true;
+  const bool shortWrite = !text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size();
+  return (std::fclose(f) != 0) || shortWrite;
 }
 
 bool WriteScreenshotPng(const std::string& nativePath, const std::vector<uint8_t>& bgra, int width, int height) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
  public:
   struct Action {
     int frame = 0;
-    std::string verb;  // down, up, move, wheel, shot, dumpvars, quit
+    std::string verb;  // down, up, move, wheel, sleep, quit, or a writer's verb (shot, dumpvars, ...)
     int key = 0;
     int x = 0, y = 0;
     bool up = false;
@@ -32,6 +33,12 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   // engine was started from).
   void SetBaseDirectory(const std::string& nativeDir) { baseDir_ = nativeDir; }
   void SetDumpVariables(std::function<std::string()> dump) { dump_ = std::move(dump); }
+  // Writers behind the actions that take a file name, other than shot and
+  // dumpvars: the text a subsystem wants written at the end of that frame
+  // (logwindow, layers, ...). The verbs are the ones FileVerbs() lists.
+  using TextWriter = std::function<std::string()>;
+  void SetWriter(const std::string& verb, TextWriter writer) { writers_[verb] = std::move(writer); }
+  static const std::vector<std::string>& FileVerbs();
 
   bool BeforeFrame(int frame) override;
   void AfterFrame(int frame) override;
@@ -46,7 +53,10 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   bool closed_ = false;
   std::string baseDir_;
   std::function<std::string()> dump_;
+  std::map<std::string, TextWriter> writers_;
 };
 
 // Writes a BGRA frame as an RGB PNG; true on failure.
 bool WriteScreenshotPng(const std::string& nativePath, const std::vector<uint8_t>& bgra, int width, int height);
+// Writes text to a file as it stands; true on failure.
+bool WriteTextFile(const std::string& nativePath, const std::string& text);

@@ -3,6 +3,7 @@
 // engine's own keys, and the saving done at flush points and on close.
 #include <cstdint>
 
+#include "debug/DebugAids.h"
 #include "platform/InputState.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
@@ -90,9 +91,10 @@ void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
-  // Music players, the debugging channel (which takes the report buffer) and
-  // server, and the volume of music and sound effects are serviced here once
-  // they exist.
+  // The debugging channel takes the lines collected since the last frame;
+  // the server serves its clients. Music players and volumes are serviced
+  // here once they exist.
+  m_debug->Poll();
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
   // The Lua per-frame handler runs here once the Lua bridge exists.
 

@@ -9,6 +9,7 @@
 #include "platform/TextCodec.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
+#include "debug/DebugAids.h"
 #include "files/PackFile.h"
 #include "platform/Platform.h"
 #include "platform/VirtualKeys.h"
@@ -20,10 +21,6 @@
 namespace {
 
 const char kMacroFile[] = "macro.iet";
-
-// Largest report buffer kept for the debugging channel; older lines are
-// dropped when nothing collects them.
-constexpr size_t kMaxReportBuffer = 1 << 20;
 
 }  // namespace
 
@@ -88,8 +85,31 @@ std::mt19937::result_type RandomSeed() {
 
 }  // namespace
 
+namespace {
+
+// -debugchannel NAME, -debugport N and -debugbind ADDR from the command line.
+DebugOptions DebugOptionsFromArguments() {
+  DebugOptions options;
+  ArgumentMap arguments;
+  if (CDynamicVariables::Instance()->Get("ApplicationArguments", arguments)) return options;
+  auto it = arguments.find("debugchannel");
+  if (it != arguments.end() && !it->second.empty()) options.channelName = it->second;
+  it = arguments.find("debugbind");
+  if (it != arguments.end() && !it->second.empty()) options.bindAddress = it->second;
+  it = arguments.find("debugport");
+  if (it != arguments.end() && CDebugAids::ParsePort(it->second, options.port))
+    LogWrite("-debugport " + it->second + ": not a port number (0 to 65535); the server keeps port 80");
+  return options;
+}
+
+}  // namespace
+
 CMainScript::CMainScript(const CTagRegistry& tags, CGraphicSystem* graphics)
-    : m_tags(tags), m_families(tags.CreateStates()), m_random(RandomSeed()), m_graphics(graphics) {
+    : m_tags(tags),
+      m_families(tags.CreateStates()),
+      m_random(RandomSeed()),
+      m_graphics(graphics),
+      m_debug(std::make_unique<CDebugAids>(DebugOptionsFromArguments())) {
   m_autoAllowed = false;
   m_autoOn = false;
   m_skipAllowed = true;
@@ -103,7 +123,8 @@ CMainScript::CMainScript(const CTagRegistry& tags, CGraphicSystem* graphics)
   SetInitialVariables(*m_variables, gles2);
 }
 
-CMainScript::~CMainScript() = default;
+// The debugging channel gets what is still collected and "EXIT" before it goes.
+CMainScript::~CMainScript() { m_debug->Shutdown(); }
 
 std::string CMainScript::DumpVariables() const { return ::DumpVariables(*m_variables); }
 
@@ -262,7 +283,7 @@ bool CMainScript::Boot() {
   m_rightClickMenu = false;
   m_rightClickDepth = 0;
   m_requestRightClick = m_requestHide = m_requestBacklog = false;
-  m_errorMode = kErrorNone;
+  SetErrorMode(kErrorNone);
 
   SetAutoAllowed(false);
   m_skipAllowed = true;
@@ -335,11 +356,7 @@ void CMainScript::Report(const std::string& text) {
   // The -log file receives every report whatever the error mode; the mode
   // only decides where else it goes.
   LogWrite(text);
-  if (m_errorMode == kErrorChannel) {
-    if (m_reportBuffer.size() + text.size() + 1 > kMaxReportBuffer) m_reportBuffer.clear();
-    m_reportBuffer += text;
-    m_reportBuffer += '\n';
-  }
+  m_debug->Report(text);
 }
 
 void CMainScript::ReportFormat(const char* format, ...) {
@@ -372,8 +389,11 @@ void CMainScript::ReportTag(const CScriptBlock& record, std::string_view shownTa
   Report(FormatTagReport(m_cursor.m_file, record.m_line, shownTag, messageCp932));
 }
 
-std::string CMainScript::TakeReportBuffer() {
-  std::string out;
-  out.swap(m_reportBuffer);
-  return out;
+std::string CMainScript::TakeReportBuffer() { return m_debug->TakeReports(); }
+
+const std::string& CMainScript::GetReportBuffer() const { return m_debug->PendingReports(); }
+
+void CMainScript::SetErrorMode(int mode) {
+  m_errorMode = mode;
+  m_debug->SetMode(mode);
 }

@@ -24,6 +24,7 @@
 
 class CGraphicSystem;
 class CInputState;
+class CDebugAids;
 class CQelVariables;
 
 class CMainScript : public ISaveSubject {
@@ -177,7 +178,8 @@ class CMainScript : public ISaveSubject {
   // Records of a loaded script, or null.
   const RecordList* FindScript(const std::string& name) const;
   int GetErrorMode() const { return m_errorMode; }
-  const std::string& GetReportBuffer() const { return m_reportBuffer; }
+  // Lines collected for the debugging channel this frame (error mode 2).
+  const std::string& GetReportBuffer() const;
   std::string TakeReportBuffer();
   uint32_t GetWaitDeadline() const { return m_waitDeadline; }
   // A timed deadline (0 = none) set by a tag, not by auto mode.
@@ -187,7 +189,8 @@ class CMainScript : public ISaveSubject {
   }
   // The sync wait also waits for the current window's text effects.
   void SetWaitTextEffects(bool on) { m_waitTextEffects = on; }
-  void SetErrorMode(int mode) { m_errorMode = mode; }
+  // [debug mode=n]: also opens the log window, channel or server it names.
+  void SetErrorMode(int mode);
   void SetAutosaveMode(int mode) { m_autosaveMode = mode; }
   void SetRightClickEnabled(bool on) { m_rightClickEnabled = on; }
   // What `exec` asks the next click or sync wait to do.
@@ -261,7 +264,8 @@ class CMainScript : public ISaveSubject {
   bool m_requestHide = false;
   bool m_requestBacklog = false;
   int32_t m_errorMode = kErrorNone;
-  std::string m_reportBuffer;
+  // The log window, debugging channel and server that the error mode picks.
+  std::unique_ptr<CDebugAids> m_debug;
   uint32_t m_waitDeadline = 0;
   bool m_waitTextEffects = false;
   bool m_hideAllowed = false;
