@@ -93,8 +93,14 @@ std::string Trim(const std::string& s) {
   size_t begin = 0;
   while (begin < s.size() && IsBlank(s[begin])) ++begin;
   if (begin == s.size()) return s;  // only blanks: unchanged
-  size_t end = s.size();
-  while (end > begin && IsBlank(s[end - 1])) --end;
+  // The end of the last character that is not a blank. A blank byte right
+  // after a lead byte is that character's second half, not a blank.
+  size_t end = begin;
+  for (size_t i = begin; i < s.size();) {
+    const size_t width = IsIniLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+    if (width == 2 || !IsBlank(s[i])) end = i + width;
+    i += width;
+  }
   return s.substr(begin, end - begin);
 }
 

@@ -29,6 +29,12 @@ void CMainScript::SetState(int state) {
   m_cursor.m_previousState = m_cursor.m_state;
   m_cursor.m_state = state;
   if ((state == kClickWait || state == kSyncWait) && !IsSkipping()) FlushChangedSaves();
+  // A game that ends keeps what it set last: closing in the ended state
+  // writes nothing more.
+  if (state == kEnded) {
+    if (m_variables->TakeGlobalChanged()) m_saveData->SaveGlobal();
+    if (m_variables->TakeSystemChanged()) m_saveData->SaveSystem();
+  }
 }
 
 void CMainScript::RestoreState() { m_cursor.m_state = m_cursor.m_previousState; }

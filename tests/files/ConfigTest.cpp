@@ -112,6 +112,20 @@ TEST(Ini, DoubleByteCharactersStayWhole) {
   EXPECT_EQ(ini.GetString("a]b", "k=x"), "1");
 }
 
+TEST(Ini, TrimmingKeepsTheSecondHalfOfACharacter) {
+  // 0x81 0x09, 0x81 0x20 and 0x81 0x0D: trail bytes equal to a tab, a space
+  // and a carriage return end a value or key; they are text, not blanks.
+  CIni ini;
+  ini.Parse("[SYSTEM]\nBOOT=b\x81\t\nk\x81 =v\x81 \n");
+  EXPECT_EQ(ini.GetString("SYSTEM", "BOOT"), "b\x81\t");
+  EXPECT_EQ(ini.GetString("SYSTEM", "k\x81 "), "v\x81 ");
+  ini.Parse("[S]\nBOOT=b\x81\r\n");
+  EXPECT_EQ(ini.GetString("S", "BOOT"), "b\x81\r");
+  // Blanks after the last character still go.
+  ini.Parse("[S]\nBOOT = b\x81\x40 \t\r\n");
+  EXPECT_EQ(ini.GetString("S", "BOOT"), "b\x81\x40");
+}
+
 TEST(Ini, LoadIsCachedAndMissingFilesAreRetried) {
   TempDir dir;
   ScopedCurrentDir cd(dir.Path());

@@ -105,6 +105,18 @@ TEST_F(InterpSave, GlobalAndSystemDataSurviveARestart) {
   EXPECT_EQ(Var("s.automodewait"), "1000");
 }
 
+TEST_F(InterpSave, AGameThatEndsKeepsWhatItSetLast) {
+  // No click wait after the assignments: the end of the game writes them.
+  WriteFile("game.iet", "[var name=g.cleared data=1][var name=s.seen data=2][return]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kEnded);
+  script_.reset();
+  ASSERT_FALSE(Start());
+  EXPECT_EQ(Var("g.cleared"), "1");
+  EXPECT_EQ(Var("s.seen"), "2");
+}
+
 TEST_F(InterpSave, OnCloseAlwaysWritesGlobalData) {
   WriteFile("game.iet", "[wait time=1000]\n");
   ASSERT_FALSE(Start());
