@@ -19,6 +19,9 @@
 
 namespace {
 
+// Largest window side the renderers and surfaces take.
+constexpr int kMaxWindowSide = 16384;
+
 const std::string& StartupCaption() {
   static const std::string text = Utf8ToCp932("起動エラー");
   return text;
@@ -26,7 +29,7 @@ const std::string& StartupCaption() {
 
 void StartupError(const std::string& utf8Text) {
   std::string text = Utf8ToCp932(utf8Text);
-  LogWrite(StartupCaption() + ": " + text);
+  LogProblem(StartupCaption() + ": " + text);
   platform::ShowErrorBox(StartupCaption(), text);
 }
 
@@ -69,10 +72,13 @@ int RunEngine(int argc, char** argv) {
   // Command line: options begin with '-' (a '/' starts an absolute path here).
   std::string commandLine = JoinCommandLine(argc - 1, argv + 1);
   ArgumentMap args;
-  ParseCommandLine(commandLine.c_str(), args, false, {"fsr", "headless"});
+  ParseCommandLine(commandLine.c_str(), args, false, {"fsr", "headless", "strict"});
   CDynamicVariables::Instance()->Set("ApplicationArguments", args);
 
   bool headless = args.count("headless") != 0;
+  const bool strict = headless && args.count("strict") != 0;
+  // Problems of this run only (tests run the engine more than once).
+  const size_t problemsBefore = LogProblemCount();
   std::string startDir = platform::GetCurrentDirectory();
   std::string logPath = Argument(args, "log");
   if (!logPath.empty() && LogOpen(FromStartFolder(startDir, logPath))) {
@@ -111,6 +117,10 @@ int RunEngine(int argc, char** argv) {
     return 2;
   }
   std::string gameFolder = platform::GetCurrentDirectory();
+  // Saves cut short by a kill leave their temporaries behind; the saves
+  // themselves are whole (old or new).
+  if (int removed = platform::RemoveStaleTemporaries(gameFolder))
+    LogWrite("removed " + std::to_string(removed) + " temporary file(s) of saves that were cut short");
   SetRootArchivePath(ToEnginePath(gameFolder) + "\\" + Utf8ToCp932(BaseNameWithoutExtension(exePath)) +
                      GetArchiveExtension());
 
@@ -120,9 +130,26 @@ int RunEngine(int argc, char** argv) {
     width = systemIni->GetInt("WINDOW", "WIDTH");
     height = systemIni->GetInt("WINDOW", "HEIGHT");
     fps = systemIni->GetInt("WINDOW", "FPS");
+    // A window the engine cannot make would leave the game without a
+    // renderer: say so and use the default size.
+    if (width <= 0 || height <= 0 || width > kMaxWindowSide || height > kMaxWindowSide) {
+      const std::string text = "system.ini: a " + std::to_string(width) + "x" + std::to_string(height) +
+                               " window cannot be made (each side 1 to " + std::to_string(kMaxWindowSide) +
+                               "); the game runs at 800x600";
+      LogProblem(text);
+      std::fprintf(stderr, "velmira: %s\n", text.c_str());
+      width = 800;
+      height = 600;
+    }
     // A configured rate drives the pacer; nonsense falls back to 60.
     if (fps < 1 || fps > 1000) fps = 60;
   } else {
+    // The message names a missing file; the log says when it is there but
+    // cannot be read.
+    std::vector<uint8_t> unused;
+    std::string why;
+    if (platform::ReadWholeFile("system.ini", unused, &why) && why != "not found")
+      LogProblem("system.ini cannot be read: " + why);
     StartupError(
         "システム設定ファイル system.ini が実行ファイルと同じフォルダに見つかりません。\n"
         "デフォルト設定で起動します。");
@@ -141,8 +168,9 @@ int RunEngine(int argc, char** argv) {
     std::string inputPath = Argument(args, "input");
     if (!inputPath.empty()) {
       std::vector<uint8_t> bytes;
-      if (platform::ReadWholeFile(Utf8ToCp932(FromStartFolder(startDir, inputPath)), bytes)) {
-        std::fprintf(stderr, "velmira: cannot read the input file %s\n", inputPath.c_str());
+      std::string why;
+      if (platform::ReadWholeNativeFile(FromStartFolder(startDir, inputPath), bytes, &why)) {
+        std::fprintf(stderr, "velmira: cannot read the input file %s (%s)\n", inputPath.c_str(), why.c_str());
       } else {
         std::vector<std::string> errors;
         actions = CInputDriver::Parse(std::string(bytes.begin(), bytes.end()), errors);
@@ -174,5 +202,11 @@ int RunEngine(int argc, char** argv) {
   platform::Shutdown();
   LogClose();
   platform::SetCurrentDirectory(startDir);
+  // -strict (for a game's own CI): a headless run that reported any problem
+  // fails, so a broken script cannot pass unnoticed.
+  if (strict && LogProblemCount() != problemsBefore) {
+    std::fprintf(stderr, "velmira: %zu problem(s) reported (-strict)\n", LogProblemCount() - problemsBefore);
+    return 3;
+  }
   return 0;
 }

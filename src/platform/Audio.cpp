@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/AudioDevice.h"
+#include "platform/Log.h"
 
 namespace platform {
 
@@ -43,6 +44,7 @@ struct AudioState {
   std::vector<std::shared_ptr<AudioVoice>> voices;
   FILE* dump = nullptr;
   uint64_t dumpBytes = 0;
+  bool dumpFailed = false;
   uint64_t framesMixed = 0;
 };
 
@@ -87,10 +89,17 @@ void FinishDump(AudioState& s) {
   if (!s.dump) return;
   uint8_t header[44];
   MakeWaveHeader(header, static_cast<uint32_t>(s.dumpBytes));
-  std::fseek(s.dump, 0, SEEK_SET);
-  std::fwrite(header, 1, sizeof(header), s.dump);
-  std::fclose(s.dump);
+  bool failed = s.dumpFailed;
+  failed |= std::fseek(s.dump, 0, SEEK_SET) != 0;
+  failed |= std::fwrite(header, 1, sizeof(header), s.dump) != sizeof(header);
+  failed |= std::fclose(s.dump) != 0;
+  if (failed) {
+    // A full disk must not pass for a complete recording.
+    std::fprintf(stderr, "velmira: the audio dump could not be written completely\n");
+    LogProblem("the audio dump could not be written completely");
+  }
   s.dump = nullptr;
+  s.dumpFailed = false;
   s.dumpBytes = 0;
 }
 
@@ -234,7 +243,9 @@ void AudioRenderLocked(int16_t* out, int frames) {
         // The dump is little-endian 16-bit: write byte by byte order-free.
         uint8_t le[kChunk * 4];
         for (int i = 0; i < 2 * n; ++i) PutLe16(le + 2 * i, static_cast<uint16_t>(out[i]));
-        s.dumpBytes += std::fwrite(le, 1, bytes, s.dump);
+        const size_t written = std::fwrite(le, 1, bytes, s.dump);
+        if (written != bytes) s.dumpFailed = true;
+        s.dumpBytes += written;
       }
     }
     s.framesMixed += static_cast<uint64_t>(n);

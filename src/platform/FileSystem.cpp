@@ -6,7 +6,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <climits>
 #include <cstring>
 #include <unordered_map>
@@ -146,30 +150,88 @@ FILE* OpenForRead(std::string_view cp932Name) {
   return std::fopen(path.c_str(), "rb");
 }
 
-bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out) {
-  std::string path = ToNativePath(cp932Name);
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return true;
-  out.clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) out.insert(out.end(), buffer, buffer + n);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  return failed;
+namespace {
+
+std::string ErrnoText(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return "not found";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EISDIR: return "is a folder";
+    case ENOSPC: return "no space left on the disk";
+    case EROFS: return "read-only file system";
+    default: return std::strerror(error);
+  }
 }
 
-bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size) {
+void SetWhy(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+}
+
+}  // namespace
+
+bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out, std::string* why, size_t limit) {
+  return ReadWholeNativeFile(ToNativePath(cp932Name), out, why, limit);
+}
+
+bool ReadWholeNativeFile(const std::string& path, std::vector<uint8_t>& out, std::string* why, size_t limit) {
+  // Non-blocking, so that a pipe in the place of a save cannot stall start-up.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SetWhy(why, ErrnoText(errno));
+    return true;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetWhy(why, S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file");
+    close(fd);
+    return true;
+  }
+  if (static_cast<uint64_t>(st.st_size) > limit) {
+    SetWhy(why, "too large");
+    close(fd);
+    return true;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  for (;;) {
+    if (got == bytes.size()) {
+      // The file may have grown since fstat: take what is there, within limit.
+      if (bytes.size() >= limit) break;
+      bytes.resize(std::min(limit, bytes.size() + 65536));
+    }
+    ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetWhy(why, ErrnoText(errno));
+      close(fd);
+      return true;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  bytes.resize(got);
+  out = std::move(bytes);
+  return false;
+}
+
+bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size, std::string* why) {
   std::string path = ToNativePath(cp932Name);
   std::string temp = path + ".tmp" + std::to_string(getpid());
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return true;
+  if (fd < 0) {
+    SetWhy(why, ErrnoText(errno));
+    return true;
+  }
   const char* p = static_cast<const char*>(data);
   size_t left = size;
   while (left > 0) {
     ssize_t n = write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
+      SetWhy(why, ErrnoText(errno));
       close(fd);
       unlink(temp.c_str());
       return true;
@@ -177,15 +239,59 @@ bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size) 
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0 || close(fd) != 0) {
+  if (fsync(fd) != 0) {
+    SetWhy(why, ErrnoText(errno));
+    close(fd);
+    unlink(temp.c_str());
+    return true;
+  }
+  if (close(fd) != 0) {
+    SetWhy(why, ErrnoText(errno));
     unlink(temp.c_str());
     return true;
   }
   if (rename(temp.c_str(), path.c_str()) != 0) {
+    SetWhy(why, errno == EISDIR ? std::string("is a folder") : ErrnoText(errno));
     unlink(temp.c_str());
     return true;
   }
+  // The rename itself reaches the disk only with the folder.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return false;
+}
+
+bool IsAtomicWriteTemporary(std::string_view fileName) {
+  const size_t at = fileName.rfind(".tmp");
+  if (at == std::string_view::npos || at == 0 || at + 4 == fileName.size()) return false;
+  for (size_t i = at + 4; i < fileName.size(); ++i) {
+    if (fileName[i] < '0' || fileName[i] > '9') return false;
+  }
+  return true;
+}
+
+int RemoveStaleTemporaries(const std::string& nativeFolder) {
+  DIR* dir = opendir(nativeFolder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (!IsAtomicWriteTemporary(name)) continue;
+    const long pid = std::strtol(std::string(name.substr(name.rfind(".tmp") + 4)).c_str(), nullptr, 10);
+    // A writer that still runs keeps its temporary.
+    if (pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+    const std::string path = nativeFolder + "/" + std::string(name);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (unlink(path.c_str()) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
 }
 
 bool GetFileWriteTime(std::string_view cp932Name, FileTime& out) {

@@ -32,14 +32,36 @@ FILE* OpenForRead(std::string_view cp932Name);
 // True when the native path names a regular file.
 bool IsRegularFile(const std::string& nativePath);
 
-// Reads a whole file by CP932 name into out (no case fallback: save files).
-// True on failure.
-bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out);
+// Whole files the engine reads (saves, driver files) are this size at most.
+constexpr size_t kMaxWholeFile = size_t{256} << 20;
+
+// Reads a whole regular file by CP932 name into out (no case fallback: save
+// files). A folder, a device, a pipe or a file over limit bytes is refused
+// without reading. True on failure; why then says why ("not found",
+// "permission denied", "is a folder", "not a regular file", "too large",
+// or the system's text for a read error).
+[[nodiscard]] bool ReadWholeFile(std::string_view cp932Name, std::vector<uint8_t>& out, std::string* why = nullptr,
+                                 size_t limit = kMaxWholeFile);
+// The same for a native path (files named on the command line).
+[[nodiscard]] bool ReadWholeNativeFile(const std::string& nativePath, std::vector<uint8_t>& out,
+                                       std::string* why = nullptr, size_t limit = kMaxWholeFile);
 
 // Writes bytes to a file by CP932 name so that the old content stays whole
-// until the new one is complete: a temporary file in the same folder is
-// written, flushed to disk and renamed over the target. True on failure.
-bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size);
+// until the new one is complete: a temporary file NAME.tmpPID in the same
+// folder is written, flushed to disk and renamed over the target, and the
+// folder is flushed. True on failure (why then says why); the old file is
+// untouched and no temporary is left.
+[[nodiscard]] bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size,
+                                   std::string* why = nullptr);
+
+// Removes the temporaries WriteFileAtomic leaves when the process is killed
+// mid-write (NAME.tmpPID in the folder, whose process is gone). Returns how
+// many went.
+int RemoveStaleTemporaries(const std::string& nativeFolder);
+
+// True when a file name is one of those temporaries (NAME.tmp followed by
+// digits).
+bool IsAtomicWriteTemporary(std::string_view fileName);
 
 // Last-write time of a file as local time; true on failure.
 struct FileTime {

@@ -1,5 +1,6 @@
 #include "save/SaveData.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/FileSystem.h"
@@ -45,7 +46,10 @@ bool CSaveData::ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32
 
 bool CSaveData::WriteFile(const std::string& fileName, char kind, CSerializer& stream) {
   std::vector<uint8_t> bytes = BuildFile(kind, stream.Finish());
-  return platform::WriteFileAtomic(fileName, bytes.data(), bytes.size());
+  std::string why;
+  if (!platform::WriteFileAtomic(fileName, bytes.data(), bytes.size(), &why)) return false;
+  m_script->OnSaveProblem(fileName + " not saved: " + why);
+  return true;
 }
 
 bool CSaveData::SaveState(const std::string&) { return true; }
@@ -65,11 +69,26 @@ bool CSaveData::SaveSystem() {
 
 bool CSaveData::LoadFile(const std::string& fileName) {
   std::vector<uint8_t> bytes;
-  if (platform::ReadWholeFile(fileName, bytes)) return true;
+  std::string why;
+  if (platform::ReadWholeFile(fileName, bytes, &why)) {
+    // A missing file is the normal first run.
+    if (why != "not found") m_script->OnSaveProblem(fileName + " not loaded: " + why);
+    return true;
+  }
   char kind = 0;
   int32_t version = 0;
   size_t offset = 0;
-  if (ParseHeader(bytes, kind, version, offset)) return true;
+  if (ParseHeader(bytes, kind, version, offset)) {
+    // The global and system data would be overwritten by the next save:
+    // keep what could not be read beside it instead.
+    if (fileName == kGlobalFile || fileName == kSystemFile) {
+      const std::string aside = fileName + ".bad";
+      const bool moved = !std::rename(platform::ToNativePath(fileName).c_str(), platform::ToNativePath(aside).c_str());
+      m_script->OnSaveProblem(fileName + " not loaded: not a save file of this engine" +
+                              (moved ? "; kept as " + aside : std::string()));
+    }
+    return true;
+  }
 
   CSerializer stream;
   if (stream.LoadView(bytes.data() + offset, bytes.size() - offset)) return true;

@@ -31,6 +31,9 @@ class ISaveSubject {
   virtual ReadMarks& GetReadMarks() = 0;
   // The read marks were replaced as a whole (loaded from "saveg.dat").
   virtual void OnReadMarksLoaded() = 0;
+  // A save file could not be written (the old one is untouched), or a save
+  // file could not be used; text says which file and why.
+  virtual void OnSaveProblem(const std::string& text) = 0;
 };
 
 class CSaveData : public ISerializable {

@@ -5,6 +5,7 @@
 
 #include "debug/DebugAids.h"
 #include "platform/InputState.h"
+#include "platform/TextCodec.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
 #include "script/MainScript.h"
@@ -105,6 +106,7 @@ void CMainScript::Frame(uint32_t now) {
   // The Lua per-frame handler runs here once the Lua bridge exists.
 
   int budget = m_recordBudget;
+  const uint32_t frameStart = platform::IsHeadless() ? 0 : platform::GetTimeMs();
   const RecordList* records = nullptr;
   std::set<int32_t>* marks = nullptr;
   std::string cachedFile;
@@ -133,14 +135,37 @@ void CMainScript::Frame(uint32_t now) {
       continue;
     }
     // A script that loops without ever waiting still gives the engine its
-    // frames; it goes on where it stopped in the next one.
-    if (--budget < 0) return;
+    // frames; it goes on where it stopped in the next one. In a window the
+    // frame also ends after kFrameTimeBudgetMs of dispatching, so that slow
+    // records (an image loaded each turn) cannot freeze it; headless runs
+    // count records only, so that they stay the same on any machine.
+    if (--budget < 0) {
+      ReportRunaway(m_recordBudget);
+      return;
+    }
+    if (!platform::IsHeadless() && (budget & 63) == 0 &&
+        static_cast<uint32_t>(platform::GetTimeMs() - frameStart) > kFrameTimeBudgetMs) {
+      ReportRunaway(m_recordBudget - budget);
+      return;
+    }
     int32_t index = m_cursor.m_index;
     if (marks->insert(index).second) SetSkip(false);
     m_cursor.m_index = index + 1;
     bool endFrame = DispatchStored((*records)[static_cast<size_t>(index)]);
     if (m_cursor.m_state == kEnded || endFrame) return;
   }
+}
+
+void CMainScript::ReportRunaway(int count) {
+  // Told once: a loop that never waits would say it every frame.
+  if (m_runawayReported) return;
+  m_runawayReported = true;
+  static const std::string format = Utf8ToCp932("%s(%d): スクリプトが待たずに実行を続けています（1フレームに%d件）。");
+  const RecordList* records = FindScript(m_cursor.m_file);
+  const int line = records && m_cursor.m_index >= 0 && static_cast<size_t>(m_cursor.m_index) < records->size()
+                       ? (*records)[static_cast<size_t>(m_cursor.m_index)].m_line
+                       : 0;
+  ReportFormat(format.c_str(), m_cursor.m_file.c_str(), line, count);
 }
 
 CMainScript::Turn CMainScript::WaitTurn() {

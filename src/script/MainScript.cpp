@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <new>
 #include <unordered_map>
 
 #include "files/Config.h"
@@ -157,6 +158,11 @@ bool CMainScript::LoadScript(std::string& name) {
   CQelParser parser(m_tags);
   parser.Parse(text.c_str());
   RecordList records = parser.TakeBlocks();
+  // Syntax errors reach the -log whatever the error mode, as the file loads.
+  for (const CScriptBlock& record : records) {
+    if (record.m_type == CScriptBlock::kError)
+      LogProblem(name + "(" + std::to_string(record.m_line) + "): " + record.m_text);
+  }
   for (CScriptBlock& record : records) {
     if (record.m_type != CScriptBlock::kTag || record.m_text != "lua") continue;
     // Raw lua blocks run once, when their file is loaded; the Lua bridge
@@ -314,10 +320,16 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
       attributes += ')';
       value = std::move(evaluated);
     }
-    ReportFormat("%s(%d): %s%s", m_cursor.m_file.c_str(), record.m_line, record.m_text.c_str(), attributes.c_str());
+    Trace(m_cursor.m_file + "(" + std::to_string(record.m_line) + "): " + record.m_text + attributes);
   }
   for (auto& [name, value] : record.m_attributes) {
     if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
+  }
+  if (m_variables->TakeTextLimitHit()) {
+    // The variables keep their values: the tag does not run on a cut text.
+    static const std::string message = Utf8ToCp932("式のテキストが長すぎます（16MBまで）。このタグは実行されません。");
+    ReportTag(record, message);
+    return false;
   }
 
   if (record.m_type == CScriptBlock::kTag && record.m_text == "print") {
@@ -338,9 +350,17 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
 }
 
 bool CMainScript::RunTag(const CScriptBlock& record, bool replay) {
-  if (const CTagRow* row = m_tags.Find(record.m_text))
-    return row->handler(*m_families[row->family], *this, record, replay);
-  return CallMacro(record);
+  // A tag that runs out of memory (a script building something huge) is
+  // reported and skipped like any bad tag; the game goes on.
+  try {
+    if (const CTagRow* row = m_tags.Find(record.m_text))
+      return row->handler(*m_families[row->family], *this, record, replay);
+    return CallMacro(record);
+  } catch (const std::bad_alloc&) {
+    static const std::string message = Utf8ToCp932("メモリが足りません。このタグは無視されます。");
+    ReportTag(record, message);
+    return false;
+  }
 }
 
 bool CMainScript::DispatchStored(const CScriptBlock& record) {
@@ -355,6 +375,11 @@ bool CMainScript::DispatchStored(const CScriptBlock& record) {
 void CMainScript::Report(const std::string& text) {
   // The -log file receives every report whatever the error mode; the mode
   // only decides where else it goes.
+  LogProblem(text);
+  m_debug->Report(text);
+}
+
+void CMainScript::Trace(const std::string& text) {
   LogWrite(text);
   m_debug->Report(text);
 }
@@ -387,6 +412,12 @@ void CMainScript::ReportTag(const CScriptBlock& record, const std::string& messa
 
 void CMainScript::ReportTag(const CScriptBlock& record, std::string_view shownTag, std::string_view messageCp932) {
   Report(FormatTagReport(m_cursor.m_file, record.m_line, shownTag, messageCp932));
+}
+
+void CMainScript::OnSaveProblem(const std::string& text) {
+  if (!m_saveProblems.insert(text).second) return;
+  LogWrite(text);
+  if (!platform::IsHeadless()) platform::ShowErrorBox(Utf8ToCp932("保存エラー"), text);
 }
 
 std::string CMainScript::TakeReportBuffer() { return m_debug->TakeReports(); }

@@ -99,6 +99,8 @@ class CMainScript : public ISaveSubject {
   // Deepest call nesting (calls and macros). A script that recurses without
   // end gets failing calls instead of eating all memory.
   static constexpr size_t kMaxCallDepth = 10000;
+  // Wall-clock time one frame may spend running records in a window.
+  static constexpr uint32_t kFrameTimeBudgetMs = 200;
 
   // tags: the registry whose families handle the tags (it must outlive the
   // interpreter); graphics may be null (no scene).
@@ -155,6 +157,8 @@ class CMainScript : public ISaveSubject {
   CQelVariables& GetVariables() override { return *m_variables; }
   ReadMarks& GetReadMarks() override { return m_readMarks; }
   void OnReadMarksLoaded() override { ++m_readMarksVersion; }
+  // Logged once per problem; in a window the player is told too.
+  void OnSaveProblem(const std::string& text) override;
   const CTagRegistry& GetTagRegistry() const { return m_tags; }
   CGraphicSystem* GetGraphics() const { return m_graphics; }
   CInputState* GetInput() const { return m_input; }
@@ -216,6 +220,11 @@ class CMainScript : public ISaveSubject {
   // stored record stays in place for the life of the interpreter.
   bool DispatchStored(const CScriptBlock& record);
   bool RunTag(const CScriptBlock& record, bool replay);
+  // Tells (once) that a frame ended because the script ran count records
+  // without waiting.
+  void ReportRunaway(int count);
+  // A trace line of debug mode: routed like a report, but not a problem.
+  void Trace(const std::string& text);
   void Broadcast(ScriptEvent event);
   void ResetFrameMembers();
   void SetSystemVariables();
@@ -266,6 +275,9 @@ class CMainScript : public ISaveSubject {
   int32_t m_errorMode = kErrorNone;
   // The log window, debugging channel and server that the error mode picks.
   std::unique_ptr<CDebugAids> m_debug;
+  // Save problems already reported (each is told once).
+  std::set<std::string> m_saveProblems;
+  bool m_runawayReported = false;
   uint32_t m_waitDeadline = 0;
   bool m_waitTextEffects = false;
   bool m_hideAllowed = false;

@@ -288,6 +288,12 @@ CVariant* CCompute::Apply(int op, Token& left, const Token& right) {
         n = Wrap(static_cast<int64_t>(l.GetInt()) + r.GetInt());
       } else {
         isText = true;
+        // A text past the limit fails the expression instead of growing
+        // until memory runs out (a loop doubling a variable).
+        if (l.GetString().size() + r.GetString().size() > kMaxTextBytes) {
+          m_textLimitHit = true;
+          return nullptr;
+        }
         text = l.GetString();
         text += r.GetString();
       }

@@ -15,6 +15,9 @@
 //   * / %   + -   < > <= >=   == !=   &&   ||   (tightest first, all left-associative)
 // A name may splice in the value of a bracketed sub-expression: with f.i = 3, "f.a(f.i)"
 // names the variable "f.a3". A failed expression yields the empty text.
+// Longest text an expression may make (16 MB).
+constexpr size_t kMaxTextBytes = size_t{16} << 20;
+
 class CCompute : public CVariables {
  public:
   // Operator codes (one bit each).
@@ -51,6 +54,14 @@ class CCompute : public CVariables {
   // Every temporary value of the evaluation is released before this returns.
   std::string Evaluate(std::string_view expression);
 
+  // True (once) when an expression failed because a text would have grown
+  // past kMaxTextBytes since the last call.
+  bool TakeTextLimitHit() {
+    const bool hit = m_textLimitHit;
+    m_textLimitHit = false;
+    return hit;
+  }
+
   // Number of live evaluation temporaries (zero between evaluations).
   size_t TemporaryCount() const { return m_temporaries.size(); }
 
@@ -76,6 +87,7 @@ class CCompute : public CVariables {
   std::vector<Token> m_tokens;  // tokens of every level being scanned, innermost last
   std::string_view m_text;
   bool m_aborted = false;
+  bool m_textLimitHit = false;
 };
 
 // Applies the "$" rule for tag attribute values: n leading '$' characters are removed and the

@@ -93,3 +93,16 @@ TEST_F(InterpRobust, RandomScriptsRunWithoutHarm) {
 }
 
 }  // namespace
+
+TEST_F(InterpRobust, TextsStopGrowingAtTheLimitAndKeepTheirValue) {
+  // Doubles a text until it would pass 16 MB: that tag is reported and
+  // skipped, the variable keeps its last value, and the game goes on.
+  WriteFile("game.iet",
+            "[var name=t.n data=0][var name=f.s data=ab]\n"
+            "*l\n[var name=f.s data=$f.s+f.s][var name=t.n data=$t.n+1]\n"
+            "[if estimate=t.n<30][jump label=l][/if]\n[var name=t.done data=1]@\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(Var("t.done"), "1");
+  EXPECT_EQ(Var("f.s").size(), size_t{16} << 20);
+}

@@ -1,0 +1,134 @@
+// What hostile or careless game folders, saves and disks do to the engine:
+// each case once hung, crashed, lost data or failed silently.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "engine/EngineMain.h"
+#include "graphics/GraphicLoader.h"
+#include "platform/FileSystem.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int RunVelmira(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  static char program[] = "velmira";
+  argv.push_back(program);
+  for (std::string& a : args) argv.push_back(a.data());
+  return RunEngine(static_cast<int>(argv.size()), argv.data());
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+const char kSystemIni[] = "[WINDOW]\nWIDTH=64\nHEIGHT=48\n[SYSTEM]\nBOOT=game.iet\n";
+
+}  // namespace
+
+TEST(HostileGame, SaveFilesThatAreNotRegularFilesAreTreatedAsAbsent) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  game.Write("game.iet", "[var name=g.x data=1]@\n");
+  // A pipe blocked start-up for ever; a link to /dev/zero read without end.
+  ASSERT_EQ(mkfifo((game / "saveg.dat").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", game / "system.dat");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "5", "-input", "/dev/zero", "-log", log, game.Path()}), 0);
+  const std::string text = ReadFile(log);
+  EXPECT_NE(text.find("saveg.dat not loaded: not a regular file"), std::string::npos) << text;
+  EXPECT_NE(text.find("system.dat not loaded: not a regular file"), std::string::npos) << text;
+}
+
+TEST(HostileGame, FailedSavesAreReportedOnceAndUnreadableOnesKeptAside) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  game.Write("game.iet", "[var name=g.x data=1]@[var name=g.x data=2]@[var name=s.y data=3]@\n");
+  // saveg.dat is a folder: nothing can be saved there.
+  std::filesystem::create_directory(game / "saveg.dat");
+  // system.dat holds something that is not a save of this engine.
+  game.Write("system.dat", "precious notes, not a save");
+  game.Write("clicks.txt", "2 click 1 1\n5 click 1 1\n8 click 1 1\n");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "12", "-input", game / "clicks.txt", "-log", log, game.Path()}), 0);
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(Count(text, "saveg.dat not saved: is a folder"), 1u) << text;
+  EXPECT_NE(text.find("system.dat not loaded: not a save file of this engine; kept as system.dat.bad"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(ReadFile(game / "system.dat.bad"), "precious notes, not a save");
+  // No temporary is left behind by the failed writes.
+  for (const auto& entry : std::filesystem::directory_iterator(game.Path()))
+    EXPECT_FALSE(platform::IsAtomicWriteTemporary(entry.path().filename().string())) << entry.path();
+}
+
+TEST(HostileGame, StaleTemporariesOfKilledSavesGoAtStartUp) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  game.Write("game.iet", "@\n");
+  // A process that has ended: its temporaries are stale.
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string stale = "saveg.dat.tmp" + std::to_string(child);
+  game.Write(stale, "half a save");
+  game.Write("notes.tmp", "not ours");
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "2", game.Path()}), 0);
+  EXPECT_FALSE(std::filesystem::exists(game / stale));
+  EXPECT_TRUE(std::filesystem::exists(game / "notes.tmp"));
+}
+
+TEST(HostileGame, AWindowSizeTheEngineCannotMakeFallsBackToTheDefault) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=0\nHEIGHT=-5\n[SYSTEM]\nBOOT=game.iet\n");
+  game.Write("game.iet", "@\n");
+  game.Write("shot.txt", "1 shot " + (game / "shot.png") + "\n");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-input", game / "shot.txt", "-log", log, game.Path()}), 0);
+  EXPECT_NE(ReadFile(log).find("a 0x-5 window cannot be made"), std::string::npos) << ReadFile(log);
+  const std::string png = ReadFile(game / "shot.png");
+  ASSERT_GT(png.size(), 24u);
+  // IHDR width and height, big-endian.
+  EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x03\x20\0\0\x02\x58", 8));
+}
+
+TEST(HostileGame, StrictRunsFailOnAnyReportedProblem) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  game.Write("game.iet", "[nosuch]@\n");
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "3", game.Path()}), 3);
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", game.Path()}), 0);
+  game.Write("game.iet", "[var name=t.x data=1]@\n");
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "3", game.Path()}), 0);
+}
+
+TEST(HostileGame, RepeatedReportsAreCollapsedAndRunawayLoopsToldOnce) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  // Fails on every turn and never waits.
+  game.Write("game.iet", "*l\n[jump label=nowhere]\n[jump label=l]\n");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-log", log, game.Path()}), 0);
+  const std::string text = ReadFile(log);
+  // Written once before the loop is told about and once after it.
+  EXPECT_EQ(Count(text, "label=\"nowhere\"]"), 2u) << text.substr(0, 2000);
+  EXPECT_NE(text.find("(the report above repeated "), std::string::npos);
+  EXPECT_EQ(Count(text, "スクリプトが待たずに実行を続けています"), 1u);
+  EXPECT_LT(text.size(), 4096u);
+}
