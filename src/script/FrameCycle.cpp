@@ -192,10 +192,14 @@ CMainScript::Turn CMainScript::WaitTurn() {
         // The backlog is closed and the message window shown again here.
       }
       return Turn::kEndFrame;
-    case kVideoWait:
-      // No video player yet: nothing is playing, so the wait is over.
-      RestoreState();
+    case kVideoWait: {
+      const bool stop =
+          in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping();
+      bool playing = false;
+      for (auto& family : m_families) playing = family->PollMovie(*this, stop) || playing;
+      if (!playing) RestoreState();
       return Turn::kEndFrame;
+    }
     case kClickWait:
     case kSyncWait:
     case kTimedWait: break;

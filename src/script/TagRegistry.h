@@ -46,6 +46,9 @@ class CTagFamilyState {
  public:
   virtual ~CTagFamilyState() = default;
   virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
+  // The video wait, once per frame: true while the family still plays a
+  // movie. With stop set (a skip key or skipping) it may stop it.
+  virtual bool PollMovie(CMainScript& script, bool stop) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

@@ -3,23 +3,113 @@
 #include "script/tags/SystemTags.h"
 
 #include "platform/Platform.h"
+#include "platform/TextCodec.h"
+#include "scene/GraphicRenderer.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 #include "script/tags/MessageTags.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
+#include "ui/UISlider.h"
+#include "vars/QelVariables.h"
+#include "video/VideoPlayer.h"
+
+CSystemTagState::~CSystemTagState() = default;
 
 void CSystemTagState::OnEvent(CMainScript&, ScriptEvent event) {
   if (event != ScriptEvent::kBoot) return;
+  if (m_video) m_video->Stop();
   // The caption stays: the window keeps its title across a restart.
   m_autoSyncList.clear();
   m_autoIcons.clear();
   m_backlogIcons.clear();
 }
 
+bool CSystemTagState::PollMovie(CMainScript& script, bool stop) {
+  if (!m_video) return false;
+  // The click or key that brought the script to the video tag in this
+  // frame was meant for what came before; skipping still ends the movie.
+  if (m_videoJustStarted && !script.IsSkipping()) stop = false;
+  m_videoJustStarted = false;
+  m_video->Update();
+  if (stop) m_video->Stop();
+  return m_video->IsPlaying();
+}
+
 namespace {
 
 using State = CSystemTagState;
+
+// The graphic system's movie player: while it plays the render step draws
+// its picture instead of the scene.
+CVideoPlayer* VideoPlayer(State& state, CGraphicSystem* graphics) {
+  if (state.m_video || !graphics) return state.m_video.get();
+  state.m_video = std::make_shared<CVideoPlayer>(graphics->GetWidth(), graphics->GetHeight());
+  graphics->SetMovieCheck([player = state.m_video, graphics] {
+    if (!player->IsPlaying()) return false;
+    player->Update();
+    // The frame the movie ends in already shows the scene again.
+    if (!player->IsPlaying()) return false;
+    if (graphics->HasRenderer()) {
+      CGraphicRenderer* renderer = graphics->GetRenderer();
+      renderer->RenderStart();
+      player->Draw(renderer->GetRenderTarget());
+      renderer->RenderEnd();
+    }
+    return true;
+  });
+  return state.m_video.get();
+}
+
+bool Video(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  script.SetState(CMainScript::kVideoWait);
+  CVideoPlayer* player = VideoPlayer(state, script.GetGraphics());
+  const std::string& file = record.GetAttribute("file");
+  state.m_videoJustStarted = true;
+  if (!player) {
+    script.ReportTag(record, record.m_text + " file=\"" + file + "\"", Utf8ToCp932("動画を再生できません。"));
+  } else if (player->Play(file.c_str())) {
+    // The wait ends at the next turn, as for a movie that ended.
+    script.ReportTag(record, record.m_text + " file=\"" + file + "\"",
+                     Utf8ToCp932("動画を再生できません。") + "(" + player->GetError() + ")");
+  }
+  return false;
+}
+
+bool Slider(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  static const std::string message = Utf8ToCp932("パラメータが不足しているか、間違っています。");
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) {
+    script.ReportTag(record, message);
+    return false;
+  }
+  auto slider = std::make_unique<CUISlider>(graphics->GetLayerFactory(), graphics->GetSurfaceFactory(),
+                                            graphics->GetLoaders(), script.GetInput());
+  CUIParams params;
+  params["x"] = int32_t(tagutil::Atoi(record.GetAttribute("x")));
+  params["y"] = int32_t(tagutil::Atoi(record.GetAttribute("y")));
+  if (record.HasAttribute("width")) params["width"] = int32_t(tagutil::Atoi(record.GetAttribute("width")));
+  if (record.HasAttribute("height")) params["height"] = int32_t(tagutil::Atoi(record.GetAttribute("height")));
+  params["background_path"] = record.GetAttribute("background_path");
+  params["controller_path"] = record.GetAttribute("controller_path");
+  params["var_min"] = int32_t(tagutil::Atoi(record.GetAttribute("var_min")));
+  params["var_max"] = int32_t(tagutil::Atoi(record.GetAttribute("var_max")));
+  const std::string name = record.GetAttribute("var_name");
+  params["var_now"] = int32_t(script.GetVariables().GetInt(name));
+  params["onslide"] =
+      CUISlider::SlideCallback([&script, name](int32_t value) { script.GetVariables().SetInt(name, value); });
+  if (slider->Setup(params)) {
+    script.ReportTag(record, message);
+    return false;
+  }
+  graphics->SetWidget(record.GetAttribute("id"), std::move(slider));
+  return false;
+}
+
+bool UiDel(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  if (CGraphicSystem* graphics = script.GetGraphics()) graphics->RemoveWidget(record.GetAttribute("id"));
+  return false;
+}
 
 bool Debug(State&, CMainScript& script, const CScriptBlock& record, bool) {
   script.SetErrorMode(tagutil::Atoi(record.GetAttribute("mode")));
@@ -138,17 +228,17 @@ void AddSystemTags(CTagRegistry& registry) {
           TagRow<&NotYet<State>>("save", file, kNone, "saves the game state to a file"),
           TagRow<&NotYet<State>>("load", file, kNone, "loads a game state, optionally with a transition"),
           TagRow<&NotYet<State>>("reset", {}, kNone, "restarts the game from the boot script"),
-          TagRow<&NotYet<State>>(
-              "slider", {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"}, kNone,
-              "places a slider bound to a variable"),
-          TagRow<&NotYet<State>>("uidel", {"id"}, kNone, "removes a widget"),
+          TagRow<&Slider>("slider",
+                          {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"},
+                          kNone, "places a slider bound to a variable"),
+          TagRow<&UiDel>("uidel", {"id"}, kNone, "removes a widget"),
           TagRow<&Wait>("wait", {}, kNone, "waits for a time, a click, or the window's text effects"),
           TagRow<&Automode>("automode", allow, kNone, "allows auto mode; sets its icon layer and sync list"),
           TagRow<&Skip>("skip", allow, kNone, "allows or forbids skipping"),
           TagRow<&NotYet<State>>("hide", allow, kNone, "allows hiding the message windows; sets the layers hidden"),
           TagRow<&NotYet<State>>("backlog", allow, kNone, "allows the backlog; sets the layers it hides"),
           TagRow<&Exec>("exec", {"command"}, kNone, "does what a key would: rclick, skip, automode, hide, backlog"),
-          TagRow<&NotYet<State>>("video", file, kNone, "plays a movie over the scene"),
+          TagRow<&Video>("video", file, kNone, "plays a movie over the scene"),
           TagRow<&MacroAdd>("macroadd", file, kNone, "adds a script file that holds macros"),
       });
 }

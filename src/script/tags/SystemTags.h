@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,9 +11,18 @@
 #include "script/MainScript.h"
 #include "script/TagRegistry.h"
 
+class CVideoPlayer;
+
 class CSystemTagState : public CTagFamilyState {
  public:
+  ~CSystemTagState() override;
   void OnEvent(CMainScript& script, ScriptEvent event) override;
+  bool PollMovie(CMainScript& script, bool stop) override;
+  // The movie player of the graphic system, made by the first video tag
+  // (shared with the graphic system's render step).
+  std::shared_ptr<CVideoPlayer> m_video;
+  // The video tag ran in this frame: the key that led to it does not skip it.
+  bool m_videoJustStarted = false;
 
   // Title given by the last caption tag.
   std::string m_caption;
