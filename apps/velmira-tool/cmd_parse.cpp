@@ -18,7 +18,6 @@
 
 #include "ToolCommand.h"
 #include "platform/TextCodec.h"
-#include "core/Cp932.h"
 #include "files/GameFiles.h"
 #include "files/PackFile.h"
 #include "files/PackTool.h"
@@ -235,24 +234,14 @@ bool IsValidUtf8(const std::string& bytes) {
   return true;
 }
 
-bool IsValidCp932(const std::string& bytes) {
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80 || (c >= 0xA1 && c <= 0xDF)) continue;
-    if (!cp932::IsLeadByte(c) || i + 1 >= bytes.size()) return false;
-    const unsigned char t = static_cast<unsigned char>(bytes[++i]);
-    if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
-  }
-  return true;
-}
-
-// A byte-order mark, or text that is UTF-8 with non-ASCII characters but not
-// CP932: the engine would show it garbled.
+// A byte-order mark, or text that decodes as UTF-8 with characters beyond
+// ASCII: CP932 text practically never does (its lead and trail bytes break
+// UTF-8 sequences at once), while the engine would show UTF-8 garbled.
 bool LooksLikeUtf8(const std::string& bytes) {
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return true;
   const bool ascii =
       std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  return !ascii && IsValidUtf8(bytes) && !IsValidCp932(bytes);
+  return !ascii && IsValidUtf8(bytes);
 }
 
 // Decodes an image from the file's current position with the engine's own
