@@ -197,3 +197,12 @@ TEST(HostileTool, WriteFailuresAreReportedAndLeaveNothingHalfWritten) {
   EXPECT_NE(out.find("cannot write"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(dir / "x/big.bin"));
 }
+
+TEST(HostileTool, FontBuildOnAFullDiskFails) {
+  TempDir dir;
+  std::string out;
+  const std::string font = dir / "Gothic_12.rft";
+  EXPECT_NE(RunTool("rft build --face Gothic --size 12 " + font, out, kFullDisk), 0);
+  EXPECT_NE(out.find("cannot write"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(font));
+}
