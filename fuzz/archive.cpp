@@ -1,6 +1,7 @@
 // Mounts arbitrary bytes as an archive (written to a scratch file) and reads
 // every entry it registers: damaged directories must mount what they can and
-// never read out of bounds or allocate from a hostile size.
+// never read out of bounds or allocate from a hostile size, and no entry may
+// point outside the game folder.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!table) __builtin_trap();  // an existing file is always registered
   int opened = 0;
   for (const auto& [entryName, entry] : *table) {
+    // Entries naming another file never leave the game folder.
+    if (entry.archivePath != name && !IsGameFolderPath(entry.archivePath)) __builtin_trap();
     if (entry.archivePath != name || ++opened > 32) continue;
     CPackFile f;
     if (f.OpenEntry(entry, entryName)) continue;

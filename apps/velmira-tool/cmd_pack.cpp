@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ int Fail(const char* command, const std::string& message) {
 int Pack(int argc, char** argv) {
   const char* usage =
       "usage: velmira-tool pack DIR OUT.pfs [--format pf0|pf1|pf2] [--volume-size N] "
-      "[--append-to EXE] [--archive-path NAME]";
+      "[--append-to EXE] [--archive-path NAME] [--include-saves]";
   std::vector<std::string> positional;
   packtool::SPackOptions options;
   for (int i = 1; i < argc; ++i) {
@@ -75,6 +76,8 @@ int Pack(int argc, char** argv) {
     } else if (arg == "--archive-path") {
       if (value(v)) return Fail("pack", "--archive-path needs a name\n" + std::string(usage));
       options.storedPath = Utf8ToCp932(v);
+    } else if (arg == "--include-saves") {
+      options.includeSaves = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Fail("pack", "unknown option " + arg + "\n" + usage);
     } else {
@@ -96,10 +99,21 @@ int Pack(int argc, char** argv) {
 int List(int argc, char** argv) {
   if (argc != 2) return Fail("list", "usage: velmira-tool list ARCHIVE");
   std::vector<packtool::SListedEntry> entries;
-  std::string error;
-  if (packtool::ListArchive(argv[1], entries, error)) return Fail("list", error);
+  std::string error, damage;
+  if (packtool::ListArchive(argv[1], entries, error, &damage)) return Fail("list", error);
+  // The fourth column is the file the entry's bytes are read from: the
+  // archive itself, one of its volumes, or (pf2) a file of the game folder.
+  const std::string self = Utf8ToCp932(std::filesystem::absolute(argv[1]).string());
   for (const packtool::SListedEntry& e : entries) {
-    std::printf("%s\t%u\t%u\n", Cp932ToUtf8(e.name).c_str(), e.offset, e.size);
+    std::string where =
+        e.archivePath.compare(0, self.size(), self) == 0
+            ? std::filesystem::path(argv[1]).filename().string() + Cp932ToUtf8(e.archivePath.substr(self.size()))
+            : Cp932ToUtf8(e.archivePath);
+    std::printf("%s\t%u\t%u\t%s\n", Cp932ToUtf8(e.name).c_str(), e.offset, e.size, where.c_str());
+  }
+  if (!damage.empty()) {
+    std::fflush(stdout);
+    return Fail("list", std::string(argv[1]) + ": damaged directory: " + damage);
   }
   return 0;
 }
@@ -116,7 +130,7 @@ int Extract(int argc, char** argv) {
 
 VELMIRA_TOOL_COMMAND(pack,
                      "pack DIR OUT.pfs [--format pf0|pf1|pf2] [--volume-size N] [--append-to EXE] "
-                     "[--archive-path NAME]  pack a folder into an archive",
+                     "[--archive-path NAME] [--include-saves]  pack a folder into an archive (saves left out)",
                      Pack);
-VELMIRA_TOOL_COMMAND(list, "list ARCHIVE  list entries (name, offset, size)", List);
+VELMIRA_TOOL_COMMAND(list, "list ARCHIVE  list entries (name, offset, size, file read)", List);
 VELMIRA_TOOL_COMMAND(extract, "extract ARCHIVE DIR  extract every entry into a folder", Extract);

@@ -18,8 +18,13 @@
 
 #include "ToolCommand.h"
 #include "platform/TextCodec.h"
+#include "files/GameFiles.h"
 #include "files/PackFile.h"
+#include "files/PackTool.h"
+#include "graphics/GraphicLoader.h"
+#include "graphics/Jpg.h"
 #include "graphics/Png.h"
+#include "graphics/Surface.h"
 #include "platform/FileSystem.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
@@ -58,7 +63,14 @@ std::vector<CScriptBlock> ParseScript(const std::string& bytes) {
   return parser.TakeBlocks();
 }
 
-bool EnterGameFolder(const fs::path& folder) { return platform::SetCurrentDirectory(folder.string()); }
+// Stands in the game folder and starts the file layer as the engine does, so
+// that tag.ini and scripts are found where the engine finds them (loose, or
+// in the game's root archive). True on failure.
+bool EnterGameFolder(const fs::path& folder) {
+  if (platform::SetCurrentDirectory(folder.string())) return true;
+  StartGameFiles(platform::GetCurrentDirectory(), kDefaultExecutableName);
+  return false;
+}
 
 // ---- parse -------------------------------------------------------------------
 
@@ -96,7 +108,7 @@ int ParseCommand(int argc, char** argv) {
     return 2;
   }
   const fs::path game = gameArg.empty() ? file.parent_path() : fs::absolute(gameArg, error);
-  if (error || EnterGameFolder(game)) {
+  if (error || !fs::is_directory(game, error) || EnterGameFolder(game)) {
     std::fprintf(stderr, "parse: cannot enter the game folder %s\n", game.string().c_str());
     return 2;
   }
@@ -113,12 +125,14 @@ struct LintScript {
 
 struct LintImage {
   std::string name;    // as shown, UTF-8
-  std::string header;  // the first bytes of the file
+  std::string reason;  // why the engine's loaders refuse it; "" when they load it
 };
 
 struct LintGame {
   std::vector<LintScript> scripts;
   std::vector<LintImage> pngs;
+  // Scripts whose bytes look like UTF-8 (shown names).
+  std::vector<std::string> utf8Scripts;
 };
 
 struct LintFinding {
@@ -142,14 +156,18 @@ void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) 
   }
 }
 
-// PNG files of a type the loader refuses (palette, grey with alpha, 16-bit):
-// they would simply not appear in the game.
+// Images the engine's loaders refuse: they would simply not appear in the
+// game.
 void CheckUnsupportedImages(const LintGame& game, std::vector<LintFinding>& findings) {
   for (const LintImage& image : game.pngs) {
-    std::string reason;
-    if (PngHeaderUnsupported(image.header.data(), image.header.size(), &reason)) {
-      findings.push_back({image.name, 0, "warning: the engine will not load this PNG (" + reason + ")"});
-    }
+    if (image.reason.empty()) continue;
+    findings.push_back({image.name, 0, "warning: the engine will not load this image (" + image.reason + ")"});
+  }
+}
+
+void CheckScriptEncoding(const LintGame& game, std::vector<LintFinding>& findings) {
+  for (const std::string& name : game.utf8Scripts) {
+    findings.push_back({name, 0, "warning: saved as UTF-8? the engine reads CP932"});
   }
 }
 
@@ -196,9 +214,73 @@ void CheckUnknownTags(const LintGame& game, std::vector<LintFinding>& findings) 
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages};
+const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding};
 
 constexpr size_t kImageHeaderBytes = 64;
+
+bool HasExtension(const std::string& name, const char* extension);
+bool HasExtensionLower(const std::string& name, const char* extension) { return HasExtension(name, extension); }
+
+bool IsValidUtf8(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
+    if (n == 4 || (n == 1 && c < 0xC2) || i + n >= bytes.size() + (n == 0 ? 1 : 0)) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+// A byte-order mark, or text that decodes as UTF-8 with characters beyond
+// ASCII: CP932 text practically never does (its lead and trail bytes break
+// UTF-8 sequences at once), while the engine would show UTF-8 garbled.
+bool LooksLikeUtf8(const std::string& bytes) {
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return true;
+  const bool ascii =
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return !ascii && IsValidUtf8(bytes);
+}
+
+// Decodes an image from the file's current position with the engine's own
+// loaders, in the engine's order; returns why they refuse it ("" when one of
+// them loads it, whatever its name says).
+std::string ImageRefusal(CFile& file) {
+  CGraphicLoaders loaders(nullptr);
+  (void)loaders.AddLoader(new CPng());
+  (void)loaders.AddLoader(new CJpg());
+  std::string header(kImageHeaderBytes, '\0');
+  const int start = file.Tell();
+  const int read = file.Read(header.data(), static_cast<unsigned>(header.size()));
+  header.resize(static_cast<size_t>(read > 0 ? read : 0));
+  if (start < 0 || file.Seek(start, 0) != 0) return "cannot be read";
+  CSurface surface;
+  if (!loaders.Load(&surface, &file)) return {};
+  std::string reason;
+  if (PngHeaderUnsupported(header.data(), header.size(), &reason)) return reason;
+  if (header.size() >= 24 && header.compare(0, 8, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    auto u32 = [&](size_t at) {
+      return static_cast<uint32_t>(static_cast<unsigned char>(header[at])) << 24 |
+             static_cast<uint32_t>(static_cast<unsigned char>(header[at + 1])) << 16 |
+             static_cast<uint32_t>(static_cast<unsigned char>(header[at + 2])) << 8 |
+             static_cast<uint32_t>(static_cast<unsigned char>(header[at + 3]));
+    };
+    const uint32_t width = u32(16), height = u32(20);
+    if (width == 0 || height == 0 || width > static_cast<uint32_t>(CSurface::kMaxSide) ||
+        height > static_cast<uint32_t>(CSurface::kMaxSide)) {
+      return "size " + std::to_string(width) + "x" + std::to_string(height) + ": sides must be 1 to " +
+             std::to_string(CSurface::kMaxSide);
+    }
+    return "damaged PNG data";
+  }
+  return "not a PNG or JPEG image the engine can decode";
+}
+
+bool IsImageName(const std::string& name) {
+  return HasExtensionLower(name, ".png") || HasExtensionLower(name, ".jpg") || HasExtensionLower(name, ".jpeg");
+}
 
 bool HasExtension(const std::string& name, const char* extension) {
   const size_t n = std::strlen(extension);
@@ -218,34 +300,38 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// Loose scripts anywhere under the game folder.
+// Loose scripts and images anywhere under the game folder, symlinked folders
+// included as the engine follows them.
 void CollectLooseScripts(const fs::path& folder, LintGame& game, std::set<std::string>& seen, int& problems) {
-  std::error_code error;
-  std::vector<fs::path> files;
-  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-       !error && it != end; it.increment(error)) {
-    if (!it->is_regular_file(error)) continue;
-    const std::string fileName = it->path().filename().string();
-    if (HasExtension(fileName, ".iet")) files.push_back(it->path());
-    if (HasExtension(fileName, ".png")) {
-      std::ifstream in(it->path(), std::ios::binary);
-      std::string header(kImageHeaderBytes, '\0');
-      in.read(header.data(), static_cast<std::streamsize>(header.size()));
-      header.resize(static_cast<size_t>(in.gcount()));
-      game.pngs.push_back({it->path().lexically_relative(folder).generic_string(), std::move(header)});
-    }
+  std::vector<std::string> files, loops;
+  std::string error;
+  if (packtool::ListGameFolder(folder.string(), files, loops, error)) {
+    std::fprintf(stderr, "lint: %s\n", error.c_str());
+    ++problems;
+    return;
   }
-  std::sort(game.pngs.begin(), game.pngs.end(), [](const LintImage& a, const LintImage& b) { return a.name < b.name; });
-  std::sort(files.begin(), files.end());
-  for (const fs::path& path : files) {
-    const std::string name = path.lexically_relative(folder).generic_string();
+  for (const std::string& loop : loops) {
+    std::fprintf(stderr, "lint: symlinked folder leads back into itself: %s\n", loop.c_str());
+    ++problems;
+  }
+  for (const std::string& name : files) {
+    if (IsImageName(name)) {
+      CFile file;
+      std::string cp932 = Utf8ToCp932(name);
+      std::replace(cp932.begin(), cp932.end(), '/', '\\');
+      std::string reason = file.Open(cp932.c_str()) ? std::string("cannot be opened") : ImageRefusal(file);
+      game.pngs.push_back({name, std::move(reason)});
+      continue;
+    }
+    if (!HasExtension(name, ".iet")) continue;
     std::string bytes;
-    if (ReadNativeFile(path, bytes)) {
+    if (ReadNativeFile(folder / fs::path(name), bytes)) {
       std::fprintf(stderr, "lint: cannot read %s\n", name.c_str());
       ++problems;
       continue;
     }
     seen.insert(LowerAscii(name));
+    if (LooksLikeUtf8(bytes)) game.utf8Scripts.push_back(name);
     game.scripts.push_back({name, ParseScript(bytes)});
   }
 }
@@ -269,19 +355,22 @@ void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std:
       ++problems;
       continue;
     }
+    const std::string& damage = CPackFile::GetArchiveDamage(archiveName);
+    if (!damage.empty()) {
+      std::fprintf(stderr, "lint: %s: damaged directory: %s\n", archive.c_str(), damage.c_str());
+      ++problems;
+    }
     entries.sort();
     for (const std::string& entry : entries) {
-      if (HasExtension(entry, ".png")) {
+      if (IsImageName(entry)) {
         auto found = table->find(entry);
         CPackFile file;
-        std::string header(kImageHeaderBytes, '\0');
-        if (found != table->end() && !file.OpenEntry(found->second, entry)) {
-          int read = file.Read(header.data(), static_cast<unsigned>(header.size()));
-          header.resize(static_cast<size_t>(read > 0 ? read : 0));
-          std::string shown = Cp932ToUtf8(entry);
-          std::replace(shown.begin(), shown.end(), '\\', '/');
-          game.pngs.push_back({archive + ":" + shown, std::move(header)});
-        }
+        std::string shown = Cp932ToUtf8(entry);
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        std::string reason = found == table->end() || file.OpenEntry(found->second, entry)
+                                 ? std::string("cannot be read from the archive")
+                                 : ImageRefusal(file);
+        game.pngs.push_back({archive + ":" + shown, std::move(reason)});
         continue;
       }
       if (!HasExtension(entry, ".iet")) continue;
@@ -295,6 +384,7 @@ void CollectArchiveScripts(const fs::path& folder, LintGame& game, std::set<std:
         ++problems;
         continue;
       }
+      if (LooksLikeUtf8(bytes)) game.utf8Scripts.push_back(archive + ":" + shown);
       game.scripts.push_back({archive + ":" + shown, ParseScript(bytes)});
     }
   }
@@ -325,7 +415,7 @@ int LintCommand(int argc, char** argv) {
   }
   std::fprintf(stderr, "lint: %zu script(s), %zu finding(s), %d unreadable\n", game.scripts.size(), findings.size(),
                problems);
-  return findings.empty() ? 0 : 1;
+  return findings.empty() && problems == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -2,15 +2,18 @@
 // player and mixer on the null audio output, frame by frame on the virtual
 // clock, and writes what a player would hear to a WAVE file.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "ToolCommand.h"
 #include "platform/TextCodec.h"
+#include "files/GameFiles.h"
 #include "files/PackFile.h"
 #include "platform/Audio.h"
 #include "platform/FileSystem.h"
@@ -36,10 +39,37 @@ int PlayUsage(const char* problem, const char* argument) {
   return 2;
 }
 
+// True unless the text is a whole, finite number ("nan", "inf" and numbers
+// too large for a double are refused: they would reach integer casts).
 bool ParseNumber(std::string_view text, double& out) {
   const char* end = text.data() + text.size();
-  auto result = std::from_chars(text.data(), end, out);
-  return result.ec != std::errc() || result.ptr != end;
+  double value = 0;
+  auto result = std::from_chars(text.data(), end, value);
+  if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return true;
+  out = value;
+  return false;
+}
+
+// Checks the WAVE file the null output wrote: its header must name as many
+// bytes as the file holds, and something must have been written when
+// something was mixed. True when it is incomplete (a full disk, a write
+// error); files that are not regular (a pipe, /dev/null) are not checked.
+bool DumpIncomplete(const std::string& path, uint64_t framesMixed) {
+  std::error_code ec;
+  const std::filesystem::path file(path);
+  if (!std::filesystem::exists(file, ec)) return true;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
+  const uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec || size < 44) return true;
+  std::ifstream in(file, std::ios::binary);
+  unsigned char header[44] = {};
+  in.read(reinterpret_cast<char*>(header), sizeof header);
+  if (in.gcount() != 44 || std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 36, "data", 4) != 0) {
+    return true;
+  }
+  const uint32_t dataBytes = static_cast<uint32_t>(header[40]) | static_cast<uint32_t>(header[41]) << 8 |
+                             static_cast<uint32_t>(header[42]) << 16 | static_cast<uint32_t>(header[43]) << 24;
+  return size != 44 + static_cast<uintmax_t>(dataBytes) || (framesMixed > 0 && dataBytes == 0);
 }
 
 // Moves the virtual clock to `ms` milliseconds after `startTicks`.
@@ -48,7 +78,7 @@ void SetClock(uint64_t startTicks, uint64_t ms) { platform::SetVirtualTicks(star
 int RunPlay(int argc, char** argv) {
   std::string name, game, out;
   double volume = 1000, seconds = -1;
-  bool loop = false, isStatic = false;
+  bool loop = false, isStatic = false, secondsGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--game" || arg == "--out" || arg == "--volume" || arg == "--seconds") {
@@ -59,7 +89,9 @@ int RunPlay(int argc, char** argv) {
       else if (arg == "--out")
         out = v;
       else if (arg == "--volume" ? ParseNumber(v, volume) : ParseNumber(v, seconds)) {
-        return PlayUsage("not a number", v);
+        return PlayUsage("not a finite number", v);
+      } else if (arg == "--seconds") {
+        secondsGiven = true;
       }
     } else if (arg == "--loop") {
       loop = true;
@@ -75,8 +107,10 @@ int RunPlay(int argc, char** argv) {
   }
   if (name.empty()) return PlayUsage("no sound named", nullptr);
   if (out.empty()) return PlayUsage("no output file (--out)", nullptr);
+  if (volume < 0 || volume > 1000) return PlayUsage("volume must be 0 to 1000", nullptr);
+  if (secondsGiven && seconds < 0) return PlayUsage("seconds must not be negative", nullptr);
   if (seconds > kMaxSeconds) return PlayUsage("too long (at most 3600 seconds)", nullptr);
-  if (seconds < 0) seconds = loop ? kDefaultLoopSeconds : kMaxSeconds;
+  if (!secondsGiven) seconds = loop ? kDefaultLoopSeconds : kMaxSeconds;
 
   // The output path is taken before moving into the game folder.
   std::error_code ec;
@@ -86,6 +120,8 @@ int RunPlay(int argc, char** argv) {
     std::fprintf(stderr, "play: cannot enter the game folder %s\n", game.c_str());
     return 1;
   }
+  // Sounds are found as the engine finds them, in the game's archives too.
+  StartGameFiles(platform::GetCurrentDirectory(), kDefaultExecutableName);
 
   platform::Init(platform::Backend::Headless);
   platform::AudioOptions options;
@@ -98,6 +134,7 @@ int RunPlay(int argc, char** argv) {
   }
 
   int status = 0;
+  uint64_t frames = 0;
   {
     CPackFileFactory factory;
     CSoundLoaders loaders(&factory);
@@ -140,13 +177,23 @@ int RunPlay(int argc, char** argv) {
         platform::AudioPump();
       }
       player.Stop();
-      uint64_t frames = platform::AudioFramesMixed();
-      std::printf("wrote %s: %.3f s\n", outPath.c_str(), static_cast<double>(frames) / platform::kAudioOutputRate);
+      frames = platform::AudioFramesMixed();
     }
     player.Close();
   }
   platform::AudioClose();
   platform::Shutdown();
+  if (status == 0 && DumpIncomplete(outPath, frames)) {
+    std::fprintf(stderr, "play: cannot write %s (disk full?)\n", outPath.c_str());
+    status = 1;
+  }
+  if (status != 0) {
+    // No half-written sound is left behind.
+    std::error_code rec;
+    if (std::filesystem::is_regular_file(outPath, rec)) std::filesystem::remove(outPath, rec);
+    return status;
+  }
+  std::printf("wrote %s: %.3f s\n", outPath.c_str(), static_cast<double>(frames) / platform::kAudioOutputRate);
   return status;
 }
 

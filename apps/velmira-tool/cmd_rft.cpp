@@ -37,10 +37,16 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
   return !in.read(reinterpret_cast<char*>(out.data()), size);
 }
 
+// True on failure; a file that could not be written whole is removed.
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
+  if (!out) return true;
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return !out;
+  out.close();
+  if (out) return false;
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
+  return true;
 }
 
 // A character of the index as UTF-8, for listings ("" when it is none).

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "files/Config.h"
+#include "files/GameFiles.h"
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
 #include "engine/InputDriver.h"
@@ -47,23 +48,6 @@ std::string FromStartFolder(const std::string& startDir, const std::string& path
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string BaseNameWithoutExtension(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// The engine's names are CP932 with backslashes, as games written for
-// Windows expect; the file layer maps them back.
-std::string ToEnginePath(const std::string& native) {
-  std::string path = Utf8ToCp932(native);
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
 }
 
 }  // namespace
@@ -121,8 +105,7 @@ int RunEngine(int argc, char** argv) {
   // themselves are whole (old or new).
   if (int removed = platform::RemoveStaleTemporaries(gameFolder))
     LogWrite("removed " + std::to_string(removed) + " temporary file(s) of saves that were cut short");
-  SetRootArchivePath(ToEnginePath(gameFolder) + "\\" + Utf8ToCp932(BaseNameWithoutExtension(exePath)) +
-                     GetArchiveExtension());
+  StartGameFiles(gameFolder, exePath);
 
   int width = 800, height = 600, fps = 60;
   CIni* systemIni = LoadIni("system.ini");

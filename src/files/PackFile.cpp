@@ -22,6 +22,25 @@ std::unordered_map<std::string, CPackFile::CEntryTable>& Archives() {
   return archives;
 }
 
+std::unordered_map<std::string, std::string>& Damage() {
+  static std::unordered_map<std::string, std::string> damage;
+  return damage;
+}
+
+// Keeps the first report of an archive and counts the rest.
+class CDamageNote {
+ public:
+  void Add(const std::string& what) {
+    if (count_++ == 0) first_ = what;
+  }
+  bool Empty() const { return count_ == 0; }
+  std::string Text() const { return count_ > 1 ? first_ + " (and " + std::to_string(count_ - 1) + " more)" : first_; }
+
+ private:
+  std::string first_;
+  int count_ = 0;
+};
+
 uint32_t LoadU32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
          (static_cast<uint32_t>(p[3]) << 24);
@@ -61,6 +80,28 @@ std::string Join(const std::vector<std::string>& parts, size_t begin, size_t end
 
 }  // namespace
 
+bool IsGameFolderPath(const std::string& cp932Path) {
+  if (cp932Path.empty() || cp932Path[0] == '\\' || cp932Path[0] == '/') return false;
+  std::string component;
+  for (size_t i = 0; i <= cp932Path.size(); ++i) {
+    const unsigned char c = i < cp932Path.size() ? static_cast<unsigned char>(cp932Path[i]) : '\\';
+    if (IsLeadByte(c) && i + 1 < cp932Path.size()) {
+      component += cp932Path[i];
+      component += cp932Path[++i];
+      continue;
+    }
+    // A drive ("C:") or a stream name is never a file of the game folder.
+    if (c == ':') return false;
+    if (c == '\\' || c == '/') {
+      if (component == "..") return false;
+      component.clear();
+      continue;
+    }
+    component += static_cast<char>(c);
+  }
+  return true;
+}
+
 std::string NormalizeSeparators(const std::string& name) {
   std::string key = name;
   for (size_t i = 0; i < key.size(); ++i) {
@@ -97,7 +138,16 @@ const CPackFile::CEntryTable* CPackFile::FindArchive(const std::string& archive)
   return it == Archives().end() ? nullptr : &it->second;
 }
 
-void CPackFile::UnmountAll() { Archives().clear(); }
+const std::string& CPackFile::GetArchiveDamage(const std::string& archive) {
+  static const std::string none;
+  auto it = Damage().find(archive);
+  return it == Damage().end() ? none : it->second;
+}
+
+void CPackFile::UnmountAll() {
+  Archives().clear();
+  Damage().clear();
+}
 
 bool CPackFile::Open(const char* name) {
   std::string key = NormalizeSeparators(name ? name : "");
@@ -229,6 +279,14 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
   // (Table nodes keep their address while others are added.)
   CEntryTable& table = archives[name];
   const int fileSize = size_;
+  CDamageNote damage;
+  struct SRecordDamage {
+    const std::string& name;
+    CDamageNote& note;
+    ~SRecordDamage() {
+      if (!note.Empty()) Damage()[name] = note.Text();
+    }
+  } recordDamage{name, damage};
 
   auto readAt = [&](long long position, void* out, unsigned count) {
     if (position < 0 || position > fileSize || CFile::Seek(static_cast<int>(position), 0) != 0) return true;
@@ -263,7 +321,10 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
     unsigned char record[kPf0Record];
     // The loop ends at the end of the file whatever the count says.
     for (uint32_t i = 0; i < count; ++i) {
-      if (CFile::Read(record, kPf0Record) != static_cast<int>(kPf0Record)) return true;
+      if (CFile::Read(record, kPf0Record) != static_cast<int>(kPf0Record)) {
+        damage.Add("directory ends at entry " + std::to_string(i + 1) + " of " + std::to_string(count));
+        return true;
+      }
       // A name that fills its field without a terminator ends at the field.
       size_t length = strnlen(reinterpret_cast<const char*>(record), kPf0NameField);
       CPackedFile entry;
@@ -281,26 +342,55 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
     if (position < 0) return true;
     size_t indexSize = count;
     size_t available = static_cast<size_t>(fileSize - position);
-    if (indexSize > available) indexSize = available;
+    if (indexSize > available) {
+      damage.Add("directory of " + std::to_string(count) + " bytes cut at byte " + std::to_string(fileSize));
+      indexSize = available;
+    }
     std::vector<unsigned char> index(indexSize);
     if (indexSize > 0 && CFile::Read(index.data(), static_cast<unsigned>(indexSize)) != static_cast<int>(indexSize))
       return true;
     CSerializer stream;
     stream.LoadView(index.data(), index.size());
     uint32_t entries = 0;
-    stream.Read(0, entries);
+    if (stream.Read(0, entries)) damage.Add("directory has no entry count");
     if (kind == '2') table.clear();
+    const auto where = [&] { return " at byte " + std::to_string(position + stream.GetPosition()); };
     // Every entry takes at least twelve bytes, so the loop ends with the index
     // whatever the count says; an entry cut short is not registered.
     for (uint32_t i = 0; i < entries; ++i) {
+      const std::string at = where();
       std::string entryName;
-      if (stream.Read(0, entryName)) break;
+      if (stream.Read(0, entryName)) {
+        damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
+                   " entries");
+        break;
+      }
       CPackedFile entry;
       if (kind == '1') {
         entry.archivePath = name;
-        if (stream.Read(0, entry.offset) || stream.Read(0, entry.size)) break;
+        if (stream.Read(0, entry.offset) || stream.Read(0, entry.size)) {
+          damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
+                     " entries");
+          break;
+        }
       } else {
-        if (stream.Read(0, entry) || entry.IsTruncated()) break;
+        if (stream.Read(0, entry)) {
+          damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
+                     " entries");
+          break;
+        }
+        // Each pf2 entry carries its own length: one cut short is dropped and
+        // the entries after it are read on.
+        if (entry.IsTruncated()) {
+          damage.Add("entry " + std::to_string(i + 1) + " cut short" + at);
+          continue;
+        }
+        // The bytes of a pf2 entry may lie in another file, but only in one
+        // of the game folder: never an arbitrary file of the system.
+        if (!IsGameFolderPath(entry.archivePath)) {
+          damage.Add("entry " + std::to_string(i + 1) + " points outside the game folder" + at);
+          continue;
+        }
       }
       table.insert_or_assign(std::move(entryName), std::move(entry));
     }
@@ -316,6 +406,8 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
       if (volumeFile.MountArchive(volume.c_str(), true)) continue;
       const CEntryTable* entries = FindArchive(volume);
       if (!entries) continue;
+      const std::string& volumeDamage = GetArchiveDamage(volume);
+      if (!volumeDamage.empty()) damage.Add(volume + ": " + volumeDamage);
       for (const auto& [entryName, entry] : *entries) table.insert_or_assign(entryName, entry);
     }
   }

@@ -68,6 +68,11 @@ class CPackFile : public CFile {
 
   // The entries of a mounted archive; nullptr when the name was never mounted.
   static const CEntryTable* FindArchive(const std::string& archive);
+  // What was wrong with a mounted archive's directory ("" when nothing was):
+  // entries cut short, a directory that ends before its count, entries that
+  // point outside the game folder. Damaged entries are left out, the intact
+  // ones are served.
+  static const std::string& GetArchiveDamage(const std::string& archive);
   // Forgets every mounted archive.
   static void UnmountAll();
 
@@ -83,6 +88,10 @@ class CPackFileFactory : public CFileFactory {
  public:
   CFile* Create() override;
 };
+
+// True when a pf2 entry's file name stays inside the game folder: relative,
+// without a drive, and with no ".." component (CP932 aware).
+bool IsGameFolderPath(const std::string& cp932Path);
 
 // Turns '/' into '\' (CP932 aware: a trail byte is never touched).
 std::string NormalizeSeparators(const std::string& name);

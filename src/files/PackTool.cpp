@@ -84,6 +84,8 @@ std::string Utf8Path(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
+std::string Utf8Path(const std::u8string& s) { return std::string(s.begin(), s.end()); }
+
 fs::path PathFromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
 
 // Checks the executable and returns its size; true on failure.
@@ -116,46 +118,112 @@ bool CheckExecutable(const std::string& exe, uint64_t& size, std::string& error)
 
 }  // namespace
 
-bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::string& error) {
-  out.clear();
+namespace {
+
+void WalkFolder(const fs::path& root, const fs::path& folder, std::vector<fs::path>& ancestors,
+                std::vector<std::string>& files, std::vector<std::string>& loops) {
   std::error_code ec;
-  fs::path root = PathFromUtf8(dir);
+  std::vector<fs::directory_entry> children;
+  for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    children.push_back(*it);
+  }
+  for (const fs::directory_entry& child : children) {
+    std::error_code sec;
+    const fs::path rel = child.path().lexically_relative(root);
+    if (child.is_directory(sec)) {
+      fs::path real = fs::canonical(child.path(), sec);
+      if (sec) continue;
+      if (std::find(ancestors.begin(), ancestors.end(), real) != ancestors.end()) {
+        loops.push_back(rel.generic_string());
+        continue;
+      }
+      ancestors.push_back(real);
+      WalkFolder(root, child.path(), ancestors, files, loops);
+      ancestors.pop_back();
+    } else if (child.is_regular_file(sec)) {
+      files.push_back(Utf8Path(rel.generic_u8string()));
+    }
+  }
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+}  // namespace
+
+bool ListGameFolder(const std::string& dir, std::vector<std::string>& files, std::vector<std::string>& loops,
+                    std::string& error) {
+  files.clear();
+  loops.clear();
+  std::error_code ec;
+  const fs::path root = PathFromUtf8(dir);
   if (!fs::is_directory(root, ec)) {
-    error = dir + " is not a folder";
+    error = dir + (fs::exists(root, ec) ? " is not a folder" : " is not a folder (not found)");
     return true;
   }
-  fs::recursive_directory_iterator it(root, fs::directory_options::none, ec), end;
+  fs::directory_iterator probe(root, ec);
   if (ec) {
     error = "cannot read folder " + dir + ": " + ec.message();
     return true;
   }
-  for (; it != end; it.increment(ec)) {
-    if (ec) {
-      error = "cannot read folder " + dir + ": " + ec.message();
+  std::vector<fs::path> ancestors{fs::canonical(root, ec)};
+  WalkFolder(root, root, ancestors, files, loops);
+  std::sort(files.begin(), files.end());
+  std::sort(loops.begin(), loops.end());
+  return false;
+}
+
+bool IsSaveOrTemporary(const std::string& relative, const std::string& path) {
+  const size_t slash = relative.rfind('/');
+  const std::string name = LowerAscii(slash == std::string::npos ? relative : relative.substr(slash + 1));
+  // An interrupted atomic write leaves NAME.tmp<PID>.
+  const size_t tmp = name.rfind(".tmp");
+  if (tmp != std::string::npos && tmp + 4 < name.size() &&
+      std::all_of(name.begin() + static_cast<std::ptrdiff_t>(tmp + 4), name.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    return true;
+  }
+  if (name == "saveg.dat" || name == "system.dat" || name == "autosave.dat" || name == "saveq.dat") return true;
+  if (name.size() < 4 || name.compare(name.size() - 4, 4, ".dat") != 0) return false;
+  // Other saves carry the save header: "BOW" and the kind of save.
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  char head[4] = {};
+  in.read(head, sizeof head);
+  return in.gcount() == 4 && std::memcmp(head, "BOW", 3) == 0 && (head[3] == 'S' || head[3] == 'G' || head[3] == 'X');
+}
+
+bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::string& error) {
+  out.clear();
+  std::vector<std::string> files, loops;
+  if (ListGameFolder(dir, files, loops, error)) return true;
+  if (!loops.empty()) {
+    error = "symlinked folder leads back into itself: " + loops.front() + " (the engine would never finish it)";
+    return true;
+  }
+  const fs::path root = PathFromUtf8(dir);
+  for (const std::string& relative : files) {
+    if (relative.find('\\') != std::string::npos) {
+      error = "file name contains a backslash: " + relative;
       return true;
     }
-    std::error_code sec;
-    if (!it->is_regular_file(sec)) continue;
-    fs::path rel = it->path().lexically_relative(root);
-    std::string name;
-    for (const fs::path& part : rel) {
-      std::string utf8 = Utf8Path(part);
-      if (utf8.find('\\') != std::string::npos) {
-        error = "file name contains a backslash: " + Utf8Path(rel);
-        return true;
-      }
-      if (!name.empty()) name += '\\';
-      name += utf8;
-    }
+    std::string name = relative;
+    std::replace(name.begin(), name.end(), '/', '\\');
     std::string cp932 = Utf8ToCp932(name);
     if (Cp932ToUtf8(cp932) != name) {
-      error = "file name has no CP932 form: " + Utf8Path(rel);
+      error = "file name has no CP932 form: " + relative;
       return true;
     }
     SSource source;
     source.name = std::move(cp932);
-    source.path = Utf8Path(it->path());
-    source.size = it->file_size(sec);
+    const fs::path path = root / PathFromUtf8(relative);
+    source.path = Utf8Path(path);
+    std::error_code sec;
+    source.size = fs::file_size(path, sec);
     if (sec) {
       error = "cannot read the size of " + source.path;
       return true;
@@ -166,8 +234,29 @@ bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::st
   return false;
 }
 
+namespace {
+
+bool WriteArchiveFiles(const std::string& out, std::vector<SSource> sources, const SPackOptions& options,
+                       std::string& error, const ProgressFn& progress, std::vector<std::string>& created);
+
+}  // namespace
+
 bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SPackOptions& options, std::string& error,
                   const ProgressFn& progress) {
+  std::vector<std::string> created;
+  if (!WriteArchiveFiles(out, std::move(sources), options, error, progress, created)) return false;
+  // A half-written archive is worse than none: the engine would mount it.
+  for (const std::string& path : created) {
+    std::error_code ec;
+    if (fs::is_regular_file(PathFromUtf8(path), ec)) fs::remove(PathFromUtf8(path), ec);
+  }
+  return true;
+}
+
+namespace {
+
+bool WriteArchiveFiles(const std::string& out, std::vector<SSource> sources, const SPackOptions& options,
+                       std::string& error, const ProgressFn& progress, std::vector<std::string>& created) {
   if (sources.empty()) {
     error = "nothing to pack";
     return true;
@@ -243,6 +332,7 @@ bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SP
       error = "cannot create " + f.path;
       return true;
     }
+    created.push_back(f.path);
     if (f.base > 0) {
       std::ifstream exe(PathFromUtf8(options.appendTo), std::ios::binary);
       if (!exe || CopyFileBytes(exe, o, f.base, buffer)) {
@@ -303,7 +393,8 @@ bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SP
         return true;
       }
       if (CopyFileBytes(in, o, sources[i].size, buffer)) {
-        error = "cannot copy " + sources[i].path + " (changed while packing?)";
+        error = !o ? "cannot write " + f.path + " (disk full?)"
+                   : "cannot copy " + sources[i].path + " (changed while packing?)";
         return true;
       }
       ++done;
@@ -317,7 +408,7 @@ bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SP
     }
     o.close();
     if (!o) {
-      error = "cannot write " + f.path;
+      error = "cannot write " + f.path + " (disk full?)";
       return true;
     }
   }
@@ -325,15 +416,28 @@ bool WriteArchive(const std::string& out, std::vector<SSource> sources, const SP
   // archive: remove them.
   for (size_t k = files.size() - 1; k < kMaxVolumes; ++k) {
     std::error_code ec;
-    fs::remove(PathFromUtf8(VolumeName(out, k)), ec);
+    const fs::path volume = PathFromUtf8(VolumeName(out, k));
+    if (fs::is_regular_file(volume, ec)) fs::remove(volume, ec);
   }
   return false;
 }
+
+}  // namespace
 
 bool PackDirectory(const std::string& dir, const std::string& out, const SPackOptions& options, std::string& error,
                    const ProgressFn& progress) {
   std::vector<SSource> sources;
   if (CollectDirectory(dir, sources, error)) return true;
+  if (!options.includeSaves) {
+    const fs::path root = PathFromUtf8(dir);
+    sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                 [&](const SSource& s) {
+                                   std::string relative = Cp932ToUtf8(s.name);
+                                   std::replace(relative.begin(), relative.end(), '\\', '/');
+                                   return IsSaveOrTemporary(relative, s.path);
+                                 }),
+                  sources.end());
+  }
   // Leave out the archive being written and its volumes when they sit in the
   // folder being packed.
   std::error_code ec;
@@ -407,16 +511,24 @@ fs::path SafeRelativePath(const std::string& cp932Name) {
 
 }  // namespace
 
-bool ListArchive(const std::string& archive, std::vector<SListedEntry>& out, std::string& error) {
+bool ListArchive(const std::string& archive, std::vector<SListedEntry>& out, std::string& error, std::string* damage) {
   out.clear();
+  if (damage) damage->clear();
   fs::path absolute;
   std::string mounted;
-  if (MountForReading(archive, absolute, mounted, error)) return true;
-  const CPackFile::CEntryTable* table = CPackFile::FindArchive(mounted);
+  const bool failed = MountForReading(archive, absolute, mounted, error);
+  const CPackFile::CEntryTable* table = mounted.empty() ? nullptr : CPackFile::FindArchive(mounted);
+  const std::string& problem = mounted.empty() ? std::string() : CPackFile::GetArchiveDamage(mounted);
+  // A directory damaged after some entries still serves those entries.
+  if (failed && (problem.empty() || !table || table->empty())) {
+    if (!problem.empty()) error = archive + ": damaged directory: " + problem;
+    return true;
+  }
   if (!table) {
     error = "internal error: archive not registered";
     return true;
   }
+  if (damage) *damage = problem;
   for (const auto& [name, entry] : *table) {
     SListedEntry e;
     e.name = name;
@@ -432,7 +544,8 @@ bool ListArchive(const std::string& archive, std::vector<SListedEntry>& out, std
 bool ExtractArchive(const std::string& archive, const std::string& dir, std::string& error,
                     const ProgressFn& progress) {
   std::vector<SListedEntry> entries;
-  if (ListArchive(archive, entries, error)) return true;
+  std::string damage;
+  if (ListArchive(archive, entries, error, &damage)) return true;
   std::error_code ec;
   fs::path root = fs::absolute(PathFromUtf8(dir), ec);
   fs::create_directories(root, ec);
@@ -450,6 +563,7 @@ bool ExtractArchive(const std::string& archive, const std::string& dir, std::str
   auto fail = [&](const std::string& message) {
     if (failed++ == 0) firstError = message;
   };
+  if (!damage.empty()) fail(archive + ": damaged directory: " + damage);
   for (const SListedEntry& e : entries) {
     ++done;
     fs::path rel = SafeRelativePath(e.name);
@@ -478,7 +592,11 @@ bool ExtractArchive(const std::string& archive, const std::string& dir, std::str
       remaining -= static_cast<unsigned>(got);
     }
     o.close();
-    if (remaining > 0 || !o) fail("cannot extract " + Cp932ToUtf8(e.name));
+    if (remaining > 0 || !o) {
+      fail(!o ? "cannot write " + Utf8Path(target) + " (disk full?)" : "cannot extract " + Cp932ToUtf8(e.name));
+      std::error_code rec;
+      if (fs::is_regular_file(target, rec)) fs::remove(target, rec);
+    }
     if (progress) progress(done, entries.size());
   }
   if (failed > 0) {

@@ -32,13 +32,31 @@ struct SPackOptions {
   // to read the bytes. Empty: the output file's own name (volumes get
   // ".000" ... appended). Use backslashes for folders below the game folder.
   std::string storedPath;
+  // Packs the developer's save files and the temporaries of interrupted
+  // saves too (left out by default: a game must not ship them).
+  bool includeSaves = false;
 };
 
 // Progress: files written so far and in total.
 using ProgressFn = std::function<void(size_t done, size_t total)>;
 
-// Lists the regular files below `dir` (recursively) with entry names relative
-// to it. True on failure, with `error` set.
+// The regular files below `dir`, as the engine finds loose files: symlinked
+// folders are followed, except one that leads back into a folder it lies in
+// (that would never end), which is named in `loops` and not entered. Paths
+// are relative to `dir`, UTF-8 with '/', sorted. True when `dir` is not a
+// readable folder, with `error` set.
+bool ListGameFolder(const std::string& dir, std::vector<std::string>& files, std::vector<std::string>& loops,
+                    std::string& error);
+
+// True for the engine's save files ("saveg.dat", "system.dat", "autosave.dat",
+// "saveq.dat" and other ".dat" files with a save header) and the temporaries
+// its writes leave when interrupted ("NAME.tmp<PID>"). `relative` is the
+// UTF-8 name in the game folder, `path` the file on disk.
+bool IsSaveOrTemporary(const std::string& relative, const std::string& path);
+
+// Lists the regular files below `dir` (recursively, see ListGameFolder) with
+// entry names relative to it. A symlinked folder loop is a failure. True on
+// failure, with `error` set.
 bool CollectDirectory(const std::string& dir, std::vector<SSource>& out, std::string& error);
 
 // Writes the archive `out` (and its volumes) from `sources`. True on failure.
@@ -57,8 +75,10 @@ struct SListedEntry {
 };
 
 // Mounts `archive` (with its volumes) and returns its entries sorted by name.
-// True on failure (file missing or not an archive).
-bool ListArchive(const std::string& archive, std::vector<SListedEntry>& out, std::string& error);
+// True on failure (file missing or not an archive). A damaged directory is
+// described in `damage` ("" when intact) while the intact entries are listed.
+bool ListArchive(const std::string& archive, std::vector<SListedEntry>& out, std::string& error,
+                 std::string* damage = nullptr);
 
 // Extracts every entry of `archive` below `dir`, creating folders as needed.
 // Entry names that would leave `dir` (absolute, "..", drive letters) are

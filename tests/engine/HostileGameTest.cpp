@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/EngineMain.h"
+#include "files/PackTool.h"
 #include "graphics/GraphicLoader.h"
 #include "platform/FileSystem.h"
 #include "support/TempDir.h"
@@ -131,4 +132,35 @@ TEST(HostileGame, RepeatedReportsAreCollapsedAndRunawayLoopsToldOnce) {
   EXPECT_NE(text.find("(the report above repeated "), std::string::npos);
   EXPECT_EQ(Count(text, "スクリプトが待たずに実行を続けています"), 1u);
   EXPECT_LT(text.size(), 4096u);
+}
+
+TEST(HostileGame, GamesRunFromFoldersCp932CannotSpell) {
+  // A packed game in a folder named with characters CP932 lacks (é, the
+  // wave dash U+301C as Linux input writes it) runs as from a plain folder.
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+  TempDir root;
+  root.Write("src/system.ini", kSystemIni);
+  root.Write("src/game.iet", "[var name=t.where data=packed]@\n");
+  root.Write("driver.txt", "2 dumpvars vars.txt\n");
+  std::string results[3];
+  const std::string folders[3] = {"plain", "café", "ゲーム〜体験版"};
+  for (int i = 0; i < 3; ++i) {
+    const std::string dir = root / folders[i];
+    std::filesystem::create_directories(dir);
+    std::string error;
+    ASSERT_FALSE(packtool::PackDirectory(root / "src", dir + "/" + exe + ".pfs", packtool::SPackOptions(), error))
+        << error;
+    ASSERT_EQ(RunVelmira({"-headless", "-frames", "4", "-input", root / "driver.txt", dir}), 0);
+    results[i] = ReadFile(root / "vars.txt");
+    EXPECT_NE(results[i].find("t.where\ts\tpacked"), std::string::npos) << folders[i] << ": " << results[i];
+  }
+  EXPECT_EQ(results[1], results[0]);
+  EXPECT_EQ(results[2], results[0]);
+
+  // Loose, without a BOOT key: the boot script is named after the executable.
+  const std::string loose = root / "ゲーム〜体験版/loose";
+  std::filesystem::create_directories(loose);
+  std::ofstream(loose + "/" + exe + ".iet") << "[var name=t.where data=loose]@\n";
+  ASSERT_EQ(RunVelmira({"-headless", "-frames", "4", "-input", root / "driver.txt", loose}), 0);
+  EXPECT_NE(ReadFile(root / "vars.txt").find("t.where\ts\tloose"), std::string::npos);
 }

@@ -7,25 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "ImageBytes.h"
 #include "support/TempDir.h"
 
 namespace {
 
-// The signature and header chunk of a PNG of the given kind.
-std::string PngHeader(int bitDepth, int colorType) {
-  std::string chunk = "IHDR";
-  for (uint32_t v : {8u, 8u}) {
-    for (int shift = 24; shift >= 0; shift -= 8) chunk += static_cast<char>((v >> shift) & 0xFF);
-  }
-  chunk += static_cast<char>(bitDepth);
-  chunk += static_cast<char>(colorType);
-  chunk += std::string(3, '\0');
-  uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size()));
-  std::string out = "\x89PNG\r\n\x1a\n";
-  out += std::string("\0\0\0\x0d", 4) + chunk;
-  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((crc >> shift) & 0xFF);
-  return out;
-}
+// A complete 8x8 PNG of the given kind.
+std::string PngHeader(int bitDepth, int colorType) { return image_bytes::MakePng(8, 8, bitDepth, colorType); }
 
 int RunLint(const std::string& dir, std::string& output) {
   std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
