@@ -141,7 +141,7 @@ TEST(HostileGame, GamesRunFromFoldersCp932CannotSpell) {
   TempDir root;
   root.Write("src/system.ini", kSystemIni);
   root.Write("src/game.iet", "[var name=t.where data=packed]@\n");
-  root.Write("driver.txt", "2 dumpvars vars.txt\n");
+  root.Write("driver.txt", "2 dumpvars " + (root / "vars.txt") + "\n");
   std::string results[3];
   const std::string folders[3] = {"plain", "café", "ゲーム〜体験版"};
   for (int i = 0; i < 3; ++i) {
