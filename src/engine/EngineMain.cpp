@@ -15,6 +15,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "script/MainScript.h"
+#include "scene/GraphicSystem.h"
+#include "text/GlyphGenerator.h"
+#include "text/TextRenderer.h"
+#include "platform/FontBackend.h"
 
 namespace {
 
@@ -153,6 +157,8 @@ int RunEngine(int argc, char** argv) {
     driver.SetBaseDirectory(startDir);
     CMainScript* script = engine->GetMainScript();
     driver.SetDumpVariables([script]() { return script->DumpVariables(); });
+    CGraphicSystem* graphics = engine->GetGraphicSystem();
+    driver.SetDumpText([graphics]() { return graphics ? DumpMessageWindows(*graphics) : std::string(); });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);
@@ -160,6 +166,8 @@ int RunEngine(int argc, char** argv) {
   engine.reset();
 
   // Process-wide singletons go in a fixed order.
+  CGlyphGenerator::DestroyInstance();
+  platform::ShutdownFontBackend();
   CInputState::Destroy();
   ReleaseIniCache();
   CTimerResolution::Destroy();

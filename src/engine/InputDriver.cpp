@@ -122,7 +122,7 @@ std::vector<CInputDriver::Action> CInputDriver::Parse(const std::string& text, s
       actions.push_back(a);
       continue;
     }
-    if (verb == "shot" || verb == "dumpvars") {
+    if (verb == "shot" || verb == "dumpvars" || verb == "dumptext") {
       std::string rest;
       std::getline(in, rest);
       size_t b = rest.find_first_not_of(" \t");
@@ -205,8 +205,18 @@ void CInputDriver::AfterFrame(int frame) {
       }
       std::fwrite(text.data(), 1, text.size(), f);
       std::fclose(f);
+    } else if (a.verb == "dumptext") {
+      WriteTextDump(a.path);
     }
   }
+}
+
+void CInputDriver::WriteTextDump(const std::string& path) {
+  const std::string text = textDump_ ? textDump_() : std::string();
+  FILE* f = std::fopen(Resolve(path).c_str(), "wb");
+  const bool failed = !f || std::fwrite(text.data(), 1, text.size(), f) != text.size();
+  if ((f && std::fclose(f) != 0) || failed)
+    std::fprintf(stderr, "velmira: could not write the text dump %s\n", path.c_str());
 }
 
 bool WriteScreenshotPng(const std::string& nativePath, const std::vector<uint8_t>& bgra, int width, int height) {

@@ -13,7 +13,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
  public:
   struct Action {
     int frame = 0;
-    std::string verb;  // down, up, move, wheel, shot, dumpvars, quit
+    std::string verb;  // down, up, move, wheel, shot, dumpvars, dumptext, quit
     int key = 0;
     int x = 0, y = 0;
     bool up = false;
@@ -32,12 +32,15 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   // engine was started from).
   void SetBaseDirectory(const std::string& nativeDir) { baseDir_ = nativeDir; }
   void SetDumpVariables(std::function<std::string()> dump) { dump_ = std::move(dump); }
+  // What dumptext writes: the message windows' lines and cells.
+  void SetDumpText(std::function<std::string()> dump) { textDump_ = std::move(dump); }
 
   bool BeforeFrame(int frame) override;
   void AfterFrame(int frame) override;
 
  private:
   std::string Resolve(const std::string& path) const;
+  void WriteTextDump(const std::string& path);
   void Close();
 
   platform::WindowHandle window_;
@@ -46,6 +49,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   bool closed_ = false;
   std::string baseDir_;
   std::function<std::string()> dump_;
+  std::function<std::string()> textDump_;
 };
 
 // Writes a BGRA frame as an RGB PNG; true on failure.

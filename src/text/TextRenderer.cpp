@@ -5,6 +5,7 @@
 
 #include "core/Cp932.h"
 #include "graphics/Surface.h"
+#include "platform/TextCodec.h"
 #include "text/GlyphGenerator.h"
 
 namespace {
@@ -475,4 +476,68 @@ bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
   auto clampInt = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
   rect = CRect(clampInt(x0 + m_font.left), clampInt(y0 + m_font.top), clampInt(x1 - x0), clampInt(y1 - y0));
   return true;
+}
+
+namespace {
+
+void AppendLayer(std::string& out, const char* name, const ILayer* layer) {
+  out += ' ';
+  out += name;
+  if (!layer) {
+    out += " -";
+    return;
+  }
+  out += ' ' + std::to_string(layer->GetX()) + ',' + std::to_string(layer->GetY());
+}
+
+std::string Quoted(const std::string& cp932) {
+  std::string out = "\"";
+  for (char c : platform::ConvertCp932ToUtf8(cp932)) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out + '"';
+}
+
+}  // namespace
+
+void CTextRenderer::Dump(std::string& out) {
+  Layout();
+  int32_t y = 0;
+  for (size_t l = 0; l < m_lines.size(); ++l) {
+    const CLine& line = *m_lines[l];
+    out += "  line " + std::to_string(l) + " y " + std::to_string(y) + " width " + std::to_string(line.width) +
+           " height " + std::to_string(line.height) + '\n';
+    for (const auto& cell : line.cells) {
+      out += "    cell " + std::to_string(cell->FirstIndex()) + ' ' + Quoted(cell->text);
+      if (!cell->rubyText.empty()) out += " ruby " + Quoted(cell->rubyText);
+      out += " x " + std::to_string(cell->x) + " y " + std::to_string(cell->y) + " width " +
+             std::to_string(cell->width) + " height " + std::to_string(cell->height) + " kinsoku " +
+             std::to_string(cell->kinsoku) + '\n';
+      for (const auto* glyphs : {&cell->ruby, &cell->base})
+        for (const CGlyph& glyph : *glyphs) {
+          out += "      glyph " + std::to_string(glyph.index) + (glyphs == &cell->ruby ? " ruby" : " base");
+          AppendLayer(out, "main", glyph.main.get());
+          AppendLayer(out, "shadow", glyph.shadow.get());
+          AppendLayer(out, "outline", glyph.outline.get());
+          out += '\n';
+        }
+    }
+    y += line.height;
+  }
+}
+
+std::string DumpMessageWindows(const CGraphicSystem& graphics) {
+  std::string out;
+  for (const auto& [name, overlay] : graphics.GetMessageWindows()) {
+    auto* window = dynamic_cast<CTextRenderer*>(overlay.get());
+    if (!window) continue;
+    out += "window " + Quoted(name) + " chars " + std::to_string(window->GetCharCount()) + '\n';
+    window->Dump(out);
+  }
+  return out;
 }

@@ -82,6 +82,11 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   // in window coordinates; false when there is no such cell.
   bool GetCaretRect(int index, CRect& rect);
 
+  // Lays the text out and appends every line (y, width, height) and cell
+  // (first index, UTF-8 text, position, size, kinsoku class, glyph layer
+  // positions) as stable text.
+  void Dump(std::string& out);
+
   const CFontValues& GetFont() const { return m_font; }
   void SetFont(const CFontValues& font) { m_font = font; }
 
@@ -132,6 +137,10 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   std::vector<std::unique_ptr<CLine>> m_lines;
   std::vector<std::unique_ptr<CLine>> m_previousLines;
 };
+
+// Every message window of the graphic system in name order, as Dump gives
+// each.
+std::string DumpMessageWindows(const CGraphicSystem& graphics);
 
 // Links and text effects arrive with the effect lists; until then a message
 // window is a text renderer by this name.
