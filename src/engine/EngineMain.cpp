@@ -17,6 +17,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "script/MainScript.h"
+#include "scene/GraphicSystem.h"
+#include "text/GlyphGenerator.h"
+#include "text/TextRenderer.h"
+#include "platform/FontBackend.h"
 
 namespace {
 
@@ -169,6 +173,8 @@ int RunEngine(int argc, char** argv) {
       const CLogWindow* window = FindLogWindow();
       return window ? window->TextUtf8() : std::string();
     });
+    CGraphicSystem* graphics = engine->GetGraphicSystem();
+    driver.SetWriter("dumptext", [graphics]() { return graphics ? DumpMessageWindows(*graphics) : std::string(); });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);
@@ -177,6 +183,8 @@ int RunEngine(int argc, char** argv) {
 
   // Process-wide singletons go in a fixed order.
   DestroyLogWindow();
+  CGlyphGenerator::DestroyInstance();
+  platform::ShutdownFontBackend();
   CInputState::Destroy();
   ReleaseIniCache();
   CTimerResolution::Destroy();

@@ -2,6 +2,8 @@
 
 #include "platform/InputState.h"
 #include "platform/Audio.h"
+#include "platform/FontBackend.h"
+#include "platform/Log.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
@@ -22,6 +24,8 @@ bool CVelmira::Open(int x, int y, int width, int height, const std::string& clas
                     uint32_t style, int showCommand, platform::WindowHandle parent) {
   if (CGameWindow::Open(x, y, width, height, className, title, style, showCommand, parent)) return true;
   input_ = CInputState::Instance(GetHandle());
+  // Without system fonts only prerendered fonts give glyphs; the game still runs.
+  if (platform::InitFontBackend()) LogWrite("velmira: no font backend; only prerendered fonts draw text");
   graphics_ = new CGraphicSystem(GetHandle(), width, height);
   script_ = new CMainScript(GetTagRegistry(), graphics_);
   return script_->Boot();

@@ -131,6 +131,8 @@ class CGraphicSystem {
   void SetMessageWindow(const std::string& name, std::unique_ptr<ISceneOverlay> window);
   void RemoveMessageWindow(const std::string& name) { messageWindows_.erase(name); }
   ISceneOverlay* FindMessageWindow(const std::string& name) const;
+  const std::map<std::string, std::unique_ptr<ISceneOverlay>>& GetMessageWindows() const { return messageWindows_; }
+  void ClearMessageWindows() { messageWindows_.clear(); }
 
   // Tweens started on each layer id, by handle.
   void AddLayerTween(const std::string& id, int32_t handle) { layerTweens_[id].insert(handle); }

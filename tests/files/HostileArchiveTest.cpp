@@ -199,7 +199,7 @@ TEST_F(HostileArchive, GameFilesStartFindsTheRootArchiveOfTheGameFolder) {
   EXPECT_EQ(ReadAll("tag.ini"), "<missing>");
   StartGameFiles(dir_.string(), "/opt/bin/velmira");
   EXPECT_EQ(ReadAll("tag.ini"), "[wait]\n0=time\n");
-  std::string root = Utf8ToCp932(dir_.string() + "/velmira.pfs");
-  std::replace(root.begin(), root.end(), '/', '\\');
-  EXPECT_EQ(GetRootArchivePath(), root);
+  // Named inside the game folder, the current directory, so that a folder
+  // name CP932 cannot spell never passes through it.
+  EXPECT_EQ(GetRootArchivePath(), "velmira.pfs");
 }

@@ -1,40 +1,196 @@
-// Message tags and text records. The click wait is here now; the text tags
-// join it with the message windows.
+// Message tags and text records: text reaches the current message window,
+// fonts nest per window, ruby collects its base text until /ruby.
 #include "script/tags/MessageTags.h"
 
+#include <cstdlib>
+
+#include "platform/TextCodec.h"
+#include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 #include "script/tags/TagUtil.h"
 
-void CMessageTagState::OnEvent(CMainScript&, ScriptEvent event) {
+CLinkableTextRenderer* CMessageTagState::FindWindow(CMainScript& script, const std::string& id) const {
+  if (CGraphicSystem* graphics = script.GetGraphics())
+    return dynamic_cast<CLinkableTextRenderer*>(graphics->FindMessageWindow(id));
+  auto it = m_ownWindows.find(id);
+  return it == m_ownWindows.end() ? nullptr : it->second.get();
+}
+
+CLinkableTextRenderer* CMessageTagState::SelectWindow(CMainScript& script, const std::string& id) {
+  if (CLinkableTextRenderer* window = FindWindow(script, id)) return window;
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) {
+    auto& slot = m_ownWindows[id];
+    slot = std::make_unique<CLinkableTextRenderer>(nullptr, nullptr);
+    return slot.get();
+  }
+  auto window = std::make_unique<CLinkableTextRenderer>(graphics->GetLayerFactory(), graphics->GetSurfaceFactory());
+  CLinkableTextRenderer* raw = window.get();
+  graphics->SetMessageWindow(id, std::move(window));
+  return raw;
+}
+
+void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
   switch (event) {
-    case ScriptEvent::kBoot: *this = CMessageTagState(); break;
+    case ScriptEvent::kBoot: {
+      std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
+      own.swap(m_ownWindows);
+      *this = CMessageTagState();
+      // Every window goes; the backlog's window and the main window (empty
+      // name, current) are made again at once.
+      if (CGraphicSystem* graphics = script.GetGraphics()) graphics->ClearMessageWindows();
+      SelectWindow(script, "backlog");
+      SelectWindow(script, "");
+      break;
+    }
     // The glyph layers named in m_glyphInfos are hidden and shown here once
-    // layers and message windows exist.
+    // the layer side of the click wait arrives.
     case ScriptEvent::kHideGlyphs: m_glyphShown = false; break;
     case ScriptEvent::kShowGlyph: m_glyphShown = true; break;
     default: break;
   }
 }
 
+void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font) {
+  const auto& attributes = record.GetAttributes();
+  auto text = [&](const char* name, std::string& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = it->second;
+  };
+  auto number = [&](const char* name, int32_t& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = std::atoi(it->second.c_str());
+  };
+  auto flag = [&](const char* name, bool& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = std::atoi(it->second.c_str()) != 0;
+  };
+  auto colour = [&](const char* name, uint32_t& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = uint32_t(std::strtoul(it->second.c_str(), nullptr, 16));
+  };
+  auto named = [&](const char* name, int32_t& field, std::initializer_list<std::pair<const char*, int32_t>> values) {
+    auto it = attributes.find(name);
+    if (it == attributes.end()) return;
+    for (const auto& [value, code] : values)
+      if (it->second == value) field = code;
+  };
+  text("face", font.face);
+  text("rubyface", font.rubyface);
+  number("left", font.left);
+  number("top", font.top);
+  number("width", font.width);
+  number("height", font.height);
+  number("entireanchorx", font.entireanchorx);
+  number("entireanchory", font.entireanchory);
+  flag("anchorcenter", font.anchorcenter);
+  number("entirealpha", font.entirealpha);
+  number("entirexscale", font.entirexscale);
+  number("entireyscale", font.entireyscale);
+  number("entirerotate", font.entirerotate);
+  flag("visible", font.visible);
+  number("alpha", font.alpha);
+  number("xscale", font.xscale);
+  number("yscale", font.yscale);
+  number("rotate", font.rotate);
+  number("size", font.size);
+  number("rubysize", font.rubysize);
+  number("spacetop", font.spacetop);
+  number("spacemiddle", font.spacemiddle);
+  number("spacebottom", font.spacebottom);
+  colour("color", font.color);
+  colour("shadowcolor", font.shadowcolor);
+  colour("outlinecolor", font.outlinecolor);
+  flag("vertical", font.vertical);
+  flag("hung", font.hung);
+  flag("rendered", font.rendered);
+  named("layermode", font.layermode, {{"normal", 0}, {"add", 1}, {"screen", 4}, {"multiply", 2}});
+  named("align", font.align, {{"left", 0}, {"center", 1}, {"right", 2}, {"equalize", 3}});
+  named("style", font.style, {{"single", 1}, {"shadow", 2}, {"outline", 4}, {"outline_shadow", 6}});
+}
+
 namespace {
 
 using State = CMessageTagState;
 
+void ReportPair(CMainScript& script, const CScriptBlock& record, const char* utf8) {
+  script.ReportTag(record, Utf8ToCp932(utf8));
+}
+
 bool Text(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
-  if (state.m_rubyOn) {
+  if (state.m_rubyOn)
     state.m_rubyBase += record.m_text;
-  } else {
-    // The current message window takes the text once windows exist.
-  }
+  else
+    state.CurrentWindow(script)->AddText(record.m_text);
   if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
   return false;
 }
 
 bool ClickWait(State&, CMainScript& script, const CScriptBlock&, bool) {
   // The current window finishes its running effects and, unless skipping,
-  // applies its appear list to the new text here once message windows exist.
+  // applies its appear list to the new text here once effects exist.
   script.SetState(CMainScript::kClickWait);
   return true;
+}
+
+bool NewLine(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  state.CurrentWindow(script)->NewLine();
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool Font(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CLinkableTextRenderer* window = state.CurrentWindow(script);
+  if ((record.HasAttribute("width") || record.HasAttribute("height")) &&
+      (window->HasText() || window->HasPendingLine()))
+    window->Clear();
+  CFontValues font = window->GetFont();
+  ApplyFontAttributes(record, font);
+  if (record.HasAttribute("align") && window->HasPendingLine()) window->NewLine();
+  window->SetFont(font);
+  state.m_fontStacks[state.m_currentWindowId].emplace_back(font);
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool EndFont(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  std::vector<CFontProperty>& stack = state.m_fontStacks[state.m_currentWindowId];
+  if (stack.size() <= 1) {
+    ReportPair(script, record, "対になるfontタグが見つかりません。");
+    return false;
+  }
+  stack.pop_back();
+  state.CurrentWindow(script)->SetFont(stack.back());
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool FontInit(State& state, CMainScript&, const CScriptBlock&, bool) {
+  state.m_fontStacks[state.m_currentWindowId].clear();
+  return false;
+}
+
+bool Ruby(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  if (!state.m_rubyOn) {
+    state.m_rubyOn = true;
+    state.m_rubyBase.clear();
+    state.m_rubyText = record.GetAttribute("text");
+  } else {
+    ReportPair(script, record, "rubyタグは二重にできません。");
+  }
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool EndRuby(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  if (!state.m_rubyOn) {
+    ReportPair(script, record, "対になるrubyタグが見つかりません。");
+    return false;
+  }
+  state.m_rubyOn = false;
+  state.CurrentWindow(script)->AddChar(state.m_rubyBase, state.m_rubyText);
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
 }
 
 }  // namespace
@@ -47,16 +203,16 @@ void AddMessageTags(CTagRegistry& registry) {
       registry, "message", &CreateFamilyState<State>,
       {
           TagRow<&ClickWait>("@", {}, kNone, "waits for a click, showing the current window's click-wait glyph"),
-          TagRow<&NotYet<State>>("rt", {}, kMessage, "starts a new line in the current message window"),
+          TagRow<&NewLine>("rt", {}, kMessage, "starts a new line in the current message window"),
           TagRow<&NotYet<State>>("rp", {}, kNone, "waits for a click, then starts a new page"),
           TagRow<&NotYet<State>>("scein", {}, kMessage, "shows the current window with its appear effects"),
           TagRow<&NotYet<State>>("sceout", {}, kMessage, "hides the current window with its vanish effects"),
-          TagRow<&NotYet<State>>("fontinit", {}, kNone, "empties the current window's font stack"),
-          TagRow<&NotYet<State>>("font", {}, kMessage, "pushes a font (face, size, colours, outline, spacing)"),
-          TagRow<&NotYet<State>>("/font", {}, kMessage, "returns to the font before the last font tag"),
+          TagRow<&FontInit>("fontinit", {}, kNone, "empties the current window's font stack"),
+          TagRow<&Font>("font", {}, kMessage, "pushes a font (face, size, colours, outline, spacing)"),
+          TagRow<&EndFont>("/font", {}, kMessage, "returns to the font before the last font tag"),
           TagRow<&NotYet<State>>("scetween", {"mode", "type"}, kNone, "edits the text effect lists of the window"),
-          TagRow<&NotYet<State>>("ruby", {"text"}, kMessage, "starts ruby text over the following characters"),
-          TagRow<&NotYet<State>>("/ruby", {}, kMessage, "ends the ruby base"),
+          TagRow<&Ruby>("ruby", {"text"}, kMessage, "starts ruby text over the following characters"),
+          TagRow<&EndRuby>("/ruby", {}, kMessage, "ends the ruby base"),
           TagRow<&NotYet<State>>("link", {}, kMessage, "starts a clickable link that jumps or calls"),
           TagRow<&NotYet<State>>("/link", {}, kMessage, "ends the link"),
           TagRow<&NotYet<State>>("linkreset", {}, kNone, "enables the window's links again"),

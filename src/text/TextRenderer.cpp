@@ -1,0 +1,543 @@
+#include "text/TextRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/Cp932.h"
+#include "graphics/Surface.h"
+#include "platform/TextCodec.h"
+#include "text/GlyphGenerator.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<std::string> SplitChars(const char* bytes) {
+  std::vector<std::string> out;
+  const std::string all(bytes);
+  for (size_t i = 0; i < all.size();) {
+    const size_t n = cp932::IsLeadByte(static_cast<unsigned char>(all[i])) && i + 1 < all.size() ? 2 : 1;
+    out.push_back(all.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+// Counts a glyph without an image as taking no room: its advance of -1 only
+// marks it, and summing it would pull the following glyphs back a pixel.
+int32_t Room(const CTextRenderer::CGlyph& glyph) { return std::max<int32_t>(glyph.advance, 0); }
+
+void Place(ILayer* layer, int x, int y) {
+  if (!layer) return;
+  layer->SetX(x);
+  layer->SetY(y);
+}
+
+void DrawLayer(ILayer* layer, ISurface* target, CParentChain& parents) {
+  if (layer) layer->DrawWithParents(target, parents);
+}
+
+}  // namespace
+
+const std::vector<std::string>& CTextRenderer::NoStartChars() {
+  // 、。，．・：；！？」』）｝〕］】 then the ASCII ones.
+  static const std::vector<std::string> chars = SplitChars(
+      "\x81\x41\x81\x42\x81\x43\x81\x44\x81\x45\x81\x46\x81\x47\x81\x49\x81\x48\x81\x76\x81\x78\x81\x6A\x81\x70"
+      "\x81\x6C\x81\x6E\x81\x7A"
+      "!?%)]},.:;");
+  return chars;
+}
+
+const std::vector<std::string>& CTextRenderer::NoEndChars() {
+  // 「『（｛〔［【 then the ASCII ones.
+  static const std::vector<std::string> chars =
+      SplitChars("\x81\x75\x81\x77\x81\x69\x81\x6F\x81\x6B\x81\x6D\x81\x79([{");
+  return chars;
+}
+
+int32_t CTextRenderer::KinsokuClass(const std::string& text) {
+  const bool oneChar = text.size() == 1 || (text.size() == 2 && cp932::IsLeadByte(static_cast<unsigned char>(text[0])));
+  if (!oneChar) return kKinsokuNone;
+  const auto& noEnd = NoEndChars();
+  if (std::find(noEnd.begin(), noEnd.end(), text) != noEnd.end()) return kKinsokuNoEnd;
+  const auto& noStart = NoStartChars();
+  if (std::find(noStart.begin(), noStart.end(), text) != noStart.end()) return kKinsokuNoStart;
+  return kKinsokuNone;
+}
+
+int32_t CTextRenderer::CCell::FirstIndex() const {
+  if (!base.empty()) return base.front().index;
+  return ruby.empty() ? -1 : ruby.front().index;
+}
+
+int32_t CTextRenderer::CCell::LastIndex() const {
+  if (!ruby.empty()) return ruby.back().index;
+  return base.empty() ? -1 : base.back().index;
+}
+
+CTextRenderer::CTextRenderer(ILayerFactory* layerFactory, ISurfaceFactory* surfaceFactory)
+    : m_layerFactory(layerFactory), m_surfaceFactory(surfaceFactory) {
+  m_verticalBlock.SetRotate(90);
+  OpenLine();
+}
+
+CTextRenderer::~CTextRenderer() = default;
+
+bool CTextRenderer::HasPendingLine() const {
+  return m_currentLine < int32_t(m_lines.size()) && !m_lines[m_currentLine]->cells.empty();
+}
+
+void CTextRenderer::OpenLine() {
+  m_lines.push_back(std::make_unique<CLine>());
+  m_currentLine = int32_t(m_lines.size()) - 1;
+}
+
+CTextRenderer::CLine* CTextRenderer::PreviousLine() {
+  return m_currentLine > 0 ? m_lines[m_currentLine - 1].get() : nullptr;
+}
+
+void CTextRenderer::Clear() {
+  // Tweens on text arrive with the effect lists; deleting the lines is all.
+  m_lines.clear();
+  m_previousLines.clear();
+  m_charCount = 0;
+  m_effectMark = 0;
+  m_currentLine = 0;
+  m_usedHeight = 0;
+  m_laidOut = false;
+  m_hangRetry = false;
+  OpenLine();
+}
+
+void CTextRenderer::ClearWithEffects() { Clear(); }
+
+bool CTextRenderer::SelectFont(const std::string& face, int32_t size) {
+  CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
+  const int32_t style = m_font.style;
+  const bool bold = style & kStyleBold, italic = style & kStyleItalic;
+  const bool underline = style & kStyleUnderline, strikeout = style & kStyleStrikeout;
+  if (generator->IsSelected(m_font.rendered, face, size, bold, italic, underline, strikeout)) return false;
+  return generator->SelectFont(m_font.rendered, face, size, bold, italic, underline, strikeout);
+}
+
+void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
+  glyph.index = m_charCount++;
+  glyph.code = code;
+  glyph.alpha = m_font.alpha;
+  glyph.xscale = m_font.xscale;
+  glyph.yscale = m_font.yscale;
+  glyph.rotate = m_font.rotate;
+  glyph.layermode = m_font.layermode;
+  glyph.style = m_font.style;
+  CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
+  generator->SetOutline(false);
+  ISurface* mainImage = generator->GetGlyph(code, m_surfaceFactory, m_font.color);
+  if (!mainImage) {
+    glyph.advance = -1;
+    return;
+  }
+  auto makeLayer = [&](ISurface* image) -> std::unique_ptr<ILayer> {
+    if (!image || !m_layerFactory) return nullptr;
+    std::unique_ptr<ILayer> layer(m_layerFactory->Create());
+    if (!layer) return nullptr;
+    layer->SetSurface(image);
+    layer->SetAlpha(glyph.alpha);
+    layer->SetXScale(glyph.xscale);
+    layer->SetYScale(glyph.yscale);
+    layer->SetRotate(glyph.rotate);
+    layer->SetLayerMode(glyph.layermode);
+    layer->SetAnchorX(image->GetWidth() / 2);
+    layer->SetAnchorY(image->GetHeight() / 2);
+    return layer;
+  };
+  glyph.main = makeLayer(mainImage);
+  if (m_font.style & kStyleShadow)
+    glyph.shadow = makeLayer(generator->GetGlyph(code, m_surfaceFactory, m_font.shadowcolor));
+  if (m_font.style & kStyleOutline) {
+    generator->SetOutline(true);
+    glyph.outline = makeLayer(generator->GetGlyph(code, m_surfaceFactory, m_font.outlinecolor));
+    generator->SetOutline(false);
+  }
+  glyph.advance = mainImage->GetWidth() + m_font.StyleExtra();
+}
+
+int32_t CTextRenderer::MakeGlyphs(const std::string& text, std::vector<CGlyph>& out) {
+  int32_t total = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    uint16_t code = lead;
+    size_t n = 1;
+    if (cp932::IsLeadByte(lead) && i + 1 < text.size()) {
+      code = uint16_t(lead | static_cast<unsigned char>(text[i + 1]) << 8);
+      n = 2;
+    }
+    out.emplace_back();
+    MakeGlyph(code, out.back());
+    total += Room(out.back());
+    i += n;
+  }
+  return total;
+}
+
+void CTextRenderer::Follow(std::vector<CGlyph>& glyphs) {
+  int32_t x = 0;
+  for (CGlyph& glyph : glyphs) {
+    glyph.x = x;
+    x += Room(glyph);
+  }
+}
+
+void CTextRenderer::Spread(std::vector<CGlyph>& glyphs, int32_t total, int32_t own) {
+  const float gap = float(total - own) / float(glyphs.size() + 1);
+  float p = gap;
+  for (CGlyph& glyph : glyphs) {
+    glyph.x = int32_t(std::floor(p));
+    p += float(Room(glyph)) + gap;
+  }
+}
+
+std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(const std::string& text, const std::string& ruby) {
+  auto cell = std::make_unique<CCell>();
+  cell->property.SetX(m_font.left);
+  cell->property.SetY(m_font.top);
+  cell->property.SetAlpha(m_font.entirealpha);
+  cell->property.SetXScale(m_font.entirexscale);
+  cell->property.SetYScale(m_font.entireyscale);
+  cell->property.SetRotate(m_font.entirerotate);
+  cell->style = m_font.style;
+  cell->text = text;
+  cell->rubyText = ruby;
+  cell->kinsoku = KinsokuClass(text);
+
+  int32_t c = 0, d = 0;
+  if (!text.empty()) {
+    (void)SelectFont(m_font.face, m_font.ClampedSize());
+    c = MakeGlyphs(text, cell->base);
+  }
+  if (!ruby.empty()) {
+    (void)SelectFont(m_font.rubyface, m_font.ClampedRubySize());
+    d = MakeGlyphs(ruby, cell->ruby);
+  }
+  cell->height = m_font.CellHeight();
+  if (c < d) {
+    cell->width = d;
+    Follow(cell->ruby);
+    Spread(cell->base, d, c);
+  } else if (d < c) {
+    cell->width = c;
+    Follow(cell->base);
+    Spread(cell->ruby, c, d);
+  } else {
+    cell->width = c;
+    Follow(cell->base);
+    Follow(cell->ruby);
+  }
+  const int32_t baseY = m_font.spacetop + m_font.rubysize + m_font.spacemiddle + m_font.StyleExtra();
+  for (CGlyph& glyph : cell->base) glyph.y = baseY;
+  for (CGlyph& glyph : cell->ruby) glyph.y = m_font.spacetop;
+  if (m_font.vertical) cell->vertical = &m_verticalBlock;
+  return cell;
+}
+
+int CTextRenderer::AddChar(const std::string& text, const std::string& ruby) {
+  std::unique_ptr<CCell> cell = MakeCell(text, ruby);
+  if (m_font.width < cell->width) return -1;
+  PlaceCell(std::move(cell));
+  return m_currentLine;
+}
+
+void CTextRenderer::AddText(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = cp932::IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+    AddChar(text.substr(i, n), std::string());
+    i += n;
+  }
+}
+
+void CTextRenderer::NewLine() {
+  Invalidate();
+  CLine& line = *m_lines[m_currentLine];
+  AlignLine(line);
+  m_usedHeight += line.height;
+  OpenLine();
+}
+
+namespace {
+
+std::unique_ptr<CTextRenderer::CCell> TakeLast(CTextRenderer::CLine& line) {
+  std::unique_ptr<CTextRenderer::CCell> cell = std::move(line.cells.back());
+  line.cells.pop_back();
+  line.width -= cell->width;
+  // The line is only as tall as the cells it still holds.
+  line.height = 0;
+  for (const auto& other : line.cells) line.height = std::max(line.height, other->height);
+  return cell;
+}
+
+void Append(CTextRenderer::CLine& line, std::unique_ptr<CTextRenderer::CCell> cell) {
+  line.width += cell->width;
+  line.height = std::max(line.height, cell->height);
+  line.cells.push_back(std::move(cell));
+}
+
+}  // namespace
+
+void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
+  Invalidate();
+  CLine& line = *m_lines[m_currentLine];
+  if (m_font.width < line.width + cell->width) {
+    std::vector<std::unique_ptr<CCell>> aside;
+    while (line.cells.size() >= 2 && line.cells.back()->kinsoku == kKinsokuNoEnd)
+      aside.insert(aside.begin(), TakeLast(line));
+    AlignLine(line);
+    m_usedHeight += line.height;
+    OpenLine();
+    for (auto& moved : aside) PlaceCell(std::move(moved));
+    PlaceCell(std::move(cell));
+    return;
+  }
+  if (m_font.height < m_usedHeight + cell->height) return;  // below the text area: dropped
+  CLine* previous = PreviousLine();
+  if (line.cells.empty() && cell->kinsoku == kKinsokuNoStart && previous) {
+    if (m_font.hung && !m_hangRetry && m_font.width >= previous->width) {
+      Append(*previous, std::move(cell));
+      AlignLine(*previous);
+      return;
+    }
+    if (previous->cells.size() > 1) {
+      m_hangRetry = true;
+      PlaceCell(TakeLast(*previous));
+      AlignLine(*previous);
+      PlaceCell(std::move(cell));
+      // Cleared here rather than only by a later lone-cell line, so that one
+      // retry does not stop every later punctuation from hanging.
+      m_hangRetry = false;
+      return;
+    }
+    m_hangRetry = false;
+  }
+  Append(*m_lines[m_currentLine], std::move(cell));
+}
+
+void CTextRenderer::AlignLine(CLine& line) {
+  const int32_t free = m_font.width - line.width;
+  int32_t mode = m_font.align;
+  if (mode == kAlignEqualize && line.cells.size() < 2) mode = kAlignLeft;
+  if (mode == kAlignEqualize) {
+    const float step = float(free) / float(line.cells.size() - 1);
+    float p = 0;
+    for (auto& cell : line.cells) {
+      cell->x = int32_t(std::floor(p));
+      p += float(cell->width) + step;
+    }
+  } else {
+    int32_t x = 0;
+    if (mode == kAlignCenter)
+      x = free / 2;
+    else if (mode == kAlignRight)
+      x = free;
+    for (auto& cell : line.cells) {
+      cell->x = x;
+      x += cell->width;
+    }
+  }
+  if (line.height == 0) line.height = m_font.CellHeight();
+}
+
+void CTextRenderer::Layout() {
+  if (m_laidOut) return;
+  if (HasPendingLine()) AlignLine(*m_lines[m_currentLine]);
+  int32_t y = 0, widest = 0;
+  for (const auto& line : m_lines) {
+    for (const auto& cell : line->cells) {
+      auto placeGlyphs = [&](std::vector<CGlyph>& glyphs) {
+        for (CGlyph& glyph : glyphs) {
+          const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
+          const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
+          Place(glyph.main.get(), x + o, gy + o);
+          Place(glyph.shadow.get(), x + o + 1, gy + o);
+          Place(glyph.outline.get(), x, gy);
+        }
+      };
+      placeGlyphs(cell->ruby);
+      placeGlyphs(cell->base);
+    }
+    widest = std::max(widest, line->width);
+    y += line->height;
+  }
+  if (m_font.anchorcenter) {
+    if (m_font.align == kAlignLeft)
+      m_font.entireanchorx = widest / 2;
+    else if (m_font.align == kAlignRight)
+      m_font.entireanchorx = m_font.width - widest / 2;
+    else
+      m_font.entireanchorx = m_font.width / 2;
+    m_font.entireanchory = y / 2;
+  }
+  for (const auto& line : m_lines)
+    for (const auto& cell : line->cells) {
+      cell->property.SetAnchorX(m_font.entireanchorx);
+      cell->property.SetAnchorY(m_font.entireanchory);
+    }
+  m_laidOut = true;
+}
+
+void CTextRenderer::DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, ISurface* target,
+                              CParentChain& parents) {
+  for (const auto& line : lines)
+    for (const auto& cell : line->cells) {
+      const size_t depth = parents.size();
+      parents.push_back(&cell->property);
+      if (cell->vertical) parents.push_back(cell->vertical);
+      for (auto* glyphs : {&cell->ruby, &cell->base})
+        for (CGlyph& glyph : *glyphs) {
+          DrawLayer(glyph.shadow.get(), target, parents);
+          DrawLayer(glyph.outline.get(), target, parents);
+          DrawLayer(glyph.main.get(), target, parents);
+        }
+      parents.resize(depth);
+    }
+}
+
+void CTextRenderer::DrawWithParents(ISurface* target, CParentChain& parents) {
+  if (!m_font.visible) return;
+  Layout();
+  const size_t depth = parents.size();
+  parents.push_back(this);
+  DrawLines(m_previousLines, target, parents);
+  DrawLines(m_lines, target, parents);
+  parents.resize(depth);
+}
+
+void CTextRenderer::Draw(ISurface* target) {
+  CParentChain parents;
+  DrawWithParents(target, parents);
+}
+
+namespace {
+
+// a * b / 65536 in 64 bits, floored like a shift.
+int64_t MulFixed(int64_t a, int64_t b) { return (a * b) >> 16; }
+
+}  // namespace
+
+bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
+  if (m_charCount <= 0) return false;
+  Layout();
+  index = std::clamp(index, 0, m_charCount - 1);
+  int32_t y = 0;
+  const CCell* found = nullptr;
+  int32_t foundY = 0;
+  for (const auto& line : m_lines) {
+    for (const auto& cell : line->cells) {
+      const int32_t first = cell->FirstIndex(), last = cell->LastIndex();
+      if (first >= 0 && first <= index && index <= last) {
+        found = cell.get();
+        foundY = y;
+        break;
+      }
+    }
+    if (found) break;
+    y += line->height;
+  }
+  if (!found) return false;
+  int64_t x0 = found->x, y0 = int64_t(foundY) + found->y;
+  int64_t x1 = x0 + found->width, y1 = y0 + found->height;
+  if (m_font.vertical) {
+    // A quarter turn clockwise about the origin: (x, y) -> (-y, x).
+    const int64_t nx0 = -y1, nx1 = -y0, ny0 = x0, ny1 = x1;
+    x0 = nx0, x1 = nx1, y0 = ny0, y1 = ny1;
+  }
+  int64_t ax = m_font.entireanchorx, ay = m_font.entireanchory;
+  if (m_font.entirexscale != kScaleOne || m_font.entireyscale != kScaleOne) {
+    const int64_t xs = m_font.entirexscale, ys = m_font.entireyscale;
+    x0 = ax + MulFixed(x0 - ax, xs);
+    x1 = ax + MulFixed(x1 - ax, xs);
+    y0 = ay + MulFixed(y0 - ay, ys);
+    y1 = ay + MulFixed(y1 - ay, ys);
+    if (x1 < x0) std::swap(x0, x1);
+    if (y1 < y0) std::swap(y0, y1);
+    ax = MulFixed(ax, xs);
+    ay = MulFixed(ay, ys);
+  }
+  if (m_font.entirerotate != 0) {
+    const double radians = double(m_font.entirerotate) * kPi / 180.0;
+    const int64_t s = int64_t(std::sin(radians) * 1024.0), c = int64_t(std::cos(radians) * 1024.0);
+    const int64_t xs[4] = {x0, x1, x1, x0}, ys[4] = {y0, y0, y1, y1};
+    int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+    for (int i = 0; i < 4; ++i) {
+      const int64_t dx = xs[i] - ax, dy = ys[i] - ay;
+      const int64_t rx = ax + ((dx * c - dy * s) >> 10), ry = ay + ((dx * s + dy * c) >> 10);
+      minX = std::min(minX, rx), maxX = std::max(maxX, rx);
+      minY = std::min(minY, ry), maxY = std::max(maxY, ry);
+    }
+    x0 = minX, x1 = maxX, y0 = minY, y1 = maxY;
+  }
+  auto clampInt = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
+  rect = CRect(clampInt(x0 + m_font.left), clampInt(y0 + m_font.top), clampInt(x1 - x0), clampInt(y1 - y0));
+  return true;
+}
+
+namespace {
+
+void AppendLayer(std::string& out, const char* name, const ILayer* layer) {
+  out += ' ';
+  out += name;
+  if (!layer) {
+    out += " -";
+    return;
+  }
+  out += ' ' + std::to_string(layer->GetX()) + ',' + std::to_string(layer->GetY());
+}
+
+std::string Quoted(const std::string& cp932) {
+  std::string out = "\"";
+  for (char c : platform::ConvertCp932ToUtf8(cp932)) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out + '"';
+}
+
+}  // namespace
+
+void CTextRenderer::Dump(std::string& out) {
+  Layout();
+  int32_t y = 0;
+  for (size_t l = 0; l < m_lines.size(); ++l) {
+    const CLine& line = *m_lines[l];
+    out += "  line " + std::to_string(l) + " y " + std::to_string(y) + " width " + std::to_string(line.width) +
+           " height " + std::to_string(line.height) + '\n';
+    for (const auto& cell : line.cells) {
+      out += "    cell " + std::to_string(cell->FirstIndex()) + ' ' + Quoted(cell->text);
+      if (!cell->rubyText.empty()) out += " ruby " + Quoted(cell->rubyText);
+      out += " x " + std::to_string(cell->x) + " y " + std::to_string(cell->y) + " width " +
+             std::to_string(cell->width) + " height " + std::to_string(cell->height) + " kinsoku " +
+             std::to_string(cell->kinsoku) + '\n';
+      for (const auto* glyphs : {&cell->ruby, &cell->base})
+        for (const CGlyph& glyph : *glyphs) {
+          out += "      glyph " + std::to_string(glyph.index) + (glyphs == &cell->ruby ? " ruby" : " base");
+          AppendLayer(out, "main", glyph.main.get());
+          AppendLayer(out, "shadow", glyph.shadow.get());
+          AppendLayer(out, "outline", glyph.outline.get());
+          out += '\n';
+        }
+    }
+    y += line.height;
+  }
+}
+
+std::string DumpMessageWindows(const CGraphicSystem& graphics) {
+  std::string out;
+  for (const auto& [name, overlay] : graphics.GetMessageWindows()) {
+    auto* window = dynamic_cast<CTextRenderer*>(overlay.get());
+    if (!window) continue;
+    out += "window " + Quoted(name) + " chars " + std::to_string(window->GetCharCount()) + '\n';
+    window->Dump(out);
+  }
+  return out;
+}

@@ -1,0 +1,113 @@
+// Text, fonts and ruby reaching the message windows through the script.
+#include "InterpHarness.h"
+
+#include "platform/TextCodec.h"
+#include "script/tags/MessageTags.h"
+
+namespace {
+
+class MessageTags : public InterpHarness {
+ protected:
+  CMessageTagState* Messages() { return script_->FindFamily<CMessageTagState>(); }
+  CLinkableTextRenderer* Window(const std::string& id = "") { return Messages()->FindWindow(*script_, id); }
+  std::string WindowText(const std::string& id = "") {
+    std::string out;
+    for (const auto& line : Window(id)->GetLines()) {
+      for (const auto& cell : line->cells) {
+        out += cell->text;
+        if (!cell->rubyText.empty()) out += "(" + cell->rubyText + ")";
+      }
+      out += "|";
+    }
+    return Cp932ToUtf8(out);
+  }
+  std::vector<std::string> Recorded(const std::string& id = "") {
+    std::vector<std::string> out;
+    for (const auto& record : script_->GetSaveData().GetMessageReplay()[id]) out.push_back(Cp932ToUtf8(record.m_text));
+    return out;
+  }
+  std::string Reports() { return Cp932ToUtf8(script_->TakeReportBuffer()); }
+};
+
+TEST_F(MessageTags, BootMakesTheBacklogAndMainWindows) {
+  WriteFile("game.iet", "[var name=f.x data=1]\n");
+  ASSERT_FALSE(Start());
+  EXPECT_NE(Window("backlog"), nullptr);
+  EXPECT_NE(Window(""), nullptr);
+  EXPECT_EQ(Messages()->m_currentWindowId, "");
+}
+
+TEST_F(MessageTags, TextPrintAndLineBreaksReachTheWindowAndAreRecorded) {
+  WriteFile("game.iet", Utf8ToCp932("あいう\n[print data=$1+1]\n[rt]\nえ\n"));
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(WindowText(), "あいう2|え|");
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"あいう", "2", "rt", "え"}));
+}
+
+TEST_F(MessageTags, RubyHoldsItsBaseUntilTheClosingTag) {
+  WriteFile("game.iet", Utf8ToCp932("[debug mode=2]\n前[ruby text=かんじ]漢字[/ruby]後\n"
+                                    "[ruby text=a][ruby text=b]x[/ruby][/ruby]\n"));
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(WindowText(), "前漢字(かんじ)後x(a)|");  // the nested ruby keeps the first text
+  const std::string reports = Reports();
+  EXPECT_NE(reports.find("game.iet(3): [ruby] rubyタグは二重にできません。"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("game.iet(3): [/ruby] 対になるrubyタグが見つかりません。"), std::string::npos) << reports;
+  // The nested ruby is recorded, the unpaired /ruby is not.
+  const auto recorded = Recorded();
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "ruby"), 3);
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "/ruby"), 2);
+}
+
+TEST_F(MessageTags, FontsNestPerWindow) {
+  WriteFile("game.iet",
+            "[debug mode=2]\n"
+            "[font size=30 color=ff0000 align=justify style=outline layermode=screen]\n"
+            "[font size=12 align=right]\n"
+            "[var name=f.a data=1]\n"
+            "[/font]\n"
+            "[var name=f.b data=1]\n"
+            "[/font]\n"
+            "[fontinit]\n"
+            "[/font]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  const CFontValues& font = Window()->GetFont();
+  EXPECT_EQ(font.size, 30);
+  EXPECT_EQ(font.color, 0xFF0000u);
+  EXPECT_EQ(font.align, kAlignLeft);  // "justify" is no alignment
+  EXPECT_EQ(font.style, kStyleOutline);
+  EXPECT_EQ(font.layermode, 4);
+  const std::string reports = Reports();
+  // The first /font leaves one entry; the second and the one after fontinit
+  // find no pair.
+  size_t first = reports.find("game.iet(7): [/font] 対になるfontタグが見つかりません。");
+  ASSERT_NE(first, std::string::npos) << reports;
+  EXPECT_NE(reports.find("game.iet(9): [/font] 対になるfontタグが見つかりません。", first + 1), std::string::npos)
+      << reports;
+  const auto recorded = Recorded();
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "font"), 2);
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "/font"), 1);
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "fontinit"), 0);
+}
+
+TEST_F(MessageTags, FontAreaChangeClearsTheWindowAndAlignmentClosesTheLine) {
+  WriteFile("game.iet", Utf8ToCp932("あい\n[font align=center]\nう\n[font width=300]\nえ\n"));
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_EQ(WindowText(), "え|");
+  EXPECT_EQ(Window()->GetFont().width, 300);
+  EXPECT_EQ(Window()->GetFont().align, kAlignCenter);
+
+  CFontValues font;
+  ApplyFontAttributes(CScriptBlock(CScriptBlock::kTag, 1, "font",
+                                   {{"xscale", "50"}, {"vertical", "1"}, {"hung", "0"}, {"shadowcolor", "FFFFFFFF"}}),
+                      font);
+  EXPECT_EQ(font.xscale, 50);  // kept as given: the font's scales are fixed point
+  EXPECT_TRUE(font.vertical);
+  EXPECT_FALSE(font.hung);
+  EXPECT_EQ(font.shadowcolor, 0xFFFFFFFFu);
+}
+
+}  // namespace
