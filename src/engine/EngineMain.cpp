@@ -14,6 +14,8 @@
 #include "platform/Audio.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "scene/GraphicSystem.h"
+#include "scene/Tween.h"
 #include "script/MainScript.h"
 
 namespace {
@@ -153,11 +155,19 @@ int RunEngine(int argc, char** argv) {
     driver.SetBaseDirectory(startDir);
     CMainScript* script = engine->GetMainScript();
     driver.SetDumpVariables([script]() { return script->DumpVariables(); });
+    driver.SetDumpLayers([script]() {
+      std::string text;
+      if (script->GetGraphics()) script->GetGraphics()->DumpLayers(text);
+      return text;
+    });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);
   }
   engine.reset();
+  // Tweens may hold callbacks into what the engine owned; none may run or
+  // outlive the process's singletons.
+  CTweenRegistry::Instance().DeleteAll();
 
   // Process-wide singletons go in a fixed order.
   CInputState::Destroy();

@@ -122,7 +122,7 @@ std::vector<CInputDriver::Action> CInputDriver::Parse(const std::string& text, s
       actions.push_back(a);
       continue;
     }
-    if (verb == "shot" || verb == "dumpvars") {
+    if (verb == "shot" || verb == "dumpvars" || verb == "layers") {
       std::string rest;
       std::getline(in, rest);
       size_t b = rest.find_first_not_of(" \t");
@@ -196,6 +196,8 @@ void CInputDriver::AfterFrame(int frame) {
       if (platform::GetLastFrame(pixels, w, h) || WriteScreenshotPng(Resolve(a.path), pixels, w, h)) {
         std::fprintf(stderr, "velmira: could not write the screenshot %s\n", a.path.c_str());
       }
+    } else if (a.verb == "layers") {
+      WriteLayerDump(a.path);
     } else if (a.verb == "dumpvars") {
       std::string text = dump_ ? dump_() : std::string();
       FILE* f = std::fopen(Resolve(a.path).c_str(), "wb");
@@ -207,6 +209,14 @@ void CInputDriver::AfterFrame(int frame) {
       std::fclose(f);
     }
   }
+}
+
+void CInputDriver::WriteLayerDump(const std::string& path) const {
+  const std::string text = dumpLayers_ ? dumpLayers_() : std::string();
+  FILE* f = std::fopen(Resolve(path).c_str(), "wb");
+  bool failed = !f || std::fwrite(text.data(), 1, text.size(), f) != text.size();
+  if (f && std::fclose(f) != 0) failed = true;
+  if (failed) std::fprintf(stderr, "velmira: could not write the layer dump %s\n", path.c_str());
 }
 
 bool WriteScreenshotPng(const std::string& nativePath, const std::vector<uint8_t>& bgra, int width, int height) {

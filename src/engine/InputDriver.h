@@ -32,6 +32,8 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   // engine was started from).
   void SetBaseDirectory(const std::string& nativeDir) { baseDir_ = nativeDir; }
   void SetDumpVariables(std::function<std::string()> dump) { dump_ = std::move(dump); }
+  // What the layers action writes (both layer sets, animations, transition).
+  void SetDumpLayers(std::function<std::string()> dump) { dumpLayers_ = std::move(dump); }
 
   bool BeforeFrame(int frame) override;
   void AfterFrame(int frame) override;
@@ -39,6 +41,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
  private:
   std::string Resolve(const std::string& path) const;
   void Close();
+  void WriteLayerDump(const std::string& path) const;
 
   platform::WindowHandle window_;
   std::vector<Action> actions_;
@@ -46,6 +49,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   bool closed_ = false;
   std::string baseDir_;
   std::function<std::string()> dump_;
+  std::function<std::string()> dumpLayers_;
 };
 
 // Writes a BGRA frame as an RGB PNG; true on failure.

@@ -46,6 +46,10 @@ class CTagFamilyState {
  public:
   virtual ~CTagFamilyState() = default;
   virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
+  // Called once per frame (now, in milliseconds) while the script waits for
+  // a click or a sync; true when the family moved the cursor (a pointer
+  // handler jumped or called) and the script runs on at once.
+  virtual bool OnWaitFrame(CMainScript& script, uint32_t now) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the
