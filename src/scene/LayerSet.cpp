@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "graphics/Surface.h"
+#include "scene/AnimationLayer.h"
 
 namespace {
 
@@ -261,6 +262,7 @@ size_t CLayerSet::GetHeldCount() { return COwnership::Instance().Count(); }
 const char* LayerKindName(const IVirtualLayer* layer) {
   if (dynamic_cast<const CLayerSet*>(layer)) return "set";
   if (dynamic_cast<const ILayer*>(layer)) return "image";
+  if (dynamic_cast<const CAnimationLayer*>(layer)) return "animation";
   return "layer";
 }
 

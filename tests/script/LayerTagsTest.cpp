@@ -321,6 +321,11 @@ TEST_F(LayerTags, PendingChangesOfDeletedFramesAreNeverApplied) {
   EXPECT_EQ(m->GetFrameCount(), 1u);
   EXPECT_EQ(m->FindFrame(0)->GetAlpha(), 9);
   EXPECT_EQ(Front().Find("n"), nullptr);
+  std::string dump;
+  graphics_->DumpLayers(dump);
+  EXPECT_NE(dump.find("  m animation drawn"), std::string::npos) << dump;
+  // Its only entry is also its last: it has ended.
+  EXPECT_NE(dump.find("frames=1 shown=-1\n"), std::string::npos) << dump;
 }
 
 TEST_F(LayerTags, MasksLiveAndDieWithTheirLayer) {
