@@ -281,6 +281,31 @@ TEST_F(LayerTags, SyncInsideATweenQueueWaitsForThatTween) {
   EXPECT_EQ(Front().Find("a")->GetY(), 5);
 }
 
+TEST_F(LayerTags, AQueuedTweenWhoseLayerIsGoneDoesNothing) {
+  Run("[lyc id=a file=red][lyc id=b file=red][flip][tweenset][lytween id=a param=left from=0 to=5 msec=50]"
+      "[lytween id=b param=left from=0 to=7 msec=50][lydel id=a][flip][/tweenset][wait time=100000]");
+  for (int n = 0; n <= 12; ++n) FrameN(n);
+  EXPECT_EQ(Front().Find("a"), nullptr);
+  EXPECT_EQ(Front().Find("b")->GetX(), 7);
+  EXPECT_EQ(CTweenRegistry::Instance().GetCount(), 0u);
+}
+
+TEST_F(LayerTags, HugeVagueValuesRunWithoutOverflow) {
+  std::vector<uint8_t> rule(16 * 12, 100);
+  WriteImage("rule.png", 16, 12, 0, rule);
+  Run("[lyc id=b file=blue][trans type=2 rule=rule time=100 vague=2147483647][var name=f.one data=1]"
+      "[lyc id=c file=red][trans type=2 rule=rule time=100 vague=-2147483648][var name=f.two data=1]"
+      "[wait time=100000]");
+  FrameN(0);
+  FrameN(1);
+  EXPECT_EQ(graphics_->GetThreshold(), -int64_t(2147483647));
+  for (int n = 2; n <= 8; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.one"), "1");
+  for (int n = 9; n <= 16; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.two"), "1");
+  EXPECT_NE(Front().Find("c"), nullptr);
+}
+
 TEST_F(LayerTags, LytweendelOnOneLayerOfAQueueFinishesTheQueue) {
   Run("[lyc id=a file=red][lyc id=b file=red][flip][tweenset][lytween id=a param=left from=0 to=5 msec=100]"
       "[lytween id=b param=top from=0 to=6 msec=100][/tweenset][lytweendel id=b][wait time=100000]");
