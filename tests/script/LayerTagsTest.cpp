@@ -232,6 +232,19 @@ TEST_F(LayerTags, RuleWipeWithAHardEdgeComesInFromTheLeft) {
   EXPECT_EQ(Pixel(15, 11), 0x0000FFu);
 }
 
+TEST_F(LayerTags, AColourRuleOfAnotherSizeIsReadByGreenAndStretched) {
+  // Two pixels: green 0 on the left, 255 on the right (red and blue the
+  // other way round, so a wrong channel shows).
+  WriteImage("rule.png", 2, 1, 2, {255, 0, 255, 0, 255, 0});
+  Run("[lyc id=a file=red][flip][lyc id=b file=blue][trans type=2 rule=rule time=255 vague=0][wait time=100000]");
+  for (int n = 0; n <= 9; ++n) FrameN(n);
+  EXPECT_EQ(graphics_->GetThreshold(), 133);
+  EXPECT_TRUE(IsBlue(Pixel(0, 6)));
+  EXPECT_TRUE(IsBlue(Pixel(7, 11)));
+  EXPECT_EQ(Pixel(8, 0), 0xFF0000u);
+  EXPECT_EQ(Pixel(15, 11), 0xFF0000u);
+}
+
 TEST_F(LayerTags, TheCanvasIsRedrawnOnlyWhileABackSetTweenRuns) {
   Run("[lyc id=a file=red][flip][lyc id=b file=small][lytween id=b param=left from=0 to=10 msec=100]"
       "[trans type=1 time=1000][wait time=100000]");
