@@ -26,6 +26,7 @@
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 #include "platform/FileSystem.h"
+#include "scene/Easing.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
 #include "script/tags/TagFamilies.h"
@@ -214,7 +215,45 @@ void CheckUnknownTags(const LintGame& game, std::vector<LintFinding>& findings) 
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding};
+// Layer tag values the engine does not know: the tag then quietly does
+// nothing (or less than the author meant). Values computed at run time ("$")
+// are not judged.
+void CheckLayerTagValues(const LintGame& game, std::vector<LintFinding>& findings) {
+  struct Rule {
+    const char* tag;
+    const char* attribute;
+    std::vector<std::string> allowed;  // empty: an easing name
+  };
+  static const std::vector<Rule> rules = {
+      {"lytween", "ease", {}},
+      {"lytween", "param", {"left", "top", "alpha", "xscale", "yscale", "rotate"}},
+      {"lyprop", "layermode", {"normal", "add", "multiply", "screen"}},
+      {"anime", "layermode", {"normal", "add", "multiply", "screen"}},
+      {"anime", "mode", {"init", "add", "end"}},
+      {"trans", "type", {"0", "1", "2"}},
+  };
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag) continue;
+      for (const Rule& rule : rules) {
+        if (block.GetText() != rule.tag || !block.HasAttribute(rule.attribute)) continue;
+        const std::string& value = block.GetAttribute(rule.attribute);
+        if (!value.empty() && value[0] == '$') continue;
+        int kind = 0;
+        const bool known = rule.allowed.empty()
+                               ? EaseKindFromName(value, kind)
+                               : std::find(rule.allowed.begin(), rule.allowed.end(), value) != rule.allowed.end();
+        if (known) continue;
+        findings.push_back({script.name, block.GetLine(),
+                            "warning: [" + block.GetText() + "] unknown " + rule.attribute + " \"" + value +
+                                "\": the engine ignores it"});
+      }
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
+                                 CheckLayerTagValues};
 
 constexpr size_t kImageHeaderBytes = 64;
 

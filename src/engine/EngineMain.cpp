@@ -16,6 +16,8 @@
 #include "platform/Audio.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "scene/GraphicSystem.h"
+#include "scene/Tween.h"
 #include "script/MainScript.h"
 #include "scene/GraphicSystem.h"
 #include "text/GlyphGenerator.h"
@@ -175,11 +177,19 @@ int RunEngine(int argc, char** argv) {
     });
     CGraphicSystem* graphics = engine->GetGraphicSystem();
     driver.SetWriter("dumptext", [graphics]() { return graphics ? DumpMessageWindows(*graphics) : std::string(); });
+    driver.SetWriter("layers", [script]() {
+      std::string text;
+      if (script->GetGraphics()) script->GetGraphics()->DumpLayers(text);
+      return text;
+    });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);
   }
   engine.reset();
+  // Tweens may hold callbacks into what the engine owned; none may run or
+  // outlive the process's singletons.
+  CTweenRegistry::Instance().DeleteAll();
 
   // Process-wide singletons go in a fixed order.
   DestroyLogWindow();

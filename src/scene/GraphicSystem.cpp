@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "files/PackFile.h"
 #include "graphics/GraphicLoader.h"
+#include "scene/AnimationLayer.h"
 #include "scene/GraphicRenderer.h"
 #include "graphics/Jpg.h"
 #include "graphics/Png.h"
@@ -51,6 +52,22 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
 
   front_ = std::make_unique<CLayerSet>();
   back_ = std::make_unique<CLayerSet>();
+  backNeedsDrawing_ = true;
+  self_ = std::make_shared<CGraphicSystem*>(this);
+
+  if (layerFactory_ && surfaceFactory_) {
+    canvasSurface_.reset(surfaceFactory_->Create());
+    mask_.reset(surfaceFactory_->Create());
+    if (canvasSurface_->Create(width_, height_, ISurface::PIXEL_BITS_32) ||
+        mask_->Create(width_, height_, ISurface::PIXEL_BITS_8)) {
+      LogWrite("CGraphicSystem: no transition canvas");
+      canvasSurface_.reset();
+      mask_.reset();
+    } else {
+      canvas_.reset(layerFactory_->Create());
+      canvas_->SetSurface(canvasSurface_.get());
+    }
+  }
 }
 
 CGraphicSystem::~CGraphicSystem() {
@@ -58,7 +75,11 @@ CGraphicSystem::~CGraphicSystem() {
   // before the renderer.
   messageWindows_.clear();
   widgets_.clear();
+  *self_ = nullptr;
   pending_.clear();
+  canvas_.reset();
+  canvasSurface_.reset();
+  mask_.reset();
   front_.reset();
   back_.reset();
   if (CGraphicLoaders::GetGlobal() == loaders_.get()) CGraphicLoaders::SetGlobal(nullptr);
@@ -81,7 +102,12 @@ void CGraphicSystem::Render() {
   if (front_->GetCount() == 0) renderer_->Clear();
   ISurface* target = renderer_->GetRenderTarget();
   front_->Draw(target);
-  if (transitionRunning_ && transitionStep_) transitionStep_(target);
+  if (transitionRunning_) {
+    if (transitionStep_)
+      transitionStep_(target);
+    else
+      DrawTransition(target);
+  }
   for (auto& [name, widget] : widgets_) widget->Draw(target);
   for (auto& [name, window] : messageWindows_) window->Draw(target);
   renderer_->RenderEnd();
@@ -146,6 +172,15 @@ size_t CGraphicSystem::GetPendingCount() const {
 void CGraphicSystem::Commit() {
   transitionRunning_ = false;
   backNeedsDrawing_ = true;
+  // A commit while a transition's tween still runs (a flip from a handler)
+  // ends the transition: its tween must not commit a second time.
+  if (transitionTween_ >= 0) {
+    const int32_t handle = transitionTween_;
+    transitionTween_ = -1;
+    CTweenRegistry::Instance().Kill(handle);
+  }
+  rule_.clear();
+  if (canvas_) canvas_->SetMask(nullptr);
   if (commitHook_) commitHook_();
   ApplyPending();
   for (auto it = pending_.begin(); it != pending_.end();) {
@@ -266,6 +301,9 @@ void DumpSet(CLayerSet& set, const CParentChain& parents, int depth, std::string
       if (source.GetWidth() || source.GetHeight())
         out += Format(" source=%d,%d,%dx%d", source.GetX(), source.GetY(), source.GetWidth(), source.GetHeight());
     }
+    if (auto* animation = dynamic_cast<CAnimationLayer*>(child))
+      out += Format(" frames=%zu shown=%lld", animation->GetFrameCount(),
+                    static_cast<long long>(animation->GetShownTime(animation->Now())));
     out += "\n";
     if (auto* nested = dynamic_cast<CLayerSet*>(child)) {
       CParentChain chain = parents;
@@ -307,7 +345,15 @@ void CGraphicSystem::DumpLayers(std::string& out) {
       if (registry.IsAlive(handle)) alive += Format(" %d", handle);
     if (!alive.empty()) out += "  " + id + alive + "\n";
   }
-  out += Format("transition=%d\n", transitionRunning_ ? 1 : 0);
+  out += Format("transition=%d", transitionRunning_ ? 1 : 0);
+  if (transitionRunning_ && canvas_) {
+    if (rule_.empty())
+      out += Format(" kind=fade alpha=%d", canvas_->GetAlpha());
+    else
+      out += Format(" kind=rule alpha=%d threshold=%lld vague=%lld", canvas_->GetAlpha(),
+                    static_cast<long long>(threshold_), static_cast<long long>(vague_));
+  }
+  out += "\n";
 }
 
 // ---- Interim scene access ----

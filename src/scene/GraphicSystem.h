@@ -113,6 +113,33 @@ class CGraphicSystem {
   // rule image there.
   void SetCommitHook(std::function<void()> hook) { commitHook_ = std::move(hook); }
 
+  // ---- Transitions ----
+  enum class TransitionStart {
+    kStarted,      // a transition runs; the script waits for it
+    kNone,         // committed at once, or nothing to do
+    kRuleMissing,  // the rule image did not load; nothing changed
+  };
+  // The one way into a transition (the trans tag, reset, loading with a
+  // type): 0 commits at once, 1 cross-fades over time ms, 2 wipes through
+  // the rule image with a soft edge of vague threshold steps. onDone runs
+  // after the commit that ends a started transition.
+  TransitionStart StartTransition(int type, int32_t time, const std::string& rule, int32_t vague,
+                                  std::function<void()> onDone);
+  // Ends a running transition at once: its tween jumps to its end without
+  // the callback and the scene commits once. True when none was running.
+  bool FinishTransition();
+  int32_t GetTransitionTween() const { return transitionTween_; }
+  ILayer* GetCanvas() const { return canvas_.get(); }
+  ISurface* GetMaskSurface() const { return mask_.get(); }
+  bool HasRule() const { return !rule_.empty(); }
+  int64_t GetThreshold() const { return threshold_; }
+  int64_t GetVague() const { return vague_; }
+  // The mask value of a rule pixel p at threshold t with the soft edge v.
+  static uint8_t RuleMask(int64_t p, int64_t t, int64_t v);
+  // The transition step: the back set into the canvas when it changed, the
+  // rule mask, then the canvas over the target.
+  void DrawTransition(ISurface* target);
+
   bool IsTransitionRunning() const { return transitionRunning_; }
   void SetTransitionRunning(bool running) { transitionRunning_ = running; }
   bool GetBackNeedsDrawing() const { return backNeedsDrawing_; }
@@ -167,6 +194,12 @@ class CGraphicSystem {
   // The pending entry of a layer still held as when it was queued.
   bool IsCurrent(IVirtualLayer* layer, const CPending& pending) const;
 
+  // Whether the back set must be drawn into the canvas again this frame.
+  bool BackSetMoves() const;
+  // Reads the rule file as one byte per screen pixel (the green byte of a
+  // 32-bit image; other sizes stretched, nearest). True when it fails.
+  bool LoadRule(const std::string& file);
+
   platform::WindowHandle windowHandle_ = 0;
   int width_, height_;
   bool softwareForced_ = false;
@@ -185,6 +218,16 @@ class CGraphicSystem {
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
   std::map<std::string, std::set<int32_t>> layerTweens_;
+  std::unique_ptr<ISurface> canvasSurface_;
+  std::unique_ptr<ILayer> canvas_;
+  std::unique_ptr<ISurface> mask_;
+  std::vector<uint8_t> rule_;  // width_ * height_ bytes, or empty
+  int64_t threshold_ = 0;
+  int64_t vague_ = 32;
+  int32_t transitionTween_ = -1;
+  // Tween setters and callbacks outlive nothing: they reach the system
+  // through this and do nothing once it is gone.
+  std::shared_ptr<CGraphicSystem*> self_;
   std::map<std::string, std::unique_ptr<ISceneOverlay>> widgets_;
   std::map<std::string, std::unique_ptr<ISceneOverlay>> messageWindows_;
 };

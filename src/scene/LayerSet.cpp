@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "graphics/Surface.h"
+#include "scene/AnimationLayer.h"
 
 namespace {
 
@@ -37,7 +38,13 @@ class COwnership {
     // another held layer was counted with it.
     ISurface* current = nullptr;
     if (auto* image = dynamic_cast<ILayer*>(layer)) current = image->GetSurface();
+    ISurface* mask = nullptr;
+    if (auto owned = m_masks.find(layer); owned != m_masks.end()) {
+      mask = owned->second;
+      m_masks.erase(owned);
+    }
     delete layer;
+    delete mask;
     if (counted && DropSurface(counted)) delete counted;
     if (current && current != counted && !m_surfaces.count(current) && !HeldLayerUses(current)) delete current;
   }
@@ -47,6 +54,12 @@ class COwnership {
     return it == m_layers.end() ? 0 : it->second.serial;
   }
   size_t Count() const { return m_layers.size(); }
+
+  void GiveMask(IVirtualLayer* layer, ISurface* mask) {
+    ISurface*& slot = m_masks[layer];
+    if (slot != mask) delete slot;
+    slot = mask;
+  }
 
  private:
   struct Record {
@@ -73,6 +86,8 @@ class COwnership {
 
   std::unordered_map<IVirtualLayer*, Record> m_layers;
   std::unordered_map<ISurface*, int> m_surfaces;
+  // Masks that die with their layer.
+  std::unordered_map<IVirtualLayer*, ISurface*> m_masks;
   uint64_t m_serial = 0;
 };
 
@@ -247,8 +262,11 @@ size_t CLayerSet::GetHeldCount() { return COwnership::Instance().Count(); }
 const char* LayerKindName(const IVirtualLayer* layer) {
   if (dynamic_cast<const CLayerSet*>(layer)) return "set";
   if (dynamic_cast<const ILayer*>(layer)) return "image";
+  if (dynamic_cast<const CAnimationLayer*>(layer)) return "animation";
   return "layer";
 }
+
+void CLayerSet::GiveMask(IVirtualLayer* layer, ISurface* mask) { COwnership::Instance().GiveMask(layer, mask); }
 
 std::function<void(int32_t)> MakeLayerSetter(IVirtualLayer* layer, int index) {
   const uint64_t serial = CLayerSet::GetHoldSerial(layer);

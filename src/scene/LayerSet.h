@@ -65,6 +65,9 @@ class CLayerSet : public IVirtualLayer, public CLayerProperty {
   // A number that identifies the object while sets hold it without a
   // break: 0 when none holds it, and never the same for two holdings.
   static uint64_t GetHoldSerial(const IVirtualLayer* layer);
+  // The mask is deleted together with the layer, once the last set lets go
+  // of it. Meant for a layer about to be held.
+  static void GiveMask(IVirtualLayer* layer, ISurface* mask);
   // Number of objects held by any set (for tests and dumps).
   static size_t GetHeldCount();
 

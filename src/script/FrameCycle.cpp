@@ -8,6 +8,7 @@
 #include "platform/TextCodec.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
+#include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 #include "vars/QelVariables.h"
 
@@ -174,7 +175,9 @@ CMainScript::Turn CMainScript::WaitTurn() {
   switch (m_cursor.m_state) {
     case kTransitionWait:
       if (in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
-        // The running transition is finished here once transitions exist.
+        // The commit ends the transition's tween without its callback, so
+        // the state is restored once, here.
+        if (m_graphics) m_graphics->FinishTransition();
         RestoreState();
         return Turn::kRunOn;
       }
@@ -267,7 +270,9 @@ CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
   CInputState& in = *m_input;
   handled = true;
 
-  // Pointer events of buttons run here once layers exist.
+  // Pointer events: a click or rollover handler moved the cursor.
+  for (auto& family : m_families)
+    if (family->OnWaitFrame(*this, m_now)) return Turn::kRunOn;
 
   // One press acts once: leaving the menu returns to this wait in the same
   // frame, where the same press must not open the menu again.

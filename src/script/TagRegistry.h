@@ -49,6 +49,10 @@ class CTagFamilyState {
   // The video wait, once per frame: true while the family still plays a
   // movie. With stop set (a skip key or skipping) it may stop it.
   virtual bool PollMovie(CMainScript& script, bool stop) { return false; }
+  // Called once per frame (now, in milliseconds) while the script waits for
+  // a click or a sync; true when the family moved the cursor (a pointer
+  // handler jumped or called) and the script runs on at once.
+  virtual bool OnWaitFrame(CMainScript& script, uint32_t now) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

@@ -99,7 +99,7 @@ TEST(EngineRun, LayerTagsShowAndMoveImages) {
   ASSERT_FALSE(WriteScreenshotPng(game / "a.png", bgra, 4, 2));
   game.Write("start.iet",
              "*start\r\n[lyc id=a file=a]\r\n[lyprop id=a left=10 top=5]\r\n[lyprop id=missing left=1]\r\n"
-             "[lyc id=b file=nothing.png]\r\n[wait time=100000]\r\n");
+             "[lyc id=b file=nothing.png]\r\n[flip]\r\n[wait time=100000]\r\n");
   game.Write("input.txt", "3 shot shot.png\n4 quit\n");
   std::string log = game / "run.log";
   ScopedCurrentDir cd(game.Path());

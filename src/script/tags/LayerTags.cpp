@@ -1,26 +1,86 @@
-// Layer tags: lyc, lyprop and lydel on the graphic system's image layers.
-// Until layer sets exist, layers are drawn as soon as they are made (there is
-// no back set to flip) and property changes apply at once.
+// Layer tags: image layers and their properties, tweens and tween queues,
+// frame animations, pointer handlers, and presenting the back set with or
+// without a transition. Property changes wait in the graphic system until a
+// flip or trans commits them.
+#include "script/tags/LayerTags.h"
+
 #include <cstdlib>
+#include <memory>
 #include <string>
 
-#include "platform/TextCodec.h"
+#include "graphics/GraphicLoader.h"
 #include "graphics/Surface.h"
+#include "platform/InputState.h"
+#include "platform/TextCodec.h"
+#include "platform/VirtualKeys.h"
+#include "save/SaveData.h"
+#include "scene/AnimationLayer.h"
+#include "scene/Easing.h"
 #include "scene/GraphicSystem.h"
 #include "scene/Layer.h"
 #include "scene/LayerProperty.h"
+#include "scene/LayerSet.h"
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
 
-namespace {
+using State = CLayerTagState;
 
-void ReportMissingLayer(CMainScript& script, const CScriptBlock& record) {
-  static const std::string message = Utf8ToCp932("指定されたレイヤーが見つかりません。");
-  script.ReportTag(record, record.m_text + " id=\"" + record.GetAttribute("id") + "\"", message);
+CLayerTagState::~CLayerTagState() {
+  if (m_token) *m_token = nullptr;
 }
 
-// Property attributes in the order they are applied, with their indices.
+std::weak_ptr<CMainScript*> CLayerTagState::Token(CMainScript& script) {
+  if (!m_token) m_token = std::make_shared<CMainScript*>(&script);
+  return m_token;
+}
+
+bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t now) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  CInputState* input = script.GetInput();
+  if (!graphics || !input || !m_pointer.HasHandlers()) return false;
+  CPointerEvents::Input in;
+  in.x = input->GetPointer().x;
+  in.y = input->GetPointer().y;
+  in.scale = input->GetScale();
+  in.pressEdge = input->IsDownEdge(platform::VK_LBUTTON);
+  bool runOn = false;
+  m_pointer.Run(now, in, graphics->GetFrontSet(), [&](const CPointerEvents::Event& event) {
+    auto get = [&](const char* name) {
+      auto it = event.attributes.find(name);
+      return it == event.attributes.end() ? std::string() : it->second;
+    };
+    const bool failed = event.call ? script.Call(get("file"), get("label")) : script.Jump(get("file"), get("label"));
+    if (failed) {
+      static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
+      CScriptBlock shown(CScriptBlock::kTag, 0,
+                         event.kind == CPointerEvents::Kind::kClick      ? "setonclick"
+                         : event.kind == CPointerEvents::Kind::kRollover ? "setonrollover"
+                                                                         : "setonrollout");
+      script.ReportTag(shown, shown.m_text + " file=\"" + get("file") + "\" label=\"" + get("label") + "\"", message);
+      return;
+    }
+    // Rollout targets start in the next frame; click and rollover ones now.
+    if (event.kind != CPointerEvents::Kind::kRollout) runOn = true;
+  });
+  return runOn;
+}
+
+namespace {
+
+void ReportWithAttribute(CMainScript& script, const CScriptBlock& record, const char* attribute,
+                         const char* messageUtf8) {
+  script.ReportTag(record, record.m_text + " " + attribute + "=\"" + record.GetAttribute(attribute) + "\"",
+                   Utf8ToCp932(messageUtf8));
+}
+
+void ReportMissingLayer(CMainScript& script, const CScriptBlock& record) {
+  ReportWithAttribute(script, record, "id", "指定されたレイヤーが見つかりません。");
+}
+
+int Number(const CScriptBlock& record, const char* name) { return tagutil::Atoi(record.GetAttribute(name)); }
+
+// Property attributes in the order they are queued, with their indices.
 struct PropertyAttribute {
   const char* name;
   int index;
@@ -29,56 +89,322 @@ constexpr PropertyAttribute kPropertyAttributes[] = {{"left", 0},    {"top", 1},
                                                      {"anchory", 4}, {"xscale", 5},   {"yscale", 6}, {"rotate", 7},
                                                      {"visible", 8}, {"layermode", 9}};
 
-using State = CStatelessFamily;
+void ApplyLayerAttributes(State& state, CGraphicSystem& graphics, IVirtualLayer* layer, const CScriptBlock& record) {
+  for (const PropertyAttribute& p : kPropertyAttributes) {
+    if (!record.HasAttribute(p.name)) continue;
+    const std::string& text = record.GetAttribute(p.name);
+    if (p.index == kPropVisible) {
+      graphics.QueueProperty(layer, p.index, text != "0");
+    } else if (p.index == kPropLayerMode) {
+      int mode = 0;
+      if (!LayerModeFromName(text, mode)) graphics.QueueProperty(layer, p.index, mode);
+    } else if (p.index == kPropXScale || p.index == kPropYScale) {
+      graphics.QueueProperty(layer, p.index, int(PercentToScale(tagutil::Atoi(text))));
+    } else {
+      graphics.QueueProperty(layer, p.index, tagutil::Atoi(text));
+    }
+  }
+  if (record.HasAttribute("clickablethreshold"))
+    state.m_pointer.SetThreshold(record.GetAttribute("id"), uint8_t(Number(record, "clickablethreshold")));
+}
 
-bool LayerCreate(State&, CMainScript& script, const CScriptBlock& record, bool) {
+bool HoldsAnimation(CGraphicSystem& graphics, const std::string& id) {
+  return dynamic_cast<CAnimationLayer*>(graphics.GetBackSet().Find(id)) != nullptr;
+}
+
+// Appends to the layer's replay list, or to the animation's when the id holds
+// one: loading runs the animation lists last, so changes to an animation
+// recorded with the layers would be lost.
+void Append(CMainScript& script, CGraphicSystem& graphics, const std::string& id, const CScriptBlock& record,
+            bool onlyIfListed = false) {
+  CSaveData::ReplayMap& lists =
+      HoldsAnimation(graphics, id) ? script.GetSaveData().GetAnimationReplay() : script.GetSaveData().GetLayerReplay();
+  if (onlyIfListed && !lists.count(id)) return;
+  lists[id].push_back(record);
+}
+
+// A new image layer loaded from the file with its anchor at its centre, or
+// null when the file does not load.
+std::unique_ptr<ILayer> LoadImageLayer(CGraphicSystem& graphics, const std::string& file) {
+  ILayerFactory* layers = graphics.GetLayerFactory();
+  ISurfaceFactory* surfaces = graphics.GetSurfaceFactory();
+  CGraphicLoaders* loaders = graphics.GetLoaders();
+  if (!layers || !surfaces || !loaders) return nullptr;
+  std::unique_ptr<ISurface> surface(surfaces->Create());
+  if (!surface || loaders->LoadFile(surface.get(), file.c_str())) return nullptr;
+  std::unique_ptr<ILayer> layer(layers->Create());
+  if (!layer) return nullptr;
+  layer->SetSurface(surface.release());
+  layer->SetAnchorX(layer->GetSurface()->GetWidth() / 2);
+  layer->SetAnchorY(layer->GetSurface()->GetHeight() / 2);
+  return layer;
+}
+
+// Deletes a layer no set ever held, with its surface.
+void DiscardLayer(CGraphicSystem& graphics, std::unique_ptr<ILayer> layer) {
+  if (!layer) return;
+  graphics.ForgetLayer(layer.get());
+  std::unique_ptr<ISurface> surface(layer->GetSurface());
+  layer.reset();
+}
+
+bool LayerCreate(State&, CMainScript& script, const CScriptBlock& record, bool replay) {
   CGraphicSystem* graphics = script.GetGraphics();
   if (!graphics) return false;
   const std::string& id = record.GetAttribute("id");
-  // A file that does not load leaves the scene as it was; nothing is reported.
-  if (graphics->ShowImage(id, record.GetAttribute("file"), 0, 0)) return false;
-  if (ILayer* layer = graphics->FindImage(id)) {
-    if (ISurface* surface = layer->GetSurface()) {
-      layer->SetAnchorX(surface->GetWidth() / 2);
-      layer->SetAnchorY(surface->GetHeight() / 2);
+  // Files that do not load leave the scene as it was; nothing is reported.
+  std::unique_ptr<ILayer> layer = LoadImageLayer(*graphics, record.GetAttribute("file"));
+  if (!layer) return false;
+  if (record.HasAttribute("mask")) {
+    std::unique_ptr<ISurface> mask(graphics->GetSurfaceFactory()->Create());
+    if (!mask || graphics->GetLoaders()->LoadFile(mask.get(), record.GetAttribute("mask").c_str())) {
+      DiscardLayer(*graphics, std::move(layer));
+      return false;
     }
+    layer->SetMask(mask.get());
+    // An accepted mask lives and dies with the layer; a rejected one goes now.
+    if (layer->GetMask() == mask.get()) CLayerSet::GiveMask(layer.get(), mask.release());
+  }
+  graphics->KillLayerTweens(id);
+  if (IVirtualLayer* old = graphics->GetBackSet().Find(id)) graphics->ForgetLayer(old);
+  graphics->GetBackSet().Add(id, layer.release());
+  if (!replay) {
+    script.GetSaveData().GetLayerReplay()[id] = {record};
+    script.GetSaveData().GetAnimationReplay().erase(id);
   }
   return false;
 }
 
-bool LayerProperty(State&, CMainScript& script, const CScriptBlock& record, bool) {
+bool LayerProperty(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
   CGraphicSystem* graphics = script.GetGraphics();
-  ILayer* layer = graphics ? graphics->FindImage(record.GetAttribute("id")) : nullptr;
+  const std::string& id = record.GetAttribute("id");
+  IVirtualLayer* layer = graphics ? graphics->GetBackSet().Find(id) : nullptr;
   if (!layer) {
     ReportMissingLayer(script, record);
     return false;
   }
-  for (const PropertyAttribute& p : kPropertyAttributes) {
-    if (!record.HasAttribute(p.name)) continue;
-    const std::string& text = record.GetAttribute(p.name);
-    if (p.index == 8) {
-      SetProperty(*layer, 8, text != "0");
-    } else if (p.index == 9) {
-      int mode = 0;
-      if (!LayerModeFromName(text, mode)) SetProperty(*layer, 9, mode);
-    } else if (p.index == 5 || p.index == 6) {
-      SetProperty(*layer, p.index, static_cast<int>(PercentToScale(std::atoi(text.c_str()))));
+  ApplyLayerAttributes(state, *graphics, layer, record);
+  if (!replay) Append(script, *graphics, id, record);
+  return false;
+}
+
+bool LayerDelete(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  const std::string& id = record.GetAttribute("id");
+  if (graphics) {
+    graphics->KillLayerTweens(id);
+    if (IVirtualLayer* layer = graphics->GetBackSet().Find(id)) {
+      graphics->ForgetLayer(layer);
+      graphics->GetBackSet().Remove(id);
+    }
+  }
+  state.m_pointer.Forget(id);
+  if (!replay) {
+    // Both lists: a removed animation must not come back when a game saved
+    // afterwards is loaded.
+    script.GetSaveData().GetLayerReplay().erase(id);
+    script.GetSaveData().GetAnimationReplay().erase(id);
+  }
+  return false;
+}
+
+int TweenIndex(const std::string& param) {
+  if (param == "left") return kPropLeft;
+  if (param == "top") return kPropTop;
+  if (param == "alpha") return kPropAlpha;
+  if (param == "xscale") return kPropXScale;
+  if (param == "yscale") return kPropYScale;
+  if (param == "rotate") return kPropRotate;
+  return -1;
+}
+
+// What a sync tween's completion does: the script runs again.
+std::function<void()> ResumeAction(State& state, CMainScript& script) {
+  return [token = state.Token(script)] {
+    auto alive = token.lock();
+    if (alive && *alive) (*alive)->GetCursor().m_state = CMainScript::kRunning;
+  };
+}
+
+bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  const std::string& id = record.GetAttribute("id");
+  IVirtualLayer* layer = graphics ? graphics->GetBackSet().Find(id) : nullptr;
+  if (!layer) {
+    ReportMissingLayer(script, record);
+    return false;
+  }
+  const std::string& param = record.GetAttribute("param");
+  const int index = TweenIndex(param);
+  if (index < 0) return false;
+  int32_t from = Number(record, "from");
+  int32_t to = Number(record, "to");
+  if (index == kPropXScale || index == kPropYScale) {
+    from = PercentToScale(from);
+    to = PercentToScale(to);
+  }
+  auto setter = MakeLayerSetter(layer, index);
+  auto tween = std::make_unique<CIntTween>(setter, from, to, Number(record, "msec"), Number(record, "delay"));
+  if (!state.m_queue) setter(from);
+  int ease = kEaseNone;
+  if (record.HasAttribute("ease") && EaseKindFromName(record.GetAttribute("ease"), ease)) tween->SetEase(ease);
+  if (record.HasAttribute("yoyo")) tween->SetYoyo(Number(record, "yoyo"));
+  const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
+  if (sync) tween->SetOnComplete(ResumeAction(state, script));
+  if (state.m_queue) {
+    state.m_queue->Add(std::move(tween));
+    state.m_queuedIds.insert(id);
+    // The queue is registered only at /tweenset: waiting now would wait for
+    // a tween that cannot run.
+    if (sync) state.m_queueSync = true;
+  } else {
+    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
+    if (sync) script.SetState(CMainScript::kSyncWait);
+  }
+  if (!replay) {
+    if (record.HasAttribute("yoyo") && Number(record, "yoyo") != 0) {
+      Append(script, *graphics, id, record);
     } else {
-      SetProperty(*layer, p.index, std::atoi(text.c_str()));
+      // A loaded game shows a finished tween at its end value.
+      CScriptBlock done(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {param, record.GetAttribute("to")}});
+      Append(script, *graphics, id, done);
     }
   }
   return false;
 }
 
-bool LayerDelete(State&, CMainScript& script, const CScriptBlock& record, bool) {
-  if (CGraphicSystem* graphics = script.GetGraphics()) graphics->HideImage(record.GetAttribute("id"));
+bool LayerTweenDelete(State&, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) return false;
+  const std::string& id = record.GetAttribute("id");
+  graphics->KillLayerTweens(id);
+  if (!replay) Append(script, *graphics, id, record, true);
   return false;
+}
+
+bool TweenSetOpen(State& state, CMainScript&, const CScriptBlock&, bool) {
+  if (!state.m_queue) state.m_queue = std::make_unique<CTweenQueue>();
+  return false;
+}
+
+bool TweenSetClose(State& state, CMainScript& script, const CScriptBlock&, bool) {
+  if (!state.m_queue) return false;
+  const int32_t handle = CTweenRegistry::Instance().Register(std::move(state.m_queue));
+  state.m_queue.reset();
+  if (CGraphicSystem* graphics = script.GetGraphics())
+    for (const std::string& id : state.m_queuedIds) graphics->AddLayerTween(id, handle);
+  state.m_queuedIds.clear();
+  if (state.m_queueSync) {
+    state.m_queueSync = false;
+    script.SetState(CMainScript::kSyncWait);
+  }
+  return false;
+}
+
+bool Anime(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) return false;
+  const std::string& id = record.GetAttribute("id");
+  const std::string& mode = record.GetAttribute("mode");
+  if (mode != "init" && mode != "add" && mode != "end") {
+    script.ReportTag(record, Utf8ToCp932("パラメータが不足しているか、間違っています。"));
+    return false;
+  }
+  std::unique_ptr<ILayer> frame;
+  if (mode != "end") {
+    frame = LoadImageLayer(*graphics, record.GetAttribute("file"));
+    if (!frame) {
+      ReportWithAttribute(script, record, "file", "フレームとして指定された画像ファイルが読み込めません。");
+      return false;
+    }
+    ApplyLayerAttributes(state, *graphics, frame.get(), record);
+  }
+  auto* animation = dynamic_cast<CAnimationLayer*>(graphics->GetBackSet().Find(id));
+  if (mode != "init" && !animation) {
+    ReportWithAttribute(script, record, "id", "指定されたアニメーションが見つかりません。");
+    DiscardLayer(*graphics, std::move(frame));
+    return false;
+  }
+  if (mode == "init") {
+    // Tweens of the replaced layer end first, as with lyc.
+    graphics->KillLayerTweens(id);
+    if (IVirtualLayer* old = graphics->GetBackSet().Find(id)) graphics->ForgetLayer(old);
+    auto* created = new CAnimationLayer();
+    created->Reset(frame.release());
+    graphics->GetBackSet().Add(id, created);
+  } else {
+    const int32_t time = Number(record, "time");
+    // A frame replaced at its time takes its queued changes with it.
+    if (IVirtualLayer* old = animation->FindFrame(time)) graphics->ForgetLayer(old);
+    animation->SetFrame(frame.release(), time);
+  }
+  if (!replay) {
+    CSaveData::ReplayMap& lists = script.GetSaveData().GetAnimationReplay();
+    if (mode == "init") {
+      lists[id].clear();
+      script.GetSaveData().GetLayerReplay().erase(id);
+    }
+    lists[id].push_back(record);
+  }
+  return false;
+}
+
+CPointerEvents::Attributes Attributes(const CScriptBlock& record) { return record.m_attributes; }
+
+bool SetOnClick(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.SetClick(record.GetAttribute("id"), Attributes(record));
+  return false;
+}
+bool SetOnRollover(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.SetRollover(record.GetAttribute("id"), Attributes(record));
+  return false;
+}
+bool SetOnRollout(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.SetRollout(record.GetAttribute("id"), Attributes(record));
+  return false;
+}
+bool DelOnClick(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.RemoveClick(record.GetAttribute("id"));
+  return false;
+}
+bool DelOnRollover(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.RemoveRollover(record.GetAttribute("id"));
+  return false;
+}
+bool DelOnRollout(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  state.m_pointer.RemoveRollout(record.GetAttribute("id"));
+  return false;
+}
+
+bool Flip(State&, CMainScript& script, const CScriptBlock&, bool) {
+  if (CGraphicSystem* graphics = script.GetGraphics()) graphics->Commit();
+  return false;
+}
+
+bool Trans(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) return true;
+  const std::string& type = record.GetAttribute("type");
+  const int kind = type == "0" ? 0 : type == "1" ? 1 : type == "2" ? 2 : -1;
+  if (kind < 0) return true;
+  auto resume = [token = state.Token(script)] {
+    auto alive = token.lock();
+    if (alive && *alive) (*alive)->RestoreState();
+  };
+  switch (graphics->StartTransition(kind, Number(record, "time"), record.GetAttribute("rule"), Number(record, "vague"),
+                                    resume)) {
+    case CGraphicSystem::TransitionStart::kStarted: script.SetState(CMainScript::kTransitionWait); break;
+    case CGraphicSystem::TransitionStart::kRuleMissing:
+      ReportWithAttribute(script, record, "rule", "ルール画像として指定された画像ファイルが読み込めません。");
+      break;
+    case CGraphicSystem::TransitionStart::kNone: break;
+  }
+  return true;
 }
 
 }  // namespace
 
 void AddLayerTags(CTagRegistry& registry) {
-  using tagutil::NotYet;
   const TagReplay kNone = TagReplay::kNone;
   const TagReplay kLayer = TagReplay::kLayer;
   const TagReplay kAnimation = TagReplay::kAnimation;
@@ -89,20 +415,20 @@ void AddLayerTags(CTagRegistry& registry) {
           TagRow<&LayerCreate>("lyc", {"id", "file"}, kLayer, "creates an image layer from a file"),
           TagRow<&LayerDelete>("lydel", id, kNone, "deletes a layer and its children"),
           TagRow<&LayerProperty>("lyprop", id, kLayer, "changes layer properties (position, alpha, scale, ...)"),
-          TagRow<&NotYet<State>>("lytween", {"id", "from", "to", "msec", "param"}, kLayer,
-                                 "moves a layer property over time along an easing curve"),
-          TagRow<&NotYet<State>>("lytweendel", id, kLayer, "finishes a layer's tweens at their end values"),
-          TagRow<&NotYet<State>>("tweenset", {}, kNone, "starts a queue of tweens that run one after another"),
-          TagRow<&NotYet<State>>("/tweenset", {}, kNone, "ends and starts the tween queue"),
-          TagRow<&NotYet<State>>("anime", {"id", "mode"}, kAnimation, "builds and plays a frame animation"),
+          TagRow<&LayerTween>("lytween", {"id", "from", "to", "msec", "param"}, kLayer,
+                              "moves a layer property over time along an easing curve"),
+          TagRow<&LayerTweenDelete>("lytweendel", id, kLayer, "finishes a layer's tweens at their end values"),
+          TagRow<&TweenSetOpen>("tweenset", {}, kNone, "starts a queue of tweens that run one after another"),
+          TagRow<&TweenSetClose>("/tweenset", {}, kNone, "ends and starts the tween queue"),
+          TagRow<&Anime>("anime", {"id", "mode"}, kAnimation, "builds and plays a frame animation"),
           TagRow<&LayerDelete>("animedel", id, kNone, "deletes an animation"),
-          TagRow<&NotYet<State>>("setonclick", id, kNone, "runs a label when a layer is clicked"),
-          TagRow<&NotYet<State>>("delonclick", id, kNone, "removes a layer's click handler"),
-          TagRow<&NotYet<State>>("setonrollover", id, kNone, "runs a label when the pointer enters a layer"),
-          TagRow<&NotYet<State>>("delonrollover", id, kNone, "removes a layer's rollover handler"),
-          TagRow<&NotYet<State>>("setonrollout", id, kNone, "runs a label when the pointer leaves a layer"),
-          TagRow<&NotYet<State>>("delonrollout", id, kNone, "removes a layer's rollout handler"),
-          TagRow<&NotYet<State>>("flip", {}, kNone, "shows the layer changes made since the last flip at once"),
-          TagRow<&NotYet<State>>("trans", {"type"}, kNone, "shows the layer changes through a fade or rule wipe"),
+          TagRow<&SetOnClick>("setonclick", id, kNone, "runs a label when a layer is clicked"),
+          TagRow<&DelOnClick>("delonclick", id, kNone, "removes a layer's click handler"),
+          TagRow<&SetOnRollover>("setonrollover", id, kNone, "runs a label when the pointer enters a layer"),
+          TagRow<&DelOnRollover>("delonrollover", id, kNone, "removes a layer's rollover handler"),
+          TagRow<&SetOnRollout>("setonrollout", id, kNone, "runs a label when the pointer leaves a layer"),
+          TagRow<&DelOnRollout>("delonrollout", id, kNone, "removes a layer's rollout handler"),
+          TagRow<&Flip>("flip", {}, kNone, "shows the layer changes made since the last flip at once"),
+          TagRow<&Trans>("trans", {"type"}, kNone, "shows the layer changes through a fade or rule wipe"),
       });
 }

@@ -96,8 +96,16 @@ void VarSystem(CMainScript& script, const CScriptBlock& record) {
       size = ini->GetInt("WINDOW", width ? "WIDTH" : "HEIGHT");
     }
     vars.SetInt(name, size);
-  } else if (system == "get_layer_info" || system == "get_sound_info") {
-    // Answered once layers and sound channels exist.
+  } else if (system == "get_layer_info") {
+    if (!graphics) return;
+    for (const CLayerInfoValue& value : graphics->GetLayerInfo()) {
+      if (value.isText)
+        vars.SetString(name + "." + value.name, value.text);
+      else
+        vars.SetInt(name + "." + value.name, value.number);
+    }
+  } else if (system == "get_sound_info") {
+    // Answered once sound channels exist.
   } else if (system == "file_exist") {
     std::string path = platform::ResolveExistingFile(record.GetAttribute("file"));
     vars.SetInt(name, !path.empty() && platform::IsRegularFile(path) ? 1 : 0);

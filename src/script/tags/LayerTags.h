@@ -1,0 +1,35 @@
+// What the layer tags keep between tags: the open tween queue, the pointer
+// handlers of layers, and a token through which tween callbacks reach the
+// interpreter only while it lives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "scene/PointerEvents.h"
+#include "scene/Tween.h"
+#include "script/TagRegistry.h"
+
+class CMainScript;
+
+class CLayerTagState : public CTagFamilyState {
+ public:
+  ~CLayerTagState() override;
+  bool OnWaitFrame(CMainScript& script, uint32_t now) override;
+
+  // A weak handle to the interpreter for tween callbacks (which may outlive
+  // it in the process-wide registry).
+  std::weak_ptr<CMainScript*> Token(CMainScript& script);
+
+  std::unique_ptr<CTweenQueue> m_queue;
+  std::set<std::string> m_queuedIds;
+  // A tween inside the open queue asked for the sync wait: closing the
+  // queue enters it.
+  bool m_queueSync = false;
+  CPointerEvents m_pointer;
+
+ private:
+  std::shared_ptr<CMainScript*> m_token;
+};
