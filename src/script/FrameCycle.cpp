@@ -94,7 +94,8 @@ void CMainScript::Frame(uint32_t now) {
   // server, and the volume of music and sound effects are serviced here once
   // they exist.
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
-  // The Lua per-frame handler runs here once the Lua bridge exists.
+  // The Lua per-frame handler.
+  for (auto& family : m_families) family->OnFrame(*this);
 
   int budget = m_recordBudget;
   const RecordList* records = nullptr;

@@ -41,11 +41,22 @@ enum class ScriptEvent : uint8_t {
   kAutoModeOff,
 };
 
+// A raw code block taken out of a script file as the file was loaded.
+struct CLoadedChunk {
+  int32_t line = 0;
+  std::string text;
+};
+
 // What a family keeps between tags for one interpreter.
 class CTagFamilyState {
  public:
   virtual ~CTagFamilyState() = default;
   virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
+  // A script file was loaded (its records are in the store already); chunks
+  // are its raw code blocks in file order.
+  virtual void OnScriptLoaded(CMainScript& script, const std::string& file, const std::vector<CLoadedChunk>& chunks) {}
+  // Once per frame, before the frame's waits and records.
+  virtual void OnFrame(CMainScript& script) {}
 };
 
 // A tag handler: the family's state, the interpreter, the record and the
