@@ -20,6 +20,7 @@
 #include "platform/TextCodec.h"
 #include "files/PackFile.h"
 #include "graphics/Png.h"
+#include "lua/Lua.h"
 #include "platform/FileSystem.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
@@ -196,7 +197,21 @@ void CheckUnknownTags(const LintGame& game, std::vector<LintFinding>& findings) 
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages};
+// Lua blocks are compiled, never run: a syntax error would otherwise only
+// show in the log when the game loads the file.
+void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag || block.GetText() != "lua") continue;
+      std::string error;
+      if (CLua::CheckSyntax(block.GetAttribute("script"), error)) {
+        findings.push_back({script.name, block.GetLine(), "[LUA] " + error});
+      }
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages, CheckLuaBlocks};
 
 constexpr size_t kImageHeaderBytes = 64;
 
