@@ -191,6 +191,8 @@ int CLua::Open(lua_State* L) {
     }
     lua_pop(L, 1);
   }
+  lua_pushcfunction(L, &RunProtected);
+  self->m_runner = luaL_ref(L, LUA_REGISTRYINDEX);
   self->Register(L);
   if (self->m_options.instructionLimit) lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
   return 0;
@@ -245,9 +247,19 @@ int CLua::RunProtected(lua_State* L) {
       if (status == 0) status = lua_pcall(L, 0, 0, 0);
     }
   } else {
-    lua_pushcfunction(L, &CallGlobal);
-    lua_pushlightuserdata(L, context);
-    status = lua_pcall(L, 1, 1, 0);
+    bool guarded = lua_getmetatable(L, LUA_GLOBALSINDEX) != 0;
+    if (guarded) lua_pop(L, 1);
+    if (!guarded) {
+      // Plain globals: a raw lookup cannot raise but for memory.
+      lua_pushstring(L, context->text);
+      lua_rawget(L, LUA_GLOBALSINDEX);
+    } else {
+      // _G has a metatable whose __index may raise (strict-globals modules):
+      // look up in a protected call of its own.
+      lua_pushcfunction(L, &CallGlobal);
+      lua_pushlightuserdata(L, context);
+      status = lua_pcall(L, 1, 1, 0);
+    }
     if (status == 0) {
       int arguments = self->PushSelf(L);
       status = lua_pcall(L, arguments, 0, 0);
@@ -274,7 +286,11 @@ bool CLua::Call(const std::string& text, bool chunk) {
   CallContext context{this, text.c_str(), text.size(), chunk, false};
   lua_State* saved = m_active;
   ++m_depth;
-  int status = lua_cpcall(L, &RunProtected, &context);
+  // The runner is kept in the registry: lua_cpcall would make a new closure
+  // on every call. Pushing it and the context cannot raise.
+  lua_rawgeti(L, LUA_REGISTRYINDEX, m_runner);
+  lua_pushlightuserdata(L, &context);
+  int status = lua_pcall(L, 1, 0, 0);
   --m_depth;
   m_active = saved;
   if (status != 0) {

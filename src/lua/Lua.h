@@ -98,6 +98,8 @@ class CLua {
   size_t m_memory = 0;
   uint64_t m_instructions = 0;
   int m_depth = 0;
+  // Registry reference of the protected runner.
+  int m_runner = 0;
   // The state whose C function is running now (nested calls use its stack).
   lua_State* m_active = nullptr;
 };
