@@ -181,3 +181,24 @@ TEST_F(LuaInterp, HeadlessClockAndPrintRepeat) {
 }
 
 }  // namespace
+
+namespace {
+
+class LuaStatus : public LuaInterp, public ::testing::WithParamInterface<int> {};
+
+// States set from Lua with nothing behind them (no transition, no backlog, no
+// video) are left as usual instead of freezing the game.
+TEST_P(LuaStatus, StatesWithNothingBehindThemAreLeft) {
+  Run("[lua]function s(o) o:setScriptStatus(" + std::to_string(GetParam()) +
+          ") end[/lua]\n[calllua function=s]\n[var name=f.after data=1]\n",
+      1);
+  for (int i = 0; i < 3; ++i) {
+    Frame({platform::VK_ESCAPE});
+    Frame({platform::VK_RETURN});
+  }
+  EXPECT_EQ(Var("f.after"), "1") << "state " << State();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lua, LuaStatus, ::testing::Values(2, 6, 7));
+
+}  // namespace
