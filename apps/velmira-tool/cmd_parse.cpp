@@ -25,6 +25,7 @@
 #include "graphics/Jpg.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
+#include "lua/Lua.h"
 #include "platform/FileSystem.h"
 #include "scene/Easing.h"
 #include "script/QelParser.h"
@@ -252,8 +253,22 @@ void CheckLayerTagValues(const LintGame& game, std::vector<LintFinding>& finding
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors, CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
-                                 CheckLayerTagValues};
+// Lua blocks are compiled, never run: a syntax error would otherwise only
+// show in the log when the game loads the file.
+void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag || block.GetText() != "lua") continue;
+      std::string error;
+      if (CLua::CheckSyntax(block.GetAttribute("script"), error)) {
+        findings.push_back({script.name, block.GetLine(), "[LUA] " + error});
+      }
+    }
+  }
+}
+
+const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags,    CheckUnsupportedImages,
+                                 CheckScriptEncoding, CheckLayerTagValues, CheckLuaBlocks};
 
 constexpr size_t kImageHeaderBytes = 64;
 

@@ -28,11 +28,15 @@ void CDebugAids::Report(std::string_view cp932) {
 
 void CDebugAids::SendReports() {
   if (m_reports.empty()) return;
-  if (m_channel) {
+  if (m_channel && m_channel->IsValid()) {
     // The terminating zero goes with the text: the tool reads a C string.
     (void)m_channel->Send(m_reports.c_str(), static_cast<uint32_t>(m_reports.size() + 1));
+    m_reports.clear();
+    return;
   }
-  m_reports.clear();
+  // No tool: the lines stay collected (TakeReports), the oldest dropped
+  // past a limit so that nothing grows without end.
+  if (m_reports.size() > kMaxUnsentReports) m_reports.erase(0, m_reports.size() - kMaxUnsentReports / 2);
 }
 
 void CDebugAids::Poll() {

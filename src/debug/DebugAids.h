@@ -3,6 +3,7 @@
 // mode 3 the debugging (echo) server; mode 0 reports nowhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ struct DebugOptions {
 class CDebugAids {
  public:
   enum Mode : int { kNone = 0, kLogWindow = 1, kChannel = 2, kServer = 3 };
+  // Lines kept while no tool takes them (mode 2 without a tool).
+  static constexpr size_t kMaxUnsentReports = size_t{1} << 20;
 
   explicit CDebugAids(DebugOptions options = {});
   CDebugAids(const CDebugAids&) = delete;

@@ -104,7 +104,8 @@ void CMainScript::Frame(uint32_t now) {
   // here once they exist.
   m_debug->Poll();
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
-  // The Lua per-frame handler runs here once the Lua bridge exists.
+  // The Lua per-frame handler.
+  for (auto& family : m_families) family->OnFrame(*this);
 
   int budget = m_recordBudget;
   const uint32_t frameStart = platform::IsHeadless() ? 0 : platform::GetTimeMs();

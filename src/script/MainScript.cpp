@@ -163,18 +163,25 @@ bool CMainScript::LoadScript(std::string& name) {
     if (record.m_type == CScriptBlock::kError)
       LogProblem(name + "(" + std::to_string(record.m_line) + "): " + record.m_text);
   }
+  // Raw lua blocks run once, when their file is loaded: their code leaves the
+  // records, so that reaching the tag later does nothing.
+  std::vector<CLoadedChunk> chunks;
   for (CScriptBlock& record : records) {
     if (record.m_type != CScriptBlock::kTag || record.m_text != "lua") continue;
-    // Raw lua blocks run once, when their file is loaded; the Lua bridge
-    // takes the chunk here once it exists.
     auto it = record.m_attributes.find("script");
-    if (it != record.m_attributes.end()) it->second.clear();
+    if (it == record.m_attributes.end()) continue;
+    chunks.push_back({record.m_line, std::move(it->second)});
+    it->second.clear();
   }
   auto& labels = m_labels[name];
   for (size_t i = 0; i < records.size(); ++i) {
     if (records[i].m_type == CScriptBlock::kLabel) labels.emplace(records[i].m_text, static_cast<int32_t>(i));
   }
   m_scripts[name] = std::move(records);
+  // The file is in the store before its chunks run: a chunk may jump into
+  // it, and the families hold nothing of the store while Lua runs.
+  std::string loaded = name;
+  for (auto& family : m_families) family->OnScriptLoaded(*this, loaded, chunks);
   return false;
 }
 

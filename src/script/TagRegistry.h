@@ -41,6 +41,12 @@ enum class ScriptEvent : uint8_t {
   kAutoModeOff,
 };
 
+// A raw code block taken out of a script file as the file was loaded.
+struct CLoadedChunk {
+  int32_t line = 0;
+  std::string text;
+};
+
 // What a family keeps between tags for one interpreter.
 class CTagFamilyState {
  public:
@@ -53,6 +59,11 @@ class CTagFamilyState {
   // a click or a sync; true when the family moved the cursor (a pointer
   // handler jumped or called) and the script runs on at once.
   virtual bool OnWaitFrame(CMainScript& script, uint32_t now) { return false; }
+  // A script file was loaded (its records are in the store already); chunks
+  // are its raw code blocks in file order.
+  virtual void OnScriptLoaded(CMainScript& script, const std::string& file, const std::vector<CLoadedChunk>& chunks) {}
+  // Once per frame, before the frame's waits and records.
+  virtual void OnFrame(CMainScript& script) {}
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

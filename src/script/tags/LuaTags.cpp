@@ -1,34 +1,168 @@
-// Lua tags: raw lua blocks (run when their file is loaded) and calllua.
+// Lua tags: raw lua blocks (run when their file is loaded) and calllua, and
+// the interpreter's side of the Lua bridge.
+#include "script/tags/LuaTags.h"
+
+#include <cstdlib>
 #include <string>
 
+#include "files/Config.h"
+#include "platform/InputState.h"
+#include "platform/Log.h"
+#include "platform/Platform.h"
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
+#include "vars/QelVariables.h"
 
 namespace {
 
-// The per-frame handler's name (saved with the game).
-class CLuaTagState : public CTagFamilyState {
- public:
-  void OnEvent(CMainScript&, ScriptEvent event) override {
-    if (event == ScriptEvent::kBoot) m_frameFunction.clear();
+// The options of the interpreter's Lua state. Headless runs must repeat and
+// must not hang a test: a fixed clock and an instruction budget. A windowed
+// game plays as long as its code likes.
+CLua::Options LuaOptions() {
+  CLua::Options options;
+  if (!platform::IsHeadless()) return options;
+  options.deterministicClock = true;
+  options.instructionLimit = CLuaTagState::kDefaultHeadlessLimit;
+  ArgumentMap arguments;
+  if (!CDynamicVariables::Instance()->Get("ApplicationArguments", arguments)) {
+    auto it = arguments.find("lua-limit");
+    if (it != arguments.end()) options.instructionLimit = std::strtoull(it->second.c_str(), nullptr, 10);
   }
-  std::string m_frameFunction;
-};
+  return options;
+}
+
+std::string Format(const char* format, const std::string& a, long b, const std::string& c) {
+  int n = std::snprintf(nullptr, 0, format, a.c_str(), b, c.c_str());
+  if (n < 0) return std::string();
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, a.c_str(), b, c.c_str());
+  text.resize(static_cast<size_t>(n));
+  return text;
+}
+
+}  // namespace
+
+CLuaTagState::CLuaTagState() = default;
+CLuaTagState::~CLuaTagState() = default;
+
+CQelLua& CLuaTagState::GetLua(CMainScript& script) {
+  m_script = &script;
+  if (!m_lua) m_lua = std::make_unique<CQelLua>(this, LuaOptions());
+  return *m_lua;
+}
+
+bool CLuaTagState::CallFunction(CMainScript& script, const std::string& name) {
+  CQelLua& lua = GetLua(script);
+  if (!lua.IsOpen()) return true;
+  return lua.CallFunction(name);
+}
+
+void CLuaTagState::OnEvent(CMainScript& script, ScriptEvent event) {
+  if (event == ScriptEvent::kBoot) m_frameFunction.clear();
+}
+
+void CLuaTagState::OnScriptLoaded(CMainScript& script, const std::string& file,
+                                  const std::vector<CLoadedChunk>& chunks) {
+  if (chunks.empty()) return;
+  CQelLua& lua = GetLua(script);
+  for (const CLoadedChunk& chunk : chunks) {
+    if (!lua.IsOpen() || lua.RunChunk(chunk.text)) {
+      // Reported whatever the error mode: a broken block is the author's to
+      // see at once.
+      LogWrite(Format("%s(%ld): [LUA] %s", file, chunk.line, lua.GetErrorText()));
+    }
+  }
+}
+
+void CLuaTagState::OnFrame(CMainScript& script) {
+  if (m_frameFunction.empty()) return;
+  std::string name = m_frameFunction;
+  if (!CallFunction(script, name)) return;
+  script.ReportFormat("[LUA] OnEnterFrame -> %s(): %s", name.c_str(), m_lua->GetErrorText().c_str());
+  // A handler that fails is not called again (unless it named a new one).
+  if (m_frameFunction == name) m_frameFunction.clear();
+}
+
+// ---- ILuaHost --------------------------------------------------------------
+
+void CLuaTagState::LuaDebug(const std::string& text) {
+  int mode = m_script->GetErrorMode();
+  if (mode == CMainScript::kErrorLogWindow || mode == CMainScript::kErrorChannel) m_script->Report("LUA: " + text);
+}
+
+void CLuaTagState::LuaRejected(const std::string& text) {
+  if (m_script->GetErrorMode() == CMainScript::kErrorLogWindow) m_script->Report(text);
+}
+
+uint32_t CLuaTagState::LuaNow() { return platform::GetTimeMs(); }
+
+int CLuaTagState::LuaRandom() { return m_script->NextRandom(); }
+
+void CLuaTagState::LuaTag(const CScriptBlock& record) { m_script->Dispatch(record, false); }
+
+std::string CLuaTagState::LuaEvaluate(const std::string& expression) {
+  return m_script->GetVariables().Evaluate(expression);
+}
+
+int CLuaTagState::LuaGetState() { return m_script->GetState(); }
+
+void CLuaTagState::LuaSetState(int state) {
+  CMainScript::CCaret& cursor = m_script->GetCursor();
+  cursor.m_previousState = cursor.m_state;
+  cursor.m_state = state;
+}
+
+void CLuaTagState::LuaSetFrameHandler(const std::string& name) { m_frameFunction = name; }
+
+bool CLuaTagState::LuaKey(int kind, int key) {
+  CInputState* input = m_script->GetInput();
+  if (!input) return false;
+  switch (kind) {
+    case 0: return input->IsPush(key);
+    case 1: return input->IsDown(key);
+    case 2: return input->IsDownEdge(key);
+    default: return input->IsUpEdge(key);
+  }
+}
+
+void CLuaTagState::LuaPointer(int& x, int& y) {
+  CInputState* input = m_script->GetInput();
+  if (!input) return;
+  platform::Point point = input->GetPointer();
+  x = point.x;
+  y = point.y;
+}
+
+// ---- Tags ------------------------------------------------------------------
+
+namespace {
 
 using State = CLuaTagState;
 
 // The body of a raw lua block ran when its file was loaded.
 bool Lua(State&, CMainScript&, const CScriptBlock&, bool) { return false; }
 
+bool CallLua(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  // The record may live in the script store, which Lua can change (a jump
+  // that loads a file): take what the report needs before calling.
+  std::string name = record.GetAttribute("function");
+  std::string file = script.GetCursor().m_file;
+  long line = record.m_line;
+  if (state.CallFunction(script, name)) {
+    script.Report(Format("%s(%ld): [LUA] %s", file, line, state.GetLua(script).GetErrorText()));
+  }
+  return false;
+}
+
 }  // namespace
 
 void AddLuaTags(CTagRegistry& registry) {
   const TagReplay kNone = TagReplay::kNone;
-  tagutil::AddFamilyOrDie(registry, "lua", &CreateFamilyState<State>,
-                          {
-                              TagRow<&Lua>("lua", {}, kNone, "a block of Lua code, run when its file is loaded"),
-                              TagRow<&tagutil::NotYet<State>>("calllua", {"function"}, kNone,
-                                                              "calls a global Lua function with the engine object"),
-                          });
+  tagutil::AddFamilyOrDie(
+      registry, "lua", &CreateFamilyState<State>,
+      {
+          TagRow<&Lua>("lua", {}, kNone, "a block of Lua code, run when its file is loaded"),
+          TagRow<&CallLua>("calllua", {"function"}, kNone, "calls a global Lua function with the engine object"),
+      });
 }

@@ -1,0 +1,334 @@
+// The engine object's methods. Each C function below reads its arguments,
+// hands the work to a noexcept helper (where the C++ objects live and die),
+// and only then pushes results: a Lua error raised while pushing can skip no
+// destructor, and no C++ exception reaches Lua.
+#include <cstdio>
+#include <string>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+#include "lua/Lua.h"
+#include "platform/TextCodec.h"
+
+namespace {
+
+char kSelfKey;
+
+enum Method { kDebug, kTag, kVar, kSetScriptStatus, kSetEventHandler, kIsPush, kIsDown, kIsDownEdge, kIsUpEdge };
+
+// The refusal messages, converted to CP932 once.
+const std::string& Message(Method method) {
+  static const std::string messages[] = {
+      Utf8ToCp932("LUA: debugメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: tagメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: varメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: setScriptStatusメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: setEventHandlerメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: isPushメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: isDownメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: isDownEdgeメソャhの引数が不正です。"),
+      Utf8ToCp932("LUA: isUpEdgeメソャhの引数が不正です。"),
+  };
+  return messages[method];
+}
+
+// The engine object behind a method call; anything else raises.
+CQelLua* Self(lua_State* L) {
+  if (!lua_rawequal(L, 1, lua_upvalueindex(1))) luaL_typerror(L, 1, "CQelLua");
+  return *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+int Reject(CQelLua* self, Method method) noexcept {
+  try {
+    self->SetErrorText(Message(method));
+    self->OnRejected();
+  } catch (...) {}
+  return 0;
+}
+
+// ---- Host calls, each catching what C++ may throw ---------------------------
+
+void HostDebug(CQelLua* self, const char* text, size_t size) noexcept {
+  try {
+    self->GetHost()->LuaDebug(std::string(text, size));
+  } catch (...) {}
+}
+
+// Runs the record built in the scratch record. Nested Lua calls made by the
+// tag use the stack of the state that called us.
+void HostTag(CQelLua* self, lua_State* L) noexcept {
+  lua_State* saved = self->SetActive(L);
+  try {
+    CScriptBlock record = std::move(self->m_scratchRecord);
+    self->m_scratchRecord = CScriptBlock();
+    self->GetHost()->LuaTag(record);
+  } catch (...) {}
+  self->SetActive(saved);
+}
+
+bool StartRecord(CQelLua* self) noexcept {
+  try {
+    self->m_scratchRecord = CScriptBlock();
+    self->m_scratchRecord.m_type = CScriptBlock::kTag;
+    self->m_scratchRecord.m_line = 0;
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
+bool SetRecordName(CQelLua* self, const char* text, size_t size) noexcept {
+  try {
+    self->m_scratchRecord.m_text.assign(text, size);
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
+bool AddAttribute(CQelLua* self, const char* name, size_t nameSize, const char* value, size_t valueSize) noexcept {
+  try {
+    self->m_scratchRecord.m_attributes[std::string(name, nameSize)] = std::string(value, valueSize);
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
+bool HostEvaluate(CQelLua* self, const char* text, size_t size) noexcept {
+  try {
+    self->m_scratchText = self->GetHost()->LuaEvaluate(std::string(text, size));
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
+void HostSetFrameHandler(CQelLua* self, const char* text, size_t size) noexcept {
+  try {
+    self->GetHost()->LuaSetFrameHandler(std::string(text, size));
+  } catch (...) {}
+}
+
+template <class F>
+auto Guarded(F&& f, decltype(f()) fallback) noexcept -> decltype(f()) {
+  try {
+    return f();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+// ---- Methods ---------------------------------------------------------------
+
+int Debug(lua_State* L) {
+  CQelLua* self = Self(L);
+  if (lua_type(L, 2) != LUA_TSTRING) return Reject(self, kDebug);
+  size_t size = 0;
+  const char* text = lua_tolstring(L, 2, &size);
+  HostDebug(self, text, size);
+  return 0;
+}
+
+int Now(lua_State* L) {
+  CQelLua* self = Self(L);
+  lua_pushnumber(L, Guarded([&] { return self->GetHost()->LuaNow(); }, 0u));
+  return 1;
+}
+
+int Random(lua_State* L) {
+  CQelLua* self = Self(L);
+  lua_pushnumber(L, Guarded([&] { return self->GetHost()->LuaRandom(); }, 0));
+  return 1;
+}
+
+int Tag(lua_State* L) {
+  CQelLua* self = Self(L);
+  int type = lua_type(L, 2);
+  if (type != LUA_TSTRING && type != LUA_TTABLE) return Reject(self, kTag);
+  if (StartRecord(self)) return luaL_error(L, "not enough memory");
+  size_t size = 0;
+  if (type == LUA_TSTRING) {
+    const char* name = lua_tolstring(L, 2, &size);
+    if (SetRecordName(self, name, size)) return luaL_error(L, "not enough memory");
+  } else {
+    lua_settop(L, 2);
+    lua_pushnil(L);
+    while (lua_next(L, 2)) {
+      int keyType = lua_type(L, -2);
+      int valueType = lua_type(L, -1);
+      bool failed = false;
+      if (keyType == LUA_TNUMBER && lua_tonumber(L, -2) == 1.0 && valueType == LUA_TSTRING) {
+        const char* name = lua_tolstring(L, -1, &size);
+        failed = SetRecordName(self, name, size);
+      } else if (keyType == LUA_TSTRING && (valueType == LUA_TSTRING || valueType == LUA_TNUMBER)) {
+        size_t keySize = 0;
+        const char* key = lua_tolstring(L, -2, &keySize);
+        char number[16];
+        const char* value = number;
+        if (valueType == LUA_TSTRING) {
+          value = lua_tolstring(L, -1, &size);
+        } else {
+          size = static_cast<size_t>(std::snprintf(number, sizeof number, "%d", CLua::ToInt32(lua_tonumber(L, -1))));
+        }
+        failed = AddAttribute(self, key, keySize, value, size);
+      }
+      lua_pop(L, 1);
+      if (failed) return luaL_error(L, "not enough memory");
+    }
+  }
+  HostTag(self, L);
+  return 0;
+}
+
+int Var(lua_State* L) {
+  CQelLua* self = Self(L);
+  if (lua_type(L, 2) != LUA_TSTRING) return Reject(self, kVar);
+  size_t size = 0;
+  const char* text = lua_tolstring(L, 2, &size);
+  if (HostEvaluate(self, text, size)) return luaL_error(L, "not enough memory");
+  lua_pushlstring(L, self->m_scratchText.data(), self->m_scratchText.size());
+  return 1;
+}
+
+int GetScriptStatus(lua_State* L) {
+  CQelLua* self = Self(L);
+  lua_pushnumber(L, Guarded([&] { return self->GetHost()->LuaGetState(); }, 0));
+  return 1;
+}
+
+int SetScriptStatus(lua_State* L) {
+  CQelLua* self = Self(L);
+  if (lua_type(L, 2) != LUA_TNUMBER) return Reject(self, kSetScriptStatus);
+  int32_t state = CLua::ToInt32(lua_tonumber(L, 2));
+  // Only the interpreter's own states: any other number would leave it in
+  // a state no frame ever leaves.
+  if (state < 0 || state > 9) return Reject(self, kSetScriptStatus);
+  Guarded(
+      [&] {
+        self->GetHost()->LuaSetState(state);
+        return 0;
+      },
+      0);
+  return 0;
+}
+
+int SetEventHandler(lua_State* L) {
+  CQelLua* self = Self(L);
+  if (lua_type(L, 2) != LUA_TTABLE) return Reject(self, kSetEventHandler);
+  lua_settop(L, 2);
+  lua_pushnil(L);
+  while (lua_next(L, 2)) {
+    if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TSTRING) {
+      size_t keySize = 0, size = 0;
+      const char* key = lua_tolstring(L, -2, &keySize);
+      if (keySize == 12 && std::char_traits<char>::compare(key, "onEnterFrame", 12) == 0) {
+        const char* name = lua_tolstring(L, -1, &size);
+        HostSetFrameHandler(self, name, size);
+      }
+    }
+    lua_pop(L, 1);
+  }
+  return 0;
+}
+
+int Key(lua_State* L, int kind, Method method) {
+  CQelLua* self = Self(L);
+  if (lua_type(L, 2) != LUA_TNUMBER) return Reject(self, method);
+  int key = CLua::ToInt32(lua_tonumber(L, 2));
+  lua_pushboolean(L, Guarded([&] { return self->GetHost()->LuaKey(kind, key); }, false));
+  return 1;
+}
+
+int IsPush(lua_State* L) { return Key(L, 0, kIsPush); }
+int IsDown(lua_State* L) { return Key(L, 1, kIsDown); }
+int IsDownEdge(lua_State* L) { return Key(L, 2, kIsDownEdge); }
+int IsUpEdge(lua_State* L) { return Key(L, 3, kIsUpEdge); }
+
+int GetMousePoint(lua_State* L) {
+  CQelLua* self = Self(L);
+  int x = 0, y = 0;
+  Guarded(
+      [&] {
+        self->GetHost()->LuaPointer(x, y);
+        return 0;
+      },
+      0);
+  lua_createtable(L, 0, 2);
+  lua_pushnumber(L, x);
+  lua_setfield(L, -2, "x");
+  lua_pushnumber(L, y);
+  lua_setfield(L, -2, "y");
+  return 1;
+}
+
+const luaL_Reg kMethods[] = {
+    {"debug", &Debug},
+    {"now", &Now},
+    {"random", &Random},
+    {"tag", &Tag},
+    {"var", &Var},
+    {"getScriptStatus", &GetScriptStatus},
+    {"setScriptStatus", &SetScriptStatus},
+    {"setEventHandler", &SetEventHandler},
+    {"isPush", &IsPush},
+    {"isDown", &IsDown},
+    {"isDownEdge", &IsDownEdge},
+    {"isUpEdge", &IsUpEdge},
+    {"getMousePoint", &GetMousePoint},
+};
+
+int RegisterProtected(lua_State* L) {
+  auto* self = static_cast<CQelLua*>(lua_touserdata(L, 1));
+  lua_settop(L, 0);
+  // The engine object: a full userdata holding the pointer.
+  auto** box = static_cast<CQelLua**>(lua_newuserdata(L, sizeof(CQelLua*)));
+  *box = self;
+  // The method table; every method keeps the object as its upvalue, which is
+  // how it knows it was called on the engine object.
+  lua_newtable(L);
+  for (const luaL_Reg& method : kMethods) {
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, method.func, 1);
+    lua_setfield(L, 2, method.name);
+  }
+  luaL_newmetatable(L, "CQelLua");
+  lua_pushvalue(L, 2);
+  lua_setfield(L, -2, "__index");
+  lua_pushliteral(L, "CQelLua");
+  lua_setfield(L, -2, "__metatable");
+  lua_setmetatable(L, 1);
+  lua_pushvalue(L, 2);
+  lua_setglobal(L, "CQelLua");
+  lua_pushlightuserdata(L, &kSelfKey);
+  lua_pushvalue(L, 1);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+  return 0;
+}
+
+}  // namespace
+
+CQelLua::CQelLua(ILuaHost* host, const Options& options) : CLua(options), m_host(host) {
+  if (IsOpen() && lua_cpcall(GetState(), &RegisterProtected, this) != 0) {
+    const char* message = lua_tostring(GetState(), -1);
+    SetErrorText(std::string(message ? message : "cannot register the engine object"));
+    Close();
+  }
+}
+
+CQelLua::~CQelLua() = default;
+
+uint32_t CQelLua::ClockMs() { return m_host->LuaNow(); }
+
+void CQelLua::OnRejected() { m_host->LuaRejected(GetErrorText()); }
+
+void CQelLua::Register(lua_State*) {}
+
+int CQelLua::PushSelf(lua_State* L) {
+  lua_pushlightuserdata(L, &kSelfKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  return 1;
+}

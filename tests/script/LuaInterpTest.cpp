@@ -1,0 +1,204 @@
+// The Lua bridge inside the interpreter: raw blocks at load time, calllua,
+// the per-frame handler, and Lua driving tags, waits and input.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "InterpHarness.h"
+#include "platform/Log.h"
+#include "platform/VirtualKeys.h"
+#include "script/tags/LuaTags.h"
+
+namespace {
+
+class LuaInterp : public InterpHarness {
+ protected:
+  void TearDown() override {
+    LogClose();
+    InterpHarness::TearDown();
+  }
+  // Starts "game.iet" with reports collected (error mode 2) and the -log
+  // file open.
+  void Run(const std::string& body, int frames = 1) {
+    ASSERT_FALSE(LogOpen((dir_ / "run.log").string()));
+    WriteFile("game.iet", body);
+    ASSERT_FALSE(Start());
+    for (int i = 0; i < frames; ++i) Frame();
+  }
+  std::string Reports() { return script_->GetReportBuffer(); }
+  std::string Log() {
+    LogClose();
+    std::ifstream in(dir_ / "run.log", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  CLuaTagState& Lua() { return *script_->FindFamily<CLuaTagState>(); }
+};
+
+TEST_F(LuaInterp, ChunksRunAtLoadInFileOrder) {
+  // The calllua comes before the block that defines its function.
+  Run("[debug mode=2]\n[calllua function=late]\n[lua]order = 'a'[/lua]\n"
+      "[lua]order = order .. 'b'\nfunction late(o) o:tag{'var', name='f.n', data=order} end[/lua]\n");
+  EXPECT_EQ(Var("f.n"), "ab");
+  EXPECT_EQ(Reports().find("[LUA]"), std::string::npos) << Reports();
+}
+
+TEST_F(LuaInterp, BrokenChunkIsLoggedAndTheFileStillLoads) {
+  Run("[var name=f.a data=1]\n\n[lua]x = = 1[/lua]\n[var name=f.b data=2]\n");
+  EXPECT_EQ(Var("f.b"), "2");
+  std::string log = Log();
+  EXPECT_NE(log.find("game.iet(3): [LUA] [string \"x = = 1\"]:1:"), std::string::npos) << log;
+}
+
+TEST_F(LuaInterp, CallluaReportsAndTheScriptGoesOn) {
+  Run("[debug mode=2]\n[calllua function=missing]\n[var name=f.after data=1]\n");
+  EXPECT_EQ(Var("f.after"), "1");
+  EXPECT_NE(Reports().find("game.iet(2): [LUA] "), std::string::npos) << Reports();
+  EXPECT_NE(Reports().find("attempt to call a nil value"), std::string::npos) << Reports();
+}
+
+TEST_F(LuaInterp, StrictGlobalsAndOddErrorValuesAreReported) {
+  Run("[debug mode=2]\n[lua]function e1() error(nil) end function e2() error({}) end\n"
+      "function e3() error(setmetatable({}, {__tostring = function() return 'shown' end})) end\n"
+      "setmetatable(_G, {__index = function(t, k) error('undeclared ' .. k) end})[/lua]\n"
+      "[calllua function=e1][calllua function=e2][calllua function=e3][calllua function=nope]\n"
+      "[var name=f.after data=1]\n");
+  EXPECT_EQ(Var("f.after"), "1");
+  std::string reports = Reports();
+  EXPECT_NE(reports.find("[LUA] (error object is a nil value)"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("[LUA] (error object is a table value)"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("[LUA] shown"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("undeclared nope"), std::string::npos) << reports;
+}
+
+TEST_F(LuaInterp, TagVarAndStatusFromLua) {
+  Run("[debug mode=2]\n[lua]function f(o)\n"
+      "  o:tag{'var', name='f.x', data=12}\n"
+      "  o:tag{name='f.ignored'}\n"
+      "  o:tag{'var', name='f.y', data='$f.x+1'}\n"
+      "  o:tag{'var', name='f.sum', data=o:var('1+2')}\n"
+      "  o:tag{'var', name='f.bad', data=tostring((o:var(5)))}\n"
+      "  o:tag{'var', name='f.state', data=o:getScriptStatus()}\n"
+      "  o:setScriptStatus(12)\n"
+      "end[/lua]\n[calllua function=f]\n[var name=f.after data=1]\n");
+  EXPECT_EQ(Var("f.x"), "12");
+  EXPECT_EQ(Var("f.y"), "13");
+  EXPECT_EQ(Var("f.sum"), "3");
+  EXPECT_EQ(Var("f.bad"), "nil");
+  EXPECT_EQ(Var("f.state"), "0");
+  EXPECT_EQ(Var("f.after"), "1");
+  EXPECT_FALSE(Has("f.ignored"));
+}
+
+TEST_F(LuaInterp, FrameHandlerEndsAWaitAndFailsOnlyOnce) {
+  Run("[debug mode=2]\n[lua]calls = 0\nfunction tick(o)\n  calls = calls + 1\n"
+      "  o:tag{'var', name='f.calls', data=calls}\n"
+      "  if calls == 3 then o:setScriptStatus(0) end\n"
+      "  if calls == 4 then error('broken') end\nend[/lua]\n"
+      "[lua]CQelLua.setEventHandler(nil, {})[/lua]\n"
+      "[calllua function=start]\n[wait time=100000]\n[var name=f.after data=1]\n[wait time=100000]\n"
+      "[lua]function start(o) o:setEventHandler{onEnterFrame='tick'} end[/lua]\n",
+      3);
+  EXPECT_EQ(Var("f.calls"), "2");
+  EXPECT_FALSE(Has("f.after"));
+  Frame();  // the third call ends the timed wait
+  EXPECT_EQ(Var("f.after"), "1");
+  for (int i = 0; i < 5; ++i) Frame();
+  EXPECT_EQ(Var("f.calls"), "4");
+  std::string reports = Reports();
+  size_t first = reports.find("[LUA] OnEnterFrame -> tick(): ");
+  ASSERT_NE(first, std::string::npos) << reports;
+  EXPECT_NE(reports.find("broken", first), std::string::npos);
+  EXPECT_EQ(reports.find("[LUA]", first + 1), std::string::npos) << reports;
+  EXPECT_EQ(Lua().m_frameFunction, "");
+}
+
+TEST_F(LuaInterp, InputAfterScriptedMoveAndClick) {
+  Run("[lua]function probe(o)\n  local p = o:getMousePoint()\n"
+      "  o:tag{'var', name='f.xy', data=p.x .. ',' .. p.y}\n"
+      "  o:tag{'var', name='f.edge', data=tostring(o:isDownEdge(1))}\nend\n"
+      "function start(o) o:setEventHandler{onEnterFrame='probe'} end[/lua]\n"
+      "[calllua function=start]\n@\n");
+  platform::InjectCursor(window_, 123, 45);
+  Frame({platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.xy"), "123,45");
+  EXPECT_EQ(Var("f.edge"), "true");
+  Frame();
+  EXPECT_EQ(Var("f.edge"), "false");
+}
+
+TEST_F(LuaInterp, SelfRecursiveCallluaEndsInOneReport) {
+  Run("[debug mode=2]\n[lua]depth = 0\nfunction r(o) depth = depth + 1 o:tag{'calllua', ['function']='r'} end[/lua]\n"
+      "[calllua function=r]\n[var name=f.after data=1]\n");
+  EXPECT_EQ(Var("f.after"), "1");
+  std::string reports = Reports();
+  size_t first = reports.find("[LUA]");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(reports.find("[LUA]", first + 1), std::string::npos) << reports;
+}
+
+TEST_F(LuaInterp, ChunkJumpingIntoOtherFilesLoadsThemSafely) {
+  WriteFile("b.iet", "[lua]loadedB = (loadedB or 0) + 1[/lua]\n*top\n[var name=f.inb data=1]\n");
+  Run("[lua]function go(o) o:tag{'jump', file='b.iet', label='top'} end[/lua]\n[calllua function=go]\n"
+      "[var name=f.nota data=1]\n[lua]CQelLua.tag(nil)[/lua]\n");
+  EXPECT_EQ(Var("f.inb"), "1");
+  EXPECT_FALSE(Has("f.nota"));
+}
+
+TEST_F(LuaInterp, GlobalsSurviveBootButTheHandlerDoesNot) {
+  Run("[lua]kept = (kept or 0) + 1\nfunction t(o) end[/lua]\n[calllua function=setup]\n"
+      "[lua]function setup(o) o:setEventHandler{onEnterFrame='t'} end[/lua]\n");
+  EXPECT_EQ(Lua().m_frameFunction, "t");
+  ASSERT_FALSE(script_->Boot());
+  EXPECT_EQ(Lua().m_frameFunction, "");
+  Frame();
+  WriteFile("check.iet", "[lua]function c(o) o:tag{'var', name='f.kept', data=kept} end[/lua][calllua function=c]\n");
+  ASSERT_FALSE(script_->Jump("check.iet", ""));
+  Frame();
+  // The boot script was loaded once; its block did not run again.
+  EXPECT_EQ(Var("f.kept"), "1");
+}
+
+TEST_F(LuaInterp, EndlessLoopIsStoppedInHeadlessRuns) {
+  Run("[debug mode=2]\n[lua]function spin(o) while true do end end[/lua]\n[calllua function=spin]\n"
+      "[var name=f.after data=1]\n");
+  EXPECT_EQ(Var("f.after"), "1");
+  EXPECT_NE(Reports().find("instruction limit"), std::string::npos);
+}
+
+TEST_F(LuaInterp, HeadlessClockAndPrintRepeat) {
+  Run("[lua]function f(o) print('now', o:now(), os.time(), os.clock())\n"
+      "o:tag{'var', name='f.r', data=o:random()} end[/lua]\n[calllua function=f]\n");
+  std::string first = Log() + Var("f.r");
+  EXPECT_NE(first.find("now\t1000016\t946685800\t1000.016"), std::string::npos) << first;
+  script_.reset();
+  platform::SetVirtualTicks(static_cast<uint64_t>(1000000) << 10);
+  now_ = 1000000;
+  Run("[lua]function f(o) print('now', o:now(), os.time(), os.clock())\n"
+      "o:tag{'var', name='f.r', data=o:random()} end[/lua]\n[calllua function=f]\n");
+  EXPECT_EQ(Log() + Var("f.r"), first);
+}
+
+}  // namespace
+
+namespace {
+
+class LuaStatus : public LuaInterp, public ::testing::WithParamInterface<int> {};
+
+// States set from Lua with nothing behind them (no transition, no backlog, no
+// video) are left as usual instead of freezing the game.
+TEST_P(LuaStatus, StatesWithNothingBehindThemAreLeft) {
+  Run("[lua]function s(o) o:setScriptStatus(" + std::to_string(GetParam()) +
+          ") end[/lua]\n[calllua function=s]\n[var name=f.after data=1]\n",
+      1);
+  for (int i = 0; i < 3; ++i) {
+    Frame({platform::VK_ESCAPE});
+    Frame({platform::VK_RETURN});
+  }
+  EXPECT_EQ(Var("f.after"), "1") << "state " << State();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lua, LuaStatus, ::testing::Values(2, 6, 7));
+
+}  // namespace
