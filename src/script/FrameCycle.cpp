@@ -90,9 +90,9 @@ void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
-  // Music players, the debugging channel (which takes the report buffer) and
-  // server, and the volume of music and sound effects are serviced here once
-  // they exist.
+  // The debugging channel (which takes the report buffer) and server are
+  // serviced here once they exist.
+  for (auto& family : m_families) family->OnFrame(*this);
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
   // The Lua per-frame handler runs here once the Lua bridge exists.
 
@@ -204,9 +204,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
     }
   }
 
-  if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now)) {
-    // Auto mode also waits for the channels of the auto sync list once sound
-    // effect channels exist.
+  if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now) && !AutoWaitHeld()) {
     m_waitDeadline = 0;
     m_autoDeadline = false;
     m_waitTextEffects = false;
@@ -223,6 +221,15 @@ CMainScript::Turn CMainScript::WaitTurn() {
     return Turn::kRunOn;
   }
   return Turn::kEndFrame;
+}
+
+bool CMainScript::AutoWaitHeld() {
+  // Auto mode also waits for the sounds of the auto sync list.
+  if (!m_autoOn) return false;
+  for (auto& family : m_families) {
+    if (family->HoldsAutoWait(*this)) return true;
+  }
+  return false;
 }
 
 CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {

@@ -46,6 +46,10 @@ class CTagFamilyState {
  public:
   virtual ~CTagFamilyState() = default;
   virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
+  // Once per frame, before any script runs: players, volumes and the like.
+  virtual void OnFrame(CMainScript& script) {}
+  // True keeps an expired auto-mode wait waiting (a sound still playing).
+  virtual bool HoldsAutoWait(CMainScript& script) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the
