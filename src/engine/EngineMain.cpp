@@ -7,6 +7,7 @@
 #include "files/Config.h"
 #include "platform/TextCodec.h"
 #include "engine/InputDriver.h"
+#include "script/tags/SoundTags.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
 #include "platform/TimerResolution.h"
@@ -153,6 +154,10 @@ int RunEngine(int argc, char** argv) {
     driver.SetBaseDirectory(startDir);
     CMainScript* script = engine->GetMainScript();
     driver.SetDumpVariables([script]() { return script->DumpVariables(); });
+    driver.SetDumpSound([script]() {
+      CSoundTagState* sound = script->FindFamily<CSoundTagState>();
+      return sound ? sound->Dump() : std::string();
+    });
     engine->SetFrameHooks(&driver);
     engine->Run();
     engine->SetFrameHooks(nullptr);

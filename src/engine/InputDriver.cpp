@@ -122,7 +122,7 @@ std::vector<CInputDriver::Action> CInputDriver::Parse(const std::string& text, s
       actions.push_back(a);
       continue;
     }
-    if (verb == "shot" || verb == "dumpvars") {
+    if (verb == "shot" || verb == "dumpvars" || verb == "dumpsound") {
       std::string rest;
       std::getline(in, rest);
       size_t b = rest.find_first_not_of(" \t");
@@ -196,11 +196,13 @@ void CInputDriver::AfterFrame(int frame) {
       if (platform::GetLastFrame(pixels, w, h) || WriteScreenshotPng(Resolve(a.path), pixels, w, h)) {
         std::fprintf(stderr, "velmira: could not write the screenshot %s\n", a.path.c_str());
       }
-    } else if (a.verb == "dumpvars") {
-      std::string text = dump_ ? dump_() : std::string();
+    } else if (a.verb == "dumpvars" || a.verb == "dumpsound") {
+      const auto& dump = a.verb == "dumpvars" ? dump_ : dumpSound_;
+      std::string text = dump ? dump() : std::string();
       FILE* f = std::fopen(Resolve(a.path).c_str(), "wb");
       if (!f) {
-        std::fprintf(stderr, "velmira: could not write the variable dump %s\n", a.path.c_str());
+        std::fprintf(stderr, "velmira: could not write the %s dump %s\n", a.verb == "dumpvars" ? "variable" : "sound",
+                     a.path.c_str());
         continue;
       }
       std::fwrite(text.data(), 1, text.size(), f);

@@ -13,7 +13,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
  public:
   struct Action {
     int frame = 0;
-    std::string verb;  // down, up, move, wheel, shot, dumpvars, quit
+    std::string verb;  // down, up, move, wheel, shot, dumpvars, dumpsound, quit
     int key = 0;
     int x = 0, y = 0;
     bool up = false;
@@ -32,6 +32,8 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   // engine was started from).
   void SetBaseDirectory(const std::string& nativeDir) { baseDir_ = nativeDir; }
   void SetDumpVariables(std::function<std::string()> dump) { dump_ = std::move(dump); }
+  // The players' state for dumpsound (one line per player).
+  void SetDumpSound(std::function<std::string()> dump) { dumpSound_ = std::move(dump); }
 
   bool BeforeFrame(int frame) override;
   void AfterFrame(int frame) override;
@@ -46,6 +48,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   bool closed_ = false;
   std::string baseDir_;
   std::function<std::string()> dump_;
+  std::function<std::string()> dumpSound_;
 };
 
 // Writes a BGRA frame as an RGB PNG; true on failure.

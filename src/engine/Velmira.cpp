@@ -3,6 +3,7 @@
 #include "platform/InputState.h"
 #include "platform/Audio.h"
 #include "scene/GraphicSystem.h"
+#include "scene/Tween.h"
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
 
@@ -30,7 +31,7 @@ bool CVelmira::Open(int x, int y, int width, int height, const std::string& clas
 void CVelmira::Update() {
   uint32_t now = timer_->GetLastTime();
   platform::AudioPump();
-  // Tweens advance here once they exist.
+  CTweenRegistry::Instance().UpdateAll(now);
   input_->Update(now);
   if (input_->IsDownEdge(platform::VK_CONTROL)) {
     timer_->SetUnthrottled(true);
