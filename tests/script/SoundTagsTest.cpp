@@ -204,6 +204,24 @@ TEST_F(SoundTags, CrossFadesAndTwoInARow) {
   EXPECT_EQ(script_->GetSaveData().GetMusicRecord().GetAttribute("file"), "m3.wav");
 }
 
+TEST_F(SoundTags, FailedCrossFadeLeavesTheRunningOneAlone) {
+  Dc("m1.wav", 1000, 3000);
+  Dc("m2.wav", 1000, 3000);
+  Run("[splay file=m1.wav][sxfade file=m2.wav time=300][@]\n[sxfade file=gone time=300][@]\n");
+  for (int i = 0; i < 5; ++i) Step();
+  Click();
+  EXPECT_NE(Reports().find(FileMessage(3, "sxfade", "gone")), std::string::npos);
+  // Both fades run on: the old music still fades out and then stops, so two
+  // pieces never play at full volume.
+  EXPECT_TRUE(Sound().IsFading(A()));
+  EXPECT_TRUE(Sound().IsFading(B()));
+  EXPECT_TRUE(Sound().m_bActive);
+  for (int i = 0; i < 20; ++i) Step();
+  EXPECT_EQ(A().player->IsPlaying(), 0);
+  EXPECT_NE(B().player->IsPlaying(), 0);
+  EXPECT_EQ(script_->GetSaveData().GetMusicRecord().GetAttribute("file"), "m2.wav");
+}
+
 TEST_F(SoundTags, VolumeSettingsReachPlayingSounds) {
   Dc("m.wav", 1000, 3000);
   Dc("e.wav", 1000, 3000);
