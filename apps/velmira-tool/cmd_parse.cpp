@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <list>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,6 +32,9 @@
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
 #include "script/tags/TagFamilies.h"
+#include "sound/SoundLoaders.h"
+#include "sound/Vorbis.h"
+#include "sound/Wave.h"
 
 namespace fs = std::filesystem;
 
@@ -253,6 +257,49 @@ void CheckLayerTagValues(const LintGame& game, std::vector<LintFinding>& finding
   }
 }
 
+// Sound tags whose file the engine's loaders cannot find or decode (trying
+// the ".ogg" and ".wav" names as the engine does), and loop values other
+// than 0 and 1, which the music tags read as looping and the effect tags as
+// playing once.
+void CheckSoundTags(const LintGame& game, std::vector<LintFinding>& findings) {
+  static const std::set<std::string> kMusic = {"splay", "sfadein", "sxfade"};
+  static const std::set<std::string> kEffects = {"seplay", "sefadein", "voice"};
+  static const std::string missing = Utf8ToCp932("指定されたファイルは見つからないか、非対応形式です。");
+  CPackFileFactory files;
+  CSoundLoaders loaders(&files);
+  loaders.AddLoader(new CVorbisLoader());
+  loaders.AddLoader(new CWaveLoader());
+  std::map<std::string, bool> decodes;
+  for (const LintScript& script : game.scripts) {
+    for (const CScriptBlock& block : script.blocks) {
+      if (block.GetType() != CScriptBlock::kTag) continue;
+      const std::string& tag = block.GetText();
+      const bool music = kMusic.count(tag) != 0;
+      if (!music && !kEffects.count(tag)) continue;
+      const std::string& file = block.GetAttribute("file");
+      // Values computed at run time cannot be judged here.
+      if (block.HasAttribute("file") && (file.empty() || file[0] != '$')) {
+        auto known = decodes.find(file);
+        if (known == decodes.end()) {
+          ISound* sound = nullptr;
+          bool failed = loaders.LoadFile(&sound, file.c_str());
+          delete sound;
+          known = decodes.emplace(file, !failed).first;
+        }
+        if (!known->second)
+          findings.push_back({script.name, block.GetLine(), "[" + tag + " file=\"" + file + "\"] " + missing});
+      }
+      const std::string& loop = block.GetAttribute("loop");
+      if (block.HasAttribute("loop") && loop != "0" && loop != "1" && (loop.empty() || loop[0] != '$')) {
+        findings.push_back({script.name, block.GetLine(),
+                            "warning: [" + tag + " loop=\"" + loop + "\"] " +
+                                (music ? "loops (only 0 plays once)" : "plays once (only 1 loops)") +
+                                "; write 0 or 1"});
+      }
+    }
+  }
+}
+
 // Lua blocks are compiled, never run: a syntax error would otherwise only
 // show in the log when the game loads the file.
 void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
@@ -267,8 +314,8 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags,    CheckUnsupportedImages,
-                                 CheckScriptEncoding, CheckLayerTagValues, CheckLuaBlocks};
+const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
+                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags};
 
 constexpr size_t kImageHeaderBytes = 64;
 
@@ -476,5 +523,6 @@ int LintCommand(int argc, char** argv) {
 
 VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]  print a script's records as JSON lines", ParseCommand);
 VELMIRA_TOOL_COMMAND(lint,
-                     "lint GAME_DIR  report the parse errors of every script and PNG files the engine will not load",
+                     "lint GAME_DIR  report the parse errors of every script, PNG files the engine will not load and "
+                     "sound files it cannot play",
                      LintCommand);

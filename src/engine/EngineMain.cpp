@@ -9,6 +9,7 @@
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
 #include "engine/InputDriver.h"
+#include "script/tags/SoundTags.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
 #include "platform/TimerResolution.h"
@@ -181,6 +182,10 @@ int RunEngine(int argc, char** argv) {
       std::string text;
       if (script->GetGraphics()) script->GetGraphics()->DumpLayers(text);
       return text;
+    });
+    driver.SetWriter("dumpsound", [script]() {
+      CSoundTagState* sound = script->FindFamily<CSoundTagState>();
+      return sound ? sound->Dump() : std::string();
     });
     engine->SetFrameHooks(&driver);
     engine->Run();

@@ -100,11 +100,11 @@ void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
   // The debugging channel takes the lines collected since the last frame;
-  // the server serves its clients. Music players and volumes are serviced
-  // here once they exist.
+  // the server serves its clients.
   m_debug->Poll();
   m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
-  // The Lua per-frame handler.
+  // The families' own steps, in registry order: the music players and the
+  // volume follow of the sound family, then the Lua per-frame handler.
   for (auto& family : m_families) family->OnFrame(*this);
 
   int budget = m_recordBudget;
@@ -245,9 +245,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
     }
   }
 
-  if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now)) {
-    // Auto mode also waits for the channels of the auto sync list once sound
-    // effect channels exist.
+  if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now) && !AutoWaitHeld()) {
     m_waitDeadline = 0;
     m_autoDeadline = false;
     m_waitTextEffects = false;
@@ -264,6 +262,15 @@ CMainScript::Turn CMainScript::WaitTurn() {
     return Turn::kRunOn;
   }
   return Turn::kEndFrame;
+}
+
+bool CMainScript::AutoWaitHeld() {
+  // Auto mode also waits for the sounds of the auto sync list.
+  if (!m_autoOn) return false;
+  for (auto& family : m_families) {
+    if (family->HoldsAutoWait(*this)) return true;
+  }
+  return false;
 }
 
 CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {

@@ -234,6 +234,7 @@ class CMainScript : public ISaveSubject {
   Turn WaitTurn();
   // The engine's own keys in click and sync waits.
   Turn ClickAndSyncKeys(bool& handled);
+  bool AutoWaitHeld();
 
   // ---- Members -----------------------------------------------------------
   const CTagRegistry& m_tags;

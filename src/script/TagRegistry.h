@@ -64,6 +64,8 @@ class CTagFamilyState {
   virtual void OnScriptLoaded(CMainScript& script, const std::string& file, const std::vector<CLoadedChunk>& chunks) {}
   // Once per frame, before the frame's waits and records.
   virtual void OnFrame(CMainScript& script) {}
+  // True keeps an expired auto-mode wait waiting (a sound still playing).
+  virtual bool HoldsAutoWait(CMainScript& script) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

@@ -5,10 +5,10 @@ const CTagRegistry& GetTagRegistry() {
     CTagRegistry r;
     AddMessageTags(r);
     AddFlowTags(r);
+    AddSoundTags(r);
     AddLuaTags(r);
     AddSystemTags(r);
     AddLayerTags(r);
-    AddSoundTags(r);
     AddVariableTags(r);
     return r;
   }();

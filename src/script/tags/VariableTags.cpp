@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
+#include "script/tags/SoundTags.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
 #include "vars/QelVariables.h"
@@ -105,7 +106,16 @@ void VarSystem(CMainScript& script, const CScriptBlock& record) {
         vars.SetInt(name + "." + value.name, value.number);
     }
   } else if (system == "get_sound_info") {
-    // Answered once sound channels exist.
+    if (CSoundTagState* sound = script.FindFamily<CSoundTagState>()) {
+      vars.SetInt(name + ".playing", sound->CurrentMusic().player->IsPlaying() ? 1 : 0);
+      vars.SetInt(name + ".size", static_cast<int32_t>(sound->m_channels.size()));
+      int i = 0;
+      for (auto& [id, slot] : sound->m_channels) {
+        std::string prefix = name + "." + std::to_string(i++);
+        vars.SetString(prefix + ".id", id);
+        vars.SetInt(prefix + ".playing", slot.player->IsPlaying() ? 1 : 0);
+      }
+    }
   } else if (system == "file_exist") {
     std::string path = platform::ResolveExistingFile(record.GetAttribute("file"));
     vars.SetInt(name, !path.empty() && platform::IsRegularFile(path) ? 1 : 0);
