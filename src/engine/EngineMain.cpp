@@ -167,7 +167,19 @@ int RunEngine(int argc, char** argv) {
         for (const std::string& e : errors) std::fprintf(stderr, "velmira: %s: %s\n", inputPath.c_str(), e.c_str());
       }
     }
-    int frameLimit = args.count("frames") ? std::atoi(args["frames"].c_str()) : -1;
+    int frameLimit = -1;
+    if (args.count("frames")) {
+      // A limit that is not a number must not quietly run no frames at all.
+      const std::string& text = args["frames"];
+      char* end = nullptr;
+      const long value = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end || value < 0 || value > 1000000000) {
+        std::fprintf(stderr, "velmira: -frames takes a number of frames, not \"%s\"\n", text.c_str());
+        LogProblem("-frames " + text + ": not a number of frames; the run has no frame limit");
+      } else {
+        frameLimit = static_cast<int>(value);
+      }
+    }
     CInputDriver driver(engine->GetHandle(), std::move(actions), frameLimit);
     driver.SetBaseDirectory(startDir);
     CMainScript* script = engine->GetMainScript();

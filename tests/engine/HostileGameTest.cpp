@@ -164,3 +164,13 @@ TEST(HostileGame, GamesRunFromFoldersCp932CannotSpell) {
   ASSERT_EQ(RunVelmira({"-headless", "-frames", "4", "-input", root / "driver.txt", loose}), 0);
   EXPECT_NE(ReadFile(root / "vars.txt").find("t.where\ts\tloose"), std::string::npos);
 }
+
+TEST(HostileGame, AFrameLimitThatIsNotANumberIsReported) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  game.Write("game.iet", "[return]\n");
+  // The game ends by itself; the bad limit is reported, not taken as zero.
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "abc", "-log", log, game.Path()}), 3);
+  EXPECT_NE(ReadFile(log).find("-frames abc: not a number of frames"), std::string::npos) << ReadFile(log);
+}
