@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/TextCodec.h"
+#include "EngineTestSupport.h"
 #include "engine/EngineMain.h"
 #include "engine/InputDriver.h"
 #include "files/PackFile.h"
@@ -11,25 +12,6 @@
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
 #include "support/TempDir.h"
-
-namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int RunVelmira(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  static char program[] = "velmira";
-  argv.push_back(program);
-  for (std::string& a : args) argv.push_back(a.data());
-  return RunEngine(static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
 
 TEST(EngineRun, MissingSystemIniStartsWithDefaults) {
   TempDir game;

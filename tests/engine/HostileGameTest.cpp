@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "EngineTestSupport.h"
 #include "engine/EngineMain.h"
 #include "files/PackTool.h"
 #include "graphics/GraphicLoader.h"
@@ -16,21 +17,6 @@
 #include "support/TempDir.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int RunVelmira(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  static char program[] = "velmira";
-  argv.push_back(program);
-  for (std::string& a : args) argv.push_back(a.data());
-  return RunEngine(static_cast<int>(argv.size()), argv.data());
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
