@@ -31,13 +31,13 @@ constexpr int kFrames = 24;
 const std::string& MoviePath() {
   static const std::string path = [] {
     std::string p = (std::filesystem::temp_directory_path() / "velmira_bench_720p.avi").string();
-    MovieSpec spec;
-    spec.width = kW;
-    spec.height = kH;
-    spec.fps = 24;
-    spec.frames = kFrames;
-    spec.colours = {0x336699, 0x993366};
-    if (WriteMovie(p, spec)) std::abort();
+    MovieSpec clip;
+    clip.width = kW;
+    clip.height = kH;
+    clip.fps = 24;
+    clip.frames = kFrames;
+    clip.colours = {0x336699, 0x993366};
+    if (WriteMovie(p, clip)) std::abort();
     return p;
   }();
   return path;

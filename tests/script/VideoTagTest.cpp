@@ -29,8 +29,8 @@ class VideoTagTest : public InterpHarness {
     script_ = std::make_unique<CMainScript>(GetTagRegistry(), graphics_.get());
     return script_->Boot();
   }
-  void Movie(const std::string& name, const MovieSpec& spec = MovieSpec{}) {
-    ASSERT_FALSE(WriteMovie((dir_ / name).string(), spec));
+  void Movie(const std::string& name, const MovieSpec& clip = MovieSpec{}) {
+    ASSERT_FALSE(WriteMovie((dir_ / name).string(), clip));
   }
   // A frame as the engine runs it: the script, then the render step.
   void EngineFrame(std::initializer_list<int> pressed = {}) {
@@ -148,9 +148,9 @@ TEST_F(VideoTagTest, WithoutAGraphicSystemTheWaitEndsToo) {
 }
 
 TEST_F(VideoTagTest, TheRenderStepShowsTheMovieFillingTheSceneAndThenTheSceneAgain) {
-  MovieSpec spec;
-  spec.frames = 20;  // red, then green
-  Movie("movie.avi", spec);
+  MovieSpec clip;
+  clip.frames = 20;  // red, then green
+  Movie("movie.avi", clip);
   WriteFile("game.iet", "[video file=movie.avi]\n@\n");
   ASSERT_FALSE(StartWithScene());
   graphics_->GetRenderer()->GetRenderTarget()->Fill(0xFF123456u);

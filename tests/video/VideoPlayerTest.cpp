@@ -41,7 +41,7 @@ class VideoPlayerTest : public ::testing::Test {
     now_ = ms;
     platform::SetVirtualTicks(static_cast<uint64_t>(ms) << 10);
   }
-  void Write(const std::string& name, const MovieSpec& spec) { ASSERT_FALSE(WriteMovie((dir_ / name).string(), spec)); }
+  void Write(const std::string& name, const MovieSpec& clip) { ASSERT_FALSE(WriteMovie((dir_ / name).string(), clip)); }
   // The colour (0xRRGGBB) of the scene's centre pixel.
   uint32_t Centre(CVideoPlayer& player) {
     CSurface target;
@@ -95,10 +95,10 @@ TEST_F(VideoPlayerTest, ColourOfEachSecondShowsAtItsTimeAndTheMovieEndsAfterTheL
 }
 
 TEST_F(VideoPlayerTest, PicturesFillTheWholeScene) {
-  MovieSpec spec;
-  spec.width = 16;  // smaller than the scene, and of another shape
-  spec.height = 16;
-  Write("small.avi", spec);
+  MovieSpec clip;
+  clip.width = 16;  // smaller than the scene, and of another shape
+  clip.height = 16;
+  Write("small.avi", clip);
   CVideoPlayer player(kW, kH);
   ASSERT_FALSE(player.Play("small.avi"));
   CSurface target;
@@ -180,11 +180,11 @@ TEST_F(VideoPlayerTest, ASecondPlayStopsTheFirst) {
 }
 
 TEST_F(VideoPlayerTest, SoundOnlyPlaysOverBlackUntilTheSoundEnds) {
-  MovieSpec spec;
-  spec.frames = 0;
-  spec.sampleRate = 22050;
-  spec.audioMs = 1500;
-  Write("sound.avi", spec);
+  MovieSpec clip;
+  clip.frames = 0;
+  clip.sampleRate = 22050;
+  clip.audioMs = 1500;
+  Write("sound.avi", clip);
   CVideoPlayer player(kW, kH);
   const uint32_t start = now_;
   ASSERT_FALSE(player.Play("sound.avi")) << player.GetError();
@@ -196,11 +196,11 @@ TEST_F(VideoPlayerTest, SoundOnlyPlaysOverBlackUntilTheSoundEnds) {
 }
 
 TEST_F(VideoPlayerTest, LongerSoundKeepsTheLastPictureUntilItEnds) {
-  MovieSpec spec;
-  spec.frames = 10;  // one second of red
-  spec.sampleRate = 44100;
-  spec.audioMs = 2000;
-  Write("long.avi", spec);
+  MovieSpec clip;
+  clip.frames = 10;  // one second of red
+  clip.sampleRate = 44100;
+  clip.audioMs = 2000;
+  Write("long.avi", clip);
   CVideoPlayer player(kW, kH);
   const uint32_t start = now_;
   ASSERT_FALSE(player.Play("long.avi"));
@@ -218,13 +218,13 @@ TEST_F(VideoPlayerTest, ToneLandsAtItsOffsetInTheAudioDump) {
   ASSERT_FALSE(platform::AudioOpen(options));
   const uint32_t opened = now_;
   SetNow(opened + 100);
-  MovieSpec spec;
-  spec.sampleRate = 22050;  // resampled to the output rate on the way
-  spec.channels = 1;
-  spec.audioMs = 3000;
-  spec.toneStartMs = 1000;
-  spec.toneEndMs = 1200;
-  Write("tone.avi", spec);
+  MovieSpec clip;
+  clip.sampleRate = 22050;  // resampled to the output rate on the way
+  clip.channels = 1;
+  clip.audioMs = 3000;
+  clip.toneStartMs = 1000;
+  clip.toneEndMs = 1200;
+  Write("tone.avi", clip);
   CVideoPlayer player(kW, kH);
   const uint32_t start = now_;
   ASSERT_FALSE(player.Play("tone.avi"));
@@ -252,11 +252,11 @@ TEST_F(VideoPlayerTest, ToneLandsAtItsOffsetInTheAudioDump) {
 }
 
 TEST_F(VideoPlayerTest, MatroskaMoviesPlayToo) {
-  MovieSpec spec;
-  spec.container = "matroska";
-  spec.sampleRate = 44100;
-  spec.audioMs = 3000;
-  Write("movie.mkv", spec);
+  MovieSpec clip;
+  clip.container = "matroska";
+  clip.sampleRate = 44100;
+  clip.audioMs = 3000;
+  Write("movie.mkv", clip);
   CVideoPlayer player(kW, kH);
   const uint32_t start = now_;
   ASSERT_FALSE(player.Play("movie.mkv")) << player.GetError();
