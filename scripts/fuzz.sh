@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 name=${1:?usage: scripts/fuzz.sh NAME [SECONDS]}
 seconds=${2:-60}
-build=build/fuzz-$name
+# One build folder serves every target: the libraries are instrumented once.
+build=build/fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMIRA_FUZZ=ON >/dev/null
 cmake --build "$build" -j2 --target "fuzz_$name"
 work="$build/corpus-$name"
