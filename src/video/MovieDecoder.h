@@ -46,6 +46,10 @@ class CMovieDecoder {
   [[nodiscard]] bool OpenMemory(const uint8_t* data, size_t size);
   void Close();
   bool IsOpen() const;
+  // Makes reads of the container fail from now on, so that a thread blocked
+  // in one returns soon. The one call that may come from another thread
+  // than the one decoding.
+  void Abort();
   const CMovieInfo& GetInfo() const { return info_; }
   const std::string& GetError() const { return error_; }
 
