@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "core/Cp932.h"
 #include "graphics/Surface.h"
 #include "platform/Audio.h"
 #include "platform/FileSystem.h"
@@ -21,10 +22,20 @@ CVideoPlayer::CVideoPlayer(int sceneWidth, int sceneHeight, Pacing pacing)
 
 CVideoPlayer::~CVideoPlayer() { Stop(); }
 
+size_t CVideoPlayer::CountCharacters(const std::string& cp932) {
+  size_t count = 0;
+  for (size_t i = 0; i < cp932.size(); ++i, ++count) {
+    if (cp932::IsLeadByte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size()) ++i;
+  }
+  return count;
+}
+
 bool CVideoPlayer::Play(const char* fileName) {
   Stop();
   error_.clear();
-  const std::string native = platform::ResolveExistingFile(fileName ? fileName : "");
+  const std::string name = fileName ? fileName : "";
+  // A cut-off name could open another file than the one meant.
+  const std::string native = CountCharacters(name) > kMaxNameChars ? "" : platform::ResolveExistingFile(name);
   if (native.empty() || !platform::IsRegularFile(native)) {
     error_ = "file not found";
     return true;

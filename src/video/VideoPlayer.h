@@ -47,9 +47,10 @@ class CVideoPlayer {
   CVideoPlayer& operator=(const CVideoPlayer&) = delete;
 
   // Stops a playing movie, then starts `fileName` (CP932, a loose file
-  // relative to the game folder, case-insensitive fallback). True when the
-  // file cannot be found or opened or holds no decodable stream: the player
-  // is stopped then and GetError tells why.
+  // relative to the game folder, case-insensitive fallback, at most
+  // kMaxNameChars characters). True when the file cannot be found or opened
+  // or holds no decodable stream: the player is stopped then and GetError
+  // tells why.
   [[nodiscard]] bool Play(const char* fileName);
   // The same for a movie held in memory.
   [[nodiscard]] bool PlayMemory(const uint8_t* data, size_t size);
@@ -75,6 +76,10 @@ class CVideoPlayer {
   const std::vector<uint8_t>& GetPicture() const { return picture_; }
   // Whether the decoding thread is running (for tests of the shutdown).
   bool HasThread() const { return thread_.joinable(); }
+
+  static constexpr size_t kMaxNameChars = 260;
+  // Characters of a CP932 name (a double-byte character counts once).
+  static size_t CountCharacters(const std::string& cp932);
 
   // How far ahead of the clock the sound is written to the audio layer.
   static constexpr int kAudioLeadMs = 500;

@@ -363,3 +363,21 @@ TEST_F(VideoPlayerTest, TheDecodingThreadEndsWithTheMovie) {
     // Destroyed with the thread running and its queues full.
   }
 }
+
+// Names are never cut short: one character too many fails like a missing
+// file, even when the file is there.
+TEST_F(VideoPlayerTest, NamesLongerThanTheLimitFailLikeMissingFiles) {
+  const std::string folder(200, 'd');
+  std::filesystem::create_directory(dir_ / folder);
+  const std::string fits = folder + "/" + std::string(55, 'm') + ".avi";  // 260 characters
+  const std::string tooLong = folder + "/" + std::string(56, 'm') + ".avi";
+  ASSERT_EQ(fits.size(), CVideoPlayer::kMaxNameChars);
+  Write(fits, MovieSpec{});
+  Write(tooLong, MovieSpec{});
+  CVideoPlayer player(kW, kH);
+  EXPECT_FALSE(player.Play(fits.c_str())) << player.GetError();
+  EXPECT_TRUE(player.Play(tooLong.c_str()));
+  EXPECT_EQ(player.GetError(), "file not found");
+  // A double-byte character counts once.
+  EXPECT_EQ(CVideoPlayer::CountCharacters("\x93\xae\x89\xe6.avi"), 6u);
+}
