@@ -213,7 +213,14 @@ bool CMovieDecoder::OpenStreams() {
   }
   int a = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (a >= 0) {
-    if (!openCodec(a, d.audio) && d.audio->sample_rate > 0 && d.audio->ch_layout.nb_channels > 0) {
+    // A damaged header can claim any rate: the resampler would then build
+    // filter tables for a minute and gigabytes before the first sample.
+    const AVCodecParameters* par = d.format->streams[a]->codecpar;
+    const bool plausible = par->sample_rate >= kMinSampleRate && par->sample_rate <= kMaxSampleRate &&
+                           par->ch_layout.nb_channels <= kMaxChannels;
+    if (plausible && !openCodec(a, d.audio) && d.audio->sample_rate >= kMinSampleRate &&
+        d.audio->sample_rate <= kMaxSampleRate && d.audio->ch_layout.nb_channels > 0 &&
+        d.audio->ch_layout.nb_channels <= kMaxChannels) {
       d.audioIndex = a;
     } else {
       avcodec_free_context(&d.audio);

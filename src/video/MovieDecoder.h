@@ -33,6 +33,10 @@ class CMovieDecoder {
   // Opening and probing give up after this long.
   static constexpr int kOpenTimeLimitMs = 5000;
   static constexpr int kOutputRate = 44100;
+  // Sound outside these bounds is not played (the pictures still are).
+  static constexpr int kMinSampleRate = 1000;
+  static constexpr int kMaxSampleRate = 384000;
+  static constexpr int kMaxChannels = 64;
 
   CMovieDecoder();
   ~CMovieDecoder();

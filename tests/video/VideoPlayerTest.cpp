@@ -381,3 +381,20 @@ TEST_F(VideoPlayerTest, NamesLongerThanTheLimitFailLikeMissingFiles) {
   // A double-byte character counts once.
   EXPECT_EQ(CVideoPlayer::CountCharacters("\x93\xae\x89\xe6.avi"), 6u);
 }
+
+// A sample rate no real sound has (a damaged header) would make the
+// resampler work for a minute: such sound is left out, the pictures play.
+TEST_F(VideoPlayerTest, ImplausibleSampleRatesLeaveTheSoundOut) {
+  MovieSpec clip;
+  clip.sampleRate = 500000;
+  clip.audioMs = 100;
+  Write("fast.avi", clip);
+  CVideoPlayer player(kW, kH);
+  ASSERT_FALSE(player.Play("fast.avi")) << player.GetError();
+  EXPECT_TRUE(player.GetInfo().hasVideo);
+  EXPECT_FALSE(player.GetInfo().hasAudio);
+  clip.frames = 0;
+  Write("sound.avi", clip);
+  EXPECT_TRUE(player.Play("sound.avi"));
+  EXPECT_EQ(player.GetError(), "no stream can be decoded");
+}
