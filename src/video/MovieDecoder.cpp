@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -11,6 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -33,6 +35,7 @@ struct CMovieDecoder::CImpl {
   size_t memoryPos = 0;
   std::chrono::steady_clock::time_point deadline;
   bool deadlineArmed = false;
+  std::atomic<bool> abort{false};
 
   int videoIndex = -1;
   int audioIndex = -1;
@@ -49,6 +52,7 @@ struct CMovieDecoder::CImpl {
 
   SwsContext* sws = nullptr;
   std::array<int, 5> swsKey{};
+  enum class Alpha { kUnknown, kOpaque, kForce } swsAlpha = Alpha::kUnknown;
   SwrContext* swr = nullptr;
   std::vector<int16_t> pending;  // converted sound not yet read
   size_t pendingPos = 0;
@@ -74,6 +78,7 @@ struct CMovieDecoder::CImpl {
 
   static int Interrupt(void* opaque) {
     auto* self = static_cast<CImpl*>(opaque);
+    if (self->abort.load(std::memory_order_relaxed)) return 1;
     return self->deadlineArmed && std::chrono::steady_clock::now() > self->deadline;
   }
   static int ReadMemory(void* opaque, uint8_t* buf, int size) {
@@ -116,6 +121,10 @@ void CMovieDecoder::Close() {
 }
 
 bool CMovieDecoder::IsOpen() const { return impl_ != nullptr; }
+
+void CMovieDecoder::Abort() {
+  if (impl_) impl_->abort.store(true, std::memory_order_relaxed);
+}
 
 bool CMovieDecoder::OpenFile(const std::string& nativePath) {
   Close();
@@ -204,7 +213,14 @@ bool CMovieDecoder::OpenStreams() {
   }
   int a = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (a >= 0) {
-    if (!openCodec(a, d.audio) && d.audio->sample_rate > 0 && d.audio->ch_layout.nb_channels > 0) {
+    // A damaged header can claim any rate: the resampler would then build
+    // filter tables for a minute and gigabytes before the first sample.
+    const AVCodecParameters* par = d.format->streams[a]->codecpar;
+    const bool plausible = par->sample_rate >= kMinSampleRate && par->sample_rate <= kMaxSampleRate &&
+                           par->ch_layout.nb_channels <= kMaxChannels;
+    if (plausible && !openCodec(a, d.audio) && d.audio->sample_rate >= kMinSampleRate &&
+        d.audio->sample_rate <= kMaxSampleRate && d.audio->ch_layout.nb_channels > 0 &&
+        d.audio->ch_layout.nb_channels <= kMaxChannels) {
       d.audioIndex = a;
     } else {
       avcodec_free_context(&d.audio);
@@ -329,6 +345,8 @@ bool CMovieDecoder::ConvertFrame(int width, int height, uint8_t* pixels, int pit
   if (!d.sws || d.swsKey != std::array<int, 5>{f->width, f->height, format, width, height}) {
     sws_freeContext(d.sws);
     d.swsKey = {f->width, f->height, format, width, height};
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    d.swsAlpha = desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) ? CImpl::Alpha::kForce : CImpl::Alpha::kUnknown;
     // The JPEG formats are full-range YUV under an old name.
     bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
     switch (format) {
@@ -350,10 +368,27 @@ bool CMovieDecoder::ConvertFrame(int width, int height, uint8_t* pixels, int pit
   uint8_t* dst[4] = {pixels, nullptr, nullptr, nullptr};
   int dstStride[4] = {pitch, 0, 0, 0};
   if (sws_scale(d.sws, f->data, f->linesize, 0, f->height, dst, dstStride) != height) return true;
-  // Some conversions leave alpha at 0; the picture is opaque.
-  for (int y = 0; y < height; ++y) {
-    uint8_t* row = pixels + static_cast<ptrdiff_t>(y) * pitch;
-    for (int x = 0; x < width; ++x) row[x * 4 + 3] = 0xFF;
+  // The picture is opaque, but some conversions leave alpha at 0 (and a
+  // source with alpha carries its own). A source without alpha gets the
+  // same alpha from a conversion every time, so one look at the first
+  // result tells whether the pass over every pixel is needed.
+  if (d.swsAlpha == CImpl::Alpha::kUnknown) {
+    d.swsAlpha = CImpl::Alpha::kOpaque;
+    for (int y = 0; y < height && d.swsAlpha == CImpl::Alpha::kOpaque; ++y) {
+      const uint8_t* row = pixels + static_cast<ptrdiff_t>(y) * pitch;
+      for (int x = 0; x < width; ++x) {
+        if (row[x * 4 + 3] != 0xFF) {
+          d.swsAlpha = CImpl::Alpha::kForce;
+          break;
+        }
+      }
+    }
+  }
+  if (d.swsAlpha == CImpl::Alpha::kForce) {
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = pixels + static_cast<ptrdiff_t>(y) * pitch;
+      for (int x = 0; x < width; ++x) row[x * 4 + 3] = 0xFF;
+    }
   }
   return false;
 }

@@ -33,6 +33,10 @@ class CMovieDecoder {
   // Opening and probing give up after this long.
   static constexpr int kOpenTimeLimitMs = 5000;
   static constexpr int kOutputRate = 44100;
+  // Sound outside these bounds is not played (the pictures still are).
+  static constexpr int kMinSampleRate = 1000;
+  static constexpr int kMaxSampleRate = 384000;
+  static constexpr int kMaxChannels = 64;
 
   CMovieDecoder();
   ~CMovieDecoder();
@@ -46,6 +50,10 @@ class CMovieDecoder {
   [[nodiscard]] bool OpenMemory(const uint8_t* data, size_t size);
   void Close();
   bool IsOpen() const;
+  // Makes reads of the container fail from now on, so that a thread blocked
+  // in one returns soon. The one call that may come from another thread
+  // than the one decoding.
+  void Abort();
   const CMovieInfo& GetInfo() const { return info_; }
   const std::string& GetError() const { return error_; }
 

@@ -35,6 +35,8 @@ struct MovieSpec {
   int audioMs = 0;
   int toneStartMs = -1;  // a loud square wave from here ...
   int toneEndMs = -1;    // ... to here
+  // A light bar sweeping from left to right once a second over the colour.
+  bool sweep = false;
   std::string container = "avi";
 };
 
@@ -135,6 +137,16 @@ inline bool WriteMovie(const std::string& path, const MovieSpec& clip) {
       for (int row = 0; row < (clip.height + 1) / 2; ++row) {
         memset(frame->data[1] + row * frame->linesize[1], clamp(u), (clip.width + 1) / 2);
         memset(frame->data[2] + row * frame->linesize[2], clamp(v), (clip.width + 1) / 2);
+      }
+      if (clip.sweep) {
+        const int barWidth = std::max(2, clip.width / 8) & ~1;
+        const int left = (nextFrame % clip.fps) * (clip.width - barWidth) / std::max(1, clip.fps - 1) & ~1;
+        for (int row = 0; row < clip.height; ++row)
+          memset(frame->data[0] + row * frame->linesize[0] + left, 220, barWidth);
+        for (int row = 0; row < (clip.height + 1) / 2; ++row) {
+          memset(frame->data[1] + row * frame->linesize[1] + left / 2, 128, barWidth / 2);
+          memset(frame->data[2] + row * frame->linesize[2] + left / 2, 128, barWidth / 2);
+        }
       }
       frame->pts = nextFrame;
       if (avcodec_send_frame(w.video, frame) < 0 || w.Drain(w.video, w.videoStream)) failed = true;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
+#include <thread>
 
 #include "graphics/Surface.h"
 #include "platform/Audio.h"
@@ -264,4 +266,135 @@ TEST_F(VideoPlayerTest, MatroskaMoviesPlayToo) {
   EXPECT_TRUE(Near(Centre(player), 0x00FF00));
   At(player, start, 3000);
   EXPECT_FALSE(player.IsPlaying());
+}
+
+// The pictures come from the player's own thread. Paced frame by frame (the
+// headless default) every run shows the same pixels at the same times,
+// however the thread is scheduled.
+TEST_F(VideoPlayerTest, EveryRunShowsTheSamePicturesAtTheSameFrames) {
+  MovieSpec clip;
+  clip.fps = 25;
+  clip.frames = 50;
+  clip.colours = {0x102030, 0xC0A080};
+  clip.sampleRate = 44100;
+  clip.audioMs = 2000;
+  Write("movie.avi", clip);
+  auto run = [&] {
+    std::vector<size_t> hashes;
+    CVideoPlayer player(kW, kH);
+    const uint32_t start = now_;
+    EXPECT_FALSE(player.Play("movie.avi"));
+    for (uint32_t t = 0; player.IsPlaying(); t += 16) {
+      At(player, start, t);
+      const std::vector<uint8_t>& p = player.GetPicture();
+      hashes.push_back(
+          std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(p.data()), p.size())));
+    }
+    SetNow(start);
+    return hashes;
+  };
+  const std::vector<size_t> first = run();
+  EXPECT_EQ(first.size(), 126u);  // ends in the frame at 2000 ms
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(run(), first);
+}
+
+// With a real display the main thread never waits for a picture: late ones
+// are dropped, and the player catches up with the clock.
+TEST_F(VideoPlayerTest, DroppingLatePicturesCatchesUpWithoutWaiting) {
+  Write("movie.avi", MovieSpec{});
+  CVideoPlayer player(kW, kH, CVideoPlayer::Pacing::kDropLate);
+  const uint32_t start = now_;
+  ASSERT_FALSE(player.Play("movie.avi"));
+  EXPECT_TRUE(Near(Centre(player), 0xFF0000));
+  // Far ahead at once: whatever the thread has is shown, never a picture
+  // that is not due yet; within a bounded real time the due one arrives.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  bool blue = false;
+  while (!blue && std::chrono::steady_clock::now() < deadline) {
+    At(player, start, 2500);
+    const uint32_t c = Centre(player);
+    EXPECT_TRUE(Near(c, 0xFF0000) || Near(c, 0x00FF00) || Near(c, 0x0000FF));
+    blue = Near(c, 0x0000FF);
+    if (!blue) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(blue);
+  EXPECT_TRUE(player.IsPlaying());
+  while (player.IsPlaying() && std::chrono::steady_clock::now() < deadline) {
+    At(player, start, 3000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_FALSE(player.IsPlaying());
+  EXPECT_FALSE(player.HasThread());
+}
+
+// The thread is joined whenever the movie stops: at its end, on Stop, on a
+// second Play, on a failed Play and when the player goes away mid-movie.
+TEST_F(VideoPlayerTest, TheDecodingThreadEndsWithTheMovie) {
+  MovieSpec clip;
+  clip.sampleRate = 44100;
+  clip.audioMs = 3000;
+  Write("movie.avi", clip);
+  {
+    CVideoPlayer player(kW, kH);
+    const uint32_t start = now_;
+    ASSERT_FALSE(player.Play("movie.avi"));
+    EXPECT_TRUE(player.HasThread());
+    At(player, start, 3000);
+    EXPECT_FALSE(player.IsPlaying());
+    EXPECT_FALSE(player.HasThread());
+
+    ASSERT_FALSE(player.Play("movie.avi"));
+    ASSERT_FALSE(player.Play("movie.avi"));
+    EXPECT_TRUE(player.HasThread());
+    player.Stop();
+    EXPECT_FALSE(player.HasThread());
+
+    ASSERT_FALSE(player.Play("movie.avi"));
+    EXPECT_TRUE(player.Play("missing.avi"));
+    EXPECT_FALSE(player.HasThread());
+    std::vector<uint8_t> junk(4000, 'x');
+    EXPECT_TRUE(player.PlayMemory(junk.data(), junk.size()));
+    EXPECT_FALSE(player.HasThread());
+  }
+  for (auto pacing : {CVideoPlayer::Pacing::kEveryFrame, CVideoPlayer::Pacing::kDropLate}) {
+    CVideoPlayer player(kW, kH, pacing);
+    ASSERT_FALSE(player.Play("movie.avi"));
+    At(player, now_, 100);
+    // Destroyed with the thread running and its queues full.
+  }
+}
+
+// Names are never cut short: one character too many fails like a missing
+// file, even when the file is there.
+TEST_F(VideoPlayerTest, NamesLongerThanTheLimitFailLikeMissingFiles) {
+  const std::string folder(200, 'd');
+  std::filesystem::create_directory(dir_ / folder);
+  const std::string fits = folder + "/" + std::string(55, 'm') + ".avi";  // 260 characters
+  const std::string tooLong = folder + "/" + std::string(56, 'm') + ".avi";
+  ASSERT_EQ(fits.size(), CVideoPlayer::kMaxNameChars);
+  Write(fits, MovieSpec{});
+  Write(tooLong, MovieSpec{});
+  CVideoPlayer player(kW, kH);
+  EXPECT_FALSE(player.Play(fits.c_str())) << player.GetError();
+  EXPECT_TRUE(player.Play(tooLong.c_str()));
+  EXPECT_EQ(player.GetError(), "file not found");
+  // A double-byte character counts once.
+  EXPECT_EQ(CVideoPlayer::CountCharacters("\x93\xae\x89\xe6.avi"), 6u);
+}
+
+// A sample rate no real sound has (a damaged header) would make the
+// resampler work for a minute: such sound is left out, the pictures play.
+TEST_F(VideoPlayerTest, ImplausibleSampleRatesLeaveTheSoundOut) {
+  MovieSpec clip;
+  clip.sampleRate = 500000;
+  clip.audioMs = 100;
+  Write("fast.avi", clip);
+  CVideoPlayer player(kW, kH);
+  ASSERT_FALSE(player.Play("fast.avi")) << player.GetError();
+  EXPECT_TRUE(player.GetInfo().hasVideo);
+  EXPECT_FALSE(player.GetInfo().hasAudio);
+  clip.frames = 0;
+  Write("sound.avi", clip);
+  EXPECT_TRUE(player.Play("sound.avi"));
+  EXPECT_EQ(player.GetError(), "no stream can be decoded");
 }
