@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "Lint.h"
 #include "ToolCommand.h"
 #include "platform/TextCodec.h"
 #include "files/GameFiles.h"
@@ -124,33 +125,8 @@ int ParseCommand(int argc, char** argv) {
 
 // ---- lint --------------------------------------------------------------------
 
-struct LintScript {
-  std::string name;  // as shown: relative to the game folder, UTF-8
-  std::vector<CScriptBlock> blocks;
-};
-
-struct LintImage {
-  std::string name;    // as shown, UTF-8
-  std::string reason;  // why the engine's loaders refuse it; "" when they load it
-};
-
-struct LintGame {
-  std::vector<LintScript> scripts;
-  std::vector<LintImage> pngs;
-  // Scripts whose bytes look like UTF-8 (shown names).
-  std::vector<std::string> utf8Scripts;
-};
-
-struct LintFinding {
-  std::string file;     // UTF-8
-  int line = 0;         // 0 for findings about a whole file
-  std::string message;  // CP932
-};
-
 // One check looks at the whole game and adds what it finds. More checks
 // (missing labels and files) go into kLintChecks beside these.
-using LintCheck = void (*)(const LintGame& game, std::vector<LintFinding>& findings);
-
 void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) {
   for (const LintScript& script : game.scripts) {
     for (const CScriptBlock& block : script.blocks) {
@@ -314,8 +290,9 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
-                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags};
+const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags,    CheckUnsupportedImages,
+                                 CheckScriptEncoding, CheckLayerTagValues, CheckLuaBlocks,
+                                 CheckSoundTags,      CheckLayerAssets,    CheckFonts};
 
 constexpr size_t kImageHeaderBytes = 64;
 
