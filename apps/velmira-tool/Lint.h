@@ -1,5 +1,8 @@
-// What velmira-tool lint knows about a game, shared by the checks that live
-// in their own lint_*.cpp files.
+// What velmira-tool lint gathers about a game and what its checks report.
+// Checks live in several files (cmd_parse.cpp and lint_*.cpp); each one looks
+// at the whole game and appends its findings. The lint runs standing in the
+// game folder with the game's files started, so the engine's loaders find
+// files as the engine would.
 #pragma once
 
 #include <string>
@@ -29,6 +32,18 @@ struct LintFinding {
   int line = 0;         // 0 for findings about a whole file
   std::string message;  // CP932
 };
+
+using LintCheck = void (*)(const LintGame& game, std::vector<LintFinding>& findings);
+
+// Image files of the layer tags (lyc, anime, masks, rules) that do not load
+// or would be refused, anime frames added before their animation exists, and
+// layer ids whose byte order (the drawing order) differs from their numbers.
+void CheckLayerAssets(const LintGame& game, std::vector<LintFinding>& findings);
+
+// Prerendered fonts (.rft) with a short index or entries outside the file,
+// prerendered fonts the font tags name but the game lacks, and faces that
+// only a fallback face can draw.
+void CheckFonts(const LintGame& game, std::vector<LintFinding>& findings);
 
 // Movies that cannot play and sliders whose literal parameters the slider
 // refuses (lint_video.cpp).

@@ -127,8 +127,6 @@ int ParseCommand(int argc, char** argv) {
 
 // One check looks at the whole game and adds what it finds. More checks
 // (missing labels and files) go into kLintChecks beside these.
-using LintCheck = void (*)(const LintGame& game, std::vector<LintFinding>& findings);
-
 void CheckParseErrors(const LintGame& game, std::vector<LintFinding>& findings) {
   for (const LintScript& script : game.scripts) {
     for (const CScriptBlock& block : script.blocks) {
@@ -293,7 +291,8 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
 }
 
 const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
-                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags,         CheckVideoTags};
+                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags,         CheckLayerAssets,
+                                 CheckFonts,          CheckVideoTags};
 
 constexpr size_t kImageHeaderBytes = 64;
 

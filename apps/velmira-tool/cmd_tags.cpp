@@ -40,8 +40,9 @@ int TagsCommand(int argc, char** argv) {
     if (row.family != family) {
       family = row.family;
       const std::string& title = tags.GetFamilyNames()[family];
-      out += markdown ? "\n## " + title + " tags\n\n| tag | required attributes | replayed on load | what it does |\n"
-                        "|---|---|---|---|\n"
+      out += markdown ? "\n## " + title +
+                            " tags\n\n| tag | required attributes | replayed on load | what it does |\n"
+                            "|---|---|---|---|\n"
                       : "\n[" + title + "]\n";
     }
     if (markdown) {

@@ -355,32 +355,3 @@ void CGraphicSystem::DumpLayers(std::string& out) {
   }
   out += "\n";
 }
-
-// ---- Interim scene access ----
-
-bool CGraphicSystem::ShowImage(const std::string& id, const std::string& file, int x, int y) {
-  if (!layerFactory_ || !surfaceFactory_ || !loaders_) return true;
-  std::unique_ptr<ISurface> surface(surfaceFactory_->Create());
-  if (!surface || loaders_->LoadFile(surface.get(), file.c_str())) return true;
-  std::unique_ptr<ILayer> layer(layerFactory_->Create());
-  if (!layer) return true;
-  layer->SetSurface(surface.release());
-  layer->SetX(x);
-  layer->SetY(y);
-  if (IVirtualLayer* old = back_->Find(id)) ForgetLayer(old);
-  back_->Add(id, layer.release());
-  Commit();
-  return false;
-}
-
-void CGraphicSystem::HideImage(const std::string& id) {
-  IVirtualLayer* old = back_->Find(id);
-  if (!old) return;
-  ForgetLayer(old);
-  back_->Remove(id);
-  Commit();
-}
-
-ILayer* CGraphicSystem::FindImage(const std::string& id) const { return dynamic_cast<ILayer*>(back_->Find(id)); }
-
-size_t CGraphicSystem::GetImageCount() const { return size_t(back_->GetCount()); }

@@ -175,16 +175,6 @@ class CGraphicSystem {
   // text: the same scene always gives the same bytes.
   void DumpLayers(std::string& out);
 
-  // Interim scene access until the layer tags arrive: each call edits the
-  // back set and commits at once. ShowImage loads the file (with or without
-  // its extension) into a new layer at x, y, replacing a layer of the same
-  // id; true when it cannot be loaded (the old layer then stays).
-  bool ShowImage(const std::string& id, const std::string& file, int x, int y);
-  // Removes the layer of that id; nothing when there is none.
-  void HideImage(const std::string& id);
-  ILayer* FindImage(const std::string& id) const;
-  size_t GetImageCount() const;
-
  private:
   struct CPending {
     uint64_t serial = 0;  // the hold it was queued for

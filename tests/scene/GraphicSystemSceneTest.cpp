@@ -231,14 +231,3 @@ TEST_F(GraphicSceneTest, LayerInfoAndDumpDescribeTheScene) {
   EXPECT_EQ(dump, again);
   graphics.KillLayerTweens("a");
 }
-
-TEST_F(GraphicSceneTest, InterimImageCallsEditTheBackSetAndCommitAtOnce) {
-  CGraphicSystem graphics(nullptr, 8, 8);
-  EXPECT_TRUE(graphics.ShowImage("a", "no-such-file", 0, 0));
-  EXPECT_EQ(0u, graphics.GetImageCount());
-  graphics.GetBackSet().Add("x", NewImage(2, 2, 0));
-  graphics.HideImage("x");
-  EXPECT_EQ(nullptr, graphics.GetFrontSet().Find("x"));
-  EXPECT_EQ(nullptr, graphics.FindImage("x"));
-  EXPECT_EQ(0u, graphics.GetWindowHandle());
-}

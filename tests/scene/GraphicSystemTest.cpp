@@ -16,6 +16,7 @@
 #include "platform/Platform.h"
 #include "scene/GraphicSystem.h"
 #include "scene/Layer.h"
+#include "scene/LayerSet.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +104,27 @@ TEST_F(GraphicSystemTest, SoftwareRendererChoice) {
   EXPECT_TRUE(graphics.HasRenderer());  // the software renderer either way
 }
 
+// Loads the file (with or without its extension) into a new back-set layer
+// at x, y, replacing that id, and commits; true when it does not load.
+bool ShowImage(CGraphicSystem& graphics, const std::string& id, const std::string& file, int x, int y) {
+  std::unique_ptr<ISurface> surface(graphics.GetSurfaceFactory()->Create());
+  if (graphics.GetLoaders()->LoadFile(surface.get(), file.c_str())) return true;
+  auto* layer = graphics.GetLayerFactory()->Create();
+  layer->SetSurface(surface.release());
+  layer->SetX(x);
+  layer->SetY(y);
+  if (IVirtualLayer* old = graphics.GetBackSet().Find(id)) graphics.ForgetLayer(old);
+  graphics.GetBackSet().Add(id, layer);
+  graphics.Commit();
+  return false;
+}
+
+void HideImage(CGraphicSystem& graphics, const std::string& id) {
+  if (IVirtualLayer* old = graphics.GetBackSet().Find(id)) graphics.ForgetLayer(old);
+  graphics.GetBackSet().Remove(id);
+  graphics.Commit();
+}
+
 TEST_F(GraphicSystemTest, FrameProtocolAndImages) {
   CGraphicSystem graphics(nullptr, 16, 8);
   graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
@@ -112,24 +134,22 @@ TEST_F(GraphicSystemTest, FrameProtocolAndImages) {
 
   WritePng(Path("red.png"), 16, 8, Solid(16, 8, 255, 0, 0, 255));
   WritePng(Path("half.png"), 4, 4, Solid(4, 4, 0, 0, 255, 128));
-  ASSERT_FALSE(graphics.ShowImage("bg", Path("red"), 0, 0));
-  ASSERT_FALSE(graphics.ShowImage("fg", Path("half.png"), 2, 2));
-  EXPECT_EQ(2u, graphics.GetImageCount());
+  ASSERT_FALSE(ShowImage(graphics, "bg", Path("red"), 0, 0));
+  ASSERT_FALSE(ShowImage(graphics, "fg", Path("half.png"), 2, 2));
+  EXPECT_EQ(2, graphics.GetFrontSet().GetCount());
   graphics.Render();
   // Opaque red: (255 * 255) >> 8; the cleared alpha byte stays.
   EXPECT_EQ(0x00FE0000u, FramePixel(0, 0));
   // Half-transparent blue over it: d + (((s - d) * 128) >> 8) per byte.
   EXPECT_EQ(0x007F007Fu, FramePixel(2, 2));
 
-  // A failing load leaves the layer of that id in place.
-  EXPECT_TRUE(graphics.ShowImage("fg", Path("missing.png"), 0, 0));
-  EXPECT_NE(nullptr, graphics.FindImage("fg"));
+  EXPECT_TRUE(ShowImage(graphics, "fg", Path("missing.png"), 0, 0));
   // Ids draw in byte order: "a" under "bg".
-  ASSERT_FALSE(graphics.ShowImage("a", Path("half.png"), 0, 0));
-  graphics.HideImage("fg");
+  ASSERT_FALSE(ShowImage(graphics, "a", Path("half.png"), 0, 0));
+  HideImage(graphics, "fg");
   graphics.Render();
   EXPECT_EQ(0x00FE0000u, FramePixel(0, 0));
   EXPECT_EQ(0x00FE0000u, FramePixel(2, 2));
-  graphics.HideImage("nothing");
-  EXPECT_EQ(2u, graphics.GetImageCount());
+  HideImage(graphics, "nothing");
+  EXPECT_EQ(2, graphics.GetFrontSet().GetCount());
 }

@@ -402,4 +402,26 @@ TEST_F(LayerTags, ClickAndHoverHandlersRunFromTheWaits) {
   EXPECT_EQ(State(), CMainScript::kClickWait);
 }
 
+TEST_F(LayerTags, ARestartDropsPointerHandlersAndTheOpenTweenQueue) {
+  // The first run leaves a click handler and an open queue behind; after a
+  // restart the layer answers neither.
+  Run("[var name=f.boots data=$f.boots+1][lyc id=a file=small][lyprop id=a left=4 top=4][flip]\n"
+      "[if estimate=f.boots==1][setonclick id=a label=clicked][tweenset]"
+      "[lytween id=a param=top from=0 to=1 msec=10][/if]\n"
+      "[lytween id=a param=left from=0 to=9 msec=10]\n*wait\n@\n[jump label=wait]\n"
+      "*clicked\n[var name=f.clicked data=1]\n[jump label=wait]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  ASSERT_FALSE(script_->Boot());
+  for (int n = 1; n <= 3; ++n) FrameN(n);
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_EQ(Var("f.boots"), "2");
+  FrameN(4, {platform::VK_LBUTTON});
+  FrameN(5);
+  EXPECT_FALSE(Has("f.clicked"));
+  // Not swallowed by a queue that no longer exists: the tween ran.
+  ASSERT_NE(Front().Find("a"), nullptr);
+  EXPECT_EQ(Front().Find("a")->GetX(), 9);
+}
+
 }  // namespace

@@ -55,7 +55,7 @@ TEST(Lint, ReportsParseErrorsAndPngsTheEngineWillNotLoad) {
 TEST(Lint, ReportsTagsThatAreNeitherKnownNorMacros) {
   TempDir game;
   game.Write("start.iet",
-             "*start\r\n[macroadd file=more]\r\n[status][greet]\r\n[lyc id=bg file=x]\r\n[nosuch a=1]\r\n");
+             "*start\r\n[macroadd file=more]\r\n[status][greet]\r\n[lyc id=bg file=$f.bg]\r\n[nosuch a=1]\r\n");
   game.Write("macro.iet", "*status\r\n[return]\r\n");
   game.Write("more.iet", "*greet\r\n[return]\r\n");
   std::string out;

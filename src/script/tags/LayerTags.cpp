@@ -35,6 +35,15 @@ std::weak_ptr<CMainScript*> CLayerTagState::Token(CMainScript& script) {
   return m_token;
 }
 
+void CLayerTagState::OnEvent(CMainScript&, ScriptEvent event) {
+  if (event != ScriptEvent::kBoot) return;
+  // The queue was never registered, so its tweens drive nothing yet.
+  m_queue.reset();
+  m_queuedIds.clear();
+  m_queueSync = false;
+  m_pointer.Clear();
+}
+
 bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t now) {
   CGraphicSystem* graphics = script.GetGraphics();
   CInputState* input = script.GetInput();

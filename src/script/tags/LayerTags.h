@@ -18,6 +18,9 @@ class CLayerTagState : public CTagFamilyState {
  public:
   ~CLayerTagState() override;
   bool OnWaitFrame(CMainScript& script, uint32_t now) override;
+  // A restart drops the open tween queue and every pointer handler: the
+  // scene they were made for is gone.
+  void OnEvent(CMainScript& script, ScriptEvent event) override;
 
   // A weak handle to the interpreter for tween callbacks (which may outlive
   // it in the process-wide registry).
