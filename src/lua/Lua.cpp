@@ -89,6 +89,13 @@ int DeterministicDate(lua_State* L) {
   return 1;
 }
 
+// os.exit: ending the process here would skip the engine's saves; the call
+// unwinds instead and the engine closes as if its window was closed.
+int Exit(lua_State* L) {
+  Owner(L)->RequestExit(L);
+  return luaL_error(L, "os.exit");
+}
+
 void Replace(lua_State* L, const char* name, lua_CFunction function) {
   lua_getfield(L, -1, name);
   lua_pushcclosure(L, function, 1);
@@ -166,8 +173,16 @@ void* CLua::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize) {
   return block;
 }
 
+void CLua::RequestExit(lua_State* L) {
+  m_exitRequested = true;
+  lua_sethook(L, &CountHook, LUA_MASKCOUNT, 1);
+  if (m_active && m_active != L) lua_sethook(m_active, &CountHook, LUA_MASKCOUNT, 1);
+  if (m_state != L) lua_sethook(m_state, &CountHook, LUA_MASKCOUNT, 1);
+}
+
 void CLua::CountHook(lua_State* L, lua_Debug*) {
   CLua* self = Owner(L);
+  if (self->m_exitRequested) luaL_error(L, "os.exit");
   self->m_instructions += kHookStep;
   if (self->m_options.instructionLimit && self->m_instructions > self->m_options.instructionLimit) {
     // From now on every instruction raises, so that code catching the error
@@ -182,6 +197,12 @@ int CLua::Open(lua_State* L) {
   luaL_openlibs(L);
   lua_pushcfunction(L, &Print);
   lua_setglobal(L, "print");
+  lua_getglobal(L, "os");
+  if (lua_istable(L, -1)) {
+    lua_pushcfunction(L, &Exit);
+    lua_setfield(L, -2, "exit");
+  }
+  lua_pop(L, 1);
   if (self->m_options.deterministicClock) {
     lua_getglobal(L, "os");
     if (lua_istable(L, -1)) {
@@ -274,6 +295,10 @@ int CLua::RunProtected(lua_State* L) {
 
 bool CLua::Call(const std::string& text, bool chunk) {
   if (!m_state) return true;
+  if (m_exitRequested) {
+    SetErrorText(std::string("os.exit"));
+    return true;
+  }
   if (m_depth >= kMaxDepth) {
     SetErrorText(std::string("Lua calls nested too deeply"));
     return true;

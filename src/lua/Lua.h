@@ -71,6 +71,13 @@ class CLua {
     return previous;
   }
 
+  // os.exit ran: the call that ran it was unwound, and every later call
+  // fails at once. The owner closes the game through its usual path.
+  bool IsExitRequested() const { return m_exitRequested; }
+  // Marks the exit and makes every further instruction of L raise, so that
+  // a pcall in Lua code cannot swallow it.
+  void RequestExit(lua_State* L);
+
   // Converts a Lua number to int32: truncates toward zero, saturates, NaN 0.
   static int32_t ToInt32(double value);
 
@@ -98,6 +105,7 @@ class CLua {
   size_t m_memory = 0;
   uint64_t m_instructions = 0;
   int m_depth = 0;
+  bool m_exitRequested = false;
   // Registry reference of the protected runner.
   int m_runner = 0;
   // The state whose C function is running now (nested calls use its stack).

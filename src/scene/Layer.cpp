@@ -39,6 +39,8 @@ int EffectiveOpacity(int alpha, const CParentChain& parents) {
   return int(o);
 }
 
+bool CLayer::s_referenceKernels = false;
+
 CLayer::CLayer() = default;
 CLayer::~CLayer() = default;
 
@@ -183,13 +185,39 @@ struct CWeightTable {
   alignas(16) int16_t w[256][16];
 };
 
+// The tables of the last few vertical fractions: a scale walks the same
+// few fractions row after row (two at 200 %), so each is built once.
+struct CWeightTables {
+  static constexpr int kSlots = 4;
+  CWeightTable slot[kSlots];
+  int next = 0;
+  const CWeightTable& For(int fy) {
+    for (const CWeightTable& t : slot)
+      if (t.fy == fy) return t;
+    CWeightTable& t = slot[next];
+    next = (next + 1) % kSlots;
+    for (int fx = 0; fx < 256; ++fx) {
+      const int w00 = (((255 - fx) * (256 - fy)) >> 8) + 1, w10 = ((fx * (256 - fy)) >> 8) + 1;
+      const int w01 = (((255 - fx) * (fy + 1)) >> 8) + 1, w11 = ((fx * (fy + 1)) >> 8) + 1;
+      for (int c = 0; c < 4; ++c) {
+        t.w[fx][c] = int16_t(w00);
+        t.w[fx][4 + c] = int16_t(w10);
+        t.w[fx][8 + c] = int16_t(w01);
+        t.w[fx][12 + c] = int16_t(w11);
+      }
+    }
+    t.fy = fy;
+    return t;
+  }
+};
+
 struct CRowWalk {
   const uint8_t* const* rows;
   const uint8_t* const* maskRows;
   int areaX, areaY;
   int64_t xMax, yMax;
   bool smooth;
-  CWeightTable* table;
+  CWeightTables* tables;
 };
 
 // Bilinear weights of a 16.16 position's fractions (each +1, so that no
@@ -246,21 +274,8 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
   // the weights come from a table instead of being worked out per pixel.
   if constexpr (kBpp == 4 && !kMasked) {
     const int iy = sy >> 16;
-    if (colY == 0 && w.smooth && iy + 1 < w.yMax && w.table) {
-      CWeightTable& table = *w.table;
-      const int fy = (sy >> 8) & 255;
-      if (table.fy != fy) {
-        for (int fx = 0; fx < 256; ++fx) {
-          const CWeights k(fx << 8, fy << 8);
-          for (int c = 0; c < 4; ++c) {
-            table.w[fx][c] = int16_t(k.w00);
-            table.w[fx][4 + c] = int16_t(k.w10);
-            table.w[fx][8 + c] = int16_t(k.w01);
-            table.w[fx][12 + c] = int16_t(k.w11);
-          }
-        }
-        table.fy = fy;
-      }
+    if (colY == 0 && w.smooth && iy + 1 < w.yMax && w.tables) {
+      const CWeightTable& table = w.tables->For((sy >> 8) & 255);
       const uint8_t* r0 = w.rows[w.areaY + iy];
       const uint8_t* r1 = w.rows[w.areaY + iy + 1];
       const __m128i zero = _mm_setzero_si128();
@@ -268,8 +283,10 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
         return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + a)),
                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b)));
       };
-      const auto weigh = [](__m128i p, const int16_t* k) {
-        return _mm_srli_epi16(_mm_mullo_epi16(p, _mm_load_si128(reinterpret_cast<const __m128i*>(k))), 8);
+      // (p << 8) * k >> 16 is (p * k) >> 8: one multiply instead of a
+      // multiply and a shift, the same bytes.
+      const auto weigh = [](__m128i p8, const int16_t* k) {
+        return _mm_mulhi_epu16(p8, _mm_load_si128(reinterpret_cast<const __m128i*>(k)));
       };
       int i = lo;
       // Two pixels at a time while both have a right neighbour.
@@ -282,9 +299,9 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
         const int16_t* k1 = table.w[(sx1 >> 8) & 255];
         const __m128i top = load2(r0, p0, p1), bottom = load2(r1, p0, p1);
         const __m128i a =
-            _mm_add_epi16(weigh(_mm_unpacklo_epi8(top, zero), k0), weigh(_mm_unpacklo_epi8(bottom, zero), k0 + 8));
+            _mm_add_epi16(weigh(_mm_unpacklo_epi8(zero, top), k0), weigh(_mm_unpacklo_epi8(zero, bottom), k0 + 8));
         const __m128i b =
-            _mm_add_epi16(weigh(_mm_unpackhi_epi8(top, zero), k1), weigh(_mm_unpackhi_epi8(bottom, zero), k1 + 8));
+            _mm_add_epi16(weigh(_mm_unpackhi_epi8(zero, top), k1), weigh(_mm_unpackhi_epi8(zero, bottom), k1 + 8));
         const __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(i) * 4), _mm_packus_epi16(sum, zero));
       }
@@ -297,11 +314,9 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
           continue;
         }
         const int16_t* k = table.w[(sx >> 8) & 255];
-        const __m128i top = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + px)), zero);
-        const __m128i bottom = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + px)), zero);
-        __m128i sum = _mm_add_epi16(
-            _mm_srli_epi16(_mm_mullo_epi16(top, _mm_load_si128(reinterpret_cast<const __m128i*>(k))), 8),
-            _mm_srli_epi16(_mm_mullo_epi16(bottom, _mm_load_si128(reinterpret_cast<const __m128i*>(k + 8))), 8));
+        const __m128i top = _mm_unpacklo_epi8(zero, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + px)));
+        const __m128i bottom = _mm_unpacklo_epi8(zero, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + px)));
+        __m128i sum = _mm_add_epi16(weigh(top, k), weigh(bottom, k + 8));
         sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
         const int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
         std::memcpy(d, &packed, 4);
@@ -511,8 +526,13 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
   const bool masked = m_mask != nullptr;
   m_spans.assign(size_t(rh), {0, 0});
 
-  auto table = std::make_unique<CWeightTable>();
-  const CRowWalk walk{rows.data(), maskRows.data(), areaX, areaY, xMax, yMax, smooth, table.get()};
+  std::unique_ptr<CWeightTables> tables;
+  // Default-initialised: the weights are written before they are read.
+  if (!s_referenceKernels) tables.reset(new CWeightTables);
+  const CRowWalk walk{rows.data(), maskRows.data(), areaX, areaY, xMax, yMax, smooth, tables.get()};
+  // A draw that resamples blends each row while it is still in the cache.
+  CRowSink* sink = m_sink;
+  if (sink) sink->target->Lock();
   const auto walkRow = bpp == 4 ? (masked ? &WalkRow<4, true> : &WalkRow<4, false>) : &WalkRow<1, false>;
   for (int j = 0; j < rh; ++j) {
     uint8_t* out = image->GetLine(j);
@@ -531,6 +551,11 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
     std::memset(out, 0, size_t(lo) * size_t(bpp));
     std::memset(out + size_t(hi) * size_t(bpp), 0, size_t(rw - hi) * size_t(bpp));
     walkRow(walk, out, int(lo), int(hi), int32_t(rsx + lo * colX), int32_t(rsy + lo * colY), colX, colY);
+    if (sink) BlendImageRow(*sink, j, out);
+  }
+  if (sink) {
+    sink->target->Unlock();
+    sink->done = true;
   }
   image->Unlock();
   if (m_mask) m_mask->Unlock();
@@ -549,12 +574,21 @@ void CLayer::Draw(ISurface* target) {
 void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   if (!m_surface || GetXScale() < 1 || GetYScale() < 1 || GetAlpha() < 1 || !GetVisible()) return;
   const CRect screen = target ? CRect(0, 0, target->GetWidth(), target->GetHeight()) : CRect();
+  const int format = m_mask ? int(ISurface::PIXEL_BITS_32A) : m_surface->GetFormat();
+  const int opacity = target ? EffectiveOpacity(GetAlpha(), parents) : 0;
+  CRowSink sink;
+  if (target && !s_referenceKernels && opacity > 0 && target->GetBytesPerPixel() == 4 &&
+      m_surface->GetBytesPerPixel() == 4) {
+    sink.target = target;
+    sink.opacity = std::min(opacity, 255);
+    sink.row = GetBlendRow(GetLayerMode(), format, sink.opacity == 255);
+  }
   m_clip = target ? &screen : nullptr;
+  m_sink = sink.row ? &sink : nullptr;
   PrepareWithParents(true, parents);
+  m_sink = nullptr;
   m_clip = nullptr;
-  if (target && m_image) {
-    const int format = m_mask ? int(ISurface::PIXEL_BITS_32A) : m_surface->GetFormat();
-    const int opacity = EffectiveOpacity(GetAlpha(), parents);
+  if (target && m_image && !sink.done) {
     if (m_image == m_surface)
       DrawStraight(target, format, opacity);
     else
@@ -576,29 +610,33 @@ void CLayer::DrawStraight(ISurface* target, int format, int opacity) {
   if (blit.nonEmpty) BlendBlit(target, m_image, blit, GetLayerMode(), format, opacity, m_colorKey);
 }
 
+void CLayer::BlendImageRow(const CRowSink& sink, int j, const uint8_t* s) {
+  if (size_t(j) >= m_spans.size() || !s) return;
+  const int64_t x0 = int64_t(m_bounds.GetX()) + m_region.GetX();
+  const int64_t y = int64_t(m_bounds.GetY()) + m_region.GetY() + j;
+  if (y < 0 || y >= sink.target->GetHeight()) return;
+  // The region was cut to this target, but a draw into a smaller target
+  // than the one it was prepared for must still stay inside.
+  const int64_t b = std::max<int64_t>(m_spans[size_t(j)].first, -x0);
+  const int64_t e = std::min<int64_t>(m_spans[size_t(j)].second, sink.target->GetWidth() - x0);
+  if (e <= b) return;
+  uint8_t* d = sink.target->GetLine(int(y));
+  if (!d) return;
+  sink.row(d + 4 * size_t(x0 + b), s + 4 * size_t(b), int(e - b), sink.opacity, m_colorKey);
+}
+
 void CLayer::DrawResampled(ISurface* target, int format, int opacity) {
   if (opacity <= 0) return;
   if (opacity > 255) opacity = 255;
-  const BlendRowFn row = GetBlendRow(GetLayerMode(), format, opacity == 255);
-  if (!row || target->GetBytesPerPixel() != 4 || m_image->GetBytesPerPixel() != 4) return;
-  const int64_t x0 = int64_t(m_bounds.GetX()) + m_region.GetX();
-  const int64_t y0 = int64_t(m_bounds.GetY()) + m_region.GetY();
-  const int64_t tw = target->GetWidth(), th = target->GetHeight();
+  CRowSink sink;
+  sink.target = target;
+  sink.opacity = opacity;
+  sink.row = GetBlendRow(GetLayerMode(), format, opacity == 255);
+  if (!sink.row || target->GetBytesPerPixel() != 4 || m_image->GetBytesPerPixel() != 4) return;
   target->Lock();
   m_image->Lock();
-  for (int j = 0; j < m_region.GetHeight() && size_t(j) < m_spans.size(); ++j) {
-    const int64_t y = y0 + j;
-    if (y < 0 || y >= th) continue;
-    // The region was cut to this target, but a draw into a smaller target
-    // than the one it was prepared for must still stay inside.
-    int64_t b = std::max<int64_t>(m_spans[size_t(j)].first, -x0);
-    int64_t e = std::min<int64_t>(m_spans[size_t(j)].second, tw - x0);
-    if (e <= b) continue;
-    uint8_t* d = target->GetLine(int(y));
-    const uint8_t* s = m_image->GetLine(j);
-    if (!d || !s) continue;
-    row(d + 4 * size_t(x0 + b), s + 4 * size_t(b), int(e - b), opacity, m_colorKey);
-  }
+  for (int j = 0; j < m_region.GetHeight() && size_t(j) < m_spans.size(); ++j)
+    BlendImageRow(sink, j, m_image->GetLine(j));
   m_image->Unlock();
   target->Unlock();
 }

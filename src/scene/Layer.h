@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Geometry.h"
+#include "graphics/Blend.h"
 #include "scene/LayerProperty.h"
 
 class ISurface;
@@ -88,6 +89,9 @@ class CLayer : public ILayer, public CLayerProperty {
   // How many times the image was resampled since the layer was made (the
   // cache's effect is observable through it).
   uint64_t GetResampleCount() const { return m_resamples; }
+  // Draws through the plain kernels only (per-pixel weights, resampling and
+  // blending as two passes), which the fast ones must match byte for byte.
+  static void UseReferenceKernels(bool on) { s_referenceKernels = on; }
 
  protected:
   // Drops the prepared copy, if any.
@@ -111,6 +115,18 @@ class CLayer : public ILayer, public CLayerProperty {
   bool Resample(bool smooth, float minX, float minY);
   void DrawStraight(ISurface* target, int format, int opacity);
   void DrawResampled(ISurface* target, int format, int opacity);
+  // Where resampled rows are blended: a draw that resamples blends each row
+  // as soon as it is made.
+  struct CRowSink {
+    ISurface* target = nullptr;
+    BlendRowFn row = nullptr;
+    int opacity = 0;
+    bool done = false;  // every row was blended
+  };
+  // Blends row j of the resampled image (its bytes s) into the sink's target.
+  void BlendImageRow(const CRowSink& sink, int j, const uint8_t* s);
+  static bool s_referenceKernels;
+  CRowSink* m_sink = nullptr;
 
   // The target's rectangle while a draw prepares the layer: only the part
   // of the bounding rectangle inside it is resampled.

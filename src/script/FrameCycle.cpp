@@ -102,10 +102,12 @@ void CMainScript::Frame(uint32_t now) {
   // The debugging channel takes the lines collected since the last frame;
   // the server serves its clients.
   m_debug->Poll();
-  m_variables->SetInt("s.status.controlskip", m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
+  // Made once: the name is too long for the short-string buffer.
+  static const std::string controlSkip = "s.status.controlskip";
+  m_variables->SetInt(controlSkip, m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
   // The families' own steps, in registry order: the music players and the
   // volume follow of the sound family, then the Lua per-frame handler.
-  for (auto& family : m_families) family->OnFrame(*this);
+  for (CTagFamilyState* family : Hooked(kHookFrame)) family->OnFrame(*this);
 
   int budget = m_recordBudget;
   const uint32_t frameStart = platform::IsHeadless() ? 0 : platform::GetTimeMs();
@@ -200,7 +202,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
       const bool stop =
           in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping();
       bool playing = false;
-      for (auto& family : m_families) playing = family->PollMovie(*this, stop) || playing;
+      for (CTagFamilyState* family : Hooked(kHookMovie)) playing = family->PollMovie(*this, stop) || playing;
       if (!playing) RestoreState();
       return Turn::kEndFrame;
     }
@@ -267,7 +269,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
 bool CMainScript::AutoWaitHeld() {
   // Auto mode also waits for the sounds of the auto sync list.
   if (!m_autoOn) return false;
-  for (auto& family : m_families) {
+  for (CTagFamilyState* family : Hooked(kHookAutoWait)) {
     if (family->HoldsAutoWait(*this)) return true;
   }
   return false;
@@ -279,7 +281,7 @@ CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
   handled = true;
 
   // Pointer events: a click or rollover handler moved the cursor.
-  for (auto& family : m_families)
+  for (CTagFamilyState* family : Hooked(kHookWaitFrame))
     if (family->OnWaitFrame(*this, m_now)) return Turn::kRunOn;
 
   // One press acts once: leaving the menu returns to this wait in the same

@@ -115,6 +115,9 @@ CMainScript::CMainScript(const CTagRegistry& tags, CGraphicSystem* graphics)
   m_autoOn = false;
   m_skipAllowed = true;
   m_skipOn = false;
+  for (const auto& family : m_families)
+    for (int bit = 0; bit < kFamilyHookCount; ++bit)
+      if (family->m_hooks & (1u << bit)) m_hooked[size_t(bit)].push_back(family.get());
   m_input = CInputState::Instance();
   m_variables = std::make_unique<CQelVariables>();
   m_saveData = std::make_unique<CSaveData>(this);
@@ -181,7 +184,7 @@ bool CMainScript::LoadScript(std::string& name) {
   // The file is in the store before its chunks run: a chunk may jump into
   // it, and the families hold nothing of the store while Lua runs.
   std::string loaded = name;
-  for (auto& family : m_families) family->OnScriptLoaded(*this, loaded, chunks);
+  for (CTagFamilyState* family : Hooked(kHookLoaded)) family->OnScriptLoaded(*this, loaded, chunks);
   return false;
 }
 
@@ -262,7 +265,7 @@ void CMainScript::ResetFrameMembers() {
 }
 
 void CMainScript::Broadcast(ScriptEvent event) {
-  for (auto& family : m_families) family->OnEvent(*this, event);
+  for (CTagFamilyState* family : Hooked(kHookEvent)) family->OnEvent(*this, event);
 }
 
 void CMainScript::RecordForReplay(const std::string& key, const CScriptBlock& record) {

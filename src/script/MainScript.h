@@ -8,6 +8,8 @@
 // the scripts, the cursor and call stack, scopes, waits, modes and reports.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -239,6 +241,11 @@ class CMainScript : public ISaveSubject {
   // ---- Members -----------------------------------------------------------
   const CTagRegistry& m_tags;
   std::vector<std::unique_ptr<CTagFamilyState>> m_families;
+  // The families whose class overrides each hook, in registry order.
+  std::array<std::vector<CTagFamilyState*>, kFamilyHookCount> m_hooked;
+  const std::vector<CTagFamilyState*>& Hooked(FamilyHook hook) const {
+    return m_hooked[size_t(std::countr_zero(unsigned(hook)))];
+  }
   std::mt19937 m_random;
   std::uniform_int_distribution<int> m_randomRange{0, 65535};
   bool m_autoAllowed = false;

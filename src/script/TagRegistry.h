@@ -47,10 +47,27 @@ struct CLoadedChunk {
   std::string text;
 };
 
+// The per-frame and event hooks of a family. The interpreter calls a hook
+// only on the families whose class overrides it, so a family that has no
+// part in a frame costs that frame nothing.
+enum FamilyHook : uint8_t {
+  kHookEvent = 1 << 0,
+  kHookMovie = 1 << 1,
+  kHookWaitFrame = 1 << 2,
+  kHookLoaded = 1 << 3,
+  kHookFrame = 1 << 4,
+  kHookAutoWait = 1 << 5,
+  kHookAll = (1 << 6) - 1,
+};
+constexpr int kFamilyHookCount = 6;
+
 // What a family keeps between tags for one interpreter.
 class CTagFamilyState {
  public:
   virtual ~CTagFamilyState() = default;
+  // Which hooks the family's class overrides; states not made by
+  // CreateFamilyState get every hook called.
+  uint8_t m_hooks = kHookAll;
   virtual void OnEvent(CMainScript& script, ScriptEvent event) {}
   // The video wait, once per frame: true while the family still plays a
   // movie. With stop set (a skip key or skipping) it may stop it.
@@ -145,7 +162,24 @@ class CTagRegistry {
 // Families that keep nothing between tags use this.
 class CStatelessFamily : public CTagFamilyState {};
 
+// The hooks State overrides: a member pointer names the class that declares
+// the function, which is the base only when no class in between overrides it.
+template <class State>
+constexpr uint8_t FamilyHooksOf() {
+  using B = CTagFamilyState;
+  uint8_t hooks = 0;
+  if (!std::is_same_v<decltype(&State::OnEvent), decltype(&B::OnEvent)>) hooks |= kHookEvent;
+  if (!std::is_same_v<decltype(&State::PollMovie), decltype(&B::PollMovie)>) hooks |= kHookMovie;
+  if (!std::is_same_v<decltype(&State::OnWaitFrame), decltype(&B::OnWaitFrame)>) hooks |= kHookWaitFrame;
+  if (!std::is_same_v<decltype(&State::OnScriptLoaded), decltype(&B::OnScriptLoaded)>) hooks |= kHookLoaded;
+  if (!std::is_same_v<decltype(&State::OnFrame), decltype(&B::OnFrame)>) hooks |= kHookFrame;
+  if (!std::is_same_v<decltype(&State::HoldsAutoWait), decltype(&B::HoldsAutoWait)>) hooks |= kHookAutoWait;
+  return hooks;
+}
+
 template <class State>
 std::unique_ptr<CTagFamilyState> CreateFamilyState() {
-  return std::make_unique<State>();
+  auto state = std::make_unique<State>();
+  state->m_hooks = FamilyHooksOf<State>();
+  return state;
 }

@@ -246,3 +246,29 @@ TEST_F(LuaBridge, BinaryChunksCanBeRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LuaBridge, ExitUnwindsTheCallAndNothingRunsAfterIt) {
+  EXPECT_FALSE(lua_->IsExitRequested());
+  // Neither pcall nor a coroutine swallows it; the code after it never runs.
+  std::string error = Run("function main(o) pcall(os.exit, 3) o:tag{'after'} end");
+  EXPECT_TRUE(lua_->IsExitRequested());
+  EXPECT_NE(error.find("os.exit"), std::string::npos) << error;
+  EXPECT_TRUE(host_.tags.empty());
+  // Every later call fails at once.
+  EXPECT_TRUE(lua_->RunChunk("x = 1"));
+  EXPECT_TRUE(lua_->CallFunction("main"));
+}
+
+TEST_F(LuaBridge, ExitInsideANestedCallEndsTheOuterOneToo) {
+  EXPECT_NE(Run("function quit(o) os.exit() end "
+                "function main(o) local co = coroutine.wrap(function() o:tag{'calllua', ['function']='quit'} end) "
+                "pcall(co) o:tag{'after'} end"),
+            "");
+  EXPECT_TRUE(lua_->IsExitRequested());
+  ASSERT_EQ(host_.tags.size(), 1u);
+  EXPECT_EQ(host_.tags[0].m_text, "calllua");
+}
+
+}  // namespace

@@ -8,7 +8,9 @@
 #include "files/Config.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
+#include "platform/Messages.h"
 #include "platform/Platform.h"
+#include "scene/GraphicSystem.h"
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
@@ -55,7 +57,21 @@ CQelLua& CLuaTagState::GetLua(CMainScript& script) {
 bool CLuaTagState::CallFunction(CMainScript& script, const std::string& name) {
   CQelLua& lua = GetLua(script);
   if (!lua.IsOpen()) return true;
-  return lua.CallFunction(name);
+  const bool failed = lua.CallFunction(name);
+  if (failed) CloseIfExiting(script);
+  return failed;
+}
+
+bool CLuaTagState::CloseIfExiting(CMainScript& script) {
+  if (!m_lua || !m_lua->IsExitRequested()) return false;
+  if (m_closePosted) return true;
+  m_closePosted = true;
+  LogWrite("lua: os.exit; the game closes");
+  // The window's close path saves what closing saves and ends with code 0.
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (graphics && graphics->GetWindowHandle())
+    platform::PostMessage(graphics->GetWindowHandle(), platform::WM_CLOSE, 0, 0);
+  return true;
 }
 
 void CLuaTagState::OnEvent(CMainScript& script, ScriptEvent event) {
@@ -68,6 +84,7 @@ void CLuaTagState::OnScriptLoaded(CMainScript& script, const std::string& file,
   CQelLua& lua = GetLua(script);
   for (const CLoadedChunk& chunk : chunks) {
     if (!lua.IsOpen() || lua.RunChunk(chunk.text)) {
+      if (CloseIfExiting(script)) return;
       // Reported whatever the error mode: a broken block is the author's to
       // see at once.
       LogWrite(Format("%s(%ld): [LUA] %s", file, chunk.line, lua.GetErrorText()));
@@ -78,7 +95,7 @@ void CLuaTagState::OnScriptLoaded(CMainScript& script, const std::string& file,
 void CLuaTagState::OnFrame(CMainScript& script) {
   if (m_frameFunction.empty()) return;
   std::string name = m_frameFunction;
-  if (!CallFunction(script, name)) return;
+  if (!CallFunction(script, name) || CloseIfExiting(script)) return;
   script.ReportFormat("[LUA] OnEnterFrame -> %s(): %s", name.c_str(), m_lua->GetErrorText().c_str());
   // A handler that fails is not called again (unless it named a new one).
   if (m_frameFunction == name) m_frameFunction.clear();
@@ -150,6 +167,8 @@ bool CallLua(State& state, CMainScript& script, const CScriptBlock& record, bool
   std::string file = script.GetCursor().m_file;
   long line = record.m_line;
   if (state.CallFunction(script, name)) {
+    // After os.exit the game only waits for its window to close.
+    if (state.CloseIfExiting(script)) return true;
     script.Report(Format("%s(%ld): [LUA] %s", file, line, state.GetLua(script).GetErrorText()));
   }
   return false;

@@ -29,6 +29,9 @@ class CLuaTagState : public CTagFamilyState, public ILuaHost {
   // Calls the global function name with the engine object; true on failure
   // (the bridge's error text tells why).
   bool CallFunction(CMainScript& script, const std::string& name);
+  // True once Lua ran os.exit; the first time it asks the game window to
+  // close (the engine's usual close path, which saves).
+  bool CloseIfExiting(CMainScript& script);
 
   // ---- ILuaHost ------------------------------------------------------------
   void LuaDebug(const std::string& text) override;
@@ -49,4 +52,5 @@ class CLuaTagState : public CTagFamilyState, public ILuaHost {
  private:
   CMainScript* m_script = nullptr;
   std::unique_ptr<CQelLua> m_lua;
+  bool m_closePosted = false;
 };

@@ -2,10 +2,14 @@
 // macroadd and the tags whose subsystems come later.
 #include "script/tags/SystemTags.h"
 
+#include "platform/Browser.h"
+#include "platform/Log.h"
 #include "platform/Platform.h"
 #include "platform/TextCodec.h"
 #include "scene/GraphicRenderer.h"
 #include "scene/GraphicSystem.h"
+#include "scene/Layer.h"
+#include "scene/LayerSet.h"
 #include "script/MainScript.h"
 #include "script/tags/MessageTags.h"
 #include "script/tags/TagFamilies.h"
@@ -16,13 +20,28 @@
 
 CSystemTagState::~CSystemTagState() = default;
 
-void CSystemTagState::OnEvent(CMainScript&, ScriptEvent event) {
+void CSystemTagState::OnEvent(CMainScript& script, ScriptEvent event) {
+  if (event == ScriptEvent::kAutoModeOn || event == ScriptEvent::kAutoModeOff) {
+    ShowAutoIcon(script, event == ScriptEvent::kAutoModeOn);
+    return;
+  }
   if (event != ScriptEvent::kBoot) return;
   if (m_video) m_video->Stop();
   // The caption stays: the window keeps its title across a restart.
   m_autoSyncList.clear();
   m_autoIcons.clear();
   m_backlogIcons.clear();
+}
+
+void CSystemTagState::ShowAutoIcon(CMainScript& script, bool show) {
+  const CMessageTagState* message = script.FindFamily<CMessageTagState>();
+  auto it = m_autoIcons.find(message ? message->m_currentWindowId : std::string());
+  if (it == m_autoIcons.end() || !it->second.m_on || it->second.m_layer.empty()) return;
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) return;
+  // At once in both sets: the icon answers the key, not the next commit.
+  for (CLayerSet* set : {&graphics->GetFrontSet(), &graphics->GetBackSet()})
+    if (IVirtualLayer* layer = set->Find(it->second.m_layer)) layer->SetVisible(show);
 }
 
 bool CSystemTagState::PollMovie(CMainScript& script, bool stop) {
@@ -201,6 +220,18 @@ bool Exec(State&, CMainScript& script, const CScriptBlock& record, bool) {
   return false;
 }
 
+bool OpenBrowser(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  // Only web addresses: the desktop's opener would as well start a program
+  // or open a local file named by a script string.
+  const std::string url = Cp932ToUtf8(record.GetAttribute("url"));
+  if (!platform::IsWebAddress(url)) {
+    script.ReportTag(record, Utf8ToCp932("パラメータが不足しているか、間違っています。"));
+    return false;
+  }
+  if (platform::OpenBrowser(url)) LogWrite("openbrowser: the browser could not be started for " + url);
+  return false;
+}
+
 bool MacroAdd(State&, CMainScript& script, const CScriptBlock& record, bool) {
   script.AddMacroFile(record.GetAttribute("file"));
   return false;
@@ -222,7 +253,7 @@ void AddSystemTags(CTagRegistry& registry) {
           TagRow<&Nothing>("direction", {"dir"}, kNone, "no effect (kept for old scripts)"),
           TagRow<&Nothing>("setondirchg", {}, kNone, "no effect (kept for old scripts)"),
           TagRow<&Nothing>("delondirchg", {}, kNone, "no effect (kept for old scripts)"),
-          TagRow<&NotYet<State>>("openbrowser", {"url"}, kNone, "opens a web address in the browser"),
+          TagRow<&OpenBrowser>("openbrowser", {"url"}, kNone, "opens a web address in the browser"),
           TagRow<&Autosave>("autosave", allow, kNone, "autosave mode: 0 never, 1 on closing, 2 also at every wait"),
           TagRow<&Rclick>("rclick", allow, kNone, "allows or forbids the right-click menu (rclick.iet)"),
           TagRow<&NotYet<State>>("save", file, kNone, "saves the game state to a file"),

@@ -18,6 +18,8 @@ class CSystemTagState : public CTagFamilyState {
   ~CSystemTagState() override;
   void OnEvent(CMainScript& script, ScriptEvent event) override;
   bool PollMovie(CMainScript& script, bool stop) override;
+  // Shows or hides the current window's auto icon layer (auto mode on/off).
+  void ShowAutoIcon(CMainScript& script, bool show);
   // The movie player of the graphic system, made by the first video tag
   // (shared with the graphic system's render step).
   std::shared_ptr<CVideoPlayer> m_video;
