@@ -10,7 +10,7 @@
 
 #include "script/MainScript.h"
 #include "script/TagRegistry.h"
-#include "text/TextRenderer.h"
+#include "text/LinkableTextRenderer.h"
 
 class CMessageTagState : public CTagFamilyState {
  public:
