@@ -11,11 +11,10 @@
 #include <vector>
 
 #include "core/Geometry.h"
+#include "graphics/Surface.h"
 #include "text/TextRenderer.h"
 
 class CInputState;
-class ILayer;
-class ISurface;
 template <typename T>
 class TTween;
 
