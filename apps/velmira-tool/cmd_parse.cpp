@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ToolCommand.h"
+#include "lint_message.h"
 #include "platform/TextCodec.h"
 #include "files/GameFiles.h"
 #include "files/PackFile.h"
@@ -314,8 +315,9 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
-                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags};
+const LintCheck kLintChecks[] = {
+    CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
+    CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags,         CheckMessageTags<LintGame, LintFinding>};
 
 constexpr size_t kImageHeaderBytes = 64;
 

@@ -166,6 +166,10 @@ int32_t PropertyValue(const ILayerProperty& target, int32_t which) {
   }
 }
 
+// Delays saturate: a script's huge per-character delay must not wrap round
+// into characters that start before their predecessors.
+int32_t Saturate(int64_t value) { return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
+
 void StartTween(Setter setter, int32_t base, const CTextRenderer::CTweenInfo& entry, int32_t delay,
                 std::vector<int32_t>& set) {
   // Wrapping like 32-bit arithmetic: a huge diff must not be undefined.
@@ -195,7 +199,7 @@ void CTextRenderer::RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark,
     if (first < mark) continue;
     if (cellEffect) {
       StartTween(PropertySetter(&cell->property, which), PropertyValue(cell->property, which), entry, delay, set);
-      delay += entry.delay * int32_t(cell->base.size());
+      delay = Saturate(int64_t(delay) + int64_t(entry.delay) * int64_t(cell->base.size()));
       continue;
     }
     const int32_t start = delay;
@@ -220,12 +224,12 @@ void CTextRenderer::RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark,
     };
     for (CGlyph& glyph : cell->base) {
       glyphTweens(glyph, delay);
-      delay += entry.delay;
+      delay = Saturate(int64_t(delay) + entry.delay);
     }
     // Ruby spreads over the span its base took, without stretching it.
     if (!cell->ruby.empty()) {
-      const int32_t step = (delay - start) / int32_t(cell->ruby.size());
-      for (size_t k = 0; k < cell->ruby.size(); ++k) glyphTweens(cell->ruby[k], start + int32_t(k) * step);
+      const int64_t step = (int64_t(delay) - start) / int64_t(cell->ruby.size());
+      for (size_t k = 0; k < cell->ruby.size(); ++k) glyphTweens(cell->ruby[k], Saturate(start + int64_t(k) * step));
     }
   }
 }
