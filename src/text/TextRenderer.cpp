@@ -251,12 +251,14 @@ void CTextRenderer::FinishEffects() {
 }
 
 bool CTextRenderer::EffectsFinished() {
-  // Ended handles are dropped as they are met, so a long game does not
-  // make the per-frame question slower.
+  // Asked every frame: ended handles at the front are dropped as they are
+  // met (handles were started in order, so the earliest end first) and the
+  // walk stops at the first live one, so neither a long page nor a long
+  // game makes the question slower.
   const CTweenRegistry& registry = CTweenRegistry::Instance();
-  auto alive = std::remove_if(m_pageTweens.begin(), m_pageTweens.end(),
-                              [&](int32_t handle) { return !registry.IsAlive(handle); });
-  m_pageTweens.erase(alive, m_pageTweens.end());
+  size_t dead = 0;
+  while (dead < m_pageTweens.size() && !registry.IsAlive(m_pageTweens[dead])) ++dead;
+  m_pageTweens.erase(m_pageTweens.begin(), m_pageTweens.begin() + ptrdiff_t(dead));
   return m_pageTweens.empty();
 }
 
