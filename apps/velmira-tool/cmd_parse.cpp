@@ -19,6 +19,7 @@
 
 #include "Lint.h"
 #include "ToolCommand.h"
+#include "lint_message.h"
 #include "platform/TextCodec.h"
 #include "files/GameFiles.h"
 #include "files/PackFile.h"
@@ -290,9 +291,17 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
-                                 CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags,         CheckLayerAssets,
-                                 CheckFonts,          CheckVideoTags};
+const LintCheck kLintChecks[] = {CheckParseErrors,
+                                 CheckUnknownTags,
+                                 CheckUnsupportedImages,
+                                 CheckScriptEncoding,
+                                 CheckLayerTagValues,
+                                 CheckLuaBlocks,
+                                 CheckSoundTags,
+                                 CheckLayerAssets,
+                                 CheckFonts,
+                                 CheckVideoTags,
+                                 CheckMessageTags<LintGame, LintFinding>};
 
 constexpr size_t kImageHeaderBytes = 64;
 

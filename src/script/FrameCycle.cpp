@@ -237,13 +237,14 @@ CMainScript::Turn CMainScript::WaitTurn() {
       SetState(kRunning);
       return Turn::kRunOn;
     }
-    // Text effects of the current window count as finished until message
-    // windows exist.
-    ShowGlyph();
-    if (m_waitDeadline == 0 && m_autoOn) {
-      m_waitDeadline = m_now + static_cast<uint32_t>(m_variables->GetInt("s.automodewait"));
-      if (m_waitDeadline == 0) m_waitDeadline = 1;
-      m_autoDeadline = true;
+    // The glyph and the auto-mode clock wait for the text to finish appearing.
+    if (TextEffectsFinished()) {
+      ShowGlyph();
+      if (m_waitDeadline == 0 && m_autoOn) {
+        m_waitDeadline = m_now + static_cast<uint32_t>(m_variables->GetInt("s.automodewait"));
+        if (m_waitDeadline == 0) m_waitDeadline = 1;
+        m_autoDeadline = true;
+      }
     }
   }
 
@@ -256,7 +257,7 @@ CMainScript::Turn CMainScript::WaitTurn() {
     return Turn::kRunOn;
   }
 
-  if (m_waitTextEffects) {
+  if (m_waitTextEffects && TextEffectsFinished()) {
     m_waitDeadline = 0;
     m_autoDeadline = false;
     m_waitTextEffects = false;
@@ -264,6 +265,12 @@ CMainScript::Turn CMainScript::WaitTurn() {
     return Turn::kRunOn;
   }
   return Turn::kEndFrame;
+}
+
+bool CMainScript::TextEffectsFinished() {
+  for (auto& family : m_families)
+    if (family->TextEffectsRunning(*this)) return false;
+  return true;
 }
 
 bool CMainScript::AutoWaitHeld() {

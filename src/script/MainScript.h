@@ -237,6 +237,8 @@ class CMainScript : public ISaveSubject {
   // The engine's own keys in click and sync waits.
   Turn ClickAndSyncKeys(bool& handled);
   bool AutoWaitHeld();
+  // Whether the current message window's text has finished appearing.
+  bool TextEffectsFinished();
 
   // ---- Members -----------------------------------------------------------
   const CTagRegistry& m_tags;

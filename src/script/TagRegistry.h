@@ -83,6 +83,9 @@ class CTagFamilyState {
   virtual void OnFrame(CMainScript& script) {}
   // True keeps an expired auto-mode wait waiting (a sound still playing).
   virtual bool HoldsAutoWait(CMainScript& script) { return false; }
+  // True while the current message window's text effects still run (the
+  // click wait shows its glyph and the text-effect wait ends only after).
+  virtual bool TextEffectsRunning(CMainScript& script) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "core/Cp932.h"
 #include "graphics/Surface.h"
 #include "platform/TextCodec.h"
+#include "scene/Tween.h"
 #include "text/GlyphGenerator.h"
 
 namespace {
@@ -81,7 +83,11 @@ CTextRenderer::CTextRenderer(ILayerFactory* layerFactory, ISurfaceFactory* surfa
   OpenLine();
 }
 
-CTextRenderer::~CTextRenderer() = default;
+CTextRenderer::~CTextRenderer() {
+  // The registry outlives the window: its tweens must not write into the
+  // layers freed below.
+  KillAllEffects();
+}
 
 bool CTextRenderer::HasPendingLine() const {
   return m_currentLine < int32_t(m_lines.size()) && !m_lines[m_currentLine]->cells.empty();
@@ -96,10 +102,33 @@ CTextRenderer::CLine* CTextRenderer::PreviousLine() {
   return m_currentLine > 0 ? m_lines[m_currentLine - 1].get() : nullptr;
 }
 
-void CTextRenderer::Clear() {
-  // Tweens on text arrive with the effect lists; deleting the lines is all.
-  m_lines.clear();
+void CTextRenderer::Clear() { ClearWithEffects(CTweenList()); }
+
+void CTextRenderer::KillSet(std::vector<int32_t>& set) {
+  CTweenRegistry& registry = CTweenRegistry::Instance();
+  for (int32_t handle : set) registry.Kill(handle);
+  // Killed handles never come back; keeping them would only grow the set.
+  set.clear();
+}
+
+void CTextRenderer::KillAllEffects() {
+  KillSet(m_pageTweens);
+  KillSet(m_previousTweens);
+}
+
+void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
+  KillAllEffects();
   m_previousLines.clear();
+  if (!vanish.empty()) {
+    Layout();
+    int32_t m = 0;
+    for (const CTweenInfo& entry : vanish) {
+      int32_t delay = 0;
+      for (auto& line : m_lines) RunEntry(entry, *line, m, delay, m_previousTweens);
+    }
+    m_previousLines = std::move(m_lines);
+  }
+  m_lines.clear();
   m_charCount = 0;
   m_effectMark = 0;
   m_currentLine = 0;
@@ -109,7 +138,137 @@ void CTextRenderer::Clear() {
   OpenLine();
 }
 
-void CTextRenderer::ClearWithEffects() { Clear(); }
+namespace {
+
+using Setter = std::function<void(int32_t)>;
+
+// The property setter of a layer or a cell for an effect param (0..5 of
+// each kind).
+Setter PropertySetter(ILayerProperty* target, int32_t which) {
+  switch (which) {
+    case 0: return [target](int32_t v) { target->SetX(v); };
+    case 1: return [target](int32_t v) { target->SetY(v); };
+    case 2: return [target](int32_t v) { target->SetAlpha(v); };
+    case 3: return [target](int32_t v) { target->SetXScale(v); };
+    case 4: return [target](int32_t v) { target->SetYScale(v); };
+    default: return [target](int32_t v) { target->SetRotate(v); };
+  }
+}
+
+int32_t PropertyValue(const ILayerProperty& target, int32_t which) {
+  switch (which) {
+    case 0: return target.GetX();
+    case 1: return target.GetY();
+    case 2: return target.GetAlpha();
+    case 3: return target.GetXScale();
+    case 4: return target.GetYScale();
+    default: return target.GetRotate();
+  }
+}
+
+// Delays saturate: a script's huge per-character delay must not wrap round
+// into characters that start before their predecessors.
+int32_t Saturate(int64_t value) { return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX)); }
+
+void StartTween(Setter setter, int32_t base, const CTextRenderer::CTweenInfo& entry, int32_t delay,
+                std::vector<int32_t>& set) {
+  // Wrapping like 32-bit arithmetic: a huge diff must not be undefined.
+  const int32_t moved = int32_t(uint32_t(base) + uint32_t(entry.diff));
+  int32_t from = moved, to = base;
+  if (entry.vanish) std::swap(from, to);
+  // An appearing character is hidden or displaced from the moment it is
+  // written, not only once its delay has passed.
+  else
+    setter(moved);
+  auto tween = std::make_unique<CIntTween>(std::move(setter), from, to, entry.msec, delay);
+  tween->SetEase(entry.ease);
+  tween->SetYoyo(entry.repeat);
+  set.push_back(CTweenRegistry::Instance().Register(std::move(tween)));
+}
+
+}  // namespace
+
+void CTextRenderer::RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark, int32_t& delay,
+                             std::vector<int32_t>& set) {
+  const bool cellEffect = entry.param >= kParamCellFirst && entry.param < kParamUnset;
+  const bool glyphEffect = entry.param >= kParamGlyphFirst && entry.param < kParamCellFirst;
+  if (!cellEffect && !glyphEffect) return;
+  const int32_t which = cellEffect ? entry.param - kParamCellFirst : entry.param;
+  for (auto& cell : line.cells) {
+    const int32_t first = cell->base.empty() ? 0 : cell->base.front().index;
+    if (first < mark) continue;
+    if (cellEffect) {
+      StartTween(PropertySetter(&cell->property, which), PropertyValue(cell->property, which), entry, delay, set);
+      delay = Saturate(int64_t(delay) + int64_t(entry.delay) * int64_t(cell->base.size()));
+      continue;
+    }
+    const int32_t start = delay;
+    auto glyphTweens = [&](CGlyph& glyph, int32_t at) {
+      const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
+      // Each layer keeps its own offset from the glyph's place.
+      const std::pair<ILayer*, std::pair<int32_t, int32_t>> layers[] = {
+          {glyph.shadow.get(), {o + 1, o}}, {glyph.outline.get(), {0, 0}}, {glyph.main.get(), {o, o}}};
+      for (const auto& [layer, offset] : layers) {
+        if (!layer) continue;
+        int32_t base = 0;
+        switch (which) {
+          case 0: base = glyph.laidX + offset.first; break;
+          case 1: base = glyph.laidY + offset.second; break;
+          case 2: base = glyph.alpha; break;
+          case 3: base = glyph.xscale; break;
+          case 4: base = glyph.yscale; break;
+          default: base = glyph.rotate; break;
+        }
+        StartTween(PropertySetter(layer, which), base, entry, at, set);
+      }
+    };
+    for (CGlyph& glyph : cell->base) {
+      glyphTweens(glyph, delay);
+      delay = Saturate(int64_t(delay) + entry.delay);
+    }
+    // Ruby spreads over the span its base took, without stretching it.
+    if (!cell->ruby.empty()) {
+      const int64_t step = (int64_t(delay) - start) / int64_t(cell->ruby.size());
+      for (size_t k = 0; k < cell->ruby.size(); ++k) glyphTweens(cell->ruby[k], Saturate(start + int64_t(k) * step));
+    }
+  }
+}
+
+int32_t CTextRenderer::StartEffects(const CTweenList& list, bool keepMark) {
+  Layout();
+  if (!keepMark) m_effectMark = 0;
+  for (const CTweenInfo& entry : list) {
+    int32_t delay = 0;
+    for (auto& line : m_lines) RunEntry(entry, *line, m_effectMark, delay, m_pageTweens);
+  }
+  m_effectMark = m_charCount;
+  return m_effectMark;
+}
+
+void CTextRenderer::FinishEffects() {
+  KillSet(m_pageTweens);
+  Invalidate();
+}
+
+bool CTextRenderer::EffectsFinished() {
+  // Asked every frame: ended handles at the front are dropped as they are
+  // met (handles were started in order, so the earliest end first) and the
+  // walk stops at the first live one, so neither a long page nor a long
+  // game makes the question slower.
+  const CTweenRegistry& registry = CTweenRegistry::Instance();
+  size_t dead = 0;
+  while (dead < m_pageTweens.size() && !registry.IsAlive(m_pageTweens[dead])) ++dead;
+  m_pageTweens.erase(m_pageTweens.begin(), m_pageTweens.begin() + ptrdiff_t(dead));
+  return m_pageTweens.empty();
+}
+
+size_t CTextRenderer::GetLiveEffectCount() const {
+  const CTweenRegistry& registry = CTweenRegistry::Instance();
+  size_t count = 0;
+  for (const auto* set : {&m_pageTweens, &m_previousTweens})
+    for (int32_t handle : *set) count += registry.IsAlive(handle) ? 1 : 0;
+  return count;
+}
 
 bool CTextRenderer::SelectFont(const std::string& face, int32_t size) {
   CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
@@ -354,6 +513,8 @@ void CTextRenderer::Layout() {
         for (CGlyph& glyph : glyphs) {
           const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
           const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
+          glyph.laidX = x;
+          glyph.laidY = gy;
           Place(glyph.main.get(), x + o, gy + o);
           Place(glyph.shadow.get(), x + o + 1, gy + o);
           Place(glyph.outline.get(), x, gy);
@@ -490,7 +651,9 @@ void AppendLayer(std::string& out, const char* name, const ILayer* layer) {
   out += ' ' + std::to_string(layer->GetX()) + ',' + std::to_string(layer->GetY());
 }
 
-std::string Quoted(const std::string& cp932) {
+}  // namespace
+
+std::string CTextRenderer::Quoted(const std::string& cp932) {
   std::string out = "\"";
   for (char c : platform::ConvertCp932ToUtf8(cp932)) {
     if (c == '"' || c == '\\') out += '\\';
@@ -502,8 +665,6 @@ std::string Quoted(const std::string& cp932) {
   }
   return out + '"';
 }
-
-}  // namespace
 
 void CTextRenderer::Dump(std::string& out) {
   Layout();
@@ -529,15 +690,4 @@ void CTextRenderer::Dump(std::string& out) {
     }
     y += line.height;
   }
-}
-
-std::string DumpMessageWindows(const CGraphicSystem& graphics) {
-  std::string out;
-  for (const auto& [name, overlay] : graphics.GetMessageWindows()) {
-    auto* window = dynamic_cast<CTextRenderer*>(overlay.get());
-    if (!window) continue;
-    out += "window " + Quoted(name) + " chars " + std::to_string(window->GetCharCount()) + '\n';
-    window->Dump(out);
-  }
-  return out;
 }

@@ -38,6 +38,9 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     int32_t style = 0;
     uint16_t code = 0;
     std::unique_ptr<ILayer> main, shadow, outline;
+    // Where Layout last put the glyph (cell x + glyph x, line y + glyph y);
+    // effects on x and y move each layer from its own offset to it.
+    int32_t laidX = 0, laidY = 0;
   };
 
   struct CCell {
@@ -60,6 +63,22 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     std::vector<std::unique_ptr<CCell>> cells;
   };
 
+  // One entry of an effect list: what it animates, how and when.
+  struct CTweenInfo {
+    // 0..5 each glyph's x, y, alpha, x scale, y scale, rotate; 6..11 the
+    // same of each character cell; 12 not set.
+    int32_t param = 12;
+    int32_t ease = 31;  // 31: not set (runs linearly)
+    int32_t diff = 0;   // scales in 16.16 fixed point
+    int32_t msec = 0;
+    int32_t delay = 0;  // between one character's start and the next
+    int32_t repeat = 0;
+    bool vanish = false;
+    bool operator==(const CTweenInfo&) const = default;
+  };
+  using CTweenList = std::vector<CTweenInfo>;
+  enum : int32_t { kParamGlyphFirst = 0, kParamCellFirst = 6, kParamUnset = 12, kEaseUnset = 31 };
+
   CTextRenderer(ILayerFactory* layerFactory, ISurfaceFactory* surfaceFactory);
   ~CTextRenderer() override;
   CTextRenderer(const CTextRenderer&) = delete;
@@ -67,11 +86,23 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
 
   virtual void DrawWithParents(ISurface* target, CParentChain& parents);
   void Draw(ISurface* target) override;
-  // Starts a new page; the vanish effects of the old one come with the
-  // effect lists, so for now this is Clear.
-  virtual void ClearWithEffects();
+  // Starts a new page. With a non-empty list the old page runs it while it
+  // stays drawn behind the new text until the next clear.
+  virtual void ClearWithEffects(const CTweenList& vanish);
   virtual void Clear();
   virtual void Layout();
+
+  // Runs every entry of the list on the current page: on the characters
+  // written since the effect mark with keepMark, else on all of them. The
+  // mark then stands at the end of the text; returns it.
+  int32_t StartEffects(const CTweenList& list, bool keepMark);
+  // Every running effect of the page jumps to its end.
+  void FinishEffects();
+  // Whether no effect of the current page still runs.
+  bool EffectsFinished();
+  // Effect tweens still alive, of the current and of the previous page.
+  size_t GetLiveEffectCount() const;
+  size_t GetEffectSetSize() const { return m_pageTweens.size(); }
 
   // Line index of the placed cell, or -1 when the cell is wider than the
   // text area (it is then discarded).
@@ -86,6 +117,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   // (first index, UTF-8 text, position, size, kinsoku class, glyph layer
   // positions) as stable text.
   void Dump(std::string& out);
+  // CP932 text as a quoted UTF-8 string for dumps.
+  static std::string Quoted(const std::string& cp932);
 
   const CFontValues& GetFont() const { return m_font; }
   void SetFont(const CFontValues& font) { m_font = font; }
@@ -99,6 +132,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   bool HasText() const { return m_charCount > 0; }
   bool HasPendingLine() const;
   const std::vector<std::unique_ptr<CLine>>& GetLines() const { return m_lines; }
+  // The page cleared last with a vanish list, drawn until the next clear.
+  const std::vector<std::unique_ptr<CLine>>& GetPreviousLines() const { return m_previousLines; }
 
   // Line-start and line-end forbidden characters, CP932.
   static const std::vector<std::string>& NoStartChars();
@@ -109,6 +144,11 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   // Layout state is stale once anything changes.
   void Invalidate() { m_laidOut = false; }
   void DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, ISurface* target, CParentChain& parents);
+  // Kills the tweens of both pages; every animated value jumps to its end
+  // first, so nothing is left writing into lines about to go.
+  void KillAllEffects();
+  ILayerFactory* GetLayerFactory() const { return m_layerFactory; }
+  ISurfaceFactory* GetSurfaceFactory() const { return m_surfaceFactory; }
 
  private:
   std::unique_ptr<CCell> MakeCell(const std::string& text, const std::string& ruby);
@@ -123,6 +163,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   CLine* PreviousLine();
   static void Spread(std::vector<CGlyph>& glyphs, int32_t total, int32_t own);
   static void Follow(std::vector<CGlyph>& glyphs);
+  void RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark, int32_t& delay, std::vector<int32_t>& set);
+  static void KillSet(std::vector<int32_t>& set);
 
   ILayerFactory* m_layerFactory;
   ISurfaceFactory* m_surfaceFactory;
@@ -136,18 +178,25 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   int32_t m_usedHeight = 0;
   std::vector<std::unique_ptr<CLine>> m_lines;
   std::vector<std::unique_ptr<CLine>> m_previousLines;
-};
+  std::vector<int32_t> m_pageTweens;
+  std::vector<int32_t> m_previousTweens;
 
-// Every message window of the graphic system in name order, as Dump gives
-// each.
-std::string DumpMessageWindows(const CGraphicSystem& graphics);
-
-// Links and text effects arrive with the effect lists; until then a message
-// window is a text renderer by this name.
-class CLinkableTextRenderer : public CTextRenderer {
  public:
-  using CTextRenderer::CTextRenderer;
+  // ---- Operations of the hide and backlog paths ----
+  // Ends the pending appearance: every running effect jumps to its end.
+  void EndAppearance() { FinishEffects(); }
+  // Applies a list to the page: to all of it, or with keepMark only to the
+  // characters written since the effect mark.
+  void ApplyEffectList(const CTweenList& list, bool keepMark = false) { (void)StartEffects(list, keepMark); }
+  // Stops or resumes drawing the window (its text and effects stay).
+  void Hide() { m_font.visible = false; }
+  void Show() { m_font.visible = true; }
 };
+
+// Every message window of the graphic system in name order: its character
+// count, effect mark and live effect tweens, then its lines as Dump gives
+// them and its links.
+std::string DumpMessageWindows(const CGraphicSystem& graphics);
 
 // The saved form of the font settings (field tags 1 to 32 in table order).
 class CFontProperty : public CTextRenderer::CProperty, public CFontValues {

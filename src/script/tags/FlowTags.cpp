@@ -1,6 +1,7 @@
 // Flow tags: the empty tag, stop, jump, call and return.
 #include "platform/TextCodec.h"
 #include "script/MainScript.h"
+#include "script/tags/MessageTags.h"
 #include "script/tags/TagFamilies.h"
 #include "script/tags/TagUtil.h"
 
@@ -11,8 +12,7 @@ using State = CStatelessFamily;
 bool Empty(State&, CMainScript&, const CScriptBlock&, bool) { return true; }
 
 bool Stop(State&, CMainScript& script, const CScriptBlock&, bool) {
-  // The current window ends its pending appearance and, unless skipping,
-  // applies its appear list here once message windows exist.
+  BeginMessageWait(script);
   script.SetState(CMainScript::kSyncWait);
   return true;
 }

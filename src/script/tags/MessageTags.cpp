@@ -4,10 +4,115 @@
 
 #include <cstdlib>
 
+#include "platform/InputState.h"
 #include "platform/TextCodec.h"
+#include "scene/Easing.h"
 #include "scene/GraphicSystem.h"
+#include "scene/Layer.h"
+#include "scene/LayerSet.h"
 #include "script/MainScript.h"
 #include "script/tags/TagUtil.h"
+
+namespace {
+
+CTextRenderer::CTweenInfo MakeEntry(int32_t param, int32_t ease, int32_t diff, int32_t msec, int32_t delay,
+                                    bool vanish) {
+  CTextRenderer::CTweenInfo info;
+  info.param = param;
+  info.ease = ease;
+  info.diff = diff;
+  info.msec = msec;
+  info.delay = delay;
+  info.vanish = vanish;
+  return info;
+}
+
+}  // namespace
+
+CMessageTagState::CMessageTagState() {
+  m_defaultAppear = {MakeEntry(1, kEaseOutSine, -16, 400, 20, false), MakeEntry(2, kEaseNone, -255, 400, 20, false)};
+  m_defaultVanish = {MakeEntry(2, kEaseOutQuart, -255, 1000, 0, true), MakeEntry(1, kEaseInSine, 16, 400, 0, true)};
+}
+
+const CMessageTagState::CTweenList& CMessageTagState::AppearList() const {
+  static const CTweenList none;
+  auto it = m_appearLists.find(m_currentWindowId);
+  return it == m_appearLists.end() ? none : it->second;
+}
+
+const CMessageTagState::CTweenList& CMessageTagState::VanishList() const {
+  static const CTweenList none;
+  auto it = m_vanishLists.find(m_currentWindowId);
+  return it == m_vanishLists.end() ? none : it->second;
+}
+
+bool CMessageTagState::TextEffectsRunning(CMainScript& script) {
+  CLinkableTextRenderer* window = FindWindow(script, m_currentWindowId);
+  return window && !window->EffectsFinished();
+}
+
+void CMessageTagState::BeginWait(CMainScript& script) {
+  CLinkableTextRenderer* window = CurrentWindow(script);
+  window->FinishEffects();
+  if (!script.IsSkipping()) window->StartEffects(AppearList(), true);
+}
+
+void BeginMessageWait(CMainScript& script) {
+  if (CMessageTagState* state = script.FindFamily<CMessageTagState>()) state->BeginWait(script);
+}
+
+namespace {
+
+IVirtualLayer* FindGlyphLayer(CMainScript& script, const std::string& id) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics || id.empty()) return nullptr;
+  if (IVirtualLayer* layer = graphics->GetFrontSet().Find(id)) return layer;
+  return graphics->GetBackSet().Find(id);
+}
+
+}  // namespace
+
+void CMessageTagState::HideGlyphLayers(CMainScript& script) {
+  for (const auto& [id, info] : m_glyphInfos)
+    for (const std::string* layerId : {&info.m_lineLayer, &info.m_pageLayer})
+      if (IVirtualLayer* layer = FindGlyphLayer(script, *layerId)) layer->SetVisible(false);
+  m_glyphShown = false;
+}
+
+void CMessageTagState::ShowGlyphLayer(CMainScript& script) {
+  if (m_glyphShown) return;
+  HideGlyphLayers(script);
+  auto it = m_glyphInfos.find(m_currentWindowId);
+  if (it != m_glyphInfos.end()) {
+    const CMainScript::CGlyphInfo& info = it->second;
+    // The glyph of a page break before the next record, else of a line.
+    const CMainScript::RecordList* records = script.FindScript(script.GetCursor().m_file);
+    const int32_t next = script.GetCursor().m_index;
+    const bool page = records && next >= 0 && size_t(next) < records->size() &&
+                      (*records)[size_t(next)].m_type == CScriptBlock::kTag && (*records)[size_t(next)].m_text == "rp";
+    const bool present = page ? info.m_hasPageGlyph : info.m_hasLineGlyph;
+    const std::string& layerId = page ? info.m_pageLayer : info.m_lineLayer;
+    const int32_t dx = page ? info.m_pageX : info.m_lineX, dy = page ? info.m_pageY : info.m_lineY;
+    IVirtualLayer* layer = present ? FindGlyphLayer(script, layerId) : nullptr;
+    if (layer) {
+      CLinkableTextRenderer* window = FindWindow(script, m_currentWindowId);
+      CRect caret;
+      if (info.m_homing && window && window->GetCharCount() > 0 &&
+          window->GetCaretRect(window->GetCharCount() - 1, caret)) {
+        // Beside the last character, or below it in vertical writing.
+        if (window->GetFont().vertical) {
+          layer->SetX(caret.GetX() + dx);
+          layer->SetY(caret.GetY() + caret.GetHeight() + dy);
+        } else {
+          layer->SetX(caret.GetX() + caret.GetWidth() + dx);
+          layer->SetY(caret.GetY() + dy);
+        }
+      }
+      layer->SetVisible(true);
+    }
+  }
+  m_glyphShown = true;
+}
 
 CLinkableTextRenderer* CMessageTagState::FindWindow(CMainScript& script, const std::string& id) const {
   if (CGraphicSystem* graphics = script.GetGraphics())
@@ -19,14 +124,26 @@ CLinkableTextRenderer* CMessageTagState::FindWindow(CMainScript& script, const s
 CLinkableTextRenderer* CMessageTagState::SelectWindow(CMainScript& script, const std::string& id) {
   if (CLinkableTextRenderer* window = FindWindow(script, id)) return window;
   CGraphicSystem* graphics = script.GetGraphics();
-  if (!graphics) {
-    auto& slot = m_ownWindows[id];
-    slot = std::make_unique<CLinkableTextRenderer>(nullptr, nullptr);
-    return slot.get();
-  }
-  auto window = std::make_unique<CLinkableTextRenderer>(graphics->GetLayerFactory(), graphics->GetSurfaceFactory());
+  std::unique_ptr<CLinkableTextRenderer> window;
+  if (graphics)
+    window = std::make_unique<CLinkableTextRenderer>(graphics->GetLayerFactory(), graphics->GetSurfaceFactory());
+  else
+    window = std::make_unique<CLinkableTextRenderer>(nullptr, nullptr);
+  window->SetInput(script.GetInput());
+  // Links stay still while the message is hidden or the backlog is shown:
+  // a jump from there would leave the hidden layers or the backlog up.
+  std::weak_ptr<CMainScript*> token = Token(script);
+  window->SetLinkGate([token]() {
+    auto live = token.lock();
+    if (!live) return false;
+    const int state = (*live)->GetState();
+    return state != CMainScript::kHidden && state != CMainScript::kBacklog;
+  });
   CLinkableTextRenderer* raw = window.get();
-  graphics->SetMessageWindow(id, std::move(window));
+  if (graphics)
+    graphics->SetMessageWindow(id, std::move(window));
+  else
+    m_ownWindows[id] = std::move(window);
   return raw;
 }
 
@@ -35,7 +152,11 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
     case ScriptEvent::kBoot: {
       std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
       own.swap(m_ownWindows);
+      auto onPage = std::move(m_onPage);
+      auto backlogList = std::move(m_backlogList);
       *this = CMessageTagState();
+      m_onPage = std::move(onPage);
+      m_backlogList = std::move(backlogList);
       // Every window goes; the backlog's window and the main window (empty
       // name, current) are made again at once.
       if (CGraphicSystem* graphics = script.GetGraphics()) graphics->ClearMessageWindows();
@@ -43,10 +164,8 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
       SelectWindow(script, "");
       break;
     }
-    // The glyph layers named in m_glyphInfos are hidden and shown here once
-    // the layer side of the click wait arrives.
-    case ScriptEvent::kHideGlyphs: m_glyphShown = false; break;
-    case ScriptEvent::kShowGlyph: m_glyphShown = true; break;
+    case ScriptEvent::kHideGlyphs: HideGlyphLayers(script); break;
+    case ScriptEvent::kShowGlyph: ShowGlyphLayer(script); break;
     default: break;
   }
 }
@@ -126,11 +245,180 @@ bool Text(State& state, CMainScript& script, const CScriptBlock& record, bool re
   return false;
 }
 
-bool ClickWait(State&, CMainScript& script, const CScriptBlock&, bool) {
-  // The current window finishes its running effects and, unless skipping,
-  // applies its appear list to the new text here once effects exist.
+bool ClickWait(State& state, CMainScript& script, const CScriptBlock&, bool) {
+  state.BeginWait(script);
   script.SetState(CMainScript::kClickWait);
   return true;
+}
+
+bool PageBreak(State& state, CMainScript& script, const CScriptBlock&, bool replay) {
+  CLinkableTextRenderer* window = state.CurrentWindow(script);
+  if (script.IsSkipping())
+    window->Clear();
+  else
+    window->ClearWithEffects(state.VanishList());
+  if (replay) return false;
+  const std::string& id = state.m_currentWindowId;
+  auto& replayLists = script.GetSaveData().GetMessageReplay();
+  // The page keeps the fonts it began with: its own /font records step back
+  // through them when it is shown again.
+  if (id.empty() && state.m_onPage) state.m_onPage(replayLists[id], state.m_pageStartFonts[id]);
+  replayLists[id].clear();
+  state.m_pageStartFonts[id] = state.m_fontStacks[id];
+  return false;
+}
+
+bool SceneIn(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CLinkableTextRenderer* window = state.CurrentWindow(script);
+  window->FinishEffects();
+  window->StartEffects(state.AppearList(), false);
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool SceneOut(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  CLinkableTextRenderer* window = state.CurrentWindow(script);
+  window->FinishEffects();
+  window->StartEffects(state.VanishList(), false);
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool Link(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  const std::string file = record.GetAttribute("file"), label = record.GetAttribute("label");
+  const bool call = record.HasAttribute("call") && record.GetAttribute("call") != "0";
+  CScriptBlock shown(CScriptBlock::kTag, record.m_line, record.m_text);
+  std::weak_ptr<CMainScript*> token = state.Token(script);
+  state.CurrentWindow(script)->OpenLink([token, file, label, call, shown]() {
+    auto live = token.lock();
+    if (!live) return;
+    CMainScript& target = **live;
+    if (!(call ? target.Call(file, label) : target.Jump(file, label))) return;
+    static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
+    target.ReportTag(shown, shown.m_text + " file=\"" + file + "\" label=\"" + label + "\"", message);
+  });
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool EndLink(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
+  state.CurrentWindow(script)->CloseLink();
+  if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool LinkEnable(State& state, CMainScript& script, const CScriptBlock&, bool) {
+  state.CurrentWindow(script)->EnableLinks();
+  return false;
+}
+
+bool LinkDisable(State& state, CMainScript& script, const CScriptBlock&, bool) {
+  state.CurrentWindow(script)->DisableLinks();
+  return false;
+}
+
+bool ChangeWindow(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  state.m_windowIdStack.push_back(state.m_currentWindowId);
+  const std::string id = record.HasAttribute("id") ? record.GetAttribute("id") : std::to_string(script.NextRandom());
+  state.m_currentWindowId = id;
+  state.SelectWindow(script, id);
+  if (!state.m_appearLists.count(id)) state.m_appearLists[id] = state.m_defaultAppear;
+  if (!state.m_vanishLists.count(id)) state.m_vanishLists[id] = state.m_defaultVanish;
+  script.HideGlyphs();
+  return false;
+}
+
+bool EndChangeWindow(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  if (state.m_windowIdStack.empty()) {
+    ReportPair(script, record, "対になるchgmsgタグが見つかりません。");
+    return false;
+  }
+  state.m_currentWindowId = state.m_windowIdStack.back();
+  state.m_windowIdStack.pop_back();
+  state.SelectWindow(script, state.m_currentWindowId);
+  script.HideGlyphs();
+  return false;
+}
+
+bool Glyph(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  script.HideGlyphs();
+  CMainScript::CGlyphInfo& info = state.m_glyphInfos[state.m_currentWindowId];
+  info.m_hasLineGlyph = record.HasAttribute("layer");
+  if (info.m_hasLineGlyph) info.m_lineLayer = record.GetAttribute("layer");
+  if (record.HasAttribute("left")) info.m_lineX = tagutil::Atoi(record.GetAttribute("left"));
+  if (record.HasAttribute("top")) info.m_lineY = tagutil::Atoi(record.GetAttribute("top"));
+  if (!record.HasAttribute("rplayer")) {
+    info.m_hasPageGlyph = info.m_hasLineGlyph;
+    info.m_pageLayer = info.m_lineLayer;
+    info.m_pageX = info.m_lineX;
+    info.m_pageY = info.m_lineY;
+  } else {
+    info.m_hasPageGlyph = true;
+    info.m_pageLayer = record.GetAttribute("rplayer");
+    if (record.HasAttribute("rpleft")) info.m_pageX = tagutil::Atoi(record.GetAttribute("rpleft"));
+    if (record.HasAttribute("rptop")) info.m_pageY = tagutil::Atoi(record.GetAttribute("rptop"));
+  }
+  if (record.HasAttribute("homing")) info.m_homing = record.GetAttribute("homing") != "0";
+  script.HideGlyphs();
+  return false;
+}
+
+}  // namespace
+
+bool ParseEffectParam(const std::string& name, int32_t& param) {
+  static const char* const kNames[] = {"left",        "top",          "alpha",        "xscale",
+                                       "yscale",      "rotate",       "entireleft",   "entiretop",
+                                       "entirealpha", "entirexscale", "entireyscale", "entirerotate"};
+  for (int32_t i = 0; i < 12; ++i)
+    if (name == kNames[i]) {
+      param = i;
+      return true;
+    }
+  return false;
+}
+
+bool IsEffectListType(const std::string& type) {
+  return type == "in" || type == "out" || type == "backlog_down_in" || type == "backlog_down_out" ||
+         type == "backlog_up_in" || type == "backlog_up_out";
+}
+
+CTextRenderer::CTweenInfo MakeEffectEntry(const CScriptBlock& record) {
+  CTextRenderer::CTweenInfo info;
+  const std::string& type = record.GetAttribute("type");
+  info.vanish = !(type == "in" || type == "backlog_down_in" || type == "backlog_up_in");
+  if (record.HasAttribute("param")) (void)ParseEffectParam(record.GetAttribute("param"), info.param);
+  if (record.HasAttribute("ease")) {
+    int kind = info.ease;
+    if (EaseKindFromName(record.GetAttribute("ease"), kind)) info.ease = kind;
+  }
+  info.diff = tagutil::Atoi(record.GetAttribute("diff"));
+  info.msec = tagutil::Atoi(record.GetAttribute("msec"));
+  info.delay = tagutil::Atoi(record.GetAttribute("delay"));
+  // Scales are given in percent and kept in 16.16 fixed point.
+  if (info.param == 3 || info.param == 4 || info.param == 9 || info.param == 10)
+    info.diff = int32_t(int64_t(info.diff) * 65536 / 100);
+  return info;
+}
+
+namespace {
+
+bool SceneTween(State& state, CMainScript&, const CScriptBlock& record, bool) {
+  const std::string& mode = record.GetAttribute("mode");
+  const std::string& type = record.GetAttribute("type");
+  if ((mode != "init" && mode != "add") || !IsEffectListType(type)) return false;
+  CTextRenderer::CTweenList* list = nullptr;
+  if (type == "in")
+    list = &state.m_appearLists[state.m_currentWindowId];
+  else if (type == "out")
+    list = &state.m_vanishLists[state.m_currentWindowId];
+  else if (state.m_backlogList)
+    list = state.m_backlogList(type);
+  if (!list) return false;
+  if (mode == "init")
+    list->clear();
+  else
+    list->push_back(MakeEffectEntry(record));
+  return false;
 }
 
 bool NewLine(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
@@ -196,7 +484,6 @@ bool EndRuby(State& state, CMainScript& script, const CScriptBlock& record, bool
 }  // namespace
 
 void AddMessageTags(CTagRegistry& registry) {
-  using tagutil::NotYet;
   const TagReplay kMessage = TagReplay::kMessage;
   const TagReplay kNone = TagReplay::kNone;
   tagutil::AddFamilyOrDie(
@@ -204,23 +491,23 @@ void AddMessageTags(CTagRegistry& registry) {
       {
           TagRow<&ClickWait>("@", {}, kNone, "waits for a click, showing the current window's click-wait glyph"),
           TagRow<&NewLine>("rt", {}, kMessage, "starts a new line in the current message window"),
-          TagRow<&NotYet<State>>("rp", {}, kNone, "waits for a click, then starts a new page"),
-          TagRow<&NotYet<State>>("scein", {}, kMessage, "shows the current window with its appear effects"),
-          TagRow<&NotYet<State>>("sceout", {}, kMessage, "hides the current window with its vanish effects"),
+          TagRow<&PageBreak>("rp", {}, kNone, "starts a new page; the old one vanishes with the window's effects"),
+          TagRow<&SceneIn>("scein", {}, kMessage, "shows the current window with its appear effects"),
+          TagRow<&SceneOut>("sceout", {}, kMessage, "hides the current window with its vanish effects"),
           TagRow<&FontInit>("fontinit", {}, kNone, "empties the current window's font stack"),
           TagRow<&Font>("font", {}, kMessage, "pushes a font (face, size, colours, outline, spacing)"),
           TagRow<&EndFont>("/font", {}, kMessage, "returns to the font before the last font tag"),
-          TagRow<&NotYet<State>>("scetween", {"mode", "type"}, kNone, "edits the text effect lists of the window"),
+          TagRow<&SceneTween>("scetween", {"mode", "type"}, kNone, "edits the text effect lists of the window"),
           TagRow<&Ruby>("ruby", {"text"}, kMessage, "starts ruby text over the following characters"),
           TagRow<&EndRuby>("/ruby", {}, kMessage, "ends the ruby base"),
-          TagRow<&NotYet<State>>("link", {}, kMessage, "starts a clickable link that jumps or calls"),
-          TagRow<&NotYet<State>>("/link", {}, kMessage, "ends the link"),
-          TagRow<&NotYet<State>>("linkreset", {}, kNone, "enables the window's links again"),
-          TagRow<&NotYet<State>>("linkenable", {}, kNone, "enables the window's links again"),
-          TagRow<&NotYet<State>>("linkdisable", {}, kNone, "disables the window's links"),
-          TagRow<&NotYet<State>>("chgmsg", {}, kNone, "makes another message window current"),
-          TagRow<&NotYet<State>>("/chgmsg", {}, kNone, "returns to the window before chgmsg"),
-          TagRow<&NotYet<State>>("glyph", {}, kNone, "sets the click-wait glyphs of the current window"),
+          TagRow<&Link>("link", {}, kMessage, "starts a clickable link that jumps or calls"),
+          TagRow<&EndLink>("/link", {}, kMessage, "ends the link"),
+          TagRow<&LinkEnable>("linkreset", {}, kNone, "enables the window's links again"),
+          TagRow<&LinkEnable>("linkenable", {}, kNone, "enables the window's links again"),
+          TagRow<&LinkDisable>("linkdisable", {}, kNone, "disables the window's links"),
+          TagRow<&ChangeWindow>("chgmsg", {}, kNone, "makes another message window current"),
+          TagRow<&EndChangeWindow>("/chgmsg", {}, kNone, "returns to the window before chgmsg"),
+          TagRow<&Glyph>("glyph", {}, kNone, "sets the click-wait glyphs of the current window"),
       });
   registry.SetTextHandler<&Text>("message");
 }

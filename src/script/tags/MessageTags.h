@@ -1,8 +1,9 @@
 // What the message tags keep between tags: the current message window, the
-// window stack of chgmsg, the font stacks, ruby in progress and the
-// click-wait glyphs.
+// window stack of chgmsg, the font stacks, the effect lists, ruby in
+// progress and the click-wait glyphs.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,11 +11,15 @@
 
 #include "script/MainScript.h"
 #include "script/TagRegistry.h"
-#include "text/TextRenderer.h"
+#include "text/LinkableTextRenderer.h"
 
 class CMessageTagState : public CTagFamilyState {
  public:
+  using CTweenList = CTextRenderer::CTweenList;
+
+  CMessageTagState();
   void OnEvent(CMainScript& script, ScriptEvent event) override;
+  bool TextEffectsRunning(CMainScript& script) override;
 
   // The window under the id, made when there is none. Windows live in the
   // graphic system; an interpreter without one keeps its own.
@@ -31,10 +36,48 @@ class CMessageTagState : public CTagFamilyState {
   std::string m_rubyText;
   std::map<std::string, CMainScript::CGlyphInfo> m_glyphInfos;
   bool m_glyphShown = false;
+  CTweenList m_defaultAppear;
+  CTweenList m_defaultVanish;
+  std::map<std::string, CTweenList> m_appearLists;
+  std::map<std::string, CTweenList> m_vanishLists;
+  // Each window's font stack as it stood when its page began (the last rp).
+  std::map<std::string, std::vector<CFontProperty>> m_pageStartFonts;
+
+  // Hooks of whoever keeps the backlog; they survive a boot. A page of the
+  // main window ends: its records and its font stack at page start.
+  std::function<void(const std::vector<CScriptBlock>& page, const std::vector<CFontProperty>& fonts)> m_onPage;
+  // The backlog's effect list of a scetween type ("backlog_down_in", ...),
+  // or null.
+  std::function<CTweenList*(const std::string& type)> m_backlogList;
+
+  // The current window's appear (vanish) list; empty when it has none.
+  const CTweenList& AppearList() const;
+  const CTweenList& VanishList() const;
+  // What @ and stop do before they wait: running effects jump to their end,
+  // and unless skipping the new text starts appearing.
+  void BeginWait(CMainScript& script);
+  void HideGlyphLayers(CMainScript& script);
+  void ShowGlyphLayer(CMainScript& script);
+  std::weak_ptr<CMainScript*> Token(CMainScript& script) {
+    if (!m_token) m_token = std::make_shared<CMainScript*>(&script);
+    return m_token;
+  }
 
  private:
   std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> m_ownWindows;
+  // Link actions and gates reach the interpreter through this and do
+  // nothing once it is gone (the windows outlive it in the graphic system).
+  std::shared_ptr<CMainScript*> m_token;
 };
+
+// The scetween names: a param name (0..11), false for an unknown one
+// (param untouched); the list types; the entry an "add" builds.
+bool ParseEffectParam(const std::string& name, int32_t& param);
+bool IsEffectListType(const std::string& type);
+CTextRenderer::CTweenInfo MakeEffectEntry(const CScriptBlock& record);
+
+// The stop tag's part in the message windows (the same as @ before it waits).
+void BeginMessageWait(CMainScript& script);
 
 // Applies the attributes of a font tag to the values (unknown names of the
 // enumerated attributes leave them).

@@ -1,0 +1,228 @@
+// Effect lists, pages, window switching, glyphs and links driven by the
+// message tags, in an interpreter with a scene so that glyphs have layers.
+#include <memory>
+
+#include "platform/FontBackend.h"
+#include "platform/TextCodec.h"
+#include "platform/VirtualKeys.h"
+#include "scene/GraphicSystem.h"
+#include "scene/Layer.h"
+#include "scene/LayerSet.h"
+#include "scene/Tween.h"
+#include "script/InterpHarness.h"
+#include "script/tags/MessageTags.h"
+
+namespace {
+
+class MessageEffects : public InterpHarness {
+ protected:
+  void TearDown() override {
+    script_.reset();
+    graphics_.reset();
+    CTweenRegistry::Instance().DeleteAll();
+    InterpHarness::TearDown();
+  }
+  bool StartWithScene(const std::string& game) {
+    CTweenRegistry::Instance().DeleteAll();
+    // Glyphs come from the installed Japanese fonts, so links have areas.
+    if (platform::InitFontBackend()) return true;
+    WriteFile("game.iet", Utf8ToCp932(game));
+    graphics_ = std::make_unique<CGraphicSystem>(nullptr, 640, 480);
+    script_ = std::make_unique<CMainScript>(GetTagRegistry(), graphics_.get());
+    return script_->Boot();
+  }
+  // One frame as the engine runs it: tweens, input, windows, script.
+  void EngineFrame(std::initializer_list<int> pressed = {}, int x = -1, int y = -1) {
+    now_ += 16;
+    platform::SetVirtualTicks(static_cast<uint64_t>(now_) << 10);
+    if (x >= 0) platform::InjectCursor(window_, x, y);
+    for (int k : pressed) platform::InjectKey(k, true);
+    CTweenRegistry::Instance().UpdateAll(now_);
+    input_->Update(now_);
+    graphics_->Update();
+    script_->Frame(now_);
+    for (int k : pressed) platform::InjectKey(k, false);
+    if (pressed.size()) input_->Update(now_);
+  }
+  CMessageTagState* Messages() { return script_->FindFamily<CMessageTagState>(); }
+  CLinkableTextRenderer* Window(const std::string& id = "") { return Messages()->FindWindow(*script_, id); }
+  std::string Reports() { return Cp932ToUtf8(script_->TakeReportBuffer()); }
+
+  std::unique_ptr<CGraphicSystem> graphics_;
+};
+
+TEST_F(MessageEffects, ScetweenBuildsEntriesAndIgnoresUnknownModesAndTypes) {
+  ASSERT_FALSE(
+      StartWithScene("[scetween mode=add type=in param=xscale diff=50 msec=300 delay=10 ease=easein_quad]\n"
+                     "[scetween mode=add type=out param=entiretop diff=-8]\n"
+                     "[scetween mode=add type=in param=bogus ease=bogus diff=50]\n"
+                     "[scetween mode=add type=sideways param=top]\n[scetween mode=grow type=in param=top]\n@\n"));
+  EngineFrame();
+  const auto& in = Messages()->m_appearLists[""];
+  ASSERT_EQ(in.size(), 2u);
+  EXPECT_EQ(in[0].param, 3);
+  EXPECT_EQ(in[0].diff, 32768);
+  EXPECT_EQ(in[0].ease, 1);
+  EXPECT_EQ(in[0].msec, 300);
+  EXPECT_EQ(in[0].delay, 10);
+  EXPECT_FALSE(in[0].vanish);
+  // Unknown names keep the not-set markers; a diff is not scaled then.
+  EXPECT_EQ(in[1].param, 12);
+  EXPECT_EQ(in[1].ease, 31);
+  EXPECT_EQ(in[1].diff, 50);
+  const auto& out = Messages()->m_vanishLists[""];
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].param, 7);
+  EXPECT_TRUE(out[0].vanish);
+  EXPECT_EQ(Messages()->m_appearLists.size(), 1u);
+}
+
+TEST_F(MessageEffects, ChgmsgSwitchesWindowsWithDefaultListsAndReportsAStrayClose) {
+  ASSERT_FALSE(
+      StartWithScene("[debug mode=2]\n[chgmsg id=side]side\n[chgmsg]\n[/chgmsg]\n[/chgmsg]main\n[/chgmsg]\n@\n"));
+  EngineFrame();
+  EXPECT_EQ(Messages()->m_currentWindowId, "");
+  EXPECT_EQ(Window("side")->GetCharCount(), 4);
+  EXPECT_EQ(Window("")->GetCharCount(), 4);
+  EXPECT_EQ(Messages()->m_appearLists["side"], Messages()->m_defaultAppear);
+  EXPECT_EQ(Messages()->m_vanishLists["side"], Messages()->m_defaultVanish);
+  ASSERT_EQ(Messages()->m_defaultAppear.size(), 2u);
+  EXPECT_EQ(Messages()->m_defaultAppear[0].ease, 20);
+  EXPECT_EQ(Messages()->m_defaultVanish[0].ease, 8);
+  // The id drawn from the generator is a decimal number with its own window.
+  int numbered = 0;
+  for (const auto& [id, window] : graphics_->GetMessageWindows())
+    if (!id.empty() && id.find_first_not_of("0123456789") == std::string::npos) ++numbered;
+  EXPECT_EQ(numbered, 1);
+  const std::string reports = Reports();
+  EXPECT_NE(reports.find("game.iet(6): [/chgmsg] 対になるchgmsgタグが見つかりません。"), std::string::npos) << reports;
+}
+
+TEST_F(MessageEffects, PagesOfTheMainWindowGoToTheBacklogWithTheirStartingFonts) {
+  ASSERT_FALSE(
+      StartWithScene("[font size=20]a[rp]\n[font size=30]b[/font]c\n[rp]\n[chgmsg id=side]d[rp][/chgmsg]\n@\n"));
+  std::vector<std::vector<std::string>> pages;
+  std::vector<std::vector<int32_t>> fonts;
+  Messages()->m_onPage = [&](const std::vector<CScriptBlock>& page, const std::vector<CFontProperty>& start) {
+    pages.emplace_back();
+    for (const auto& record : page) pages.back().push_back(record.m_text);
+    fonts.emplace_back();
+    for (const auto& font : start) fonts.back().push_back(font.size);
+  };
+  EngineFrame();
+  ASSERT_EQ(pages.size(), 2u);  // the side window's page is not the backlog's
+  EXPECT_EQ(pages[0], (std::vector<std::string>{"font", "a"}));
+  EXPECT_EQ(pages[1], (std::vector<std::string>{"font", "b", "/font", "c"}));
+  EXPECT_TRUE(fonts[0].empty());
+  // The second page starts with the stack the first left behind, not with
+  // the one it leaves itself.
+  EXPECT_EQ(fonts[1], (std::vector<int32_t>{20}));
+  EXPECT_TRUE(script_->GetSaveData().GetMessageReplay()[""].empty());
+}
+
+TEST_F(MessageEffects, GlyphWithOnlyALayerSetsThePageGlyphToo) {
+  ASSERT_FALSE(
+      StartWithScene("[glyph layer=g left=4 top=5 homing=1]\n[chgmsg id=s][glyph layer=a rplayer=b rpleft=7]\n@\n"));
+  EngineFrame();
+  const auto& main = Messages()->m_glyphInfos[""];
+  EXPECT_TRUE(main.m_hasPageGlyph);
+  EXPECT_EQ(main.m_pageLayer, "g");
+  EXPECT_EQ(main.m_pageX, 4);
+  EXPECT_EQ(main.m_pageY, 5);
+  EXPECT_TRUE(main.m_homing);
+  const auto& side = Messages()->m_glyphInfos["s"];
+  EXPECT_EQ(side.m_pageLayer, "b");
+  EXPECT_EQ(side.m_pageX, 7);
+  EXPECT_EQ(side.m_lineLayer, "a");
+  EXPECT_FALSE(side.m_homing);
+}
+
+TEST_F(MessageEffects, TheClickWaitShowsItsGlyphOnlyOnceTheTextHasAppeared) {
+  ASSERT_FALSE(
+      StartWithScene("[scetween mode=add type=in param=entirealpha diff=-255 msec=200 delay=20]\n"
+                     "あいう@\n[rp]\n"));
+  EngineFrame();
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_FALSE(Window()->EffectsFinished());
+  EXPECT_FALSE(Messages()->m_glyphShown);
+  for (int i = 0; i < 20; ++i) EngineFrame();
+  EXPECT_TRUE(Window()->EffectsFinished());
+  EXPECT_TRUE(Messages()->m_glyphShown);
+  EXPECT_EQ(Window()->GetEffectMark(), 3);
+  // The click clears the page with its vanish list (none here): at once.
+  EngineFrame({platform::VK_LBUTTON});
+  EXPECT_EQ(Window()->GetCharCount(), 0);
+  EXPECT_TRUE(Window()->GetPreviousLines().empty());
+}
+
+TEST_F(MessageEffects, TheGlyphLayerIsPlacedBesideTheLastCharacter) {
+  ASSERT_FALSE(StartWithScene("[glyph layer=g left=3 top=-2 homing=1]\nあい@\n"));
+  // A layer under the glyph's id in the scene.
+  auto* layer = new CLayer();
+  graphics_->GetBackSet().Add("g", layer);
+  graphics_->Commit();
+  EngineFrame();
+  EngineFrame();  // the wait's first turn
+  CRect caret;
+  ASSERT_TRUE(Window()->GetCaretRect(1, caret));
+  EXPECT_TRUE(layer->GetVisible());
+  EXPECT_EQ(layer->GetX(), caret.GetX() + caret.GetWidth() + 3);
+  EXPECT_EQ(layer->GetY(), caret.GetY() - 2);
+  EngineFrame({platform::VK_LBUTTON});
+  EXPECT_FALSE(layer->GetVisible());
+}
+
+TEST_F(MessageEffects, TheTextEffectWaitEndsWithTheEffects) {
+  ASSERT_FALSE(
+      StartWithScene("[scetween mode=add type=in param=entiretop diff=-10 msec=100]\nあ[scein][wait scenario]\n[var "
+                     "name=f.done data=1]\n@\n"));
+  EngineFrame();
+  EXPECT_FALSE(Has("f.done"));
+  for (int i = 0; i < 10; ++i) EngineFrame();
+  EXPECT_EQ(Var("f.done"), "1");
+}
+
+TEST_F(MessageEffects, ALinkClickJumpsOnceAndLocksEveryLinkUntilEnabled) {
+  ASSERT_FALSE(
+      StartWithScene("[link label=one]あい[/link][rt][link label=two]うえ[/link]@\n"
+                     "*one\n[var name=f.hit data=1][linkenable]@\n*two\n[var name=f.hit data=2]@\n"));
+  EngineFrame({}, 0, 0);
+  CLinkableTextRenderer* window = Window();
+  ASSERT_EQ(window->GetLinks().size(), 2u);
+  graphics_->Render();  // lays the window out
+  ASSERT_EQ(window->GetLinks()[1]->areas.size(), 1u);
+  const CRect second = window->GetLinks()[1]->areas[0]->rect;
+  const int x = second.GetX() + 2, y = second.GetY() + 2;
+  EngineFrame({}, x, y);
+  EXPECT_TRUE(window->GetLinks()[1]->hover);
+  EngineFrame({platform::VK_LBUTTON}, x, y);
+  EXPECT_EQ(Var("f.hit"), "2");
+  EXPECT_TRUE(window->AreLinksLocked());
+  EXPECT_EQ(window->GetLinks()[1]->areas[0]->layer->GetAlpha(), 0);
+}
+
+TEST_F(MessageEffects, LinksStayStillWhileTheMessageIsHidden) {
+  ASSERT_FALSE(StartWithScene("[link label=one]あい[/link]@\n*one\n[var name=f.hit data=1]@\n"));
+  EngineFrame({}, 0, 0);
+  graphics_->Render();
+  const CRect area = Window()->GetLinks()[0]->areas[0]->rect;
+  script_->SetState(CMainScript::kHidden);
+  EngineFrame({platform::VK_LBUTTON}, area.GetX() + 1, area.GetY() + 1);
+  EXPECT_FALSE(Has("f.hit"));
+  EXPECT_FALSE(Window()->AreLinksLocked());
+}
+
+TEST_F(MessageEffects, ResetDeletesWindowsWithTheirRunningEffects) {
+  ASSERT_FALSE(
+      StartWithScene("[scetween mode=add type=in param=top diff=-16 msec=5000 delay=100]\n"
+                     "[link]あいうえお[/link]@\n"));
+  EngineFrame();
+  EXPECT_GT(CTweenRegistry::Instance().GetCount(), 0u);
+  ASSERT_FALSE(script_->Boot());
+  // The old windows' tweens went with them; the next pass writes nowhere.
+  EXPECT_EQ(CTweenRegistry::Instance().GetCount(), 0u);
+  EngineFrame();
+  EXPECT_NE(Window(), nullptr);
+}
+
+}  // namespace
