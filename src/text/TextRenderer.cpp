@@ -111,6 +111,17 @@ void CTextRenderer::Clear() {
 
 void CTextRenderer::ClearWithEffects() { Clear(); }
 
+void CTextRenderer::ClearWithEffects(const CTweenList&) { Clear(); }
+
+int32_t CTextRenderer::StartEffects(const CTweenList&, bool keepMark) {
+  Layout();
+  if (!keepMark) m_effectMark = 0;
+  m_effectMark = m_charCount;
+  return m_effectMark;
+}
+
+void CTextRenderer::FinishEffects() { Invalidate(); }
+
 bool CTextRenderer::SelectFont(const std::string& face, int32_t size) {
   CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
   const int32_t style = m_font.style;
@@ -400,7 +411,7 @@ void CTextRenderer::DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, 
 }
 
 void CTextRenderer::DrawWithParents(ISurface* target, CParentChain& parents) {
-  if (!m_font.visible) return;
+  if (!m_font.visible || m_hidden) return;
   Layout();
   const size_t depth = parents.size();
   parents.push_back(this);

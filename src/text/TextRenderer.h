@@ -18,6 +18,7 @@
 #include "scene/Layer.h"
 #include "scene/LayerProperty.h"
 #include "text/FontProperty.h"
+#include "text/TextEffect.h"
 
 class CGlyphGenerator;
 class CFontProperty;
@@ -136,6 +137,33 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   int32_t m_usedHeight = 0;
   std::vector<std::unique_ptr<CLine>> m_lines;
   std::vector<std::unique_ptr<CLine>> m_previousLines;
+
+ public:
+  // ---- Effect lists and the hide and backlog paths (interim) ----
+  // The entries are taken and handed on, but no effect tweens run yet:
+  // effects count as finished at once, and a clear with a vanish list is a
+  // plain clear.
+  using CTweenInfo = CTextTweenInfo;
+  using CTweenList = CTextTweenList;
+  void ClearWithEffects(const CTweenList& vanish);
+  // Moves the effect mark to the end of the text (from 0 unless keepMark);
+  // returns it.
+  int32_t StartEffects(const CTweenList& list, bool keepMark);
+  void FinishEffects();
+  bool EffectsFinished() const { return true; }
+  // Ends the pending appearance: every running effect jumps to its end.
+  void EndAppearance() { FinishEffects(); }
+  // Applies a list to the whole page (the mark restarts at 0).
+  void ApplyEffectList(const CTweenList& list) { (void)StartEffects(list, false); }
+  // Stops or resumes drawing the window (its text stays). Kept apart from
+  // the font's visible flag, which belongs to the script: showing the window
+  // again must not undo a [font visible=0].
+  void Hide() { m_hidden = true; }
+  void Show() { m_hidden = false; }
+  bool IsHidden() const { return m_hidden; }
+
+ private:
+  bool m_hidden = false;
 };
 
 // Every message window of the graphic system in name order, as Dump gives

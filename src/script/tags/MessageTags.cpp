@@ -33,9 +33,13 @@ CLinkableTextRenderer* CMessageTagState::SelectWindow(CMainScript& script, const
 void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
   switch (event) {
     case ScriptEvent::kBoot: {
+      // The backlog's window is about to go.
+      m_backlog->Close();
+      std::unique_ptr<CBackLog> backlog = std::move(m_backlog);
       std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
       own.swap(m_ownWindows);
       *this = CMessageTagState();
+      m_backlog = std::move(backlog);
       // Every window goes; the backlog's window and the main window (empty
       // name, current) are made again at once.
       if (CGraphicSystem* graphics = script.GetGraphics()) graphics->ClearMessageWindows();
@@ -47,66 +51,8 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
     // the layer side of the click wait arrives.
     case ScriptEvent::kHideGlyphs: m_glyphShown = false; break;
     case ScriptEvent::kShowGlyph: m_glyphShown = true; break;
-    default: break;
+    default: OnHidePathEvent(script, event); break;
   }
-}
-
-void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font) {
-  const auto& attributes = record.GetAttributes();
-  auto text = [&](const char* name, std::string& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = it->second;
-  };
-  auto number = [&](const char* name, int32_t& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str());
-  };
-  auto flag = [&](const char* name, bool& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str()) != 0;
-  };
-  auto colour = [&](const char* name, uint32_t& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = uint32_t(std::strtoul(it->second.c_str(), nullptr, 16));
-  };
-  auto named = [&](const char* name, int32_t& field, std::initializer_list<std::pair<const char*, int32_t>> values) {
-    auto it = attributes.find(name);
-    if (it == attributes.end()) return;
-    for (const auto& [value, code] : values)
-      if (it->second == value) field = code;
-  };
-  text("face", font.face);
-  text("rubyface", font.rubyface);
-  number("left", font.left);
-  number("top", font.top);
-  number("width", font.width);
-  number("height", font.height);
-  number("entireanchorx", font.entireanchorx);
-  number("entireanchory", font.entireanchory);
-  flag("anchorcenter", font.anchorcenter);
-  number("entirealpha", font.entirealpha);
-  number("entirexscale", font.entirexscale);
-  number("entireyscale", font.entireyscale);
-  number("entirerotate", font.entirerotate);
-  flag("visible", font.visible);
-  number("alpha", font.alpha);
-  number("xscale", font.xscale);
-  number("yscale", font.yscale);
-  number("rotate", font.rotate);
-  number("size", font.size);
-  number("rubysize", font.rubysize);
-  number("spacetop", font.spacetop);
-  number("spacemiddle", font.spacemiddle);
-  number("spacebottom", font.spacebottom);
-  colour("color", font.color);
-  colour("shadowcolor", font.shadowcolor);
-  colour("outlinecolor", font.outlinecolor);
-  flag("vertical", font.vertical);
-  flag("hung", font.hung);
-  flag("rendered", font.rendered);
-  named("layermode", font.layermode, {{"normal", 0}, {"add", 1}, {"screen", 4}, {"multiply", 2}});
-  named("align", font.align, {{"left", 0}, {"center", 1}, {"right", 2}, {"equalize", 3}});
-  named("style", font.style, {{"single", 1}, {"shadow", 2}, {"outline", 4}, {"outline_shadow", 6}});
 }
 
 namespace {
@@ -123,6 +69,16 @@ bool Text(State& state, CMainScript& script, const CScriptBlock& record, bool re
   else
     state.CurrentWindow(script)->AddText(record.m_text);
   if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
+  return false;
+}
+
+bool PageBreak(State& state, CMainScript& script, const CScriptBlock&, bool replay) {
+  CLinkableTextRenderer* window = state.CurrentWindow(script);
+  if (script.IsSkipping())
+    window->Clear();
+  else
+    window->ClearWithEffects(state.CurrentVanishList());
+  if (!replay) state.EndPage(script);
   return false;
 }
 
@@ -204,7 +160,7 @@ void AddMessageTags(CTagRegistry& registry) {
       {
           TagRow<&ClickWait>("@", {}, kNone, "waits for a click, showing the current window's click-wait glyph"),
           TagRow<&NewLine>("rt", {}, kMessage, "starts a new line in the current message window"),
-          TagRow<&NotYet<State>>("rp", {}, kNone, "waits for a click, then starts a new page"),
+          TagRow<&PageBreak>("rp", {}, kNone, "starts a new page; the main window's page goes to the backlog"),
           TagRow<&NotYet<State>>("scein", {}, kMessage, "shows the current window with its appear effects"),
           TagRow<&NotYet<State>>("sceout", {}, kMessage, "hides the current window with its vanish effects"),
           TagRow<&FontInit>("fontinit", {}, kNone, "empties the current window's font stack"),

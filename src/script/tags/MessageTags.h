@@ -10,10 +10,12 @@
 
 #include "script/MainScript.h"
 #include "script/TagRegistry.h"
+#include "text/BackLog.h"
 #include "text/TextRenderer.h"
 
 class CMessageTagState : public CTagFamilyState {
  public:
+  CMessageTagState();
   void OnEvent(CMainScript& script, ScriptEvent event) override;
 
   // The window under the id, made when there is none. Windows live in the
@@ -32,10 +34,25 @@ class CMessageTagState : public CTagFamilyState {
   std::map<std::string, CMainScript::CGlyphInfo> m_glyphInfos;
   bool m_glyphShown = false;
 
+  // ---- The backlog and the hide and backlog paths (BacklogTags.cpp) ----
+  bool OpenBacklog(CMainScript& script) override;
+  bool UpdateBacklog(CMainScript& script) override;
+  // What the hidden and backlog states do to the message windows.
+  void OnHidePathEvent(CMainScript& script, ScriptEvent event);
+  // The end of the current window's page (rp): the main window's page goes
+  // to the backlog with the fonts it began with; every window starts a new
+  // replay list and remembers its font stack as the next page's start.
+  void EndPage(CMainScript& script);
+  // The current window's appear and vanish lists.
+  const CTextRenderer::CTweenList& CurrentAppearList() const;
+  const CTextRenderer::CTweenList& CurrentVanishList() const;
+  CBackLog& GetBacklog() { return *m_backlog; }
+  // A new empty backlog in place of the old one (loading reads into it).
+  CBackLog& ResetBacklog();
+  // Kept across a boot: the pages belong to the play session, and only
+  // loading a game replaces them.
+  std::unique_ptr<CBackLog> m_backlog;
+
  private:
   std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> m_ownWindows;
 };
-
-// Applies the attributes of a font tag to the values (unknown names of the
-// enumerated attributes leave them).
-void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font);
