@@ -9,6 +9,7 @@
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
 #include "engine/InputDriver.h"
+#include "script/tags/MessageTags.h"
 #include "script/tags/SoundTags.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
@@ -189,7 +190,11 @@ int RunEngine(int argc, char** argv) {
       return window ? window->TextUtf8() : std::string();
     });
     CGraphicSystem* graphics = engine->GetGraphicSystem();
-    driver.SetWriter("dumptext", [graphics]() { return graphics ? DumpMessageWindows(*graphics) : std::string(); });
+    driver.SetWriter("dumptext", [graphics, script]() {
+      std::string text = graphics ? DumpMessageWindows(*graphics) : std::string();
+      if (CMessageTagState* messages = script->FindFamily<CMessageTagState>()) messages->GetBacklog().Dump(text);
+      return text;
+    });
     driver.SetWriter("layers", [script]() {
       std::string text;
       if (script->GetGraphics()) script->GetGraphics()->DumpLayers(text);

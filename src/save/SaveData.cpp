@@ -14,7 +14,7 @@ constexpr size_t kHeaderSize = 8;
 
 }  // namespace
 
-CSaveData::CSaveData(ISaveSubject* script) : m_script(script) {}
+CSaveData::CSaveData(ISaveSubject* script) : m_script(script) { CTweenInfoSerializer::EnsureRegistered(); }
 
 CSaveData::~CSaveData() = default;
 
@@ -115,6 +115,7 @@ void CSaveData::AppendMessage(const std::string& windowId, const CScriptBlock& r
 
 void CSaveData::ClearReplayLists() {
   m_messageReplay.clear();
+  m_fontStacks.clear();
   m_layerReplay.clear();
 }
 

@@ -16,6 +16,8 @@
 
 #include "core/Serializer.h"
 #include "core/ScriptBlock.h"
+#include "text/TextEffect.h"
+#include "text/TextRenderer.h"
 
 class CQelVariables;
 
@@ -45,6 +47,13 @@ class CSaveData : public ISerializable {
 
   using BlockList = std::vector<CScriptBlock>;
   using ReplayMap = std::map<std::string, BlockList>;
+  // Per message window, its font stack as it stood when its page began.
+  using FontStackMap = std::map<std::string, std::vector<CFontProperty>>;
+  // Writes and reads text effect entries wherever a stream holds them (the
+  // windows' effect lists, the backlog's). It lives with the text library,
+  // which the backlog's own stream needs below this one; constructing the
+  // save data makes sure it is registered.
+  using CTweenInfoSerializer = CTextTweenInfoSerializer;
 
   explicit CSaveData(ISaveSubject* script);
   ~CSaveData() override;
@@ -78,6 +87,7 @@ class CSaveData : public ISerializable {
   ReplayMap& GetMessageReplay() { return m_messageReplay; }
   ReplayMap& GetLayerReplay() { return m_layerReplay; }
   ReplayMap& GetAnimationReplay() { return m_animationReplay; }
+  FontStackMap& GetFontStacks() { return m_fontStacks; }
   // The record that started the background music (replayed on load).
   void SetMusicRecord(const CScriptBlock& record) {
     m_musicPlaying = true;
@@ -100,6 +110,7 @@ class CSaveData : public ISerializable {
   ReplayMap m_messageReplay;
   ReplayMap m_layerReplay;
   ReplayMap m_animationReplay;
+  FontStackMap m_fontStacks;
   bool m_musicPlaying = false;
   CScriptBlock m_musicRecord;
   int32_t m_version = 0;

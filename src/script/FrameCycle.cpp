@@ -188,16 +188,22 @@ CMainScript::Turn CMainScript::WaitTurn() {
     case kHidden:
       if (AnyInput()) {
         RestoreState();
-        // Hidden layers fade back in and the window applies its appear list
-        // here once layers and message windows exist.
+        // The hide layers fade back in and the window shows its text again.
+        Broadcast(ScriptEvent::kMessagesShown);
       }
       return Turn::kEndFrame;
-    case kBacklog:
-      if (in.IsDownEdge(VK_RBUTTON) || in.IsDownEdge(VK_ESCAPE)) {
+    case kBacklog: {
+      bool close = in.IsDownEdge(VK_RBUTTON) || in.IsDownEdge(VK_ESCAPE);
+      for (auto& family : m_families) {
+        if (close) break;
+        close = family->UpdateBacklog(*this);
+      }
+      if (close) {
         RestoreState();
-        // The backlog is closed and the message window shown again here.
+        Broadcast(ScriptEvent::kBacklogClosed);
       }
       return Turn::kEndFrame;
+    }
     case kVideoWait: {
       const bool stop =
           in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping();
@@ -316,8 +322,7 @@ CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
   if (m_hideAllowed && (in.IsDownEdge(VK_SPACE) || m_requestHide) && !m_rightClickMenu) {
     m_requestHide = false;
     SetState(kHidden);
-    // Hide layers fade out and the window applies its vanish list here once
-    // layers and message windows exist.
+    Broadcast(ScriptEvent::kMessagesHidden);
     HideGlyphs();
     return Turn::kEndFrame;
   }
@@ -325,7 +330,18 @@ CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
   if (m_backlogAllowed && (in.IsDownEdge(VK_UP) || in.IsDownEdge(VK_WHEEL_UP) || m_requestBacklog) &&
       !m_rightClickMenu) {
     m_requestBacklog = false;
-    // The backlog holds no page until it exists, so it does not open.
+    bool opened = false;
+    for (auto& family : m_families) {
+      if (!family->OpenBacklog(*this)) {
+        opened = true;
+        break;
+      }
+    }
+    // With no page to show the wait goes on as before.
+    if (!opened) return Turn::kEndFrame;
+    SetState(kBacklog);
+    Broadcast(ScriptEvent::kBacklogOpened);
+    HideGlyphs();
     return Turn::kEndFrame;
   }
 

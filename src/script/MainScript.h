@@ -204,6 +204,10 @@ class CMainScript : public ISaveSubject {
   void RequestHide() { m_requestHide = true; }
   void RequestBacklog() { m_requestBacklog = true; }
   void AddMacroFile(const std::string& file) { m_macroFiles.push_back(file); }
+  void SetHideAllowed(bool on) { m_hideAllowed = on; }
+  void SetBacklogAllowed(bool on) { m_backlogAllowed = on; }
+  bool IsHideAllowed() const { return m_hideAllowed; }
+  bool IsBacklogAllowed() const { return m_backlogAllowed; }
   bool IsAutoAllowed() const { return m_autoAllowed; }
   bool IsAutoOn() const { return m_autoOn; }
   bool IsSkipAllowed() const { return m_skipAllowed; }

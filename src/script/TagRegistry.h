@@ -39,6 +39,12 @@ enum class ScriptEvent : uint8_t {
   kShowGlyph,   // a click wait shows its glyph
   kAutoModeOn,  // auto mode was switched on
   kAutoModeOff,
+  // The player hid the message windows (Space) or showed them again.
+  kMessagesHidden,
+  kMessagesShown,
+  // The backlog view opened over the game, or closed.
+  kBacklogOpened,
+  kBacklogClosed,
 };
 
 // A raw code block taken out of a script file as the file was loaded.
@@ -86,6 +92,10 @@ class CTagFamilyState {
   // True while the current message window's text effects still run (the
   // click wait shows its glyph and the text-effect wait ends only after).
   virtual bool TextEffectsRunning(CMainScript& script) { return false; }
+  // Opens the backlog view; true when this family has none to show.
+  virtual bool OpenBacklog(CMainScript& script) { return true; }
+  // Once per frame while the backlog is shown; true when it asks to close.
+  virtual bool UpdateBacklog(CMainScript& script) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

@@ -1,7 +1,9 @@
 #include "text/FontProperty.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "core/ScriptBlock.h"
 #include "core/Serializer.h"
 #include "text/TextRenderer.h"
 
@@ -92,4 +94,62 @@ void CFontProperty::Deserialize(CSerializer& s) {
   s.Read(30, vertical);
   s.Read(31, hung);
   s.Read(32, rendered);
+}
+
+void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font) {
+  const auto& attributes = record.GetAttributes();
+  auto text = [&](const char* name, std::string& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = it->second;
+  };
+  auto number = [&](const char* name, int32_t& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = std::atoi(it->second.c_str());
+  };
+  auto flag = [&](const char* name, bool& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = std::atoi(it->second.c_str()) != 0;
+  };
+  auto colour = [&](const char* name, uint32_t& field) {
+    auto it = attributes.find(name);
+    if (it != attributes.end()) field = uint32_t(std::strtoul(it->second.c_str(), nullptr, 16));
+  };
+  auto named = [&](const char* name, int32_t& field, std::initializer_list<std::pair<const char*, int32_t>> values) {
+    auto it = attributes.find(name);
+    if (it == attributes.end()) return;
+    for (const auto& [value, code] : values)
+      if (it->second == value) field = code;
+  };
+  text("face", font.face);
+  text("rubyface", font.rubyface);
+  number("left", font.left);
+  number("top", font.top);
+  number("width", font.width);
+  number("height", font.height);
+  number("entireanchorx", font.entireanchorx);
+  number("entireanchory", font.entireanchory);
+  flag("anchorcenter", font.anchorcenter);
+  number("entirealpha", font.entirealpha);
+  number("entirexscale", font.entirexscale);
+  number("entireyscale", font.entireyscale);
+  number("entirerotate", font.entirerotate);
+  flag("visible", font.visible);
+  number("alpha", font.alpha);
+  number("xscale", font.xscale);
+  number("yscale", font.yscale);
+  number("rotate", font.rotate);
+  number("size", font.size);
+  number("rubysize", font.rubysize);
+  number("spacetop", font.spacetop);
+  number("spacemiddle", font.spacemiddle);
+  number("spacebottom", font.spacebottom);
+  colour("color", font.color);
+  colour("shadowcolor", font.shadowcolor);
+  colour("outlinecolor", font.outlinecolor);
+  flag("vertical", font.vertical);
+  flag("hung", font.hung);
+  flag("rendered", font.rendered);
+  named("layermode", font.layermode, {{"normal", 0}, {"add", 1}, {"screen", 4}, {"multiply", 2}});
+  named("align", font.align, {{"left", 0}, {"center", 1}, {"right", 2}, {"equalize", 3}});
+  named("style", font.style, {{"single", 1}, {"shadow", 2}, {"outline", 4}, {"outline_shadow", 6}});
 }

@@ -9,6 +9,8 @@
 
 #include "scene/LayerProperty.h"
 
+class CScriptBlock;
+
 // Style bits.
 enum TextStyle : int32_t {
   kStyleSingle = 1,  // neither shadow nor outline
@@ -80,3 +82,8 @@ struct CFontValues {
 
 // The default face ("ＭＳ ゴシック" as CP932 bytes).
 const std::string& DefaultFontFace();
+
+// Applies the attributes of a font tag to the values (unknown names of the
+// enumerated attributes leave them). The tag and the backlog's replay of a
+// page share it, so a page reads back as it was written.
+void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font);

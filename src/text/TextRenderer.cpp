@@ -561,7 +561,7 @@ void CTextRenderer::DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, 
 }
 
 void CTextRenderer::DrawWithParents(ISurface* target, CParentChain& parents) {
-  if (!m_font.visible) return;
+  if (!m_font.visible || m_hidden) return;
   Layout();
   const size_t depth = parents.size();
   parents.push_back(this);

@@ -18,6 +18,7 @@
 #include "scene/Layer.h"
 #include "scene/LayerProperty.h"
 #include "text/FontProperty.h"
+#include "text/TextEffect.h"
 
 class CGlyphGenerator;
 class CFontProperty;
@@ -64,19 +65,9 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   };
 
   // One entry of an effect list: what it animates, how and when.
-  struct CTweenInfo {
-    // 0..5 each glyph's x, y, alpha, x scale, y scale, rotate; 6..11 the
-    // same of each character cell; 12 not set.
-    int32_t param = 12;
-    int32_t ease = 31;  // 31: not set (runs linearly)
-    int32_t diff = 0;   // scales in 16.16 fixed point
-    int32_t msec = 0;
-    int32_t delay = 0;  // between one character's start and the next
-    int32_t repeat = 0;
-    bool vanish = false;
-    bool operator==(const CTweenInfo&) const = default;
-  };
-  using CTweenList = std::vector<CTweenInfo>;
+  // One entry of an effect list (its saved form lives beside it).
+  using CTweenInfo = CTextTweenInfo;
+  using CTweenList = CTextTweenList;
   enum : int32_t { kParamGlyphFirst = 0, kParamCellFirst = 6, kParamUnset = 12, kEaseUnset = 31 };
 
   CTextRenderer(ILayerFactory* layerFactory, ISurfaceFactory* surfaceFactory);
@@ -188,9 +179,15 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   // Applies a list to the page: to all of it, or with keepMark only to the
   // characters written since the effect mark.
   void ApplyEffectList(const CTweenList& list, bool keepMark = false) { (void)StartEffects(list, keepMark); }
-  // Stops or resumes drawing the window (its text and effects stay).
-  void Hide() { m_font.visible = false; }
-  void Show() { m_font.visible = true; }
+  // Stops or resumes drawing the window (its text and effects stay). Kept
+  // apart from the font's visible flag, which belongs to the script: showing
+  // the window again must not undo a [font visible=0].
+  void Hide() { m_hidden = true; }
+  void Show() { m_hidden = false; }
+  bool IsHidden() const { return m_hidden; }
+
+ private:
+  bool m_hidden = false;
 };
 
 // Every message window of the graphic system in name order: its character

@@ -150,13 +150,13 @@ CLinkableTextRenderer* CMessageTagState::SelectWindow(CMainScript& script, const
 void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
   switch (event) {
     case ScriptEvent::kBoot: {
+      // The backlog's window is about to go.
+      m_backlog->Close();
+      std::unique_ptr<CBackLog> backlog = std::move(m_backlog);
       std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
       own.swap(m_ownWindows);
-      auto onPage = std::move(m_onPage);
-      auto backlogList = std::move(m_backlogList);
       *this = CMessageTagState();
-      m_onPage = std::move(onPage);
-      m_backlogList = std::move(backlogList);
+      m_backlog = std::move(backlog);
       // Every window goes; the backlog's window and the main window (empty
       // name, current) are made again at once.
       if (CGraphicSystem* graphics = script.GetGraphics()) graphics->ClearMessageWindows();
@@ -166,66 +166,8 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
     }
     case ScriptEvent::kHideGlyphs: HideGlyphLayers(script); break;
     case ScriptEvent::kShowGlyph: ShowGlyphLayer(script); break;
-    default: break;
+    default: OnHidePathEvent(script, event); break;
   }
-}
-
-void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font) {
-  const auto& attributes = record.GetAttributes();
-  auto text = [&](const char* name, std::string& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = it->second;
-  };
-  auto number = [&](const char* name, int32_t& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str());
-  };
-  auto flag = [&](const char* name, bool& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str()) != 0;
-  };
-  auto colour = [&](const char* name, uint32_t& field) {
-    auto it = attributes.find(name);
-    if (it != attributes.end()) field = uint32_t(std::strtoul(it->second.c_str(), nullptr, 16));
-  };
-  auto named = [&](const char* name, int32_t& field, std::initializer_list<std::pair<const char*, int32_t>> values) {
-    auto it = attributes.find(name);
-    if (it == attributes.end()) return;
-    for (const auto& [value, code] : values)
-      if (it->second == value) field = code;
-  };
-  text("face", font.face);
-  text("rubyface", font.rubyface);
-  number("left", font.left);
-  number("top", font.top);
-  number("width", font.width);
-  number("height", font.height);
-  number("entireanchorx", font.entireanchorx);
-  number("entireanchory", font.entireanchory);
-  flag("anchorcenter", font.anchorcenter);
-  number("entirealpha", font.entirealpha);
-  number("entirexscale", font.entirexscale);
-  number("entireyscale", font.entireyscale);
-  number("entirerotate", font.entirerotate);
-  flag("visible", font.visible);
-  number("alpha", font.alpha);
-  number("xscale", font.xscale);
-  number("yscale", font.yscale);
-  number("rotate", font.rotate);
-  number("size", font.size);
-  number("rubysize", font.rubysize);
-  number("spacetop", font.spacetop);
-  number("spacemiddle", font.spacemiddle);
-  number("spacebottom", font.spacebottom);
-  colour("color", font.color);
-  colour("shadowcolor", font.shadowcolor);
-  colour("outlinecolor", font.outlinecolor);
-  flag("vertical", font.vertical);
-  flag("hung", font.hung);
-  flag("rendered", font.rendered);
-  named("layermode", font.layermode, {{"normal", 0}, {"add", 1}, {"screen", 4}, {"multiply", 2}});
-  named("align", font.align, {{"left", 0}, {"center", 1}, {"right", 2}, {"equalize", 3}});
-  named("style", font.style, {{"single", 1}, {"shadow", 2}, {"outline", 4}, {"outline_shadow", 6}});
 }
 
 namespace {
@@ -257,14 +199,7 @@ bool PageBreak(State& state, CMainScript& script, const CScriptBlock&, bool repl
     window->Clear();
   else
     window->ClearWithEffects(state.VanishList());
-  if (replay) return false;
-  const std::string& id = state.m_currentWindowId;
-  auto& replayLists = script.GetSaveData().GetMessageReplay();
-  // The page keeps the fonts it began with: its own /font records step back
-  // through them when it is shown again.
-  if (id.empty() && state.m_onPage) state.m_onPage(replayLists[id], state.m_pageStartFonts[id]);
-  replayLists[id].clear();
-  state.m_pageStartFonts[id] = state.m_fontStacks[id];
+  if (!replay) state.EndPage(script);
   return false;
 }
 
@@ -411,8 +346,14 @@ bool SceneTween(State& state, CMainScript&, const CScriptBlock& record, bool) {
     list = &state.m_appearLists[state.m_currentWindowId];
   else if (type == "out")
     list = &state.m_vanishLists[state.m_currentWindowId];
-  else if (state.m_backlogList)
-    list = state.m_backlogList(type);
+  else if (type == "backlog_down_in")
+    list = &state.GetBacklog().GetList(CBackLog::List::kOlderAppear);
+  else if (type == "backlog_down_out")
+    list = &state.GetBacklog().GetList(CBackLog::List::kOlderVanish);
+  else if (type == "backlog_up_in")
+    list = &state.GetBacklog().GetList(CBackLog::List::kNewerAppear);
+  else if (type == "backlog_up_out")
+    list = &state.GetBacklog().GetList(CBackLog::List::kNewerVanish);
   if (!list) return false;
   if (mode == "init")
     list->clear();

@@ -11,6 +11,7 @@
 
 #include "script/MainScript.h"
 #include "script/TagRegistry.h"
+#include "text/BackLog.h"
 #include "text/LinkableTextRenderer.h"
 
 class CMessageTagState : public CTagFamilyState {
@@ -40,15 +41,6 @@ class CMessageTagState : public CTagFamilyState {
   CTweenList m_defaultVanish;
   std::map<std::string, CTweenList> m_appearLists;
   std::map<std::string, CTweenList> m_vanishLists;
-  // Each window's font stack as it stood when its page began (the last rp).
-  std::map<std::string, std::vector<CFontProperty>> m_pageStartFonts;
-
-  // Hooks of whoever keeps the backlog; they survive a boot. A page of the
-  // main window ends: its records and its font stack at page start.
-  std::function<void(const std::vector<CScriptBlock>& page, const std::vector<CFontProperty>& fonts)> m_onPage;
-  // The backlog's effect list of a scetween type ("backlog_down_in", ...),
-  // or null.
-  std::function<CTweenList*(const std::string& type)> m_backlogList;
 
   // The current window's appear (vanish) list; empty when it has none.
   const CTweenList& AppearList() const;
@@ -62,6 +54,22 @@ class CMessageTagState : public CTagFamilyState {
     if (!m_token) m_token = std::make_shared<CMainScript*>(&script);
     return m_token;
   }
+
+  // ---- The backlog and the hide and backlog paths (BacklogTags.cpp) ----
+  bool OpenBacklog(CMainScript& script) override;
+  bool UpdateBacklog(CMainScript& script) override;
+  // What the hidden and backlog states do to the message windows.
+  void OnHidePathEvent(CMainScript& script, ScriptEvent event);
+  // The end of the current window's page (rp): the main window's page goes
+  // to the backlog with the fonts it began with; every window starts a new
+  // replay list and remembers its font stack as the next page's start.
+  void EndPage(CMainScript& script);
+  CBackLog& GetBacklog() { return *m_backlog; }
+  // A new empty backlog in place of the old one (loading reads into it).
+  CBackLog& ResetBacklog();
+  // Kept across a boot: the pages belong to the play session, and only
+  // loading a game replaces them.
+  std::unique_ptr<CBackLog> m_backlog;
 
  private:
   std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> m_ownWindows;
@@ -78,7 +86,3 @@ CTextRenderer::CTweenInfo MakeEffectEntry(const CScriptBlock& record);
 
 // The stop tag's part in the message windows (the same as @ before it waits).
 void BeginMessageWait(CMainScript& script);
-
-// Applies the attributes of a font tag to the values (unknown names of the
-// enumerated attributes leave them).
-void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font);

@@ -10,6 +10,7 @@
 #include "scene/GraphicSystem.h"
 #include "scene/Layer.h"
 #include "scene/LayerSet.h"
+#include "scene/Tween.h"
 #include "script/MainScript.h"
 #include "script/tags/MessageTags.h"
 #include "script/tags/TagFamilies.h"
@@ -20,10 +21,46 @@
 
 CSystemTagState::~CSystemTagState() = default;
 
+namespace {
+
+// The fades of the hide and backlog paths: whatever the layer was doing
+// ends first, then its alpha runs linearly over one second.
+void FadeLayer(CGraphicSystem& graphics, const std::string& id, bool in) {
+  graphics.KillLayerTweens(id);
+  IVirtualLayer* layer = graphics.GetFrontSet().Find(id);
+  if (!layer) layer = graphics.GetBackSet().Find(id);
+  if (!layer) return;
+  const int32_t from = in ? 0 : 255, to = in ? 255 : 0;
+  auto setter = MakeLayerSetter(layer, kPropAlpha);
+  setter(from);
+  graphics.AddLayerTween(id,
+                         CTweenRegistry::Instance().Register(std::make_unique<CIntTween>(setter, from, to, 1000, 0)));
+}
+
+}  // namespace
+
+void CSystemTagState::FadeHidePath(CMainScript& script, ScriptEvent event) {
+  CGraphicSystem* graphics = script.GetGraphics();
+  if (!graphics) return;
+  const bool hiding = event == ScriptEvent::kMessagesHidden || event == ScriptEvent::kBacklogOpened;
+  const bool backlog = event == ScriptEvent::kBacklogOpened || event == ScriptEvent::kBacklogClosed;
+  for (const std::string& id : backlog ? m_backlogHideLayers : m_hideLayers) FadeLayer(*graphics, id, !hiding);
+  if (!backlog) return;
+  const CMessageTagState* message = script.FindFamily<CMessageTagState>();
+  auto icon = m_backlogIcons.find(message ? message->m_currentWindowId : std::string());
+  if (icon != m_backlogIcons.end() && icon->second.m_on && !icon->second.m_layer.empty())
+    FadeLayer(*graphics, icon->second.m_layer, hiding);
+}
+
 void CSystemTagState::OnEvent(CMainScript& script, ScriptEvent event) {
-  if (event == ScriptEvent::kAutoModeOn || event == ScriptEvent::kAutoModeOff) {
-    ShowAutoIcon(script, event == ScriptEvent::kAutoModeOn);
-    return;
+  switch (event) {
+    case ScriptEvent::kMessagesHidden:
+    case ScriptEvent::kMessagesShown:
+    case ScriptEvent::kBacklogOpened:
+    case ScriptEvent::kBacklogClosed: FadeHidePath(script, event); return;
+    case ScriptEvent::kAutoModeOn:
+    case ScriptEvent::kAutoModeOff: ShowAutoIcon(script, event == ScriptEvent::kAutoModeOn); return;
+    default: break;
   }
   if (event != ScriptEvent::kBoot) return;
   if (m_video) m_video->Stop();
@@ -232,6 +269,33 @@ bool OpenBrowser(State&, CMainScript& script, const CScriptBlock& record, bool) 
   return false;
 }
 
+void ReplaceLayerSet(std::set<std::string>& layers, const std::string& list) {
+  layers.clear();
+  for (std::string& id : tagutil::SplitCommaList(list)) layers.insert(std::move(id));
+}
+
+bool Hide(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  const std::string& allow = record.GetAttribute("allow");
+  if (allow == "0" || allow == "1") script.SetHideAllowed(allow == "1");
+  if (record.HasAttribute("window")) ReplaceLayerSet(state.m_hideLayers, record.GetAttribute("window"));
+  return false;
+}
+
+bool Backlog(State& state, CMainScript& script, const CScriptBlock& record, bool) {
+  const std::string& allow = record.GetAttribute("allow");
+  if (allow == "0" || allow == "1") script.SetBacklogAllowed(allow == "1");
+  const CMessageTagState* message = script.FindFamily<CMessageTagState>();
+  CMainScript::CIconInfo& icon = state.m_backlogIcons[message ? message->m_currentWindowId : std::string()];
+  if (record.HasAttribute("layer")) {
+    icon.m_on = true;
+    icon.m_layer = record.GetAttribute("layer");
+  } else {
+    icon.m_on = false;
+  }
+  if (record.HasAttribute("hide")) ReplaceLayerSet(state.m_backlogHideLayers, record.GetAttribute("hide"));
+  return false;
+}
+
 bool MacroAdd(State&, CMainScript& script, const CScriptBlock& record, bool) {
   script.AddMacroFile(record.GetAttribute("file"));
   return false;
@@ -266,8 +330,8 @@ void AddSystemTags(CTagRegistry& registry) {
           TagRow<&Wait>("wait", {}, kNone, "waits for a time, a click, or the window's text effects"),
           TagRow<&Automode>("automode", allow, kNone, "allows auto mode; sets its icon layer and sync list"),
           TagRow<&Skip>("skip", allow, kNone, "allows or forbids skipping"),
-          TagRow<&NotYet<State>>("hide", allow, kNone, "allows hiding the message windows; sets the layers hidden"),
-          TagRow<&NotYet<State>>("backlog", allow, kNone, "allows the backlog; sets the layers it hides"),
+          TagRow<&Hide>("hide", allow, kNone, "allows hiding the message windows; sets the layers hidden"),
+          TagRow<&Backlog>("backlog", allow, kNone, "allows the backlog; sets its icon and the layers it hides"),
           TagRow<&Exec>("exec", {"command"}, kNone, "does what a key would: rclick, skip, automode, hide, backlog"),
           TagRow<&Video>("video", file, kNone, "plays a movie over the scene"),
           TagRow<&MacroAdd>("macroadd", file, kNone, "adds a script file that holds macros"),

@@ -33,4 +33,8 @@ class CSystemTagState : public CTagFamilyState {
   std::set<std::string> m_backlogHideLayers;
   std::map<std::string, CMainScript::CIconInfo> m_autoIcons;
   std::map<std::string, CMainScript::CIconInfo> m_backlogIcons;
+
+ private:
+  // The layer side of hiding the messages and of the backlog view.
+  void FadeHidePath(CMainScript& script, ScriptEvent event);
 };
