@@ -38,7 +38,8 @@ class CReader {
 };
 
 void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // A PNG of the size and colour type, its bytes a pattern seeded by seed.
@@ -85,18 +86,17 @@ void SetUpOnce() {
   CInputState::Instance(g_window);
 }
 
-const char* const kTags[] = {"lyc",        "lydel",         "lyprop",        "lytween",       "lytweendel",
-                             "tweenset",   "/tweenset",     "anime",         "animedel",      "setonclick",
-                             "delonclick", "setonrollover", "delonrollover", "setonrollout",  "delonrollout",
+const char* const kTags[] = {"lyc",        "lydel",         "lyprop",        "lytween",      "lytweendel",
+                             "tweenset",   "/tweenset",     "anime",         "animedel",     "setonclick",
+                             "delonclick", "setonrollover", "delonrollover", "setonrollout", "delonrollout",
                              "flip",       "trans"};
 constexpr int kTagCount = sizeof(kTags) / sizeof(kTags[0]);
 const char* const kIds[] = {"a", "b", "10", "9", "s", ""};
 const char* const kFiles[] = {"rgb", "rgba.png", "grey", "greya", "wide", "rule", "rulec", "dyn", "bad", "gone", ""};
 const char* const kValues[] = {"0",   "1",   "-1",          "2147483647", "-2147483648", "100", "255",
                                "256", "abc", "65536000000", "",           "50",          "-100"};
-const char* const kProperties[] = {"left",    "top",    "alpha",   "anchorx", "anchory",
-                                   "xscale",  "yscale", "rotate",  "visible", "layermode",
-                                   "clickablethreshold"};
+const char* const kProperties[] = {"left",   "top",    "alpha",   "anchorx",   "anchory",           "xscale",
+                                   "yscale", "rotate", "visible", "layermode", "clickablethreshold"};
 const char* const kParams[] = {"left", "top", "alpha", "xscale", "yscale", "rotate", "visible", ""};
 const char* const kEases[] = {"linear", "easeinout_cubic", "easeout_bounce", "easein_elastic", "nope", "19"};
 const char* const kModes[] = {"init", "add", "end", "bogus", ""};
