@@ -59,14 +59,23 @@ void WritePng(const std::string& name, int w, int h, int colorType, uint8_t seed
 
 platform::WindowHandle g_window = 0;
 uint32_t g_now = 1000;
+// The engine finds its files from the current directory, libFuzzer its
+// corpus from the one it started in (often a relative path): each input
+// runs in the game folder and goes back.
+std::string g_startDir, g_gameDir;
 constexpr int kW = 64, kH = 48;
 
 void SetUpOnce() {
-  if (g_window) return;
+  if (g_window) {
+    platform::SetCurrentDirectory(g_gameDir);
+    return;
+  }
   platform::Init(platform::Backend::Headless);
   auto dir = std::filesystem::temp_directory_path() / "velmira_fuzz_layertags";
   std::filesystem::create_directories(dir);
-  platform::SetCurrentDirectory(dir.string());
+  g_startDir = platform::GetCurrentDirectory();
+  g_gameDir = dir.string();
+  platform::SetCurrentDirectory(g_gameDir);
   SetRootArchivePath("game.pfs");
   WriteBytes("game.iet", {'[', ']', '\n'});
   WritePng("rgb.png", 16, 12, 2, 1);
@@ -124,7 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     CGraphicSystem graphics(nullptr, kW, kH);
     auto script = std::make_unique<CMainScript>(GetTagRegistry(), &graphics);
-    if (script->Boot()) return 0;
+    if (script->Boot()) {
+      platform::SetCurrentDirectory(g_startDir);
+      return 0;
+    }
     for (int n = 0; n < 96 && in.More(); ++n) {
       const uint8_t op = in.Byte();
       if (op >= 0xF0) {
@@ -187,5 +199,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // layer's tween must do nothing, and the next input starts clean.
   CTweenRegistry::Instance().UpdateAll(g_now + 1000);
   CTweenRegistry::Instance().DeleteAll();
+  platform::SetCurrentDirectory(g_startDir);
   return 0;
 }
