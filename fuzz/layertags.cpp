@@ -38,7 +38,8 @@ class CReader {
 };
 
 void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 // A PNG of the size and colour type, its bytes a pattern seeded by seed.
@@ -58,14 +59,23 @@ void WritePng(const std::string& name, int w, int h, int colorType, uint8_t seed
 
 platform::WindowHandle g_window = 0;
 uint32_t g_now = 1000;
+// The engine finds its files from the current directory, libFuzzer its
+// corpus from the one it started in (often a relative path): each input
+// runs in the game folder and goes back.
+std::string g_startDir, g_gameDir;
 constexpr int kW = 64, kH = 48;
 
 void SetUpOnce() {
-  if (g_window) return;
+  if (g_window) {
+    platform::SetCurrentDirectory(g_gameDir);
+    return;
+  }
   platform::Init(platform::Backend::Headless);
   auto dir = std::filesystem::temp_directory_path() / "velmira_fuzz_layertags";
   std::filesystem::create_directories(dir);
-  platform::SetCurrentDirectory(dir.string());
+  g_startDir = platform::GetCurrentDirectory();
+  g_gameDir = dir.string();
+  platform::SetCurrentDirectory(g_gameDir);
   SetRootArchivePath("game.pfs");
   WriteBytes("game.iet", {'[', ']', '\n'});
   WritePng("rgb.png", 16, 12, 2, 1);
@@ -85,18 +95,17 @@ void SetUpOnce() {
   CInputState::Instance(g_window);
 }
 
-const char* const kTags[] = {"lyc",        "lydel",         "lyprop",        "lytween",       "lytweendel",
-                             "tweenset",   "/tweenset",     "anime",         "animedel",      "setonclick",
-                             "delonclick", "setonrollover", "delonrollover", "setonrollout",  "delonrollout",
+const char* const kTags[] = {"lyc",        "lydel",         "lyprop",        "lytween",      "lytweendel",
+                             "tweenset",   "/tweenset",     "anime",         "animedel",     "setonclick",
+                             "delonclick", "setonrollover", "delonrollover", "setonrollout", "delonrollout",
                              "flip",       "trans"};
 constexpr int kTagCount = sizeof(kTags) / sizeof(kTags[0]);
 const char* const kIds[] = {"a", "b", "10", "9", "s", ""};
 const char* const kFiles[] = {"rgb", "rgba.png", "grey", "greya", "wide", "rule", "rulec", "dyn", "bad", "gone", ""};
 const char* const kValues[] = {"0",   "1",   "-1",          "2147483647", "-2147483648", "100", "255",
                                "256", "abc", "65536000000", "",           "50",          "-100"};
-const char* const kProperties[] = {"left",    "top",    "alpha",   "anchorx", "anchory",
-                                   "xscale",  "yscale", "rotate",  "visible", "layermode",
-                                   "clickablethreshold"};
+const char* const kProperties[] = {"left",   "top",    "alpha",   "anchorx",   "anchory",           "xscale",
+                                   "yscale", "rotate", "visible", "layermode", "clickablethreshold"};
 const char* const kParams[] = {"left", "top", "alpha", "xscale", "yscale", "rotate", "visible", ""};
 const char* const kEases[] = {"linear", "easeinout_cubic", "easeout_bounce", "easein_elastic", "nope", "19"};
 const char* const kModes[] = {"init", "add", "end", "bogus", ""};
@@ -124,7 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     CGraphicSystem graphics(nullptr, kW, kH);
     auto script = std::make_unique<CMainScript>(GetTagRegistry(), &graphics);
-    if (script->Boot()) return 0;
+    if (script->Boot()) {
+      platform::SetCurrentDirectory(g_startDir);
+      return 0;
+    }
     for (int n = 0; n < 96 && in.More(); ++n) {
       const uint8_t op = in.Byte();
       if (op >= 0xF0) {
@@ -187,5 +199,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // layer's tween must do nothing, and the next input starts clean.
   CTweenRegistry::Instance().UpdateAll(g_now + 1000);
   CTweenRegistry::Instance().DeleteAll();
+  platform::SetCurrentDirectory(g_startDir);
   return 0;
 }
