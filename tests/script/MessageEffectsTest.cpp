@@ -101,22 +101,21 @@ TEST_F(MessageEffects, ChgmsgSwitchesWindowsWithDefaultListsAndReportsAStrayClos
 TEST_F(MessageEffects, PagesOfTheMainWindowGoToTheBacklogWithTheirStartingFonts) {
   ASSERT_FALSE(
       StartWithScene("[font size=20]a[rp]\n[font size=30]b[/font]c\n[rp]\n[chgmsg id=side]d[rp][/chgmsg]\n@\n"));
+  EngineFrame();
+  const CBackLog& backlog = Messages()->GetBacklog();
   std::vector<std::vector<std::string>> pages;
-  std::vector<std::vector<int32_t>> fonts;
-  Messages()->m_onPage = [&](const std::vector<CScriptBlock>& page, const std::vector<CFontProperty>& start) {
+  for (const auto& page : backlog.GetPages()) {
     pages.emplace_back();
     for (const auto& record : page) pages.back().push_back(record.m_text);
-    fonts.emplace_back();
-    for (const auto& font : start) fonts.back().push_back(font.size);
-  };
-  EngineFrame();
+  }
   ASSERT_EQ(pages.size(), 2u);  // the side window's page is not the backlog's
   EXPECT_EQ(pages[0], (std::vector<std::string>{"font", "a"}));
   EXPECT_EQ(pages[1], (std::vector<std::string>{"font", "b", "/font", "c"}));
-  EXPECT_TRUE(fonts[0].empty());
+  EXPECT_TRUE(backlog.GetPageFonts()[0].empty());
   // The second page starts with the stack the first left behind, not with
   // the one it leaves itself.
-  EXPECT_EQ(fonts[1], (std::vector<int32_t>{20}));
+  ASSERT_FALSE(backlog.GetPageFonts()[1].empty());
+  EXPECT_EQ(backlog.GetPageFonts()[1].front().size, 20);
   EXPECT_TRUE(script_->GetSaveData().GetMessageReplay()[""].empty());
 }
 
@@ -180,6 +179,28 @@ TEST_F(MessageEffects, TheTextEffectWaitEndsWithTheEffects) {
   EXPECT_FALSE(Has("f.done"));
   for (int i = 0; i < 10; ++i) EngineFrame();
   EXPECT_EQ(Var("f.done"), "1");
+}
+
+TEST_F(MessageEffects, WaitEndsRunningEffectsAndStartsTheNewTextUnlessSkipping) {
+  ASSERT_FALSE(StartWithScene(
+      "[skip allow=1][scetween mode=add type=in param=entirealpha diff=-255 msec=200]\nあ@\nい[wait time=50]\n"
+      "う[wait time=50 input=2]\n@\n"));
+  EngineFrame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_FALSE(Window()->EffectsFinished());
+  EngineFrame({platform::VK_LBUTTON});
+  // The timed wait finished the first character's effect and started the
+  // second's.
+  EXPECT_EQ(State(), CMainScript::kTimedWait);
+  EXPECT_EQ(Window()->GetEffectMark(), 2);
+  EXPECT_FALSE(Window()->EffectsFinished());
+  // Skipping: the third character appears at once.
+  platform::InjectKey(platform::VK_CONTROL, true);
+  for (int i = 0; i < 5; ++i) EngineFrame();
+  platform::InjectKey(platform::VK_CONTROL, false);
+  EXPECT_EQ(Window()->GetCharCount(), 3);
+  EXPECT_EQ(Window()->GetEffectMark(), 2);
+  EXPECT_TRUE(Window()->EffectsFinished());
 }
 
 TEST_F(MessageEffects, ALinkClickJumpsOnceAndLocksEveryLinkUntilEnabled) {

@@ -51,14 +51,14 @@ bool CMessageTagState::TextEffectsRunning(CMainScript& script) {
   return window && !window->EffectsFinished();
 }
 
-void CMessageTagState::BeginWait(CMainScript& script) {
+void CMessageTagState::BeginWait(CMainScript& script, bool evenWhenSkipping) {
   CLinkableTextRenderer* window = CurrentWindow(script);
   window->FinishEffects();
-  if (!script.IsSkipping()) window->StartEffects(AppearList(), true);
+  if (evenWhenSkipping || !script.IsSkipping()) window->StartEffects(AppearList(), true);
 }
 
-void BeginMessageWait(CMainScript& script) {
-  if (CMessageTagState* state = script.FindFamily<CMessageTagState>()) state->BeginWait(script);
+void BeginMessageWait(CMainScript& script, bool evenWhenSkipping) {
+  if (CMessageTagState* state = script.FindFamily<CMessageTagState>()) state->BeginWait(script, evenWhenSkipping);
 }
 
 namespace {

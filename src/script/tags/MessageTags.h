@@ -47,7 +47,8 @@ class CMessageTagState : public CTagFamilyState {
   const CTweenList& VanishList() const;
   // What @ and stop do before they wait: running effects jump to their end,
   // and unless skipping the new text starts appearing.
-  void BeginWait(CMainScript& script);
+  // With evenWhenSkipping the new text starts appearing while skipping too.
+  void BeginWait(CMainScript& script, bool evenWhenSkipping = false);
   void HideGlyphLayers(CMainScript& script);
   void ShowGlyphLayer(CMainScript& script);
   std::weak_ptr<CMainScript*> Token(CMainScript& script) {
@@ -85,4 +86,4 @@ bool IsEffectListType(const std::string& type);
 CTextRenderer::CTweenInfo MakeEffectEntry(const CScriptBlock& record);
 
 // The stop tag's part in the message windows (the same as @ before it waits).
-void BeginMessageWait(CMainScript& script);
+void BeginMessageWait(CMainScript& script, bool evenWhenSkipping = false);

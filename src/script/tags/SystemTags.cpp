@@ -197,9 +197,11 @@ bool Rclick(State&, CMainScript& script, const CScriptBlock& record, bool) {
 }
 
 bool Wait(State&, CMainScript& script, const CScriptBlock& record, bool) {
-  // The current window finishes its running effects here once message
-  // windows exist.
-  if (record.HasAttribute("scenario")) {
+  // The current window's running effects end; its new text starts to
+  // appear (while skipping only for a wait on the effects themselves).
+  const bool scenario = record.HasAttribute("scenario");
+  BeginMessageWait(script, scenario);
+  if (scenario) {
     script.SetWaitTextEffects(true);
     script.SetState(CMainScript::kSyncWait);
     return true;
