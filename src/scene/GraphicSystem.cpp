@@ -1,3 +1,4 @@
+#include "core/FrameStats.h"
 #include "scene/GraphicSystem.h"
 
 #include <cstdarg>
@@ -110,6 +111,7 @@ void CGraphicSystem::Render() {
   }
   for (auto& [name, widget] : widgets_) widget->Draw(target);
   for (auto& [name, window] : messageWindows_) window->Draw(target);
+  framestats::Scope present(framestats::kPresent);
   renderer_->RenderEnd();
 }
 

@@ -1,3 +1,4 @@
+#include "core/FrameStats.h"
 #include "scene/Layer.h"
 
 #include <algorithm>
@@ -553,6 +554,7 @@ void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   PrepareWithParents(true, parents);
   m_clip = nullptr;
   if (target && m_image) {
+    framestats::CountLayer();
     const int format = m_mask ? int(ISurface::PIXEL_BITS_32A) : m_surface->GetFormat();
     const int opacity = EffectiveOpacity(GetAlpha(), parents);
     if (m_image == m_surface)

@@ -104,7 +104,7 @@ void CVideoPlayer::AdvanceVideo(int64_t now) {
     videoEndMs_ = decoder_.GetFrameEndMs();
     // With a real display a picture whose time is already over is dropped;
     // headless runs show every one so that nothing depends on speed.
-    const bool late = !platform::IsHeadless() && videoEndMs_ <= now;
+    const bool late = !platform::UsesVirtualClock() && videoEndMs_ <= now;
     if (!late && decoder_.ConvertFrame(width_, height_, picture_.data(), width_ * 4)) {
       // A picture that cannot be converted keeps the previous one.
     }
