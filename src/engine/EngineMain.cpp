@@ -89,6 +89,9 @@ int RunEngine(int argc, char** argv) {
     LogClose();
     return 1;
   }
+  // Everything the engine builds reads the clock of the recording from the
+  // start (the random seed, for one).
+  if (recording) platform::SetVirtualClock(true);
 
   // Sound: the device of the backend; a headless run mixes at the pace of its
   // virtual clock (and can write what it mixed with -audiodump). A machine
@@ -215,8 +218,8 @@ int RunEngine(int argc, char** argv) {
       const std::string path = Argument(args, "record");
       if (recorder.Open(FromStartFolder(startDir, path), gameFolder)) {
         std::fprintf(stderr, "velmira: cannot write the recording %s; the game runs without it\n", path.c_str());
+        platform::SetVirtualClock(false);
       } else {
-        platform::SetVirtualClock(true);
         hooks = &recorder;
       }
     }

@@ -135,7 +135,10 @@ bool CInputRecorder::BeforeFrame(int frame) {
 void CInputRecorder::BeforeUpdate(int frame) {
   if (inner_) inner_->BeforeUpdate(frame);
   KeyStates keys{};
-  for (int k = 1; k < 256; ++k) {
+  // The game takes no keys while its window is in the background; a replay
+  // (always in front) must not see them either.
+  const bool active = platform::IsForegroundWindow(window_);
+  for (int k = 1; k < 256 && active; ++k) {
     // Shift, Control and Alt follow their left and right keys, and the wheel
     // comes as messages.
     if (k == platform::VK_SHIFT || k == platform::VK_CONTROL || k == platform::VK_MENU || k == platform::VK_WHEEL_UP ||
