@@ -130,7 +130,7 @@ bool CopyGame(const fs::path& from, const fs::path& to, std::string& why) {
 bool DecodePng(const std::string& bytes, CSurface& out) {
   CMemoryFile file(bytes.data(), bytes.size());
   CPng png;
-  return !png.Load(&out, &file) || out.GetBytesPerPixel() != 4;
+  return png.Load(&out, &file) || out.GetBytesPerPixel() != 4;
 }
 
 }  // namespace

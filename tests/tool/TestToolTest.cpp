@@ -61,7 +61,7 @@ void AlterPixel(const fs::path& png, int x, int y) {
   CMemoryFile file(bytes.data(), bytes.size());
   CSurface surface;
   CPng loader;
-  ASSERT_TRUE(loader.Load(&surface, &file));
+  ASSERT_FALSE(loader.Load(&surface, &file));
   const int w = surface.GetWidth(), h = surface.GetHeight();
   std::vector<uint8_t> bgra;
   for (int row = 0; row < h; ++row) bgra.insert(bgra.end(), surface.GetLine(row), surface.GetLine(row) + w * 4);
