@@ -1,9 +1,9 @@
-#include "core/FrameStats.h"
 #include "scene/GraphicSystem.h"
 
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/FrameStats.h"
 #include "files/Config.h"
 #include "platform/Log.h"
 #include "files/PackFile.h"

@@ -1,4 +1,3 @@
-#include "core/FrameStats.h"
 #include "scene/Layer.h"
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/FrameStats.h"
 #include "graphics/Blend.h"
 #include "graphics/Surface.h"
 

@@ -1,9 +1,9 @@
-#include "core/FrameStats.h"
 #include "text/GlyphGenerator.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "core/FrameStats.h"
 #include "platform/Log.h"
 #include "graphics/GraphicLoader.h"
 #include "graphics/Jpg.h"

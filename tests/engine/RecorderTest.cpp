@@ -42,6 +42,10 @@ TEST(Recorder, EveryKeyNameReadsBackAsItsCode) {
   // Codes below ten have no digit spelling that a digit key could take.
   EXPECT_EQ(CInputRecorder::KeyName(3), "003");
   EXPECT_EQ(CInputDriver::KeyFromName("3"), '3');
+  // Bytes of CP932 text are no key and no digit.
+  EXPECT_EQ(CInputDriver::KeyFromName("\x82\x50"), -1);
+  EXPECT_EQ(CInputDriver::KeyFromName("F\x82\x50"), -1);
+  EXPECT_EQ(CInputDriver::KeyFromName("NUMPADX"), -1);
 }
 
 TEST(Recorder, RecordedLinesParseIntoTheSameInput) {
