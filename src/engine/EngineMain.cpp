@@ -8,7 +8,9 @@
 #include "files/GameFiles.h"
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
+#include "engine/FrameStatsFile.h"
 #include "engine/InputDriver.h"
+#include "engine/InputRecorder.h"
 #include "script/tags/MessageTags.h"
 #include "script/tags/SoundTags.h"
 #include "platform/InputState.h"
@@ -72,6 +74,13 @@ int RunEngine(int argc, char** argv) {
   // Problems of this run only (tests run the engine more than once).
   const size_t problemsBefore = LogProblemCount();
   std::string startDir = platform::GetCurrentDirectory();
+  // A recording is of a play in the window; a headless run has nobody to play.
+  const bool recording = args.count("record") != 0;
+  if (recording && (headless || Argument(args, "record").empty())) {
+    std::fprintf(stderr, headless ? "velmira: -record records a play in the window and cannot be used with -headless\n"
+                                  : "velmira: -record needs the name of the file to write\n");
+    return 2;
+  }
   std::string logPath = Argument(args, "log");
   if (!logPath.empty() && LogOpen(FromStartFolder(startDir, logPath))) {
     std::fprintf(stderr, "velmira: cannot write the log file %s\n", logPath.c_str());
@@ -81,6 +90,9 @@ int RunEngine(int argc, char** argv) {
     LogClose();
     return 1;
   }
+  // Everything the engine builds reads the clock of the recording from the
+  // start (the random seed, for one).
+  if (recording) platform::SetVirtualClock(true);
 
   // Sound: the device of the backend; a headless run mixes at the pace of its
   // virtual clock (and can write what it mixed with -audiodump). A machine
@@ -204,9 +216,37 @@ int RunEngine(int argc, char** argv) {
       CSoundTagState* sound = script->FindFamily<CSoundTagState>();
       return sound ? sound->Dump() : std::string();
     });
-    engine->SetFrameHooks(&driver);
+    // -record FILE: the play as a driver file, on the virtual clock.
+    CInputRecorder recorder(engine->GetHandle(), engine->GetFrameTimer(), &driver);
+    CGameApplication::IFrameHooks* hooks = &driver;
+    if (recording) {
+      const std::string path = Argument(args, "record");
+      if (recorder.Open(FromStartFolder(startDir, path), gameFolder)) {
+        std::fprintf(stderr, "velmira: cannot write the recording %s; the game runs without it\n", path.c_str());
+        platform::SetVirtualClock(false);
+      } else {
+        hooks = &recorder;
+      }
+    }
+    // -stats FILE: one CSV row per frame.
+    CFrameStatsFile stats;
+    const std::string statsPath = Argument(args, "stats");
+    if (!statsPath.empty()) {
+      if (stats.Open(FromStartFolder(startDir, statsPath))) {
+        std::fprintf(stderr, "velmira: cannot write the frame statistics %s\n", statsPath.c_str());
+      } else {
+        engine->SetFrameStatsSink(&stats);
+      }
+    }
+    engine->SetFrameHooks(hooks);
     engine->Run();
     engine->SetFrameHooks(nullptr);
+    engine->SetFrameStatsSink(nullptr);
+    if (!statsPath.empty() && stats.Close())
+      std::fprintf(stderr, "velmira: the frame statistics %s are incomplete\n", statsPath.c_str());
+    if (recording && recorder.Close())
+      std::fprintf(stderr, "velmira: the recording %s is incomplete\n", Argument(args, "record").c_str());
+    platform::SetVirtualClock(false);
   }
   engine.reset();
   // Tweens may hold callbacks into what the engine owned; none may run or

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/FrameTimer.h"
+#include "platform/Platform.h"
 
 class CGameApplication {
  public:
@@ -17,6 +18,20 @@ class CGameApplication {
     virtual bool BeforeFrame(int frame) = 0;
     // After frame n was computed (and drawn, unless it was late).
     virtual void AfterFrame(int frame) = 0;
+    // A message about to be handled while frame n is the next one (a recorder
+    // sees the wheel and the close box here).
+    virtual void OnMessage(int frame, const platform::Message& message) {}
+    // Right before frame n samples its input, after the last device events
+    // were taken.
+    virtual void BeforeUpdate(int frame) {}
+  };
+
+  // Receives one row per frame while frame statistics are on.
+  class IFrameStatsSink {
+   public:
+    virtual ~IFrameStatsSink() = default;
+    // busyUs: real time from the end of the pacer's wait to the end of drawing.
+    virtual void OnFrameStats(int frame, uint32_t virtualMs, int64_t startUs, int64_t busyUs) = 0;
   };
 
   explicit CGameApplication(int framesPerSecond = 60);
@@ -29,11 +44,13 @@ class CGameApplication {
 
   CFrameTimer& GetFrameTimer() { return *timer_; }
   void SetFrameHooks(IFrameHooks* hooks) { hooks_ = hooks; }
+  void SetFrameStatsSink(IFrameStatsSink* sink) { statsSink_ = sink; }
   int GetFrameCount() const { return frame_; }
 
  protected:
   std::unique_ptr<CFrameTimer> timer_;
   IFrameHooks* hooks_ = nullptr;
+  IFrameStatsSink* statsSink_ = nullptr;
   int frame_ = 0;
   int hookedFrame_ = -1;
 };

@@ -10,26 +10,37 @@
 #include "graphics/PngWriter.h"
 #include "platform/Log.h"
 
+namespace {
+
+// Bytes of any value (driver files may hold CP932 text) are safe to test.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
 int CInputDriver::KeyFromName(const std::string& name) {
   using namespace platform;
   static const std::pair<const char*, int> kNames[] = {
-      {"LBUTTON", VK_LBUTTON},   {"RBUTTON", VK_RBUTTON},  {"MBUTTON", VK_MBUTTON}, {"RETURN", VK_RETURN},
-      {"ENTER", VK_RETURN},      {"SPACE", VK_SPACE},      {"ESCAPE", VK_ESCAPE},   {"CONTROL", VK_CONTROL},
-      {"SHIFT", VK_SHIFT},       {"LSHIFT", VK_LSHIFT},    {"RSHIFT", VK_RSHIFT},   {"UP", VK_UP},
-      {"DOWN", VK_DOWN},         {"LEFT", VK_LEFT},        {"RIGHT", VK_RIGHT},     {"ALT", VK_MENU},
-      {"MENU", VK_MENU},         {"TAB", VK_TAB},          {"BACK", VK_BACK},       {"DELETE", VK_DELETE},
-      {"HOME", VK_HOME},         {"END", VK_END},          {"PRIOR", VK_PRIOR},     {"NEXT", VK_NEXT},
-      {"LCONTROL", VK_LCONTROL}, {"RCONTROL", VK_RCONTROL}};
+      {"LBUTTON", VK_LBUTTON},   {"RBUTTON", VK_RBUTTON},   {"MBUTTON", VK_MBUTTON},   {"RETURN", VK_RETURN},
+      {"ENTER", VK_RETURN},      {"SPACE", VK_SPACE},       {"ESCAPE", VK_ESCAPE},     {"CONTROL", VK_CONTROL},
+      {"SHIFT", VK_SHIFT},       {"LSHIFT", VK_LSHIFT},     {"RSHIFT", VK_RSHIFT},     {"UP", VK_UP},
+      {"DOWN", VK_DOWN},         {"LEFT", VK_LEFT},         {"RIGHT", VK_RIGHT},       {"ALT", VK_MENU},
+      {"MENU", VK_MENU},         {"TAB", VK_TAB},           {"BACK", VK_BACK},         {"DELETE", VK_DELETE},
+      {"HOME", VK_HOME},         {"END", VK_END},           {"PRIOR", VK_PRIOR},       {"NEXT", VK_NEXT},
+      {"LCONTROL", VK_LCONTROL}, {"RCONTROL", VK_RCONTROL}, {"XBUTTON1", VK_XBUTTON1}, {"XBUTTON2", VK_XBUTTON2},
+      {"PAUSE", VK_PAUSE},       {"CAPITAL", VK_CAPITAL},   {"INSERT", VK_INSERT},     {"LALT", VK_LMENU},
+      {"RALT", VK_RMENU},        {"LMENU", VK_LMENU},       {"RMENU", VK_RMENU}};
   for (const auto& [n, code] : kNames) {
     if (name == n) return code;
   }
+  if (name.size() == 7 && name.compare(0, 6, "NUMPAD") == 0 && name[6] >= '0' && name[6] <= '9')
+    return VK_NUMPAD0 + (name[6] - '0');
   if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9'))) return name[0];
-  if (name.size() >= 2 && name[0] == 'F' && std::all_of(name.begin() + 1, name.end(), ::isdigit)) {
+  if (name.size() >= 2 && name[0] == 'F' && std::all_of(name.begin() + 1, name.end(), IsDigit)) {
     int n = std::atoi(name.c_str() + 1);
     if (n >= 1 && n <= 12) return VK_F1 + n - 1;
     return -1;
   }
-  if (!name.empty() && name.size() <= 3 && std::all_of(name.begin(), name.end(), ::isdigit)) {
+  if (!name.empty() && name.size() <= 3 && std::all_of(name.begin(), name.end(), IsDigit)) {
     int code = std::atoi(name.c_str());
     return code <= 255 ? code : -1;
   }

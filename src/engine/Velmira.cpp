@@ -1,5 +1,6 @@
 #include "engine/Velmira.h"
 
+#include "core/FrameStats.h"
 #include "platform/InputState.h"
 #include "platform/Audio.h"
 #include "platform/FontBackend.h"
@@ -33,22 +34,40 @@ bool CVelmira::Open(int x, int y, int width, int height, const std::string& clas
 }
 
 void CVelmira::Update() {
+  using framestats::Scope;
   uint32_t now = timer_->GetLastTime();
-  platform::AudioPump();
-  CTweenRegistry::Instance().UpdateAll(now);
-  input_->Update(now);
-  if (input_->IsDownEdge(platform::VK_CONTROL)) {
-    timer_->SetUnthrottled(true);
-  } else if (input_->IsUpEdge(platform::VK_CONTROL)) {
-    timer_->SetUnthrottled(false);
+  {
+    Scope s(framestats::kInput);
+    platform::AudioPump();
   }
-  graphics_->Update();
-  script_->Frame(now);
+  {
+    Scope s(framestats::kTweens);
+    CTweenRegistry::Instance().UpdateAll(now);
+  }
+  {
+    Scope s(framestats::kInput);
+    input_->Update(now);
+    if (input_->IsDownEdge(platform::VK_CONTROL)) {
+      timer_->SetUnthrottled(true);
+    } else if (input_->IsUpEdge(platform::VK_CONTROL)) {
+      timer_->SetUnthrottled(false);
+    }
+  }
+  {
+    Scope s(framestats::kLayers);
+    graphics_->Update();
+  }
+  {
+    Scope s(framestats::kScript);
+    script_->Frame(now);
+  }
   if (script_->GetState() == CMainScript::kEnded) platform::PostMessage(GetHandle(), platform::WM_DESTROY, 0, 0);
 }
 
 void CVelmira::Render() {
   if (input_->IsDown(platform::VK_F12)) return;
+  // Presenting is timed inside; the writer takes it out of the drawing time.
+  framestats::Scope s(framestats::kDraw);
   graphics_->Render();
 }
 

@@ -340,6 +340,13 @@ uint64_t AudioFramesMixed() {
   return State().framesMixed;
 }
 
+int AudioPlayingCount() {
+  std::lock_guard<std::mutex> lock(detail::AudioMutex());
+  int n = 0;
+  for (const auto& voice : State().voices) n += voice->playing ? 1 : 0;
+  return n;
+}
+
 // ---- CAudioBuffer ---------------------------------------------------------
 
 std::unique_ptr<CAudioBuffer> CAudioBuffer::Create(const AudioFormat& format, uint32_t bytes) {

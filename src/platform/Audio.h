@@ -47,6 +47,8 @@ bool AudioIsOpen();
 void AudioPump();
 // Output frames produced since AudioOpen (for diagnostics and tests).
 uint64_t AudioFramesMixed();
+// Buffers playing now (frame statistics).
+int AudioPlayingCount();
 
 struct AudioFormat {
   int channels = 0;       // 1 or 2

@@ -32,6 +32,7 @@ struct State {
   std::vector<uint8_t> lastFrame;
   int lastWidth = 0, lastHeight = 0;
   uint64_t virtualTicks = kVirtualClockStartMs << 10;
+  bool virtualClock = false;
 };
 
 State& S() {
@@ -70,6 +71,7 @@ bool Init(Backend backend) {
   s.kind = backend;
   s.backend.reset(backend == Backend::Sdl ? detail::CreateSdlBackend() : detail::CreateHeadlessBackend());
   s.virtualTicks = kVirtualClockStartMs << 10;
+  s.virtualClock = backend == Backend::Headless;
   return s.backend->Start();
 }
 
@@ -88,13 +90,21 @@ void Shutdown() {
   s.cursorInjected = false;
   s.lastFrame.clear();
   s.lastWidth = s.lastHeight = 0;
+  s.virtualClock = false;
 }
 
 Backend GetBackend() { return S().kind; }
 bool IsHeadless() { return S().kind == Backend::Headless; }
 
-uint32_t GetTimeMs() { return B()->TimeMs(); }
-void SleepMs(uint32_t ms) { B()->Sleep(ms); }
+uint32_t GetTimeMs() {
+  if (S().virtualClock) return static_cast<uint32_t>(S().virtualTicks >> 10);
+  return B()->TimeMs();
+}
+void SleepMs(uint32_t ms) {
+  if (!S().virtualClock) B()->Sleep(ms);
+}
+bool UsesVirtualClock() { return S().virtualClock || S().kind == Backend::Headless; }
+void SetVirtualClock(bool on) { S().virtualClock = on || S().kind == Backend::Headless; }
 uint64_t GetVirtualTicks() { return S().virtualTicks; }
 void SetVirtualTicks(uint64_t ticks) { S().virtualTicks = ticks; }
 

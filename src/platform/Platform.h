@@ -33,6 +33,12 @@ void SleepMs(uint32_t ms);
 uint64_t GetVirtualTicks();
 void SetVirtualTicks(uint64_t ticks);
 constexpr uint64_t kVirtualClockStartMs = 1000000;
+// True when the engine runs on the virtual clock: always in a headless run,
+// and with a window while a play is recorded (so that a headless replay of it
+// sees the same times). GetTimeMs then reads the virtual clock and SleepMs
+// does nothing; whoever asked for it paces the frames in real time.
+bool UsesVirtualClock();
+void SetVirtualClock(bool on);
 
 // ---- Message boxes ------------------------------------------------------
 // Shows caption and text (CP932) with an error icon and returns when it is

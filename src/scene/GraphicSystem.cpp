@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/FrameStats.h"
 #include "files/Config.h"
 #include "platform/Log.h"
 #include "files/PackFile.h"
@@ -110,6 +111,7 @@ void CGraphicSystem::Render() {
   }
   for (auto& [name, widget] : widgets_) widget->Draw(target);
   for (auto& [name, window] : messageWindows_) window->Draw(target);
+  framestats::Scope present(framestats::kPresent);
   renderer_->RenderEnd();
 }
 

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/FrameStats.h"
 #include "graphics/Blend.h"
 #include "graphics/Surface.h"
 
@@ -588,6 +589,7 @@ void CLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   PrepareWithParents(true, parents);
   m_sink = nullptr;
   m_clip = nullptr;
+  if (target && m_image) framestats::CountLayer();
   if (target && m_image && !sink.done) {
     if (m_image == m_surface)
       DrawStraight(target, format, opacity);

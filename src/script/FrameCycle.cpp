@@ -3,6 +3,7 @@
 // engine's own keys, and the saving done at flush points and on close.
 #include <cstdint>
 
+#include "core/FrameStats.h"
 #include "debug/DebugAids.h"
 #include "platform/InputState.h"
 #include "platform/TextCodec.h"
@@ -110,7 +111,7 @@ void CMainScript::Frame(uint32_t now) {
   for (CTagFamilyState* family : Hooked(kHookFrame)) family->OnFrame(*this);
 
   int budget = m_recordBudget;
-  const uint32_t frameStart = platform::IsHeadless() ? 0 : platform::GetTimeMs();
+  const uint32_t frameStart = platform::UsesVirtualClock() ? 0 : platform::GetTimeMs();
   const RecordList* records = nullptr;
   std::set<int32_t>* marks = nullptr;
   std::string cachedFile;
@@ -147,7 +148,7 @@ void CMainScript::Frame(uint32_t now) {
       ReportRunaway(m_recordBudget);
       return;
     }
-    if (!platform::IsHeadless() && (budget & 63) == 0 &&
+    if (!platform::UsesVirtualClock() && (budget & 63) == 0 &&
         static_cast<uint32_t>(platform::GetTimeMs() - frameStart) > kFrameTimeBudgetMs) {
       ReportRunaway(m_recordBudget - budget);
       return;
@@ -155,6 +156,7 @@ void CMainScript::Frame(uint32_t now) {
     int32_t index = m_cursor.m_index;
     if (marks->insert(index).second) SetSkip(false);
     m_cursor.m_index = index + 1;
+    framestats::CountRecord();
     bool endFrame = DispatchStored((*records)[static_cast<size_t>(index)]);
     if (m_cursor.m_state == kEnded || endFrame) return;
   }

@@ -80,7 +80,7 @@ namespace {
 // Seconds of the wall clock; a headless run takes its virtual clock, so that
 // the same game and input play the same way every time.
 std::mt19937::result_type RandomSeed() {
-  if (platform::IsHeadless()) return platform::GetTimeMs() / 1000;
+  if (platform::UsesVirtualClock()) return platform::GetTimeMs() / 1000;
   return static_cast<std::mt19937::result_type>(std::time(nullptr));
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/FrameStats.h"
 #include "platform/Log.h"
 #include "graphics/GraphicLoader.h"
 #include "graphics/Jpg.h"
@@ -163,6 +164,7 @@ ISurface* CGlyphGenerator::MakeGlyph(uint16_t code, ISurfaceFactory* factory) {
     missing.insert(key);
     return nullptr;
   }
+  framestats::CountGlyph();
   ISurface* result = image.get();
   auto& cache = image->GetFormat() == ISurface::PIXEL_BITS_8 ? m_greyImages : m_prerenderedImages;
   cache[m_face].emplace(key, std::move(image));

@@ -59,7 +59,7 @@ bool CVideoPlayer::PlayMemory(const uint8_t* data, size_t size) {
 
 bool CVideoPlayer::Start() {
   const CMovieInfo& info = decoder_.GetInfo();
-  waitForPictures_ = pacing_ == Pacing::kEveryFrame || (pacing_ == Pacing::kAuto && platform::IsHeadless());
+  waitForPictures_ = pacing_ == Pacing::kEveryFrame || (pacing_ == Pacing::kAuto && platform::UsesVirtualClock());
   picture_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
   for (size_t i = 3; i < picture_.size(); i += 4) picture_[i] = 0xFF;
   videoEnded_ = !info.hasVideo;
