@@ -20,6 +20,7 @@
 
 class CMainScript;
 class CScriptBlock;
+class CSavedState;
 
 // Which replay list of the save data a tag records itself in, so that
 // loading a game rebuilds what the tag made by running it again. Tags of
@@ -40,6 +41,10 @@ enum class ScriptEvent : uint8_t {
   kAutoModeOn,  // auto mode was switched on
   kAutoModeOff,
 };
+
+// When a loaded game state reaches the families: kFields right after the
+// restart, kMessages after the layers, animations and music were replayed.
+enum class RestoreStep : uint8_t { kFields, kMessages };
 
 // A raw code block taken out of a script file as the file was loaded.
 struct CLoadedChunk {
@@ -66,6 +71,10 @@ class CTagFamilyState {
   virtual void OnFrame(CMainScript& script) {}
   // True keeps an expired auto-mode wait waiting (a sound still playing).
   virtual bool HoldsAutoWait(CMainScript& script) { return false; }
+  // Game-state saves: a family copies the fields it keeps into the saved
+  // state, and takes them back (at each step) when a loaded game is applied.
+  virtual void CaptureSaved(CMainScript& script, CSavedState& saved) {}
+  virtual void ApplySaved(CMainScript& script, const CSavedState& saved, RestoreStep step) {}
 };
 
 // A tag handler: the family's state, the interpreter, the record and the
