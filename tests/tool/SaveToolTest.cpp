@@ -27,7 +27,7 @@ const std::string kFixtures = std::string(VELMIRA_TEST_DATA_DIR) + "/script/fixt
 
 TEST(SaveTool, ShowsTheCursorCallStackAndVariablesOfAState) {
   int status = -1;
-  const std::string out = RunTool(kFixtures + "/slot.dat --game " + kFixtures, &status);
+  const std::string out = RunTool("save " + kFixtures + "/slot.dat --game " + kFixtures, &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("kind S (game state), version 1000"), std::string::npos) << out;
   EXPECT_NE(out.find("cursor: sub.iet index 3, click wait"), std::string::npos) << out;
@@ -36,7 +36,7 @@ TEST(SaveTool, ShowsTheCursorCallStackAndVariablesOfAState) {
   EXPECT_NE(out.find("  count = 3"), std::string::npos) << out;
   EXPECT_NE(out.find("this game can load it"), std::string::npos) << out;
 
-  const std::string json = RunTool(kFixtures + "/slot.dat --json");
+  const std::string json = RunTool("save " + kFixtures + "/slot.dat --json");
   EXPECT_EQ(json.rfind("[{\"file\":", 0), 0u) << json;
   EXPECT_NE(json.find("\"cursor\":{\"file\":\"sub.iet\",\"index\":3,\"state\":1"), std::string::npos) << json;
   EXPECT_NE(json.find("\"count\":\"3\""), std::string::npos) << json;
@@ -47,13 +47,13 @@ TEST(SaveTool, SaysWhenAnUpdatedGameCannotLoadASave) {
   game.Write("game.iet", "@\n");
   game.Write("sub.iet", "*wait\n");  // shorter than the save's place in it
   int status = -1;
-  const std::string out = RunTool(kFixtures + "/slot.dat --game " + game.Path(), &status);
+  const std::string out = RunTool("save " + kFixtures + "/slot.dat --game " + game.Path(), &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("records, the save points at 3"), std::string::npos) << out;
   EXPECT_NE(out.find("this game cannot load it"), std::string::npos) << out;
 
   game.Write("junk.dat", "BOWS\x4c\x04\0\0");
-  EXPECT_NE(RunTool(game / "junk.dat", &status).find("not a save file this engine reads"), std::string::npos);
+  EXPECT_NE(RunTool("save " + game / "junk.dat", &status).find("not a save file this engine reads"), std::string::npos);
   EXPECT_EQ(status, 1);
 }
 
