@@ -225,6 +225,15 @@ ISceneOverlay* CGraphicSystem::FindMessageWindow(const std::string& name) const 
   return it == messageWindows_.end() ? nullptr : it->second.get();
 }
 
+void CGraphicSystem::ResetScene() {
+  RevertPending();
+  pending_.clear();
+  while (!layerTweens_.empty()) KillLayerTweens(layerTweens_.begin()->first);
+  back_ = std::make_unique<CLayerSet>();
+  backNeedsDrawing_ = true;
+  widgets_.clear();
+}
+
 void CGraphicSystem::KillLayerTweens(const std::string& id) {
   auto it = layerTweens_.find(id);
   if (it == layerTweens_.end()) return;

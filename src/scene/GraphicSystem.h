@@ -106,6 +106,11 @@ class CGraphicSystem {
   void RevertPending();
   size_t GetPendingCount() const;
 
+  // A restart of the game: an empty back set, no pending changes, every
+  // layer tween finished and removed, no widgets. The front set stays shown
+  // until the next commit.
+  void ResetScene();
+
   // The scene commit: the back set becomes the front set and a copy of it
   // the new back set, with the pending changes applied.
   void Commit();

@@ -65,6 +65,10 @@ class CPointerEvents {
                          const std::function<void(const Event&)>& callback = {});
 
   const std::set<std::string>& GetHoverSet() const { return m_hover; }
+  // The handlers of one kind by layer id (saved with the game).
+  const std::map<std::string, Attributes>& GetHandlers(Kind kind) const {
+    return kind == Kind::kClick ? m_click : kind == Kind::kRollover ? m_rollover : m_rollout;
+  }
 
   // Pointer position in scene pixels.
   static void ToScene(const Input& input, int& x, int& y);

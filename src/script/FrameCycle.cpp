@@ -354,7 +354,8 @@ CMainScript::Turn CMainScript::ClickAndSyncKeys(bool& handled) {
     return Turn::kEndFrame;
   }
   if (in.IsDownEdge('L')) {
-    m_saveData->LoadFile(kQuickSaveFile);
+    // No transition follows a quick load: the rebuilt scene is shown at once.
+    if (!m_saveData->LoadFile(kQuickSaveFile, CSaveData::kKindState) && m_graphics) m_graphics->Commit();
     return Turn::kEndFrame;
   }
   handled = false;

@@ -15,6 +15,7 @@
 #include "platform/Platform.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
+#include "scene/GraphicSystem.h"
 #include "script/QelParser.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
@@ -304,9 +305,11 @@ bool CMainScript::Boot() {
   SetAutoAllowed(false);
   m_skipAllowed = true;
   ResetFrameMembers();
+  // An empty scene; the message family makes its two windows on kBoot.
+  if (m_graphics) m_graphics->ResetScene();
 
-  m_saveData->LoadFile("saveg.dat");
-  m_saveData->LoadFile("system.dat");
+  m_saveData->LoadFile("saveg.dat", CSaveData::kKindGlobal);
+  m_saveData->LoadFile("system.dat", CSaveData::kKindSystem);
   m_saveData->ClearReplayLists();
 
   if (LoadScript(boot)) return true;
@@ -332,8 +335,12 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
     }
     Trace(m_cursor.m_file + "(" + std::to_string(record.m_line) + "): " + record.m_text + attributes);
   }
-  for (auto& [name, value] : record.m_attributes) {
-    if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
+  // A replayed record holds the values its tag ran with: a value that
+  // happens to begin with '$' is not an expression any more.
+  if (!replay) {
+    for (auto& [name, value] : record.m_attributes) {
+      if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
+    }
   }
   if (m_variables->TakeTextLimitHit()) {
     // The variables keep their values: the tag does not run on a cut text.

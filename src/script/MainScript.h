@@ -28,6 +28,7 @@ class CGraphicSystem;
 class CInputState;
 class CDebugAids;
 class CQelVariables;
+class CSavedState;
 
 class CMainScript : public ISaveSubject {
  public:
@@ -161,6 +162,17 @@ class CMainScript : public ISaveSubject {
   void OnReadMarksLoaded() override { ++m_readMarksVersion; }
   // Logged once per problem; in a window the player is told too.
   void OnSaveProblem(const std::string& text) override;
+  // Game-state saves (SaveState.cpp).
+  void OnSaveEvent(const std::string& text) override;
+  std::unique_ptr<IStateStage> CaptureState() override;
+  std::unique_ptr<IStateStage> NewStateStage() override;
+  bool AcceptsReplay(ReplayList list, const CScriptBlock& record) override;
+  void ApplyLoadedGame(CLoadedGame& game) override;
+  const ISerializable* GetBacklog() override;
+  std::unique_ptr<ISerializable> NewBacklog() override;
+  // Writes the global and system data that changed since the last flush, so
+  // that a restart (which reads them back from disk) keeps them.
+  void FlushGlobalAndSystem();
   const CTagRegistry& GetTagRegistry() const { return m_tags; }
   CGraphicSystem* GetGraphics() const { return m_graphics; }
   CInputState* GetInput() const { return m_input; }
@@ -243,6 +255,10 @@ class CMainScript : public ISaveSubject {
   bool AutoWaitHeld();
   // Whether the current message window's text has finished appearing.
   bool TextEffectsFinished();
+  // Game-state saves: the interpreter's own fields (SaveState.cpp).
+  void CaptureOwnFields(CSavedState& saved) const;
+  void ApplyOwnFields(const CSavedState& saved);
+  void ReplayLoadedScene(CLoadedGame& game, const CSavedState& saved);
 
   // ---- Members -----------------------------------------------------------
   const CTagRegistry& m_tags;

@@ -19,7 +19,9 @@
 #include <vector>
 
 class CMainScript;
+class ISerializable;
 class CScriptBlock;
+class CSavedState;
 
 // Which replay list of the save data a tag records itself in, so that
 // loading a game rebuilds what the tag made by running it again. Tags of
@@ -46,6 +48,10 @@ enum class ScriptEvent : uint8_t {
   kBacklogOpened,
   kBacklogClosed,
 };
+
+// When a loaded game state reaches the families: kFields right after the
+// restart, kMessages after the layers, animations and music were replayed.
+enum class RestoreStep : uint8_t { kFields, kMessages };
 
 // A raw code block taken out of a script file as the file was loaded.
 struct CLoadedChunk {
@@ -96,6 +102,16 @@ class CTagFamilyState {
   virtual bool OpenBacklog(CMainScript& script) { return true; }
   // Once per frame while the backlog is shown; true when it asks to close.
   virtual bool UpdateBacklog(CMainScript& script) { return false; }
+  // Game-state saves: a family copies the fields it keeps into the saved
+  // state, and takes them back (at each step) when a loaded game is applied.
+  virtual void CaptureSaved(CMainScript& script, CSavedState& saved) {}
+  virtual void ApplySaved(CMainScript& script, const CSavedState& saved, RestoreStep step) {}
+  // The backlog a family keeps, written under the save's own field: the one
+  // to write (null: none here), a fresh one to read a file into, and taking
+  // over one read from a file (true when this family took it).
+  virtual const ISerializable* SavedBacklog() { return nullptr; }
+  virtual std::unique_ptr<ISerializable> NewSavedBacklog() { return nullptr; }
+  virtual bool AdoptBacklog(std::unique_ptr<ISerializable>& backlog) { return false; }
 };
 
 // A tag handler: the family's state, the interpreter, the record and the

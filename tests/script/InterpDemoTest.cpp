@@ -17,7 +17,7 @@ class InterpDemo : public InterpHarness {
 
 TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
   std::filesystem::path demo = std::filesystem::path(VELMIRA_TEST_DATA_DIR) / ".." / "games" / "demo";
-  for (const char* name : {"boot.iet", "macro.iet", "rclick.iet", "movie.iet", "volume.iet", "system.ini"})
+  for (const char* name : {"boot.iet", "macro.iet", "rclick.iet", "movie.iet", "volume.iet", "saves.iet", "system.ini"})
     std::filesystem::copy_file(demo / name, dir_ / name);
   ASSERT_FALSE(Start());
   RunToClickWait();
@@ -36,6 +36,7 @@ TEST_F(InterpDemo, DemoPlaysThroughItsMenuToTheEnd) {
   EXPECT_TRUE(script_->IsInRightClickMenu());
   EXPECT_EQ(Var("t.menus"), "1");
   EXPECT_NE(Caption().find("music volume 1000 of 1000"), std::string::npos) << Caption();
+  EXPECT_NE(Caption().find("sparks: save"), std::string::npos) << Caption();
   Frame({VK_LBUTTON});
   EXPECT_TRUE(script_->IsInRightClickMenu());
   Frame({VK_RBUTTON});

@@ -25,6 +25,15 @@ void CMessageTagState::EndPage(CMainScript& script) {
   pageStart = m_fontStacks[m_currentWindowId];
 }
 
+bool CMessageTagState::AdoptBacklog(std::unique_ptr<ISerializable>& backlog) {
+  auto* read = dynamic_cast<CBackLog*>(backlog.get());
+  if (!read) return false;
+  if (m_backlog) m_backlog->Close();
+  m_backlog.reset(read);
+  backlog.release();
+  return true;
+}
+
 bool CMessageTagState::OpenBacklog(CMainScript& script) {
   m_backlog->SetInput(script.GetInput());
   return m_backlog->Open(SelectWindow(script, "backlog"));

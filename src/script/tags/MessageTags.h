@@ -66,6 +66,9 @@ class CMessageTagState : public CTagFamilyState {
   // replay list and remembers its font stack as the next page's start.
   void EndPage(CMainScript& script);
   CBackLog& GetBacklog() { return *m_backlog; }
+  const ISerializable* SavedBacklog() override { return m_backlog.get(); }
+  std::unique_ptr<ISerializable> NewSavedBacklog() override { return std::make_unique<CBackLog>(); }
+  bool AdoptBacklog(std::unique_ptr<ISerializable>& backlog) override;
   // A new empty backlog in place of the old one (loading reads into it).
   CBackLog& ResetBacklog();
   // Kept across a boot: the pages belong to the play session, and only

@@ -1,5 +1,6 @@
 // System tags: debug, caption, autosave, rclick, wait, automode, skip, exec,
-// macroadd and the tags whose subsystems come later.
+// macroadd and the tags whose subsystems come later (save, load and reset are
+// the save family's).
 #include "script/tags/SystemTags.h"
 
 #include "platform/Browser.h"
@@ -322,9 +323,6 @@ void AddSystemTags(CTagRegistry& registry) {
           TagRow<&OpenBrowser>("openbrowser", {"url"}, kNone, "opens a web address in the browser"),
           TagRow<&Autosave>("autosave", allow, kNone, "autosave mode: 0 never, 1 on closing, 2 also at every wait"),
           TagRow<&Rclick>("rclick", allow, kNone, "allows or forbids the right-click menu (rclick.iet)"),
-          TagRow<&NotYet<State>>("save", file, kNone, "saves the game state to a file"),
-          TagRow<&NotYet<State>>("load", file, kNone, "loads a game state, optionally with a transition"),
-          TagRow<&NotYet<State>>("reset", {}, kNone, "restarts the game from the boot script"),
           TagRow<&Slider>("slider",
                           {"x", "y", "background_path", "controller_path", "var_min", "var_max", "var_name", "id"},
                           kNone, "places a slider bound to a variable"),

@@ -8,6 +8,7 @@ const CTagRegistry& GetTagRegistry() {
     AddSoundTags(r);
     AddLuaTags(r);
     AddSystemTags(r);
+    AddSaveTags(r);
     AddLayerTags(r);
     AddVariableTags(r);
     return r;

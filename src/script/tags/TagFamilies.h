@@ -11,6 +11,7 @@ void AddMessageTags(CTagRegistry& registry);
 void AddFlowTags(CTagRegistry& registry);
 void AddLuaTags(CTagRegistry& registry);
 void AddSystemTags(CTagRegistry& registry);
+void AddSaveTags(CTagRegistry& registry);
 void AddLayerTags(CTagRegistry& registry);
 void AddSoundTags(CTagRegistry& registry);
 void AddVariableTags(CTagRegistry& registry);

@@ -1,0 +1,171 @@
+// Game-state saves. Three questions, each with a baseline from the same run:
+//
+// 1. SaveState of a large game (2,000 variables, 100 layer lists, 101
+//    message pages) against the bare atomic write of the same bytes: the
+//    cost of building the stream. Goal: at most 1.5 times the baseline.
+// 2. Reading a game state up to the replay (header, stream, staging and
+//    checks) against reading the file: goal at most 3 times.
+// 3. Replaying the scene's records against running the same tags live:
+//    goal at most 1.2 times.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "files/Config.h"
+#include "graphics/PngWriter.h"
+#include "platform/FileSystem.h"
+#include "platform/InputState.h"
+#include "platform/Platform.h"
+#include "save/SaveData.h"
+#include "scene/GraphicSystem.h"
+#include "scene/Tween.h"
+#include "script/MainScript.h"
+#include "script/tags/TagFamilies.h"
+#include "vars/QelVariables.h"
+
+namespace {
+
+// A 4x4 orange PNG, enough for the layer tags to load.
+std::vector<uint8_t> SmallPng() {
+  std::vector<uint8_t> pixels;
+  for (int i = 0; i < 16; ++i) pixels.insert(pixels.end(), {0xF0, 0x80, 0x20});
+  PngImage image;
+  image.width = 4;
+  image.height = 4;
+  image.colorType = 2;
+  image.pixels = pixels.data();
+  image.pitch = 12;
+  std::vector<uint8_t> bytes;
+  if (EncodePng(image, bytes)) bytes.clear();
+  return bytes;
+}
+
+class BigGame {
+ public:
+  BigGame() {
+    platform::Init(platform::Backend::Headless);
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    dir_ = std::filesystem::temp_directory_path() / ("velmira_bench_save_" + std::to_string(stamp));
+    std::filesystem::create_directories(dir_);
+    std::ofstream(dir_ / "game.iet", std::ios::binary) << "@\n";
+    const std::vector<uint8_t> png = SmallPng();
+    std::ofstream(dir_ / "a.png", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), long(png.size()));
+    old_ = platform::GetCurrentDirectory();
+    platform::SetCurrentDirectory(dir_.string());
+    ReleaseIniCache();
+    SetRootArchivePath("game.pfs");
+    CInputState::Destroy();
+    CInputState::Instance();
+    graphics_ = std::make_unique<CGraphicSystem>(nullptr, 64, 48);
+    script_ = std::make_unique<CMainScript>(GetTagRegistry(), graphics_.get());
+    booted_ = !script_->Boot();
+    if (!booted_) return;
+    script_->Frame(1000);
+    for (int i = 0; i < 2000; ++i)
+      script_->GetVariables().SetString("v" + std::to_string(i), "value " + std::to_string(i));
+    for (int i = 0; i < 100; ++i) {
+      const std::string id = "layer" + std::to_string(i);
+      records_.push_back(CScriptBlock(CScriptBlock::kTag, 0, "lyc", {{"id", id}, {"file", "a.png"}}));
+      records_.push_back(CScriptBlock(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {"left", "10"}, {"top", "5"}}));
+      records_.push_back(CScriptBlock(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {"alpha", "128"}}));
+    }
+    for (const CScriptBlock& record : records_) script_->Dispatch(record, false);
+    // 101 message pages' worth of text in the page lists.
+    for (int page = 0; page < 101; ++page)
+      for (int line = 0; line < 4; ++line)
+        script_->GetSaveData().AppendMessage(
+            "w" + std::to_string(page), CScriptBlock(CScriptBlock::kText, 0, "a line of text on a page of the story"));
+  }
+  ~BigGame() {
+    script_.reset();
+    graphics_.reset();
+    CTweenRegistry::Instance().DeleteAll();
+    CInputState::Destroy();
+    platform::SetCurrentDirectory(old_);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    platform::Shutdown();
+  }
+  CMainScript& Script() { return *script_; }
+  const std::vector<CScriptBlock>& Records() const { return records_; }
+  bool Booted() const { return booted_; }
+
+ private:
+  std::filesystem::path dir_;
+  std::string old_;
+  std::unique_ptr<CGraphicSystem> graphics_;
+  std::unique_ptr<CMainScript> script_;
+  std::vector<CScriptBlock> records_;
+  bool booted_ = false;
+};
+
+void BM_SaveState(benchmark::State& state) {
+  BigGame game;
+  if (!game.Booted()) return state.SkipWithError("boot failed");
+  for (auto _ : state)
+    if (game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
+}
+BENCHMARK(BM_SaveState)->Unit(benchmark::kMicrosecond);
+
+void BM_BaselineAtomicWriteOfTheSameBytes(benchmark::State& state) {
+  BigGame game;
+  if (!game.Booted() || game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
+  std::vector<uint8_t> bytes;
+  if (platform::ReadWholeFile("slot.dat", bytes)) return state.SkipWithError("read failed");
+  for (auto _ : state)
+    if (platform::WriteFileAtomic("copy.dat", bytes.data(), bytes.size())) return state.SkipWithError("write failed");
+  state.counters["bytes"] = double(bytes.size());
+}
+BENCHMARK(BM_BaselineAtomicWriteOfTheSameBytes)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadStateUpToTheReplay(benchmark::State& state) {
+  BigGame game;
+  if (!game.Booted() || game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
+  for (auto _ : state) {
+    std::vector<uint8_t> bytes;
+    if (platform::ReadWholeFile("slot.dat", bytes)) return state.SkipWithError("read failed");
+    char kind = 0;
+    int32_t version = 0;
+    size_t offset = 0;
+    CSerializer stream;
+    if (CSaveData::ParseHeader(bytes, kind, version, offset) ||
+        stream.LoadView(bytes.data() + offset, bytes.size() - offset))
+      return state.SkipWithError("bad file");
+    CLoadedGame loaded;
+    std::string why;
+    if (game.Script().GetSaveData().ReadState(stream, loaded, why)) return state.SkipWithError(why.c_str());
+    benchmark::DoNotOptimize(loaded.layers.size());
+  }
+}
+BENCHMARK(BM_ReadStateUpToTheReplay)->Unit(benchmark::kMicrosecond);
+
+void BM_BaselineReadTheFile(benchmark::State& state) {
+  BigGame game;
+  if (!game.Booted() || game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
+  for (auto _ : state) {
+    std::vector<uint8_t> bytes;
+    if (platform::ReadWholeFile("slot.dat", bytes)) return state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(bytes.data());
+  }
+}
+BENCHMARK(BM_BaselineReadTheFile)->Unit(benchmark::kMicrosecond);
+
+void RunRecords(benchmark::State& state, bool replay) {
+  BigGame game;
+  if (!game.Booted()) return state.SkipWithError("boot failed");
+  for (auto _ : state)
+    for (const CScriptBlock& record : game.Records()) game.Script().Dispatch(record, replay);
+  state.SetItemsProcessed(state.iterations() * int64_t(game.Records().size()));
+}
+
+void BM_ReplayTheLayerLists(benchmark::State& state) { RunRecords(state, true); }
+BENCHMARK(BM_ReplayTheLayerLists)->Unit(benchmark::kMicrosecond);
+
+void BM_BaselineRunTheSameTagsLive(benchmark::State& state) { RunRecords(state, false); }
+BENCHMARK(BM_BaselineRunTheSameTagsLive)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,60 @@
+// velmira-tool save: what a save holds, and whether a game as it is now can
+// load it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/TempDir.h"
+
+namespace {
+
+std::string RunTool(const std::string& arguments, int* status = nullptr) {
+  FILE* pipe = popen((std::string(VELMIRA_TOOL) + " " + arguments + " 2>/dev/null").c_str(), "r");
+  std::string out;
+  if (!pipe) return out;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+  const int code = pclose(pipe);
+  if (status) *status = WEXITSTATUS(code);
+  return out;
+}
+
+const std::string kFixtures = std::string(VELMIRA_TEST_DATA_DIR) + "/script/fixtures/gamestate";
+
+TEST(SaveTool, ShowsTheCursorCallStackAndVariablesOfAState) {
+  int status = -1;
+  const std::string out = RunTool("save " + kFixtures + "/slot.dat --game " + kFixtures, &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("kind S (game state), version 1000"), std::string::npos) << out;
+  EXPECT_NE(out.find("cursor: sub.iet index 3, click wait"), std::string::npos) << out;
+  EXPECT_NE(out.find("next record on line 4"), std::string::npos) << out;
+  EXPECT_NE(out.find("call stack: 1 caller(s)"), std::string::npos) << out;
+  EXPECT_NE(out.find("  count = 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("this game can load it"), std::string::npos) << out;
+
+  const std::string json = RunTool("save " + kFixtures + "/slot.dat --json");
+  EXPECT_EQ(json.rfind("[{\"file\":", 0), 0u) << json;
+  EXPECT_NE(json.find("\"cursor\":{\"file\":\"sub.iet\",\"index\":3,\"state\":1"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"count\":\"3\""), std::string::npos) << json;
+}
+
+TEST(SaveTool, SaysWhenAnUpdatedGameCannotLoadASave) {
+  TempDir game;
+  game.Write("game.iet", "@\n");
+  game.Write("sub.iet", "*wait\n");  // shorter than the save's place in it
+  int status = -1;
+  const std::string out = RunTool("save " + kFixtures + "/slot.dat --game " + game.Path(), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("records, the save points at 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("this game cannot load it"), std::string::npos) << out;
+
+  game.Write("junk.dat", "BOWS\x4c\x04\0\0");
+  EXPECT_NE(RunTool("save " + game / "junk.dat", &status).find("not a save file this engine reads"), std::string::npos);
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace
