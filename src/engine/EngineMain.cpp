@@ -6,6 +6,8 @@
 
 #include "files/Config.h"
 #include "files/GameFiles.h"
+#include "graphics/gl/GlesInstall.h"
+#include "graphics/gl/GlesRenderer.h"
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
 #include "engine/InputDriver.h"
@@ -146,6 +148,10 @@ int RunEngine(int argc, char** argv) {
   }
   CDynamicVariables::Instance()->Set("system.ini", systemIni);
 
+  // The GPU renderer goes ahead of software; "-renderer gles" starts it even
+  // on a software rasterizer.
+  RegisterGlesRenderer();
+  CGlesRenderer::SetAllowSoftwareRasterizer(Argument(args, "renderer") == "gles");
   auto engine = std::make_unique<CVelmira>(fps);
   bool failed =
       engine->Open(kCentreWindow, kCentreWindow, width, height, "Velmira", std::string(),

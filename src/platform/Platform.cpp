@@ -32,6 +32,7 @@ struct State {
   std::vector<uint8_t> lastFrame;
   int lastWidth = 0, lastHeight = 0;
   uint64_t virtualTicks = kVirtualClockStartMs << 10;
+  FrameReader frameReader;
 };
 
 State& S() {
@@ -88,6 +89,7 @@ void Shutdown() {
   s.cursorInjected = false;
   s.lastFrame.clear();
   s.lastWidth = s.lastHeight = 0;
+  s.frameReader = nullptr;
 }
 
 Backend GetBackend() { return S().kind; }
@@ -279,9 +281,10 @@ void InjectCursor(WindowHandle, int x, int y) {
   S().injectedCursor = Point{x, y};
 }
 
+// Headless windows have no native window: their contexts draw off screen.
 GlContext CreateGlContext(WindowHandle window) {
   detail::WindowInfo* info = Find(window);
-  return info && info->native ? B()->CreateGlContext(*info) : nullptr;
+  return info && (info->native || IsHeadless()) ? B()->CreateGlContext(*info) : nullptr;
 }
 
 void DestroyGlContext(WindowHandle window, GlContext context) {
@@ -291,10 +294,23 @@ void DestroyGlContext(WindowHandle window, GlContext context) {
 
 bool SwapGlBuffers(WindowHandle window) {
   detail::WindowInfo* info = Find(window);
-  return !info || !info->native || B()->SwapGlBuffers(*info);
+  return !info || !(info->native || IsHeadless()) || B()->SwapGlBuffers(*info);
 }
 
 void* GetGlProcAddress(const char* name) { return B()->GetGlProcAddress(name); }
+
+bool IsGlContextLost(WindowHandle window, GlContext context) {
+  detail::WindowInfo* info = Find(window);
+  return !info || !context || B()->IsGlContextLost(*info, context);
+}
+
+void LoseGlContext(WindowHandle window) {
+  if (detail::WindowInfo* info = Find(window)) B()->LoseGlContext(*info);
+}
+
+std::string GetGlContextError() { return B()->GetGlError(); }
+
+void SetFrameReader(FrameReader reader) { S().frameReader = std::move(reader); }
 
 void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int height, int pitch) {
   State& s = S();
@@ -313,6 +329,7 @@ void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int hei
 
 bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height) {
   State& s = S();
+  if (s.frameReader) return s.frameReader(pixels, width, height);
   if (s.lastFrame.empty()) return true;
   pixels = s.lastFrame;
   width = s.lastWidth;

@@ -127,6 +127,17 @@ void DestroyGlContext(WindowHandle window, GlContext context);
 // Shows the frame GL drew (vertical sync); true on failure (context lost).
 [[nodiscard]] bool SwapGlBuffers(WindowHandle window);
 void* GetGlProcAddress(const char* name);
+// True when the context can no longer draw (a driver reset or a lost
+// current binding): everything it held is gone.
+bool IsGlContextLost(WindowHandle window, GlContext context);
+// Test aid: the window's context is lost as after a driver reset.
+void LoseGlContext(WindowHandle window);
+// Why the last CreateGlContext failed ("call: NAME - description").
+std::string GetGlContextError();
+// A GPU renderer keeps its frame on the GPU: it reads it back only when
+// GetLastFrame asks. Fills pixels (tightly packed BGRA); true when none.
+using FrameReader = std::function<bool(std::vector<uint8_t>& pixels, int& width, int& height)>;
+void SetFrameReader(FrameReader reader);
 
 // ---- Shell --------------------------------------------------------------
 // Opens a URL or document with the desktop's handler (xdg-open, run directly).

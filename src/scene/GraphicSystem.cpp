@@ -38,6 +38,7 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
   // softwareForced_ is set; the software renderer is always the last resort.
   renderer_ = std::make_unique<CGraphicRenderer>();
   softwareForced_ = IsSoftwareRendererForced();
+  if (!softwareForced_ && s_hardwareRenderers) s_hardwareRenderers(*this, *renderer_);
   renderer_->AddRenderer(new CSoftwareRenderer(), new CLayerFactory(), new CSurfaceFactory());
   if (renderer_->Init(windowHandle_, width_, height_, ISurface::PIXEL_BITS_32))
     LogWrite("CGraphicSystem: no renderer could be started");
@@ -56,7 +57,7 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
   self_ = std::make_shared<CGraphicSystem*>(this);
 
   if (layerFactory_ && surfaceFactory_) {
-    canvasSurface_.reset(surfaceFactory_->Create());
+    canvasSurface_.reset(surfaceFactory_->CreateTarget());
     mask_.reset(surfaceFactory_->Create());
     if (canvasSurface_->Create(width_, height_, ISurface::PIXEL_BITS_32) ||
         mask_->Create(width_, height_, ISurface::PIXEL_BITS_8)) {

@@ -85,6 +85,12 @@ class CGraphicSystem {
   CFileFactory* GetFileFactory() const { return fileFactory_.get(); }
   CGraphicLoaders* GetLoaders() const { return loaders_.get(); }
 
+  // Hardware renderers, registered by each new graphic system ahead of the
+  // software one unless software is forced. The GPU library sits above this
+  // one and installs itself here.
+  using HardwareRenderers = void (*)(CGraphicSystem& graphics, CGraphicRenderer& renderers);
+  static void SetHardwareRenderers(HardwareRenderers add) { s_hardwareRenderers = add; }
+
   // Whether the command line ("fsr") or system.ini ([SYSTEM]
   // FORCE_SOFTWARE_RENDER) asks for the software renderer.
   static bool IsSoftwareRendererForced();
@@ -200,6 +206,7 @@ class CGraphicSystem {
   // 32-bit image; other sizes stretched, nearest). True when it fails.
   bool LoadRule(const std::string& file);
 
+  static inline HardwareRenderers s_hardwareRenderers = nullptr;
   platform::WindowHandle windowHandle_ = 0;
   int width_, height_;
   bool softwareForced_ = false;
