@@ -151,6 +151,15 @@ int RunEngine(int argc, char** argv) {
   // The GPU renderer goes ahead of software; "-renderer gles" starts it even
   // on a software rasterizer.
   RegisterGlesRenderer();
+  if (args.count("screen")) {
+    int sw = 0, sh = 0;
+    char x = 0;
+    if (std::sscanf(args["screen"].c_str(), "%d%c%d", &sw, &x, &sh) == 3 && (x == 'x' || x == 'X') && sw > 0 &&
+        sh > 0 && sw <= kMaxWindowSide && sh <= kMaxWindowSide)
+      platform::SetScreenSizeOverride(sw, sh);
+    else
+      std::fprintf(stderr, "velmira: -screen takes WIDTHxHEIGHT, not \"%s\"\n", args["screen"].c_str());
+  }
   CGlesRenderer::SetAllowSoftwareRasterizer(Argument(args, "renderer") == "gles");
   auto engine = std::make_unique<CVelmira>(fps);
   bool failed =

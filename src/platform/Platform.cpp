@@ -33,6 +33,7 @@ struct State {
   int lastWidth = 0, lastHeight = 0;
   uint64_t virtualTicks = kVirtualClockStartMs << 10;
   FrameReader frameReader;
+  int screenWidth = 0, screenHeight = 0;
 };
 
 State& S() {
@@ -90,6 +91,7 @@ void Shutdown() {
   s.lastFrame.clear();
   s.lastWidth = s.lastHeight = 0;
   s.frameReader = nullptr;
+  s.screenWidth = s.screenHeight = 0;
 }
 
 Backend GetBackend() { return S().kind; }
@@ -204,7 +206,19 @@ Rect GetClientRect(WindowHandle window) {
   return Rect{0, 0, info->width, info->height};
 }
 
-void GetScreenSize(int& width, int& height) { B()->GetScreenSize(width, height); }
+void GetScreenSize(int& width, int& height) {
+  if (S().screenWidth > 0 && S().screenHeight > 0) {
+    width = S().screenWidth;
+    height = S().screenHeight;
+    return;
+  }
+  B()->GetScreenSize(width, height);
+}
+
+void SetScreenSizeOverride(int width, int height) {
+  S().screenWidth = width;
+  S().screenHeight = height;
+}
 
 bool PeekMessage(Message& out) {
   State& s = S();

@@ -81,6 +81,9 @@ std::string GetWindowTitle(WindowHandle window);
 Rect AdjustWindowRect(const Rect& client, uint32_t style);
 Rect GetClientRect(WindowHandle window);
 void GetScreenSize(int& width, int& height);
+// The screen size GetScreenSize reports from now on (-screen WxH); 0 x 0
+// goes back to the device's.
+void SetScreenSizeOverride(int width, int height);
 
 // ---- Messages -----------------------------------------------------------
 struct Message {

@@ -71,6 +71,15 @@ class CGraphicSystem {
   void Render();
   // Alt+Enter: switches between window and full screen where the renderer allows it.
   void ToggleFullscreen();
+  // Whether the active renderer draws at a window scale (full screen); the
+  // software renderer does not.
+  bool CanScaleWindow() const { return HasRenderer() && windowScaleHook_ != nullptr; }
+  // The back buffer becomes the scene size times scale (rounded down) and
+  // layers draw scaled into it.
+  void SetWindowScale(float scale) {
+    if (CanScaleWindow()) windowScaleHook_(scale);
+  }
+  void SetWindowScaleHook(std::function<void(float)> hook) { windowScaleHook_ = std::move(hook); }
 
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
@@ -224,6 +233,7 @@ class CGraphicSystem {
   std::function<void()> commitHook_;
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
+  std::function<void(float)> windowScaleHook_;
   std::map<std::string, std::set<int32_t>> layerTweens_;
   std::unique_ptr<ISurface> canvasSurface_;
   std::unique_ptr<ILayer> canvas_;
