@@ -76,6 +76,9 @@ CGraphicSystem::~CGraphicSystem() {
   // before the renderer.
   messageWindows_.clear();
   widgets_.clear();
+  // Hooks may hold surfaces of the renderer too (a movie's frame).
+  movieCheck_ = nullptr;
+  transitionStep_ = nullptr;
   *self_ = nullptr;
   pending_.clear();
   canvas_.reset();

@@ -166,3 +166,22 @@ TEST_F(Device, PixelsOnlyWhileLockedAndUploadedOnceWhenDrawn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Device, SurfacesAndLayersMayOutliveTheRenderer) {
+  auto image = GlSurface(8, 8, 2, Pattern);
+  auto target = std::make_unique<CGlesSurface>(gl.get(), true);
+  ASSERT_FALSE(target->Create(8, 8, 1));
+  auto layer = std::make_unique<CGlesLayer>(gl.get());
+  layer->SetSurface(image.get());
+  layer->SetLayerMode(3);
+  DrawGl({layer.get()});
+  gl.reset();
+  // Late caches let go after the renderer: nothing is called back.
+  layer.reset();
+  target.reset();
+  image.reset();
+}
+
+}  // namespace

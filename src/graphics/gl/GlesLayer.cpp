@@ -23,7 +23,11 @@ void SetFilter(GLenum unit, GLuint texture, bool linear) {
 
 }  // namespace
 
+CGlesLayer::CGlesLayer(CGlesRenderer* renderer)
+    : m_renderer(renderer), m_token(renderer ? renderer->GetToken() : std::weak_ptr<CGlesRenderer*>()) {}
+
 CGlesLayer::~CGlesLayer() {
+  if (!CGlesRenderer::Live(m_token)) return;
   Release(m_keyed);
   Release(m_foreign);
   Release(m_foreignMask);

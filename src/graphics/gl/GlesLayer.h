@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "graphics/gl/GlesApi.h"
 #include "scene/Layer.h"
@@ -13,7 +14,7 @@ class CGlesSurface;
 
 class CGlesLayer : public CLayer {
  public:
-  explicit CGlesLayer(CGlesRenderer* renderer) : m_renderer(renderer) {}
+  explicit CGlesLayer(CGlesRenderer* renderer);
   ~CGlesLayer() override;
 
   // Into the back buffer (no target) or a render-target surface; a memory
@@ -42,6 +43,7 @@ class CGlesLayer : public CLayer {
   void Release(COwnedTexture& texture);
 
   CGlesRenderer* m_renderer;
+  std::weak_ptr<CGlesRenderer*> m_token;
   COwnedTexture m_keyed;
   COwnedTexture m_foreign;
   COwnedTexture m_foreignMask;

@@ -145,6 +145,7 @@ bool CGlesRenderer::s_allowSoftware = false;
 CGlesRenderer::CGlesRenderer() = default;
 
 CGlesRenderer::~CGlesRenderer() {
+  *m_self = nullptr;
   if (m_ready && !m_lost) platform::SetFrameReader(nullptr);
   if (m_context) {
     if (!m_lost) ReleaseObjects();
@@ -474,7 +475,8 @@ bool CGlesRenderer::ReadBack(std::vector<uint8_t>& pixels, int& width, int& heig
 // ---- Surfaces ----
 
 CGlesSurface::~CGlesSurface() {
-  if (m_renderer) m_renderer->Unregister(this);
+  if (!CGlesRenderer::Live(m_token)) return;  // its names went with the renderer's context
+  m_renderer->Unregister(this);
   ReleaseTexture();
 }
 

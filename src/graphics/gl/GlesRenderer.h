@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ class CGlesRenderer : public IGraphicRenderer {
   int GetBackWidth() const { return m_backWidth; }
   int GetBackHeight() const { return m_backHeight; }
   const std::string& GetRendererName() const { return m_rendererName; }
+  // Surfaces and layers may outlive the renderer (caches let go late):
+  // through this they see that it is gone.
+  std::weak_ptr<CGlesRenderer*> GetToken() const { return m_self; }
+  static CGlesRenderer* Live(const std::weak_ptr<CGlesRenderer*>& token) {
+    auto p = token.lock();
+    return p ? *p : nullptr;
+  }
   // Counts contexts: GL names from another generation are gone.
   uint64_t GetGeneration() const { return m_generation; }
 
@@ -118,6 +126,7 @@ class CGlesRenderer : public IGraphicRenderer {
   std::map<CGlesSurface*, std::function<void()>> m_release;
   std::map<CGlesSurface*, std::function<void()>> m_restore;
   std::function<void()> m_afterRestore;
+  std::shared_ptr<CGlesRenderer*> m_self = std::make_shared<CGlesRenderer*>(this);
 
   static bool s_forcePowerOfTwo;
   static bool s_allowSoftware;
@@ -128,7 +137,10 @@ class CGlesRenderer : public IGraphicRenderer {
 class CGlesSurface : public CSurface {
  public:
   // A target surface makes a render target at Create.
-  explicit CGlesSurface(CGlesRenderer* renderer, bool target = false) : m_renderer(renderer), m_target(target) {}
+  explicit CGlesSurface(CGlesRenderer* renderer, bool target = false)
+      : m_renderer(renderer),
+        m_token(renderer ? renderer->GetToken() : std::weak_ptr<CGlesRenderer*>()),
+        m_target(target) {}
   ~CGlesSurface() override;
 
   bool Create(int width, int height, int format) override { return Init(width, height, format, m_target); }
@@ -161,6 +173,7 @@ class CGlesSurface : public CSurface {
   void SetError(int line, const char* operation, const char* name, const char* description);
 
   CGlesRenderer* m_renderer;
+  std::weak_ptr<CGlesRenderer*> m_token;
   bool m_target;
   std::string m_lastError;
   GLuint m_texture = 0;
