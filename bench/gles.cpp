@@ -176,7 +176,8 @@ void BuildFrame(MakeSurface makeSurface, MakeLayer makeLayer, std::vector<std::u
     l.SetSurface(surfaces.back().get());
     l.SetX(i * 47 % (kWidth - 200));
     l.SetY(i * 31 % (kHeight - 150));
-    l.SetLayerMode(const int[]{0, 1, 2, 4}[i % 4]);
+    static constexpr int kModes[] = {0, 1, 2, 4};
+    l.SetLayerMode(kModes[i % 4]);
     if (i % 3 == 0) l.SetAlpha(128);
   }
 }

@@ -2,10 +2,12 @@
 // macroadd and the tags whose subsystems come later.
 #include "script/tags/SystemTags.h"
 
+#include "graphics/Surface.h"
 #include "platform/Platform.h"
 #include "platform/TextCodec.h"
 #include "scene/GraphicRenderer.h"
 #include "scene/GraphicSystem.h"
+#include "scene/Layer.h"
 #include "script/MainScript.h"
 #include "script/tags/MessageTags.h"
 #include "script/tags/TagFamilies.h"
