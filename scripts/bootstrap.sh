@@ -9,6 +9,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev zlib1g-dev libogg-dev libvorbis-dev liblua5.1-0-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpixman-1-dev
+  libegl-dev libgles-dev libgl1-mesa-dri
   xvfb xauth
 )
 

@@ -6,6 +6,8 @@
 
 #include "files/Config.h"
 #include "files/GameFiles.h"
+#include "graphics/gl/GlesInstall.h"
+#include "graphics/gl/GlesRenderer.h"
 #include "platform/TextCodec.h"
 #include "debug/LogWindow.h"
 #include "engine/FrameStatsFile.h"
@@ -159,6 +161,19 @@ int RunEngine(int argc, char** argv) {
   }
   CDynamicVariables::Instance()->Set("system.ini", systemIni);
 
+  // The GPU renderer goes ahead of software; "-renderer gles" starts it even
+  // on a software rasterizer.
+  RegisterGlesRenderer();
+  if (args.count("screen")) {
+    int sw = 0, sh = 0;
+    char x = 0;
+    if (std::sscanf(args["screen"].c_str(), "%d%c%d", &sw, &x, &sh) == 3 && (x == 'x' || x == 'X') && sw > 0 &&
+        sh > 0 && sw <= kMaxWindowSide && sh <= kMaxWindowSide)
+      platform::SetScreenSizeOverride(sw, sh);
+    else
+      std::fprintf(stderr, "velmira: -screen takes WIDTHxHEIGHT, not \"%s\"\n", args["screen"].c_str());
+  }
+  CGlesRenderer::SetAllowSoftwareRasterizer(Argument(args, "renderer") == "gles");
   auto engine = std::make_unique<CVelmira>(fps);
   bool failed =
       engine->Open(kCentreWindow, kCentreWindow, width, height, "Velmira", std::string(),

@@ -159,8 +159,19 @@ std::vector<CInputDriver::Action> CInputDriver::Parse(const std::string& text, s
       actions.push_back(a);
       continue;
     }
-    if (verb == "quit") {
-      a.verb = "quit";
+    if (verb == "syskey") {
+      std::string name;
+      a.key = (in >> name) ? KeyFromName(name) : -1;
+      if (a.key < 0) {
+        fail("unknown key '" + name + "'");
+        continue;
+      }
+      a.verb = "syskey";
+      actions.push_back(a);
+      continue;
+    }
+    if (verb == "quit" || verb == "losecontext") {
+      a.verb = verb;
       actions.push_back(a);
       continue;
     }
@@ -205,6 +216,13 @@ bool CInputDriver::BeforeFrame(int frame) {
     } else if (a.verb == "quit") {
       Close();
       posted = true;
+    } else if (a.verb == "syskey") {
+      // Alt held with the key (Alt+RETURN switches full screen).
+      platform::PostMessage(window_, platform::WM_SYSKEYDOWN, static_cast<uintptr_t>(a.key), 0);
+      posted = true;
+    } else if (a.verb == "losecontext") {
+      // Test aid: the GPU context goes as after a driver reset.
+      platform::LoseGlContext(window_);
     } else if (a.verb == "sleep") {
       // Wall-clock time for peers (a debugging tool) to act; the engine's
       // clock does not move.
@@ -224,7 +242,7 @@ void CInputDriver::AfterFrame(int frame) {
         std::fprintf(stderr, "velmira: could not write the screenshot %s\n", a.path.c_str());
       }
     } else if (a.verb != "down" && a.verb != "up" && a.verb != "move" && a.verb != "wheel" && a.verb != "quit" &&
-               a.verb != "sleep") {
+               a.verb != "sleep" && a.verb != "syskey" && a.verb != "losecontext") {
       std::string text;
       if (a.verb == "dumpvars") {
         if (dump_) text = dump_();

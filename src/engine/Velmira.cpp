@@ -78,6 +78,13 @@ bool CVelmira::OnMessage(platform::WindowHandle window, uint32_t message, uintpt
   switch (message) {
     case WM_SYSKEYDOWN:
       if (wParam == static_cast<uintptr_t>(VK_RETURN)) {
+        // A renderer that scales: the window and bars change, pointer
+        // positions scale back to the scene, the back buffer follows.
+        if (graphics_ && graphics_->CanScaleWindow()) {
+          ToggleFullscreen();
+          if (input_) input_->SetScale(GetScale());
+          graphics_->SetWindowScale(GetScale());
+        }
         if (graphics_) graphics_->ToggleFullscreen();
       } else if (wParam == static_cast<uintptr_t>(VK_F4)) {
         PostMessage(GetHandle(), WM_DESTROY, 0, 0);

@@ -66,6 +66,9 @@ class ISurfaceFactory {
   virtual ~ISurfaceFactory() = default;
   // A new, empty surface owned by the caller.
   virtual ISurface* Create() = 0;
+  // The same for a surface that layers draw into (a GPU render target);
+  // its pixels may not be readable.
+  virtual ISurface* CreateTarget() { return Create(); }
 };
 
 class CSurfaceFactory : public ISurfaceFactory {

@@ -51,6 +51,13 @@ class IBackend {
   // Shows the frame GL drew; true on failure (the context is lost).
   virtual bool SwapGlBuffers(WindowInfo& window) { return true; }
   virtual void* GetGlProcAddress(const char* name) { return nullptr; }
+  // Whether the context can no longer draw (a driver reset, or made current
+  // elsewhere).
+  virtual bool IsGlContextLost(WindowInfo& window, void* context) { return false; }
+  // Test aid: the window's context is lost as after a driver reset.
+  virtual void LoseGlContext(WindowInfo& window) {}
+  // Why the last CreateGlContext failed.
+  virtual std::string GetGlError() { return "no OpenGL ES context on this backend"; }
 };
 
 IBackend* CreateSdlBackend();

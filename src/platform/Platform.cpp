@@ -33,6 +33,8 @@ struct State {
   int lastWidth = 0, lastHeight = 0;
   uint64_t virtualTicks = kVirtualClockStartMs << 10;
   bool virtualClock = false;
+  FrameReader frameReader;
+  int screenWidth = 0, screenHeight = 0;
 };
 
 State& S() {
@@ -91,6 +93,8 @@ void Shutdown() {
   s.lastFrame.clear();
   s.lastWidth = s.lastHeight = 0;
   s.virtualClock = false;
+  s.frameReader = nullptr;
+  s.screenWidth = s.screenHeight = 0;
 }
 
 Backend GetBackend() { return S().kind; }
@@ -212,7 +216,19 @@ Rect GetClientRect(WindowHandle window) {
   return Rect{0, 0, info->width, info->height};
 }
 
-void GetScreenSize(int& width, int& height) { B()->GetScreenSize(width, height); }
+void GetScreenSize(int& width, int& height) {
+  if (S().screenWidth > 0 && S().screenHeight > 0) {
+    width = S().screenWidth;
+    height = S().screenHeight;
+    return;
+  }
+  B()->GetScreenSize(width, height);
+}
+
+void SetScreenSizeOverride(int width, int height) {
+  S().screenWidth = width;
+  S().screenHeight = height;
+}
 
 bool PeekMessage(Message& out) {
   State& s = S();
@@ -289,9 +305,10 @@ void InjectCursor(WindowHandle, int x, int y) {
   S().injectedCursor = Point{x, y};
 }
 
+// Headless windows have no native window: their contexts draw off screen.
 GlContext CreateGlContext(WindowHandle window) {
   detail::WindowInfo* info = Find(window);
-  return info && info->native ? B()->CreateGlContext(*info) : nullptr;
+  return info && (info->native || IsHeadless()) ? B()->CreateGlContext(*info) : nullptr;
 }
 
 void DestroyGlContext(WindowHandle window, GlContext context) {
@@ -301,10 +318,23 @@ void DestroyGlContext(WindowHandle window, GlContext context) {
 
 bool SwapGlBuffers(WindowHandle window) {
   detail::WindowInfo* info = Find(window);
-  return !info || !info->native || B()->SwapGlBuffers(*info);
+  return !info || !(info->native || IsHeadless()) || B()->SwapGlBuffers(*info);
 }
 
 void* GetGlProcAddress(const char* name) { return B()->GetGlProcAddress(name); }
+
+bool IsGlContextLost(WindowHandle window, GlContext context) {
+  detail::WindowInfo* info = Find(window);
+  return !info || !context || B()->IsGlContextLost(*info, context);
+}
+
+void LoseGlContext(WindowHandle window) {
+  if (detail::WindowInfo* info = Find(window)) B()->LoseGlContext(*info);
+}
+
+std::string GetGlContextError() { return B()->GetGlError(); }
+
+void SetFrameReader(FrameReader reader) { S().frameReader = std::move(reader); }
 
 void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int height, int pitch) {
   State& s = S();
@@ -323,6 +353,7 @@ void PresentFrame(WindowHandle window, const uint8_t* pixels, int width, int hei
 
 bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height) {
   State& s = S();
+  if (s.frameReader) return s.frameReader(pixels, width, height);
   if (s.lastFrame.empty()) return true;
   pixels = s.lastFrame;
   width = s.lastWidth;

@@ -87,6 +87,9 @@ std::string GetWindowTitle(WindowHandle window);
 Rect AdjustWindowRect(const Rect& client, uint32_t style);
 Rect GetClientRect(WindowHandle window);
 void GetScreenSize(int& width, int& height);
+// The screen size GetScreenSize reports from now on (-screen WxH); 0 x 0
+// goes back to the device's.
+void SetScreenSizeOverride(int width, int height);
 
 // ---- Messages -----------------------------------------------------------
 struct Message {
@@ -133,6 +136,17 @@ void DestroyGlContext(WindowHandle window, GlContext context);
 // Shows the frame GL drew (vertical sync); true on failure (context lost).
 [[nodiscard]] bool SwapGlBuffers(WindowHandle window);
 void* GetGlProcAddress(const char* name);
+// True when the context can no longer draw (a driver reset or a lost
+// current binding): everything it held is gone.
+bool IsGlContextLost(WindowHandle window, GlContext context);
+// Test aid: the window's context is lost as after a driver reset.
+void LoseGlContext(WindowHandle window);
+// Why the last CreateGlContext failed ("call: NAME - description").
+std::string GetGlContextError();
+// A GPU renderer keeps its frame on the GPU: it reads it back only when
+// GetLastFrame asks. Fills pixels (tightly packed BGRA); true when none.
+using FrameReader = std::function<bool(std::vector<uint8_t>& pixels, int& width, int& height)>;
+void SetFrameReader(FrameReader reader);
 
 // ---- Shell --------------------------------------------------------------
 // Opens a URL or document with the desktop's handler (xdg-open, run directly).

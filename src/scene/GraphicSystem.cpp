@@ -39,6 +39,7 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
   // softwareForced_ is set; the software renderer is always the last resort.
   renderer_ = std::make_unique<CGraphicRenderer>();
   softwareForced_ = IsSoftwareRendererForced();
+  if (!softwareForced_ && s_hardwareRenderers) s_hardwareRenderers(*this, *renderer_);
   renderer_->AddRenderer(new CSoftwareRenderer(), new CLayerFactory(), new CSurfaceFactory());
   if (renderer_->Init(windowHandle_, width_, height_, ISurface::PIXEL_BITS_32))
     LogWrite("CGraphicSystem: no renderer could be started");
@@ -57,7 +58,7 @@ CGraphicSystem::CGraphicSystem(platform::WindowHandle window, int sceneWidth, in
   self_ = std::make_shared<CGraphicSystem*>(this);
 
   if (layerFactory_ && surfaceFactory_) {
-    canvasSurface_.reset(surfaceFactory_->Create());
+    canvasSurface_.reset(surfaceFactory_->CreateTarget());
     mask_.reset(surfaceFactory_->Create());
     if (canvasSurface_->Create(width_, height_, ISurface::PIXEL_BITS_32) ||
         mask_->Create(width_, height_, ISurface::PIXEL_BITS_8)) {
@@ -76,6 +77,9 @@ CGraphicSystem::~CGraphicSystem() {
   // before the renderer.
   messageWindows_.clear();
   widgets_.clear();
+  // Hooks may hold surfaces of the renderer too (a movie's frame).
+  movieCheck_ = nullptr;
+  transitionStep_ = nullptr;
   *self_ = nullptr;
   pending_.clear();
   canvas_.reset();

@@ -71,6 +71,15 @@ class CGraphicSystem {
   void Render();
   // Alt+Enter: switches between window and full screen where the renderer allows it.
   void ToggleFullscreen();
+  // Whether the active renderer draws at a window scale (full screen); the
+  // software renderer does not.
+  bool CanScaleWindow() const { return HasRenderer() && windowScaleHook_ != nullptr; }
+  // The back buffer becomes the scene size times scale (rounded down) and
+  // layers draw scaled into it.
+  void SetWindowScale(float scale) {
+    if (CanScaleWindow()) windowScaleHook_(scale);
+  }
+  void SetWindowScaleHook(std::function<void(float)> hook) { windowScaleHook_ = std::move(hook); }
 
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
@@ -84,6 +93,12 @@ class CGraphicSystem {
   ISurfaceFactory* GetSurfaceFactory() const { return surfaceFactory_; }
   CFileFactory* GetFileFactory() const { return fileFactory_.get(); }
   CGraphicLoaders* GetLoaders() const { return loaders_.get(); }
+
+  // Hardware renderers, registered by each new graphic system ahead of the
+  // software one unless software is forced. The GPU library sits above this
+  // one and installs itself here.
+  using HardwareRenderers = void (*)(CGraphicSystem& graphics, CGraphicRenderer& renderers);
+  static void SetHardwareRenderers(HardwareRenderers add) { s_hardwareRenderers = add; }
 
   // Whether the command line ("fsr") or system.ini ([SYSTEM]
   // FORCE_SOFTWARE_RENDER) asks for the software renderer.
@@ -195,6 +210,7 @@ class CGraphicSystem {
   // 32-bit image; other sizes stretched, nearest). True when it fails.
   bool LoadRule(const std::string& file);
 
+  static inline HardwareRenderers s_hardwareRenderers = nullptr;
   platform::WindowHandle windowHandle_ = 0;
   int width_, height_;
   bool softwareForced_ = false;
@@ -212,6 +228,7 @@ class CGraphicSystem {
   std::function<void()> commitHook_;
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
+  std::function<void(float)> windowScaleHook_;
   std::map<std::string, std::set<int32_t>> layerTweens_;
   std::unique_ptr<ISurface> canvasSurface_;
   std::unique_ptr<ILayer> canvas_;

@@ -2,6 +2,7 @@
 // the main loop advances frame by frame; input comes only from the scripted
 // driver, so the same game and input give the same run every time.
 #include "platform/Backend.h"
+#include "platform/headless/EglSurfaceless.h"
 
 namespace platform::detail {
 namespace {
@@ -30,6 +31,24 @@ class HeadlessBackend : public IBackend {
   void GetScreenSize(int& width, int& height) override {
     width = 1920;
     height = 1080;
+  }
+
+  // GL draws off screen: the renderer keeps its frame in a framebuffer
+  // object, so there is nothing to swap.
+  void* CreateGlContext(WindowInfo&) override { return Egl().Create(); }
+  void DestroyGlContext(WindowInfo&, void* context) override { Egl().Destroy(context); }
+  bool SwapGlBuffers(WindowInfo&) override { return Egl().WasLost(); }
+  void* GetGlProcAddress(const char* name) override { return Egl().GetProcAddress(name); }
+  bool IsGlContextLost(WindowInfo&, void* context) override { return Egl().IsLost(context); }
+  void LoseGlContext(WindowInfo&) override { Egl().Lose(); }
+  std::string GetGlError() override { return Egl().GetError(); }
+
+ private:
+  // One display for the process: drivers keep per-display state that a
+  // terminate does not give back, and backends come and go (tests).
+  static CEglSurfaceless& Egl() {
+    static CEglSurfaceless* egl = new CEglSurfaceless();
+    return *egl;
   }
 };
 

@@ -237,6 +237,22 @@ class SdlBackend : public IBackend {
 
   void* GetGlProcAddress(const char* name) override { return SDL_GL_GetProcAddress(name); }
 
+  bool IsGlContextLost(WindowInfo& info, void* context) override {
+    // Another binding or a recreated window leaves the context unusable.
+    return !glContext_ || context != glContext_ || SDL_GL_GetCurrentContext() != context ||
+           SDL_GL_GetCurrentWindow() != static_cast<SDL_Window*>(info.native);
+  }
+
+  void LoseGlContext(WindowInfo&) override {
+    if (!glContext_) return;
+    SDL_GL_MakeCurrent(window_, nullptr);
+  }
+
+  std::string GetGlError() override {
+    const char* text = SDL_GetError();
+    return std::string("SDL_GL_CreateContext: SDL_ERROR - ") + (text && *text ? text : "no OpenGL ES 2.0 context");
+  }
+
   void GetScreenSize(int& width, int& height) override {
     SDL_DisplayMode mode;
     if (videoOk_ && SDL_GetDesktopDisplayMode(0, &mode) == 0) {

@@ -5,6 +5,7 @@
 
 #include "platform/Browser.h"
 #include "platform/Log.h"
+#include "graphics/Surface.h"
 #include "platform/Platform.h"
 #include "platform/TextCodec.h"
 #include "scene/GraphicRenderer.h"
@@ -102,7 +103,14 @@ using State = CSystemTagState;
 CVideoPlayer* VideoPlayer(State& state, CGraphicSystem* graphics) {
   if (state.m_video || !graphics) return state.m_video.get();
   state.m_video = std::make_shared<CVideoPlayer>(graphics->GetWidth(), graphics->GetHeight());
-  graphics->SetMovieCheck([player = state.m_video, graphics] {
+  // A renderer without a memory target (the GPU one) is given the picture
+  // through one of its own surfaces and a layer.
+  struct CFrameLayer {
+    std::unique_ptr<ISurface> surface;
+    std::unique_ptr<ILayer> layer;
+  };
+  auto frame = std::make_shared<CFrameLayer>();
+  graphics->SetMovieCheck([player = state.m_video, graphics, frame] {
     if (!player->IsPlaying()) return false;
     player->Update();
     // The frame the movie ends in already shows the scene again.
@@ -110,7 +118,22 @@ CVideoPlayer* VideoPlayer(State& state, CGraphicSystem* graphics) {
     if (graphics->HasRenderer()) {
       CGraphicRenderer* renderer = graphics->GetRenderer();
       renderer->RenderStart();
-      player->Draw(renderer->GetRenderTarget());
+      if (ISurface* target = renderer->GetRenderTarget()) {
+        player->Draw(target);
+      } else if (graphics->GetSurfaceFactory() && graphics->GetLayerFactory()) {
+        if (!frame->surface) {
+          frame->surface.reset(graphics->GetSurfaceFactory()->Create());
+          frame->layer.reset(graphics->GetLayerFactory()->Create());
+          if (frame->surface->Create(graphics->GetWidth(), graphics->GetHeight(), ISurface::PIXEL_BITS_32))
+            frame->surface.reset();
+          else
+            frame->layer->SetSurface(frame->surface.get());
+        }
+        if (frame->surface) {
+          player->Draw(frame->surface.get());
+          frame->layer->Draw(nullptr);
+        }
+      }
       renderer->RenderEnd();
     }
     return true;
