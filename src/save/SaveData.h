@@ -110,9 +110,8 @@ class CSaveData : public ISerializable {
   static constexpr size_t kMaxStateFile = size_t{64} << 20;
 
   using BlockList = std::vector<CScriptBlock>;
-  using ReplayMap = std::map<std::string, BlockList>;
   // Per message window, its font stack as it stood when its page began.
-  using FontStackMap = std::map<std::string, std::vector<CFontProperty>>;
+  using FontStackMap = ISaveSubject::FontStacks;
   // Writes and reads text effect entries wherever a stream holds them (the
   // windows' effect lists, the backlog's). It lives with the text library,
   // which the backlog's own stream needs below this one; constructing the

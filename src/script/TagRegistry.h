@@ -18,8 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/Serializer.h"
+
 class CMainScript;
-class ISerializable;
 class CScriptBlock;
 class CSavedState;
 

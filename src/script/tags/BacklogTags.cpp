@@ -6,8 +6,6 @@
 #include "script/MainScript.h"
 #include "script/tags/MessageTags.h"
 
-CMessageTagState::CMessageTagState() : m_backlog(std::make_unique<CBackLog>()) {}
-
 CBackLog& CMessageTagState::ResetBacklog() {
   if (m_backlog) m_backlog->Close();
   m_backlog = std::make_unique<CBackLog>();

@@ -29,7 +29,7 @@ CTextRenderer::CTweenInfo MakeEntry(int32_t param, int32_t ease, int32_t diff, i
 
 }  // namespace
 
-CMessageTagState::CMessageTagState() {
+CMessageTagState::CMessageTagState() : m_backlog(std::make_unique<CBackLog>()) {
   m_defaultAppear = {MakeEntry(1, kEaseOutSine, -16, 400, 20, false), MakeEntry(2, kEaseNone, -255, 400, 20, false)};
   m_defaultVanish = {MakeEntry(2, kEaseOutQuart, -255, 1000, 0, true), MakeEntry(1, kEaseInSine, 16, 400, 0, true)};
 }
