@@ -33,8 +33,9 @@ struct Case {
 // Draws the case into a copy of the background with the fast or the plain
 // kernels; twice when cached is set (the second draw reuses the image).
 std::vector<uint8_t> Draw(const Case& c, const CSurface& picture, CSurface* mask, const CSurface& background,
-                          bool reference, bool cached) {
+                          bool reference, bool wide, bool cached) {
   CLayer::UseReferenceKernels(reference);
+  CLayer::UseWideKernels(wide);
   CSurface target;
   target.Create(background.GetWidth(), background.GetHeight(), 1);
   for (int y = 0; y < target.GetHeight(); ++y)
@@ -60,6 +61,7 @@ std::vector<uint8_t> Draw(const Case& c, const CSurface& picture, CSurface* mask
     EXPECT_EQ(layer.GetResampleCount(), layer.IsResampled() ? 1u : 0u);
   }
   CLayer::UseReferenceKernels(false);
+  CLayer::UseWideKernels(true);
   std::vector<uint8_t> bytes;
   for (int y = 0; y < target.GetHeight(); ++y)
     bytes.insert(bytes.end(), target.GetLine(y), target.GetLine(y) + target.GetPitch());
@@ -92,12 +94,14 @@ TEST(LayerKernels, FastPathsMatchThePlainKernelsByteForByte) {
     Fill(mask, c.w, c.h, 0, random);
     Fill(background, 48, 40, 1, random);
     const bool cached = random() % 3 == 0;
-    const std::vector<uint8_t> fast = Draw(c, picture, &mask, background, false, cached);
-    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, cached);
-    if (fast != plain && ++differing <= 5) {
+    const std::vector<uint8_t> wide = Draw(c, picture, &mask, background, false, true, cached);
+    const std::vector<uint8_t> narrow = Draw(c, picture, &mask, background, false, false, cached);
+    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, false, cached);
+    if ((wide != plain || narrow != plain) && ++differing <= 5) {
       ADD_FAILURE() << "case " << n << ": " << c.w << "x" << c.h << " format " << c.format << " scale " << c.xScale
                     << "," << c.yScale << " rotate " << c.rotate << " at " << c.x << "," << c.y << " alpha " << c.alpha
-                    << " mode " << c.mode << (c.masked ? " masked" : "") << (c.sourceRect ? " source rect" : "");
+                    << " mode " << c.mode << (c.masked ? " masked" : "") << (c.sourceRect ? " source rect" : "")
+                    << (wide != plain ? " (wide kernels)" : "") << (narrow != plain ? " (narrow kernels)" : "");
     }
   }
   EXPECT_EQ(differing, 0);
