@@ -500,7 +500,10 @@ VELMIRA_AVX2 void ColumnRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* 
 }
 
 bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
+  static const bool has = [] {
+    __builtin_cpu_init();  // a layer may be drawn before static constructors ran
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
   return has;
 }
 #endif

@@ -107,4 +107,27 @@ TEST(LayerKernels, FastPathsMatchThePlainKernelsByteForByte) {
   EXPECT_EQ(differing, 0);
 }
 
+// Screen-sized draws: long rows through many groups of the wide kernels,
+// the nearest last row and column, flips and clipping at every edge.
+TEST(LayerKernels, ScreenSizedScalesMatchThePlainKernels) {
+  std::mt19937 random(7);
+  // The anchor is at (w / 2, h / 3): the first case fills the 1280x720
+  // screen exactly with a 640x360 picture at 200 %.
+  const Case cases[] = {
+      {640, 360, 2, 131072, 131072, 0, 320, 120, 255, 0, false, false, false, false},
+      {333, 201, 2, 98304, 131072, 0, -40, -25, 200, 0, true, false, false, true},
+      {517, 290, 1, 70000, 45000, 0, 900, 500, 255, 1, false, true, false, false},
+      {400, 300, 2, 200000, 200000, 180, 600, 300, 255, 2, false, false, false, false},
+  };
+  CSurface background;
+  Fill(background, 1280, 720, 1, random);
+  for (const Case& c : cases) {
+    CSurface picture, mask;
+    Fill(picture, c.w, c.h, c.format, random);
+    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, false, false);
+    EXPECT_TRUE(Draw(c, picture, &mask, background, false, true, false) == plain) << c.w << "x" << c.h << " wide";
+    EXPECT_TRUE(Draw(c, picture, &mask, background, false, false, false) == plain) << c.w << "x" << c.h << " narrow";
+  }
+}
+
 }  // namespace
