@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 #include "core/FrameStats.h"
 #include "graphics/Blend.h"
@@ -41,6 +44,7 @@ int EffectiveOpacity(int alpha, const CParentChain& parents) {
 }
 
 bool CLayer::s_referenceKernels = false;
+bool CLayer::s_wideKernels = true;
 
 CLayer::CLayer() = default;
 CLayer::~CLayer() = default;
@@ -373,6 +377,169 @@ void WalkRow(const CRowWalk& w, uint8_t* out, int lo, int hi, int32_t sx, int32_
   }
 }
 
+// A walk without a turn (scales and flips only) reads the same source
+// columns with the same horizontal fractions on every row: they are worked
+// out once per resampling instead of once per pixel.
+struct CColumns {
+  int lo = 0, hi = 0;              // destination columns inside the area
+  int smoothLo = 0, smoothHi = 0;  // those that have a right neighbour
+  std::vector<size_t> offset;      // byte offset of the left source pixel
+  std::vector<int16_t> frac;       // (255 - fx, fx, 255 - fx, fx) each
+
+  // Columns [lo, hi) of rows starting at the 16.16 position sx.
+  void Build(int64_t sx, int32_t colX, int areaX, int64_t xMax, int first, int last) {
+    lo = first;
+    hi = last;
+    smoothLo = smoothHi = lo;
+    const size_t n = size_t(hi - lo);
+    offset.resize(n);
+    frac.resize(4 * n);
+    bool seen = false;
+    for (int i = lo; i < hi; ++i) {
+      const int64_t x = sx + int64_t(i) * colX;
+      const int ix = int(x >> 16), f = int((x >> 8) & 255);
+      const size_t k = size_t(i - lo);
+      offset[k] = size_t(areaX + ix) * 4;
+      frac[4 * k] = frac[4 * k + 2] = int16_t(255 - f);
+      frac[4 * k + 1] = frac[4 * k + 3] = int16_t(f);
+      // The source column moves one way only, so the columns with a right
+      // neighbour form one run.
+      if (ix + 1 < xMax) {
+        if (!seen) smoothLo = i;
+        seen = true;
+        smoothHi = i + 1;
+      }
+    }
+  }
+};
+
+// Bilinear weights (w00, w10, w01, w11) of one column's fractions for the
+// vertical fraction fy: the same values as CWeights.
+inline void ColumnWeights(const int16_t* f, int fy, int w[4]) {
+  w[0] = ((f[0] * (256 - fy)) >> 8) + 1;
+  w[1] = ((f[1] * (256 - fy)) >> 8) + 1;
+  w[2] = ((f[2] * (fy + 1)) >> 8) + 1;
+  w[3] = ((f[3] * (fy + 1)) >> 8) + 1;
+}
+
+// Columns [from, to) of a row between source rows r0 and r1, one pixel at
+// a time.
+void ColumnRowScalar(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const CColumns& c, int from, int to, int fy) {
+  for (int i = from; i < to; ++i) {
+    const size_t k = size_t(i - c.lo), px = c.offset[k];
+    int w[4];
+    ColumnWeights(&c.frac[4 * k], fy, w);
+    uint8_t* d = out + size_t(i) * 4;
+    for (int ch = 0; ch < 4; ++ch)
+      d[ch] = uint8_t(((r0[px + ch] * w[0]) >> 8) + ((r0[px + 4 + ch] * w[1]) >> 8) + ((r1[px + ch] * w[2]) >> 8) +
+                      ((r1[px + 4 + ch] * w[3]) >> 8));
+  }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VELMIRA_WIDE_KERNELS 1
+
+#define VELMIRA_AVX2 __attribute__((target("avx2")))
+
+// A pixel and its right neighbour for columns k..k+3: (k, k+1) in the low
+// lane, (k+2, k+3) in the high one.
+VELMIRA_AVX2 inline __m256i PixelPairs(const uint8_t* row, const size_t* o) {
+  const __m128i a =
+      _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + o[0]))),
+                                    reinterpret_cast<const double*>(row + o[1])));
+  const __m128i b =
+      _mm_castpd_si128(_mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + o[2]))),
+                                    reinterpret_cast<const double*>(row + o[3])));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+// Pixels k..k+3 as 16-bit channels, (k, k+1) in the low lane and (k+2,
+// k+3) in the high one; v holds (256 - fy, 256 - fy, fy + 1, fy + 1).
+VELMIRA_AVX2 inline __m256i FourPixels(const uint8_t* r0, const uint8_t* r1, const CColumns& c, size_t k, __m256i v) {
+  const __m256i zero = _mm256_setzero_si256();
+  // Within each 128-bit lane the weights are (w00, w10, w01, w11) of two
+  // columns; these spread one column's pair over the four channels.
+  const __m256i topFirst =
+      _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3);
+  const __m256i bottomFirst =
+      _mm256_setr_epi8(4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7, 4, 5, 4, 5, 4, 5, 4, 5, 6, 7, 6, 7, 6, 7, 6, 7);
+  const __m256i topSecond = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 10, 11, 10, 11, 10, 11, 10, 11, 8, 9, 8, 9, 8, 9,
+                                             8, 9, 10, 11, 10, 11, 10, 11, 10, 11);
+  const __m256i bottomSecond = _mm256_setr_epi8(12, 13, 12, 13, 12, 13, 12, 13, 14, 15, 14, 15, 14, 15, 14, 15, 12, 13,
+                                                12, 13, 12, 13, 12, 13, 14, 15, 14, 15, 14, 15, 14, 15);
+  const __m256i w = _mm256_add_epi16(
+      _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.frac[4 * k])), v), 8),
+      _mm256_set1_epi16(1));
+  const __m256i top = PixelPairs(r0, &c.offset[k]), bottom = PixelPairs(r1, &c.offset[k]);
+  const __m256i first =
+      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, top), _mm256_shuffle_epi8(w, topFirst)),
+                       _mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, bottom), _mm256_shuffle_epi8(w, bottomFirst)));
+  const __m256i second =
+      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, top), _mm256_shuffle_epi8(w, topSecond)),
+                       _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, bottom), _mm256_shuffle_epi8(w, bottomSecond)));
+  return _mm256_add_epi16(_mm256_unpacklo_epi64(first, second), _mm256_unpackhi_epi64(first, second));
+}
+
+// Eight pixels at a time in 16-bit lanes, the same integer steps as the
+// scalar formula: (p << 8) * w >> 16 is (p * w) >> 8, the weights
+// (f * (256 - fy)) >> 8 + 1 are formed as such (the products fit 16
+// unsigned bits), and the sum of the four terms never passes 255, so the
+// saturating pack keeps every byte.
+VELMIRA_AVX2 void ColumnRowAvx2(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const CColumns& c, int fy) {
+  const uint64_t vy = uint64_t(256 - fy) | uint64_t(256 - fy) << 16 | uint64_t(fy + 1) << 32 | uint64_t(fy + 1) << 48;
+  const __m256i v = _mm256_set1_epi64x(int64_t(vy));
+  int i = c.smoothLo;
+  for (; i + 8 <= c.smoothHi; i += 8) {
+    const size_t k = size_t(i - c.lo);
+    // Packing leaves the quarters as (k, k+1), (k+4, k+5), (k+2, k+3),
+    // (k+6, k+7).
+    const __m256i packed = _mm256_packus_epi16(FourPixels(r0, r1, c, k, v), FourPixels(r0, r1, c, k + 4, v));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + size_t(i) * 4),
+                        _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  ColumnRowScalar(out, r0, r1, c, i, c.smoothHi, fy);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();  // a layer may be drawn before static constructors ran
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+#endif
+
+// Whether the wide kernels may run: on by default where the processor has
+// them.
+bool WideKernels(bool allowed) {
+#if defined(VELMIRA_WIDE_KERNELS)
+  return allowed && HasAvx2();
+#else
+  (void)allowed;
+  return false;
+#endif
+}
+
+// One destination row of an axis-aligned walk between source rows r0 and
+// r1 (r1 null on the last source row, which is sampled nearest). Only with
+// the wide kernels: the narrower ones walk the row as any other.
+void ColumnRow(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const CColumns& c, int fy) {
+  const auto nearest = [&](int from, int to) {
+    for (int i = from; i < to; ++i) std::memcpy(out + size_t(i) * 4, r0 + c.offset[size_t(i - c.lo)], 4);
+  };
+  if (!r1) {
+    nearest(c.lo, c.hi);
+    return;
+  }
+  nearest(c.lo, c.smoothLo);
+  nearest(c.smoothHi, c.hi);
+#if defined(VELMIRA_WIDE_KERNELS)
+  ColumnRowAvx2(out, r0, r1, c, fy);
+#else
+  ColumnRowScalar(out, r0, r1, c, c.smoothLo, c.smoothHi, fy);
+#endif
+}
+
 }  // namespace
 
 void CLayer::PrepareWithParents(bool smooth, const CParentChain& parents) {
@@ -535,6 +702,16 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
   CRowSink* sink = m_sink;
   if (sink) sink->target->Lock();
   const auto walkRow = bpp == 4 ? (masked ? &WalkRow<4, true> : &WalkRow<4, false>) : &WalkRow<1, false>;
+  // Without a turn every row starts at the same column position.
+  CColumns columns;
+  const bool byColumns = readable && !s_referenceKernels && WideKernels(s_wideKernels) && bpp == 4 && !masked &&
+                         smooth && colY == 0 && rowX == 0 && rh > 0;
+  if (byColumns) {
+    const int64_t rsx = at(ox, oy, sx0, colX, rowX);
+    int64_t lo = 0, hi = rw;
+    NarrowSpan(rsx, colX, xMin << 16, (xMax << 16) - 1, lo, hi);
+    columns.Build(rsx, colX, areaX, xMax, int(lo), int(hi));
+  }
   for (int j = 0; j < rh; ++j) {
     uint8_t* out = image->GetLine(j);
     if (!out) break;
@@ -551,7 +728,13 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
     m_spans[size_t(j)] = {int32_t(lo), int32_t(hi)};
     std::memset(out, 0, size_t(lo) * size_t(bpp));
     std::memset(out + size_t(hi) * size_t(bpp), 0, size_t(rw - hi) * size_t(bpp));
-    walkRow(walk, out, int(lo), int(hi), int32_t(rsx + lo * colX), int32_t(rsy + lo * colY), colX, colY);
+    if (byColumns && hi > lo && lo == columns.lo && hi == columns.hi) {
+      const int iy = int(rsy >> 16);
+      const uint8_t* r0 = rows[size_t(areaY + iy)];
+      ColumnRow(out, r0, iy + 1 < yMax ? rows[size_t(areaY + iy + 1)] : nullptr, columns, int((rsy >> 8) & 255));
+    } else {
+      walkRow(walk, out, int(lo), int(hi), int32_t(rsx + lo * colX), int32_t(rsy + lo * colY), colX, colY);
+    }
     if (sink) BlendImageRow(*sink, j, out);
   }
   if (sink) {

@@ -92,6 +92,10 @@ class CLayer : public ILayer, public CLayerProperty {
   // Draws through the plain kernels only (per-pixel weights, resampling and
   // blending as two passes), which the fast ones must match byte for byte.
   static void UseReferenceKernels(bool on) { s_referenceKernels = on; }
+  // Lets the fast paths use instructions wider than SSE2 where the
+  // processor has them (the default); off, the narrower fast paths run, so
+  // that they can be checked on such a processor too.
+  static void UseWideKernels(bool on) { s_wideKernels = on; }
 
  protected:
   // Drops the prepared copy, if any.
@@ -126,6 +130,7 @@ class CLayer : public ILayer, public CLayerProperty {
   // Blends row j of the resampled image (its bytes s) into the sink's target.
   void BlendImageRow(const CRowSink& sink, int j, const uint8_t* s);
   static bool s_referenceKernels;
+  static bool s_wideKernels;
   CRowSink* m_sink = nullptr;
 
   // The target's rectangle while a draw prepares the layer: only the part

@@ -33,8 +33,9 @@ struct Case {
 // Draws the case into a copy of the background with the fast or the plain
 // kernels; twice when cached is set (the second draw reuses the image).
 std::vector<uint8_t> Draw(const Case& c, const CSurface& picture, CSurface* mask, const CSurface& background,
-                          bool reference, bool cached) {
+                          bool reference, bool wide, bool cached) {
   CLayer::UseReferenceKernels(reference);
+  CLayer::UseWideKernels(wide);
   CSurface target;
   target.Create(background.GetWidth(), background.GetHeight(), 1);
   for (int y = 0; y < target.GetHeight(); ++y)
@@ -60,6 +61,7 @@ std::vector<uint8_t> Draw(const Case& c, const CSurface& picture, CSurface* mask
     EXPECT_EQ(layer.GetResampleCount(), layer.IsResampled() ? 1u : 0u);
   }
   CLayer::UseReferenceKernels(false);
+  CLayer::UseWideKernels(true);
   std::vector<uint8_t> bytes;
   for (int y = 0; y < target.GetHeight(); ++y)
     bytes.insert(bytes.end(), target.GetLine(y), target.GetLine(y) + target.GetPitch());
@@ -92,15 +94,40 @@ TEST(LayerKernels, FastPathsMatchThePlainKernelsByteForByte) {
     Fill(mask, c.w, c.h, 0, random);
     Fill(background, 48, 40, 1, random);
     const bool cached = random() % 3 == 0;
-    const std::vector<uint8_t> fast = Draw(c, picture, &mask, background, false, cached);
-    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, cached);
-    if (fast != plain && ++differing <= 5) {
+    const std::vector<uint8_t> wide = Draw(c, picture, &mask, background, false, true, cached);
+    const std::vector<uint8_t> narrow = Draw(c, picture, &mask, background, false, false, cached);
+    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, false, cached);
+    if ((wide != plain || narrow != plain) && ++differing <= 5) {
       ADD_FAILURE() << "case " << n << ": " << c.w << "x" << c.h << " format " << c.format << " scale " << c.xScale
                     << "," << c.yScale << " rotate " << c.rotate << " at " << c.x << "," << c.y << " alpha " << c.alpha
-                    << " mode " << c.mode << (c.masked ? " masked" : "") << (c.sourceRect ? " source rect" : "");
+                    << " mode " << c.mode << (c.masked ? " masked" : "") << (c.sourceRect ? " source rect" : "")
+                    << (wide != plain ? " (wide kernels)" : "") << (narrow != plain ? " (narrow kernels)" : "");
     }
   }
   EXPECT_EQ(differing, 0);
+}
+
+// Screen-sized draws: long rows through many groups of the wide kernels,
+// the nearest last row and column, flips and clipping at every edge.
+TEST(LayerKernels, ScreenSizedScalesMatchThePlainKernels) {
+  std::mt19937 random(7);
+  // The anchor is at (w / 2, h / 3): the first case fills the 1280x720
+  // screen exactly with a 640x360 picture at 200 %.
+  const Case cases[] = {
+      {640, 360, 2, 131072, 131072, 0, 320, 120, 255, 0, false, false, false, false},
+      {333, 201, 2, 98304, 131072, 0, -40, -25, 200, 0, true, false, false, true},
+      {517, 290, 1, 70000, 45000, 0, 900, 500, 255, 1, false, true, false, false},
+      {400, 300, 2, 200000, 200000, 180, 600, 300, 255, 2, false, false, false, false},
+  };
+  CSurface background;
+  Fill(background, 1280, 720, 1, random);
+  for (const Case& c : cases) {
+    CSurface picture, mask;
+    Fill(picture, c.w, c.h, c.format, random);
+    const std::vector<uint8_t> plain = Draw(c, picture, &mask, background, true, false, false);
+    EXPECT_TRUE(Draw(c, picture, &mask, background, false, true, false) == plain) << c.w << "x" << c.h << " wide";
+    EXPECT_TRUE(Draw(c, picture, &mask, background, false, false, false) == plain) << c.w << "x" << c.h << " narrow";
+  }
 }
 
 }  // namespace
