@@ -100,8 +100,8 @@ TEST(GameStateRun, AQuickSaveFromAnotherRunLoadsToTheSamePicturesAndVariables) {
   ASSERT_EQ(RunVelmira({"-headless", "-input", "c.txt", "-log", "c.log", gameBC.Path()}), 0);
   EXPECT_NE(ReadFile(out / "c.log").find("loaded saveq.dat"), std::string::npos) << ReadFile(out / "c.log");
   if (const char* keep = std::getenv("VELMIRA_KEEP_OUTPUT"))
-    std::filesystem::copy(out.Path(), keep, std::filesystem::copy_options::recursive |
-                                                std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy(out.Path(), keep,
+                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   for (const char* n : {"1", "2", "3"}) {
     const std::string a = ReadFile(out / ("a" + std::string(n) + ".png"));
     ASSERT_GT(a.size(), 8u) << n;
