@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "FuzzReader.h"
 #include "files/Config.h"
 #include "platform/FileSystem.h"
 #include "platform/InputState.h"
@@ -22,17 +23,7 @@
 
 namespace {
 
-class CReader {
- public:
-  CReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-  uint8_t Byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
-  bool More() const { return m_pos < m_size; }
-
- private:
-  const uint8_t* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
-};
+using CReader = CFuzzReader;
 
 platform::WindowHandle g_window = 0;
 uint32_t g_now = 1000;

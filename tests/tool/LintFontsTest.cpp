@@ -7,24 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "LintRun.h"
 #include "support/TempDir.h"
 #include "text/RftFile.h"
 
 namespace {
-
-int RunLint(const std::string& dir, std::string& output) {
-  std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 4096> buffer;
-  size_t n;
-  output.clear();
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool Has(const std::string& out, const std::string& text) { return out.find(text) != std::string::npos; }
 
 void Put32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out += char((v >> (8 * i)) & 0xFF);

@@ -6,21 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "LintRun.h"
 #include "support/TempDir.h"
 
 namespace {
-
-int RunSoundLint(const std::string& dir, std::string& output) {
-  std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 4096> buffer;
-  size_t n;
-  output.clear();
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A short mono 16-bit WAVE of silence.
 std::string Wave() {
@@ -48,7 +37,7 @@ TEST(Lint, ReportsSoundFilesAndLoopValues) {
              "[seplay id=2 file=broken.wav]\n"
              "[splay file=bgm.wav loop=yes][sefadein id=3 file=bgm time=5 loop=true]\n");
   std::string out;
-  EXPECT_EQ(RunSoundLint(game.Path(), out), 1);
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
   EXPECT_EQ(out.find("start.iet(1)"), std::string::npos) << out;
   EXPECT_NE(out.find("start.iet(2): [sxfade file=\"gone\"] 指定されたファイルは見つからないか、非対応形式です。"),
             std::string::npos)

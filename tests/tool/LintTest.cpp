@@ -8,24 +8,13 @@
 #include <sstream>
 
 #include "ImageBytes.h"
+#include "LintRun.h"
 #include "support/TempDir.h"
 
 namespace {
 
 // A complete 8x8 PNG of the given kind.
 std::string PngHeader(int bitDepth, int colorType) { return image_bytes::MakePng(8, 8, bitDepth, colorType); }
-
-int RunLint(const std::string& dir, std::string& output) {
-  std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 4096> buffer;
-  size_t n;
-  output.clear();
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 

@@ -8,22 +8,11 @@
 
 #include "ImageBytes.h"
 #include "files/PackTool.h"
+#include "LintRun.h"
 #include "support/TempDir.h"
 #include "video/MovieFixture.h"
 
 namespace {
-
-int RunLint(const std::string& dir, std::string& output) {
-  std::string command = std::string(VELMIRA_TOOL) + " lint " + dir + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  std::array<char, 4096> buffer;
-  size_t n;
-  output.clear();
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
