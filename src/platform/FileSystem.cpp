@@ -217,44 +217,57 @@ bool ReadWholeNativeFile(const std::string& path, std::vector<uint8_t>& out, std
   return false;
 }
 
+namespace {
+
+// The call of the current write that fails on purpose, and the calls made.
+int g_failCall = -1;
+int g_calls = 0;
+
+// Counts a system call of WriteFileAtomic; true when it is the one to fail.
+bool InjectFault() {
+  const bool fail = g_calls++ == g_failCall;
+  if (fail) errno = EIO;
+  return fail;
+}
+
+}  // namespace
+
+int FailAtomicWriteCallForTesting(int call) {
+  g_failCall = call;
+  return g_calls;
+}
+
 bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size, std::string* why) {
+  g_calls = 0;
   std::string path = ToNativePath(cp932Name);
   std::string temp = path + ".tmp" + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = InjectFault() ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     SetWhy(why, ErrnoText(errno));
     return true;
   }
+  auto fail = [&](bool closeFd) {
+    const int error = errno;
+    if (closeFd) close(fd);
+    unlink(temp.c_str());
+    SetWhy(why, error == EISDIR ? std::string("is a folder") : ErrnoText(error));
+    return true;
+  };
   const char* p = static_cast<const char*>(data);
   size_t left = size;
   while (left > 0) {
-    ssize_t n = write(fd, p, left);
+    // Large saves go in pieces, so a failure can come between two of them.
+    const ssize_t n = InjectFault() ? -1 : write(fd, p, std::min<size_t>(left, size_t{1} << 20));
     if (n < 0) {
       if (errno == EINTR) continue;
-      SetWhy(why, ErrnoText(errno));
-      close(fd);
-      unlink(temp.c_str());
-      return true;
+      return fail(true);
     }
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0) {
-    SetWhy(why, ErrnoText(errno));
-    close(fd);
-    unlink(temp.c_str());
-    return true;
-  }
-  if (close(fd) != 0) {
-    SetWhy(why, ErrnoText(errno));
-    unlink(temp.c_str());
-    return true;
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    SetWhy(why, errno == EISDIR ? std::string("is a folder") : ErrnoText(errno));
-    unlink(temp.c_str());
-    return true;
-  }
+  if (InjectFault() || fsync(fd) != 0) return fail(true);
+  if (InjectFault() || close(fd) != 0) return fail(false);
+  if (InjectFault() || rename(temp.c_str(), path.c_str()) != 0) return fail(false);
   // The rename itself reaches the disk only with the folder.
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);

@@ -54,6 +54,12 @@ constexpr size_t kMaxWholeFile = size_t{256} << 20;
 [[nodiscard]] bool WriteFileAtomic(std::string_view cp932Name, const void* data, size_t size,
                                    std::string* why = nullptr);
 
+// Tests only: the system call of WriteFileAtomic with this number (0 for the
+// first: open, each write, fsync, close, rename, counted per call of
+// WriteFileAtomic) fails with EIO, as a full or broken disk would make it.
+// -1 turns failures off. Returns how many calls the last write made.
+int FailAtomicWriteCallForTesting(int call);
+
 // Removes the temporaries WriteFileAtomic leaves when the process is killed
 // mid-write (NAME.tmpPID in the folder, whose process is gone). Returns how
 // many went.
