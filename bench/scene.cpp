@@ -40,34 +40,16 @@
 #include "scene/Layer.h"
 #include "scene/LayerSet.h"
 #include "scene/Tween.h"
+#include "BenchPictures.h"
 
 namespace {
 
 constexpr int kW = 1280;
 constexpr int kH = 720;
 
-uint32_t Next(uint32_t& seed) {
-  seed = seed * 1664525u + 1013904223u;
-  return seed >> 8;
-}
+using bench::Next;
 
-// A photo-like picture with an alpha channel of opaque, partial and clear
-// areas (the alpha is ignored by format 1).
-void Picture(ISurface& s, int w, int h, int format) {
-  s.Create(w, h, format);
-  uint32_t seed = 7;
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = s.GetLine(y);
-    for (int x = 0; x < w; ++x) {
-      const int grain = int(Next(seed) % 9) - 4;
-      const auto clamp = [](int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); };
-      row[4 * x + 0] = clamp(x * 255 / w + grain);
-      row[4 * x + 1] = clamp(y * 255 / h + grain);
-      row[4 * x + 2] = clamp((x + y) * 255 / (w + h) + grain);
-      row[4 * x + 3] = x < w / 3 ? 255 : x < 2 * w / 3 ? uint8_t(y * 255 / h) : 0;
-    }
-  }
-}
+void Picture(ISurface& s, int w, int h, int format) { bench::Picture(s, w, h, format, 7); }
 
 pixman_image_t* Wrap(ISurface& s, pixman_format_code_t format) {
   return pixman_image_create_bits(format, s.GetWidth(), s.GetHeight(), reinterpret_cast<uint32_t*>(s.GetLine(0)),
