@@ -257,13 +257,14 @@ TEST(GlesEngine, SdlWindowRunsOnGlAndSwitchesFullScreen) {
   child.environment = {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
                        "ASAN_OPTIONS=detect_leaks=0", "VELMIRA_SDL_GL_CHILD=" + dir.Path()};
   int pid = -1;
-  ASSERT_FALSE(platform::StartProcess(
+  const bool startFailed = platform::StartProcess(
       {std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=GlesEngine.SdlWindowChild"}, child,
-      pid));
+      pid);
   // Bounded: a hung child is killed (-2) and fails the test.
-  const int status = platform::WaitProcess(pid, 120000);
+  const int status = startFailed ? -1 : platform::WaitProcess(pid, 120000);
   platform::StopProcess(xvfb);
-  if (platform::WaitProcess(xvfb, 5000) < 0) platform::WaitProcess(xvfb);
+  platform::WaitProcess(xvfb, 5000);
+  ASSERT_FALSE(startFailed);
   const std::string out = ReadFile(dir / "child.txt");
   if (status == 0 && out.find("[  SKIPPED ] GlesEngine.SdlWindowChild") != std::string::npos)
     GTEST_SKIP() << "the window run skipped:\n" << out;
