@@ -210,6 +210,7 @@ int RunEngine(int argc, char** argv) {
     }
     CInputDriver driver(engine->GetHandle(), std::move(actions), frameLimit);
     driver.SetBaseDirectory(startDir);
+    driver.SetPointerOffset([window = engine.get()] { return window->GetFullscreenOffset(); });
     CMainScript* script = engine->GetMainScript();
     driver.SetDumpVariables([script]() { return script->DumpVariables(); });
     driver.SetWriter("logwindow", [] {

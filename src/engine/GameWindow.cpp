@@ -65,6 +65,7 @@ void CGameWindow::ToggleFullscreen() {
     place(bar2_->GetHandle(), l.bar2, SWP_SHOWWINDOW | SWP_NOCOPYBITS);
     place(handle_, l.main, SWP_SHOWWINDOW | SWP_NOCOPYBITS | SWP_FRAMECHANGED);
     scale_ = l.scale;
+    offset_ = platform::Point{l.main.left, l.main.top};
     fullscreen_ = true;
   } else {
     ShowWindow(bar1_->GetHandle(), SW_HIDE);

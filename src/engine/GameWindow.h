@@ -25,6 +25,9 @@ class CGameWindow : public CWindow {
   virtual void ToggleFullscreen();
   virtual bool IsFullscreen() const { return fullscreen_; }
   virtual float GetScale() const { return scale_; }
+  // Where the scene's area starts on the screen in full screen, (0, 0) in a
+  // window: a pointer at screen position P is at P minus this in the client.
+  platform::Point GetFullscreenOffset() const { return fullscreen_ ? offset_ : platform::Point{}; }
 
   int GetSceneWidth() const { return sceneWidth_; }
   int GetSceneHeight() const { return sceneHeight_; }
@@ -36,6 +39,7 @@ class CGameWindow : public CWindow {
   CWindow* bar2_ = nullptr;
   bool fullscreen_ = false;
   float scale_ = 1.0f;
+  platform::Point offset_;
   int sceneWidth_ = 0, sceneHeight_ = 0;
   uint32_t windowedStyle_ = 0;
 };

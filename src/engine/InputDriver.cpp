@@ -208,7 +208,8 @@ bool CInputDriver::BeforeFrame(int frame) {
     } else if (a.verb == "up") {
       platform::InjectKey(a.key, false);
     } else if (a.verb == "move") {
-      platform::InjectCursor(window_, a.x, a.y);
+      const platform::Point at = offset_ ? offset_() : platform::Point{};
+      platform::InjectCursor(window_, a.x - at.x, a.y - at.y);
     } else if (a.verb == "wheel") {
       uint16_t delta = a.up ? 120 : 0xFF88;
       platform::PostMessage(window_, platform::WM_MOUSEWHEEL, static_cast<uintptr_t>(delta) << 16, 0);

@@ -39,6 +39,10 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   using TextWriter = std::function<std::string()>;
   void SetWriter(const std::string& verb, TextWriter writer) { writers_[verb] = std::move(writer); }
   static const std::vector<std::string>& FileVerbs();
+  // move and click positions are where the player's pointer would be: in the
+  // window's client area, or on the screen in full screen. This tells where
+  // the client area starts on the screen then ((0, 0) in a window).
+  void SetPointerOffset(std::function<platform::Point()> offset) { offset_ = std::move(offset); }
 
   bool BeforeFrame(int frame) override;
   void AfterFrame(int frame) override;
@@ -53,6 +57,7 @@ class CInputDriver : public CGameApplication::IFrameHooks {
   bool closed_ = false;
   std::string baseDir_;
   std::function<std::string()> dump_;
+  std::function<platform::Point()> offset_;
   std::map<std::string, TextWriter> writers_;
 };
 

@@ -100,6 +100,7 @@ void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
+  ++m_frameNumber;
   // The debugging channel takes the lines collected since the last frame;
   // the server serves its clients.
   m_debug->Poll();

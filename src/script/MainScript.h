@@ -138,6 +138,8 @@ class CMainScript : public ISaveSubject {
 
   // ---- Frame cycle -------------------------------------------------------
   void Frame(uint32_t now);
+  // How many frames have started; handlers that must act once a frame key on it.
+  uint64_t GetFrameNumber() const { return m_frameNumber; }
   void OnClose();
 
   int GetState() const { return m_cursor.m_state; }
@@ -279,6 +281,9 @@ class CMainScript : public ISaveSubject {
   std::unique_ptr<CQelVariables> m_variables;
   std::unique_ptr<CSaveData> m_saveData;
   uint32_t m_now = 0;
+  // Frames run so far: two frames can share a millisecond (catching up after
+  // a slow one, skipping with Control), so this tells them apart.
+  uint64_t m_frameNumber = 0;
   int m_recordBudget = kDefaultRecordBudget;
   // The right button or Escape has been acted on in this frame.
   bool m_rightClickHandled = false;

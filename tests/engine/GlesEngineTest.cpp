@@ -1,8 +1,14 @@
-// Whole runs on the GPU renderer (headless EGL): shots against software, the
-// full-screen switch and a lost context. Skipped when the machine has no GL.
+// Whole runs on the GPU renderer: headless (EGL) shots against software, the
+// full-screen switch, clicks in full screen and a lost context; and a run in a
+// real SDL window under Xvfb. Skipped when the machine has no GL or no Xvfb.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 #include "EngineTestSupport.h"
 #include "engine/InputDriver.h"
@@ -10,6 +16,7 @@
 #include "graphics/GraphicLoader.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
+#include "platform/Process.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -117,6 +124,208 @@ TEST(GlesEngine, RunsRepeatByteForByte) {
   }
   if (!RanOnGl(ReadFile(one / "run.log"))) GTEST_SKIP() << "no GL here";
   EXPECT_EQ(ReadFile(one / "a.png"), ReadFile(two / "a.png"));
+}
+
+// An 800 x 600 game with two clickable layers: a (red, 100..164 x 100..164)
+// counts its clicks in f.a, b (green, 240..304 x 120..184) in f.b.
+void WriteClickGame(TempDir& game) {
+  game.Write("system.ini", "[WINDOW]\nWIDTH=800\nHEIGHT=600\n[SYSTEM]\nBOOT=start.iet\n");
+  std::vector<uint8_t> red, green;
+  for (int i = 0; i < 64 * 64; ++i) {
+    red.insert(red.end(), {0x00, 0x00, 0xFF, 0xFF});
+    green.insert(green.end(), {0x00, 0xFF, 0x00, 0xFF});
+  }
+  ASSERT_FALSE(WriteScreenshotPng(game / "red.png", red, 64, 64));
+  ASSERT_FALSE(WriteScreenshotPng(game / "green.png", green, 64, 64));
+  game.Write("start.iet",
+             "[lyc id=a file=red][lyprop id=a left=100 top=100]\n"
+             "[lyc id=b file=green][lyprop id=b left=240 top=120][flip]\n"
+             "[setonclick id=a label=hita][setonclick id=b label=hitb]\n"
+             "*wait\n@\n[jump label=wait]\n"
+             "*hita\n[var name=f.a data=$f.a+1]\n[jump label=wait]\n"
+             "*hitb\n[var name=f.b data=$f.b+1]\n[jump label=wait]\n");
+}
+
+// A variable's value in a dumpvars file; "" when it is not there.
+std::string VarValue(const std::string& vars, const std::string& name) {
+  const size_t at = vars.find(name + "\t");
+  if (at == std::string::npos || (at > 0 && vars[at - 1] != '\n')) return std::string();
+  const std::string line = vars.substr(at, vars.find('\n', at) - at);
+  return line.substr(line.rfind('\t') + 1);
+}
+
+// In full screen at 1920 x 1080 the 800 x 600 scene is scaled by 1.8 and
+// starts 240 pixels in: layer a's (120, 130) is at (456, 234) on the screen,
+// and (120, 130) on the screen is the left bar. Read as a client position
+// unshifted, (456, 234) would land on layer b.
+const char kClickInput[] =
+    "3 click 120 130\n6 dumpvars one.txt\n8 syskey RETURN\n12 click 456 234\n14 dumpvars two.txt\n"
+    "16 click 120 130\n18 dumpvars three.txt\n20 shot full.png\n21 quit\n";
+
+TEST(GlesEngine, ClicksInFullScreenHitWhatThePlayerSees) {
+  TempDir game, gl, sw;
+  WriteClickGame(game);
+  game.Write("input.txt", kClickInput);
+  {
+    ScopedCurrentDir cd(gl.Path());
+    ASSERT_EQ(RunVelmira({"-headless", "-renderer", "gles", "-screen", "1920x1080", "-input", game / "input.txt",
+                          "-log", "run.log", game.Path()}),
+              0);
+  }
+  if (!RanOnGl(ReadFile(gl / "run.log"))) GTEST_SKIP() << "no GL here: " << ReadFile(gl / "run.log");
+  EXPECT_EQ(LoadShot(gl / "full.png").width, 1440);
+  // The scaled click hits a again; the bar takes the unscaled one.
+  EXPECT_EQ(VarValue(ReadFile(gl / "one.txt"), "f.a"), "1");
+  EXPECT_EQ(VarValue(ReadFile(gl / "two.txt"), "f.a"), "2");
+  EXPECT_EQ(VarValue(ReadFile(gl / "three.txt"), "f.a"), "2");
+  EXPECT_EQ(VarValue(ReadFile(gl / "three.txt"), "f.b"), "") << ReadFile(gl / "three.txt");
+
+  // Software stays in the window: the scaled position is empty scene and
+  // the unscaled one still hits a.
+  {
+    ScopedCurrentDir cd(sw.Path());
+    ASSERT_EQ(RunVelmira({"-headless", "-fsr", "-screen", "1920x1080", "-input", game / "input.txt", "-log", "run.log",
+                          game.Path()}),
+              0);
+  }
+  EXPECT_EQ(LoadShot(sw / "full.png").width, 800);
+  EXPECT_EQ(VarValue(ReadFile(sw / "one.txt"), "f.a"), "1");
+  EXPECT_EQ(VarValue(ReadFile(sw / "two.txt"), "f.a"), "1");
+  EXPECT_EQ(VarValue(ReadFile(sw / "three.txt"), "f.a"), "2");
+  EXPECT_EQ(VarValue(ReadFile(sw / "three.txt"), "f.b"), "") << ReadFile(sw / "three.txt");
+}
+
+// A screen dump of Xvfb (-fbdir): an XWD file, 32 bits a pixel.
+struct CScreen {
+  int width = 0, height = 0;
+  std::string bytes;
+  size_t pixels = 0, pitch = 0;
+  uint32_t Word(size_t i) const {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + 4 * i;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+  }
+  bool Load(const std::string& text) {
+    bytes = text;
+    if (bytes.size() < 100 || Word(11) != 32) return false;
+    width = int(Word(4));
+    height = int(Word(5));
+    pitch = Word(12);
+    pixels = size_t(Word(0)) + size_t(Word(19)) * 12;
+    return pixels + pitch * size_t(height) <= bytes.size();
+  }
+  // R, G, B of a pixel as one number 0xRRGGBB.
+  uint32_t At(int x, int y) const {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pixels + pitch * size_t(y) + 4 * size_t(x);
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  }
+};
+
+// The window path: the engine in an SDL window on GL under Xvfb, switched to
+// full screen and back. The run happens in a child of this program (SDL's
+// video starts once a process and unloads libraries the leak checker then
+// cannot name); the child's half is the test below.
+TEST(GlesEngine, SdlWindowRunsOnGlAndSwitchesFullScreen) {
+  if (!std::filesystem::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no Xvfb";
+  TempDir dir;
+  platform::ProcessOptions server;
+  server.outputPath = dir / "xvfb.txt";
+  int xvfb = -1;
+  // -displayfd: Xvfb takes a free display itself and writes its number when
+  // it is ready.
+  ASSERT_FALSE(platform::StartProcess(
+      {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1920x1080x24", "-fbdir", dir.Path(), "-nolisten", "tcp"},
+      server, xvfb));
+  std::string display;
+  for (int i = 0; i < 500 && display.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int status = 0;
+    if (platform::PollProcess(xvfb, status)) break;
+    const std::string out = ReadFile(dir / "xvfb.txt");
+    size_t end = out.find('\n');
+    for (size_t begin = 0; end != std::string::npos; begin = end + 1, end = out.find('\n', begin)) {
+      const std::string line = out.substr(begin, end - begin);
+      if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) display = ":" + line;
+    }
+  }
+  if (display.empty()) {
+    platform::StopProcess(xvfb, true);
+    platform::WaitProcess(xvfb, 5000);
+    GTEST_SKIP() << "Xvfb did not start: " << ReadFile(dir / "xvfb.txt");
+  }
+  platform::ProcessOptions child;
+  child.outputPath = dir / "child.txt";
+  child.environment = {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                       "ASAN_OPTIONS=detect_leaks=0", "VELMIRA_SDL_GL_CHILD=" + dir.Path()};
+  int pid = -1;
+  const bool startFailed = platform::StartProcess(
+      {std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=GlesEngine.SdlWindowChild"}, child,
+      pid);
+  // Bounded: a hung child is killed (-2) and fails the test.
+  const int status = startFailed ? -1 : platform::WaitProcess(pid, 120000);
+  platform::StopProcess(xvfb);
+  platform::WaitProcess(xvfb, 5000);
+  ASSERT_FALSE(startFailed);
+  const std::string out = ReadFile(dir / "child.txt");
+  if (status == 0 && out.find("[  SKIPPED ] GlesEngine.SdlWindowChild") != std::string::npos)
+    GTEST_SKIP() << "the window run skipped:\n" << out;
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+}
+
+TEST(GlesEngine, SdlWindowChild) {
+  const char* parentDir = std::getenv("VELMIRA_SDL_GL_CHILD");
+  if (!parentDir) GTEST_SKIP() << "run by SdlWindowRunsOnGlAndSwitchesFullScreen";
+  const std::string screenFile = std::string(parentDir) + "/Xvfb_screen0";
+  TempDir game, run;
+  WriteClickGame(game);
+  // The window runs in real time: frames that catch up after a slow one (the
+  // start, a switch) skip drawing, so each shot waits well over a second's
+  // worth of frames after the switch before it.
+  game.Write("input.txt",
+             "3 click 120 130\n90 shot window.png\n100 syskey RETURN\n130 click 456 234\n190 shot full.png\n"
+             "290 syskey RETURN\n380 shot back.png\n385 dumpvars vars.txt\n");
+  // What the screen shows while full screen: taken a moment after the shot
+  // of it, well before the switch back.
+  std::atomic<bool> running{true};
+  std::string screen;
+  std::thread watcher([&] {
+    for (int i = 0; i < 6000 && running && !std::filesystem::exists(run / "full.png"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!running) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    screen = ReadFile(screenFile);
+  });
+  int status = 0;
+  {
+    ScopedCurrentDir cd(run.Path());
+    status = RunVelmira({"-renderer", "gles", "-screen", "1920x1080", "-frames", "390", "-input", game / "input.txt",
+                         "-log", "run.log", game.Path()});
+  }
+  running = false;
+  watcher.join();
+  const std::string log = ReadFile(run / "run.log");
+  if (!RanOnGl(log)) GTEST_SKIP() << "no GL in the window: " << log;
+  EXPECT_EQ(status, 0) << log;
+  const CShot window = LoadShot(run / "window.png"), full = LoadShot(run / "full.png"),
+              back = LoadShot(run / "back.png");
+  EXPECT_EQ(window.width, 800);
+  EXPECT_EQ(full.width, 1440);
+  EXPECT_EQ(full.height, 1080);
+  EXPECT_EQ(back.width, 800);
+  EXPECT_EQ(back.rgb, window.rgb);
+  const std::string vars = ReadFile(run / "vars.txt");
+  EXPECT_EQ(VarValue(vars, "f.a"), "2") << vars;
+  EXPECT_EQ(VarValue(vars, "f.b"), "") << vars;
+  // On the screen: black bars either side, the layers scaled in between.
+  CScreen shown;
+  ASSERT_TRUE(shown.Load(screen)) << screen.size() << " bytes from " << screenFile;
+  ASSERT_EQ(shown.width, 1920);
+  ASSERT_EQ(shown.height, 1080);
+  EXPECT_EQ(shown.At(100, 540), 0x000000u);
+  EXPECT_EQ(shown.At(1800, 540), 0x000000u);
+  EXPECT_EQ(shown.At(478, 238), 0xFF0000u);  // a's middle, (132, 132) in the scene
+  EXPECT_EQ(shown.At(730, 274), 0x00FF00u);  // b's middle, (272, 152)
+  EXPECT_EQ(shown.At(240 + 700 * 18 / 10, 500 * 18 / 10), 0x000000u);
 }
 
 }  // namespace

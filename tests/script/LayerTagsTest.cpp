@@ -402,6 +402,21 @@ TEST_F(LayerTags, ClickAndHoverHandlersRunFromTheWaits) {
   EXPECT_EQ(State(), CMainScript::kClickWait);
 }
 
+TEST_F(LayerTags, EveryClickCountsWhenFramesShareAMillisecond) {
+  // Frames catching up after a slow one, or skipping with Control, can start
+  // in the same millisecond: each is still a frame of its own.
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=clicked]\n*wait\n@\n"
+      "*clicked\n[var name=f.clicked data=$f.clicked+1]\n[jump label=wait]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  FrameN(1);
+  for (int click = 0; click < 3; ++click) {
+    FrameN(2, {platform::VK_LBUTTON});
+    FrameN(2);
+  }
+  EXPECT_EQ(Var("f.clicked"), "3");
+}
+
 TEST_F(LayerTags, ARestartDropsPointerHandlersAndTheOpenTweenQueue) {
   // The first run leaves a click handler and an open queue behind; after a
   // restart the layer answers neither.

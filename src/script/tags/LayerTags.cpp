@@ -44,7 +44,7 @@ void CLayerTagState::OnEvent(CMainScript&, ScriptEvent event) {
   m_pointer.Clear();
 }
 
-bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t now) {
+bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t) {
   CGraphicSystem* graphics = script.GetGraphics();
   CInputState* input = script.GetInput();
   if (!graphics || !input || !m_pointer.HasHandlers()) return false;
@@ -54,7 +54,7 @@ bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t now) {
   in.scale = input->GetScale();
   in.pressEdge = input->IsDownEdge(platform::VK_LBUTTON);
   bool runOn = false;
-  m_pointer.Run(now, in, graphics->GetFrontSet(), [&](const CPointerEvents::Event& event) {
+  m_pointer.Run(script.GetFrameNumber(), in, graphics->GetFrontSet(), [&](const CPointerEvents::Event& event) {
     auto get = [&](const char* name) {
       auto it = event.attributes.find(name);
       return it == event.attributes.end() ? std::string() : it->second;
