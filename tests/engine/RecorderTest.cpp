@@ -269,8 +269,10 @@ TEST(FrameStats, OneRowPerFrameWhosePartsAddUpToTheFrame) {
     EXPECT_EQ(cells[1], static_cast<long long>((1000000ull * 1024 + (i - 1) * (1024000 / 60)) >> 10));
     long long parts = 0;
     for (int c = 4; c <= 9; ++c) parts += cells[c];
-    // Frames long enough to measure are covered by their parts.
-    if (cells[3] >= 2000) EXPECT_NEAR(double(parts) / double(cells[3]), 1.0, 0.05) << lines[i];
+    // The parts lie inside their frame. A frame may hold a little more than
+    // its parts (the machine can stop the engine between two of them), so
+    // coverage is checked over the whole run.
+    EXPECT_LE(double(parts), double(cells[3]) * 1.05 + 100) << lines[i];
     frameTotal += cells[3];
     partsTotal += parts;
     records += static_cast<unsigned>(cells[10]);
