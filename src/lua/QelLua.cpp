@@ -36,10 +36,13 @@ const std::string& Message(Method method) {
   return messages[method];
 }
 
-// The engine object behind a method call; anything else raises.
+// The engine object behind a method call; anything else raises, and so
+// does every call made while the bridge closes (finalizers of Lua objects).
 CQelLua* Self(lua_State* L) {
   if (!lua_rawequal(L, 1, lua_upvalueindex(1))) luaL_typerror(L, 1, "CQelLua");
-  return *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+  CQelLua* self = *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+  if (!self->GetHost()) luaL_error(L, "the engine object is closed");
+  return self;
 }
 
 int Reject(CQelLua* self, Method method) noexcept {
@@ -369,11 +372,19 @@ CQelLua::CQelLua(ILuaHost* host, const Options& options) : CLua(options), m_host
   }
 }
 
-CQelLua::~CQelLua() = default;
+CQelLua::~CQelLua() {
+  // Closing runs the finalizers Lua code may have set (newproxy). The state
+  // closes while this object is whole, and the methods they call reach no
+  // host: it may be going away itself.
+  m_host = nullptr;
+  Close();
+}
 
-uint32_t CQelLua::ClockMs() { return m_host->LuaNow(); }
+uint32_t CQelLua::ClockMs() { return m_host ? m_host->LuaNow() : 0; }
 
-void CQelLua::OnRejected() { m_host->LuaRejected(GetErrorText()); }
+void CQelLua::OnRejected() {
+  if (m_host) m_host->LuaRejected(GetErrorText());
+}
 
 void CQelLua::Register(lua_State*) {}
 

@@ -117,6 +117,23 @@ TEST_F(LuaBridge, NestedTagsLeaveTheOuterRecordAndTheStackAlone) {
   EXPECT_TRUE(host_.tags[18002].m_attributes.empty());
 }
 
+TEST_F(LuaBridge, FinalizersRunningAtCloseDoNotReachTheHost) {
+  EXPECT_EQ(Run("function main(o) local p = newproxy(true) "
+                "getmetatable(p).__gc = function() o:tag{'late', a=1} o:debug(tostring(o:now())) os.time() end "
+                "keep = p end"),
+            "");
+  CLua::Options options;
+  options.deterministicClock = true;
+  lua_ = std::make_unique<CQelLua>(&host_, options);
+  host_.lua = lua_.get();
+  EXPECT_EQ(Run("function main(o) local p = newproxy(true) "
+                "getmetatable(p).__gc = function() o:tag{'late', a=1} os.time() end keep = p end"),
+            "");
+  lua_.reset();
+  EXPECT_TRUE(host_.tags.empty());
+  EXPECT_TRUE(host_.debug.empty());
+}
+
 TEST_F(LuaBridge, CallsFollowTheGlobalAsItIsNow) {
   EXPECT_EQ(Run("function main() r = 1 end"), "");
   EXPECT_EQ(Run("function main() r = 2 end"), "");
