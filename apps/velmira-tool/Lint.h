@@ -48,3 +48,7 @@ void CheckFonts(const LintGame& game, std::vector<LintFinding>& findings);
 // Movies that cannot play and sliders whose literal parameters the slider
 // refuses (lint_video.cpp).
 void CheckVideoTags(const LintGame& game, std::vector<LintFinding>& findings);
+
+// openbrowser tags whose literal address is not one the engine opens
+// (lint_browser.cpp).
+void CheckBrowserTags(const LintGame& game, std::vector<LintFinding>& findings);

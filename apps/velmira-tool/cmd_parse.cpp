@@ -291,17 +291,11 @@ void CheckLuaBlocks(const LintGame& game, std::vector<LintFinding>& findings) {
   }
 }
 
-const LintCheck kLintChecks[] = {CheckParseErrors,
-                                 CheckUnknownTags,
-                                 CheckUnsupportedImages,
-                                 CheckScriptEncoding,
-                                 CheckLayerTagValues,
-                                 CheckLuaBlocks,
-                                 CheckSoundTags,
-                                 CheckLayerAssets,
-                                 CheckFonts,
-                                 CheckVideoTags,
-                                 CheckMessageTags<LintGame, LintFinding>};
+const LintCheck kLintChecks[] = {
+    CheckParseErrors,    CheckUnknownTags, CheckUnsupportedImages, CheckScriptEncoding,
+    CheckLayerTagValues, CheckLuaBlocks,   CheckSoundTags,         CheckLayerAssets,
+    CheckFonts,          CheckVideoTags,   CheckBrowserTags,       CheckMessageTags<LintGame, LintFinding>,
+};
 
 constexpr size_t kImageHeaderBytes = 64;
 

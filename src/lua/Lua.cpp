@@ -148,6 +148,7 @@ CLua::~CLua() { Close(); }
 void CLua::Close() {
   if (m_state) lua_close(m_state);
   m_state = nullptr;
+  DrainPool();
 }
 
 void CLua::SetErrorText(const char* text, size_t size) noexcept {
@@ -158,17 +159,76 @@ void CLua::SetErrorText(const char* text, size_t size) noexcept {
   }
 }
 
+// Small blocks come from per-size free lists: the garbage collector frees
+// short-lived tables and strings in bursts and the next calls make them
+// again, which malloc serves much more slowly. The cap counts the sizes Lua
+// asks for, as without the pool; blocks resting on the lists are not the
+// state's.
+void* CLua::TakeBlock(size_t size) {
+  if (size > kPoolMax) return std::malloc(size);
+  const size_t index = (size - 1) / kPoolStep;
+  if (FreeBlock* block = m_pool[index]) {
+    m_pool[index] = block->next;
+    m_pooledBytes -= (index + 1) * kPoolStep;
+    return block;
+  }
+  return std::malloc((index + 1) * kPoolStep);
+}
+
+void CLua::ReleaseBlock(void* ptr, size_t size) {
+  if (size > kPoolMax || size == 0) {
+    std::free(ptr);
+    return;
+  }
+  const size_t index = (size - 1) / kPoolStep;
+  const size_t bytes = (index + 1) * kPoolStep;
+  if (m_pooledBytes + bytes > kPoolBytesMax) {
+    std::free(ptr);
+    return;
+  }
+  auto* block = static_cast<FreeBlock*>(ptr);
+  block->next = m_pool[index];
+  m_pool[index] = block;
+  m_pooledBytes += bytes;
+}
+
+void CLua::DrainPool() {
+  for (FreeBlock*& head : m_pool) {
+    while (head) {
+      FreeBlock* next = head->next;
+      std::free(head);
+      head = next;
+    }
+  }
+  m_pooledBytes = 0;
+}
+
+// Lua passes the exact size of every block it frees or resizes, so the size
+// tells which list a block belongs to.
 void* CLua::Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize) {
   CLua* self = static_cast<CLua*>(ud);
   if (newSize == 0) {
-    std::free(ptr);
+    if (ptr) self->ReleaseBlock(ptr, oldSize);
     self->m_memory -= oldSize;
     return nullptr;
   }
   if (self->m_options.memoryLimit && newSize > oldSize &&
       self->m_memory - oldSize + newSize > self->m_options.memoryLimit)
     return nullptr;
-  void* block = std::realloc(ptr, newSize);
+  void* block = nullptr;
+  if (!ptr) {
+    block = self->TakeBlock(newSize);
+  } else if (oldSize > kPoolMax && newSize > kPoolMax) {
+    block = std::realloc(ptr, newSize);
+  } else if (oldSize <= kPoolMax && newSize <= kPoolMax && (oldSize - 1) / kPoolStep == (newSize - 1) / kPoolStep) {
+    block = ptr;
+  } else {
+    block = self->TakeBlock(newSize);
+    if (block) {
+      std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);
+      self->ReleaseBlock(ptr, oldSize);
+    }
+  }
   if (block) self->m_memory = self->m_memory - oldSize + newSize;
   return block;
 }
@@ -214,6 +274,11 @@ int CLua::Open(lua_State* L) {
   }
   lua_pushcfunction(L, &RunProtected);
   self->m_runner = luaL_ref(L, LUA_REGISTRYINDEX);
+  lua_pushcfunction(L, &TakeError);
+  self->m_errorTaker = luaL_ref(L, LUA_REGISTRYINDEX);
+  // The slot of the last looked-up global name (false until the first).
+  lua_pushboolean(L, 0);
+  self->m_lastName = luaL_ref(L, LUA_REGISTRYINDEX);
   self->Register(L);
   if (self->m_options.instructionLimit) lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
   return 0;
@@ -222,6 +287,7 @@ int CLua::Open(lua_State* L) {
 void CLua::Start() {
   m_state = lua_newstate(&Allocate, this);
   if (!m_state) {
+    DrainPool();
     SetErrorText(std::string("cannot create a Lua state"));
     return;
   }
@@ -271,8 +337,11 @@ int CLua::RunProtected(lua_State* L) {
     bool guarded = lua_getmetatable(L, LUA_GLOBALSINDEX) != 0;
     if (guarded) lua_pop(L, 1);
     if (!guarded) {
-      // Plain globals: a raw lookup cannot raise but for memory.
+      // Plain globals: a raw lookup cannot raise but for memory. The name
+      // is kept for the next call (see CallFunction).
       lua_pushstring(L, context->text);
+      lua_pushvalue(L, -1);
+      lua_rawseti(L, LUA_REGISTRYINDEX, self->m_lastName);
       lua_rawget(L, LUA_GLOBALSINDEX);
     } else {
       // _G has a metatable whose __index may raise (strict-globals modules):
@@ -293,24 +362,36 @@ int CLua::RunProtected(lua_State* L) {
   return 0;
 }
 
-bool CLua::Call(const std::string& text, bool chunk) {
-  if (!m_state) return true;
+int CLua::TakeError(lua_State* L) {
+  TakeErrorValue(L, Owner(L));
+  return 0;
+}
+
+bool CLua::Enter(lua_State*& L) {
+  if (!m_state) return false;
   if (m_exitRequested) {
-    SetErrorText(std::string("os.exit"));
-    return true;
+    SetErrorText("os.exit", 7);
+    return false;
   }
   if (m_depth >= kMaxDepth) {
-    SetErrorText(std::string("Lua calls nested too deeply"));
-    return true;
+    static const char kDeep[] = "Lua calls nested too deeply";
+    SetErrorText(kDeep, sizeof kDeep - 1);
+    return false;
   }
-  lua_State* L = m_active ? m_active : m_state;
+  L = m_active ? m_active : m_state;
   if (m_depth == 0) {
     m_instructions = 0;
     if (m_options.instructionLimit) lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
   }
-  CallContext context{this, text.c_str(), text.size(), chunk, false};
-  lua_State* saved = m_active;
   ++m_depth;
+  return true;
+}
+
+bool CLua::Call(const char* text, size_t size, bool chunk) {
+  lua_State* L = nullptr;
+  if (!Enter(L)) return true;
+  CallContext context{this, text, size, chunk, false};
+  lua_State* saved = m_active;
   // The runner is kept in the registry: lua_cpcall would make a new closure
   // on every call. Pushing it and the context cannot raise.
   lua_rawgeti(L, LUA_REGISTRYINDEX, m_runner);
@@ -320,18 +401,53 @@ bool CLua::Call(const std::string& text, bool chunk) {
   m_active = saved;
   if (status != 0) {
     // Only running out of memory gets here; the message is a plain string.
-    size_t size = 0;
-    const char* message = lua_tolstring(L, -1, &size);
-    if (message) SetErrorText(message, size);
+    size_t length = 0;
+    const char* message = lua_tolstring(L, -1, &length);
+    if (message) SetErrorText(message, length);
     lua_pop(L, 1);
     return true;
   }
   return context.failed;
 }
 
-bool CLua::RunChunk(const std::string& text) { return Call(text, true); }
+bool CLua::RunChunk(const std::string& text) { return Call(text.c_str(), text.size(), true); }
 
-bool CLua::CallFunction(const std::string& name) { return Call(name, false); }
+bool CLua::CallFunction(const std::string& name) {
+  lua_State* L = nullptr;
+  if (!Enter(L)) return true;
+  // The usual case, a handler called again and again: the name is the one
+  // the last lookup kept in the registry and _G is a plain table. Then the
+  // lookup and the engine object are raw reads that cannot raise, and one
+  // protected call runs the function.
+  const int top = lua_gettop(L);
+  lua_rawgeti(L, LUA_REGISTRYINDEX, m_lastName);
+  size_t size = 0;
+  const char* last = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &size) : nullptr;
+  if (!last || size != name.size() || std::memcmp(last, name.data(), size) != 0 ||
+      lua_getmetatable(L, LUA_GLOBALSINDEX)) {
+    lua_settop(L, top);
+    --m_depth;
+    return Call(name.c_str(), name.size(), false);
+  }
+  lua_rawget(L, LUA_GLOBALSINDEX);
+  lua_State* saved = m_active;
+  int status = lua_pcall(L, PushSelf(L), 0, 0);
+  if (status != 0) {
+    // The error value may be of any type and its __tostring may raise or
+    // run out of memory: it is read in a protected call too.
+    lua_rawgeti(L, LUA_REGISTRYINDEX, m_errorTaker);
+    lua_insert(L, -2);
+    if (lua_pcall(L, 1, 0, 0) != 0) {
+      size_t length = 0;
+      const char* message = lua_tolstring(L, -1, &length);
+      if (message) SetErrorText(message, length);
+    }
+  }
+  --m_depth;
+  m_active = saved;
+  lua_settop(L, top);
+  return status != 0;
+}
 
 bool CLua::CheckSyntax(const std::string& text, std::string& error) {
   lua_State* L = luaL_newstate();

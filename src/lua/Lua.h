@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ScriptBlock.h"
 #include "lua/LuaHost.h"
@@ -84,6 +86,7 @@ class CLua {
   // ---- Internals used by the C functions of the bridge -------------------
   struct CallContext;
   static int RunProtected(lua_State* L);
+  static int TakeError(lua_State* L);
   static int Open(lua_State* L);
   static void CountHook(lua_State* L, struct lua_Debug* ar);
   static void* Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize);
@@ -92,12 +95,30 @@ class CLua {
   // Adds what the derived class registers (called inside the protected open).
   virtual void Register(lua_State* L) {}
   // Pushes the argument the engine passes to called functions (nothing: 0).
+  // Runs outside any protected call: it must not raise (raw reads only).
   virtual int PushSelf(lua_State* L) { return 0; }
   void Close();
 
  private:
-  bool Call(const std::string& text, bool chunk);
+  // Checks and counts a call about to start on L (the active state); false
+  // when it must not run (the error text says why).
+  bool Enter(lua_State*& L);
+  bool Call(const char* text, size_t size, bool chunk);
   void Start();
+  void* TakeBlock(size_t size);
+  void ReleaseBlock(void* ptr, size_t size);
+  void DrainPool();
+
+  // The small-block pool of the allocator: free lists of blocks up to
+  // kPoolMax bytes in steps of kPoolStep, holding at most kPoolBytesMax.
+  static constexpr size_t kPoolStep = 16;
+  static constexpr size_t kPoolMax = 256;
+  static constexpr size_t kPoolBytesMax = 512 * 1024;
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  FreeBlock* m_pool[kPoolMax / kPoolStep] = {};
+  size_t m_pooledBytes = 0;
 
   Options m_options;
   lua_State* m_state = nullptr;
@@ -106,8 +127,11 @@ class CLua {
   uint64_t m_instructions = 0;
   int m_depth = 0;
   bool m_exitRequested = false;
-  // Registry reference of the protected runner.
+  // Registry references: the protected runner, the reader of error values,
+  // and the last global name looked up (a Lua string once one was).
   int m_runner = 0;
+  int m_errorTaker = 0;
+  int m_lastName = 0;
   // The state whose C function is running now (nested calls use its stack).
   lua_State* m_active = nullptr;
 };
@@ -125,7 +149,12 @@ class CQelLua : public CLua {
   // Scratch space of the methods: results and records live here rather than
   // in the C functions, where a Lua error could skip their destructors.
   std::string m_scratchText;
-  CScriptBlock m_scratchRecord;
+  // The records the tag method builds, one per nesting level (a tag may run
+  // Lua that calls the tag method again), kept between calls with spare map
+  // nodes so that building a record reuses their memory.
+  std::vector<std::unique_ptr<CScriptBlock>> m_records;
+  std::vector<CScriptBlock::AttributeMap::node_type> m_spareNodes;
+  int m_tagDepth = 0;
 
  protected:
   void Register(lua_State* L) override;

@@ -2,7 +2,8 @@
 // hands the work to a noexcept helper (where the C++ objects live and die),
 // and only then pushes results: a Lua error raised while pushing can skip no
 // destructor, and no C++ exception reaches Lua.
-#include <cstdio>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -35,10 +36,13 @@ const std::string& Message(Method method) {
   return messages[method];
 }
 
-// The engine object behind a method call; anything else raises.
+// The engine object behind a method call; anything else raises, and so
+// does every call made while the bridge closes (finalizers of Lua objects).
 CQelLua* Self(lua_State* L) {
   if (!lua_rawequal(L, 1, lua_upvalueindex(1))) luaL_typerror(L, 1, "CQelLua");
-  return *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+  CQelLua* self = *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+  if (!self->GetHost()) luaL_error(L, "the engine object is closed");
+  return self;
 }
 
 int Reject(CQelLua* self, Method method) noexcept {
@@ -57,45 +61,93 @@ void HostDebug(CQelLua* self, const char* text, size_t size) noexcept {
   } catch (...) {}
 }
 
-// Runs the record built in the scratch record. Nested Lua calls made by the
-// tag use the stack of the state that called us.
-void HostTag(CQelLua* self, lua_State* L) noexcept {
+// Runs a record built by the tag method. The next nesting level builds in a
+// record of its own: a tag may run Lua that calls the tag method again while
+// the host still reads this one. Nested Lua calls made by the tag use the
+// stack of the state that called us.
+void HostTag(CQelLua* self, lua_State* L, const CScriptBlock& record) noexcept {
   lua_State* saved = self->SetActive(L);
+  ++self->m_tagDepth;
   try {
-    CScriptBlock record = std::move(self->m_scratchRecord);
-    self->m_scratchRecord = CScriptBlock();
     self->GetHost()->LuaTag(record);
   } catch (...) {}
+  --self->m_tagDepth;
   self->SetActive(saved);
 }
 
-bool StartRecord(CQelLua* self) noexcept {
+// Spare attribute nodes kept at most, and the longest text a kept string may
+// hold (a huge value once passed is not kept for ever).
+constexpr size_t kMaxSpareNodes = 64;
+constexpr size_t kMaxKeptText = 256;
+
+// The empty tag record of this nesting level, its old attributes' map nodes
+// put aside for reuse; null when memory ran out.
+CScriptBlock* StartRecord(CQelLua* self) noexcept {
   try {
-    self->m_scratchRecord = CScriptBlock();
-    self->m_scratchRecord.m_type = CScriptBlock::kTag;
-    self->m_scratchRecord.m_line = 0;
+    auto& records = self->m_records;
+    const size_t level = static_cast<size_t>(self->m_tagDepth);
+    while (records.size() <= level) records.push_back(std::make_unique<CScriptBlock>());
+    CScriptBlock& record = *records[level];
+    auto& attributes = record.m_attributes;
+    auto& spare = self->m_spareNodes;
+    while (!attributes.empty()) {
+      auto node = attributes.extract(attributes.begin());
+      if (spare.size() < kMaxSpareNodes && node.key().capacity() <= kMaxKeptText &&
+          node.mapped().capacity() <= kMaxKeptText)
+        spare.push_back(std::move(node));
+    }
+    record.m_type = CScriptBlock::kTag;
+    record.m_line = 0;
+    if (record.m_text.capacity() > kMaxKeptText) record.m_text = std::string();
+    record.m_text.clear();
+    return &record;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+bool SetRecordName(CScriptBlock& record, const char* text, size_t size) noexcept {
+  try {
+    record.m_text.assign(text, size);
     return false;
   } catch (...) {
     return true;
   }
 }
 
-bool SetRecordName(CQelLua* self, const char* text, size_t size) noexcept {
+bool AddAttribute(CQelLua* self, CScriptBlock& record, const char* name, size_t nameSize, const char* value,
+                  size_t valueSize) noexcept {
   try {
-    self->m_scratchRecord.m_text.assign(text, size);
+    auto& spare = self->m_spareNodes;
+    if (spare.empty()) {
+      record.m_attributes[std::string(name, nameSize)].assign(value, valueSize);
+      return false;
+    }
+    auto node = std::move(spare.back());
+    spare.pop_back();
+    node.key().assign(name, nameSize);
+    node.mapped().assign(value, valueSize);
+    auto inserted = record.m_attributes.insert(std::move(node));
+    if (!inserted.inserted) inserted.position->second = std::move(inserted.node.mapped());
     return false;
   } catch (...) {
     return true;
   }
 }
 
-bool AddAttribute(CQelLua* self, const char* name, size_t nameSize, const char* value, size_t valueSize) noexcept {
-  try {
-    self->m_scratchRecord.m_attributes[std::string(name, nameSize)] = std::string(value, valueSize);
-    return false;
-  } catch (...) {
-    return true;
-  }
+// The decimal text of value; returns its length (at most 11).
+size_t FormatInt32(int32_t value, char* out) {
+  char digits[10];
+  size_t count = 0;
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  size_t size = 0;
+  if (value < 0) out[size++] = '-';
+  while (count) out[size++] = digits[--count];
+  return size;
 }
 
 bool HostEvaluate(CQelLua* self, const char* text, size_t size) noexcept {
@@ -149,11 +201,12 @@ int Tag(lua_State* L) {
   CQelLua* self = Self(L);
   int type = lua_type(L, 2);
   if (type != LUA_TSTRING && type != LUA_TTABLE) return Reject(self, kTag);
-  if (StartRecord(self)) return luaL_error(L, "not enough memory");
+  CScriptBlock* record = StartRecord(self);
+  if (!record) return luaL_error(L, "not enough memory");
   size_t size = 0;
   if (type == LUA_TSTRING) {
     const char* name = lua_tolstring(L, 2, &size);
-    if (SetRecordName(self, name, size)) return luaL_error(L, "not enough memory");
+    if (SetRecordName(*record, name, size)) return luaL_error(L, "not enough memory");
   } else {
     lua_settop(L, 2);
     lua_pushnil(L);
@@ -163,7 +216,7 @@ int Tag(lua_State* L) {
       bool failed = false;
       if (keyType == LUA_TNUMBER && lua_tonumber(L, -2) == 1.0 && valueType == LUA_TSTRING) {
         const char* name = lua_tolstring(L, -1, &size);
-        failed = SetRecordName(self, name, size);
+        failed = SetRecordName(*record, name, size);
       } else if (keyType == LUA_TSTRING && (valueType == LUA_TSTRING || valueType == LUA_TNUMBER)) {
         size_t keySize = 0;
         const char* key = lua_tolstring(L, -2, &keySize);
@@ -172,15 +225,15 @@ int Tag(lua_State* L) {
         if (valueType == LUA_TSTRING) {
           value = lua_tolstring(L, -1, &size);
         } else {
-          size = static_cast<size_t>(std::snprintf(number, sizeof number, "%d", CLua::ToInt32(lua_tonumber(L, -1))));
+          size = FormatInt32(CLua::ToInt32(lua_tonumber(L, -1)), number);
         }
-        failed = AddAttribute(self, key, keySize, value, size);
+        failed = AddAttribute(self, *record, key, keySize, value, size);
       }
       lua_pop(L, 1);
       if (failed) return luaL_error(L, "not enough memory");
     }
   }
-  HostTag(self, L);
+  HostTag(self, L, *record);
   return 0;
 }
 
@@ -319,11 +372,19 @@ CQelLua::CQelLua(ILuaHost* host, const Options& options) : CLua(options), m_host
   }
 }
 
-CQelLua::~CQelLua() = default;
+CQelLua::~CQelLua() {
+  // Closing runs the finalizers Lua code may have set (newproxy). The state
+  // closes while this object is whole, and the methods they call reach no
+  // host: it may be going away itself.
+  m_host = nullptr;
+  Close();
+}
 
-uint32_t CQelLua::ClockMs() { return m_host->LuaNow(); }
+uint32_t CQelLua::ClockMs() { return m_host ? m_host->LuaNow() : 0; }
 
-void CQelLua::OnRejected() { m_host->LuaRejected(GetErrorText()); }
+void CQelLua::OnRejected() {
+  if (m_host) m_host->LuaRejected(GetErrorText());
+}
 
 void CQelLua::Register(lua_State*) {}
 

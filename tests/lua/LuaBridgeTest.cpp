@@ -2,6 +2,7 @@
 // interpreter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -20,9 +21,12 @@ class FakeHost : public ILuaHost {
   int LuaRandom() override { return 4242; }
   void LuaTag(const CScriptBlock& record) override {
     tags.push_back(record);
-    // A tag may call back into Lua (calllua); the bridge must allow it.
+    // A tag may call back into Lua (calllua); the bridge must allow it, and
+    // the record must stay as it was while the nested call builds others.
     if (record.m_text == "calllua" && lua) {
+      const CScriptBlock before = record;
       if (lua->CallFunction(record.GetAttribute("function"))) errors.push_back(lua->GetErrorText());
+      if (!(record == before)) errors.push_back("record changed");
     }
   }
   std::string LuaEvaluate(const std::string& expression) override { return expression == "1+2" ? "3" : ""; }
@@ -89,6 +93,61 @@ TEST_F(LuaBridge, TagBuildsRecordsFromStringsAndTables) {
   EXPECT_EQ(host_.tags[1].m_text, "flip");
   EXPECT_TRUE(host_.tags[1].m_attributes.empty());
   EXPECT_EQ(host_.tags[2].m_text, "");
+  EXPECT_EQ(host_.tags[2].m_attributes, (CScriptBlock::AttributeMap{{"id", "x"}}));
+}
+
+TEST_F(LuaBridge, NestedTagsLeaveTheOuterRecordAndTheStackAlone) {
+  EXPECT_EQ(Run("function inner(o) o:tag{'inner', a='1', b='2', c='3'} end "
+                "function bad(o) o:tag{'x', z=1} error('bad') end "
+                "function main(o) local keep = 7 "
+                "  for i = 1, 9000 do o:tag{'calllua', ['function']='bad', n=i} end "
+                "  o:tag{'calllua', ['function']='inner', extra='e'} o:tag{'last'} r = keep end"),
+            "");
+  EXPECT_EQ(Global("r"), "7");
+  // Every failing nested call was reported; none changed the record the
+  // host was reading.
+  ASSERT_EQ(host_.errors.size(), 9000u);
+  EXPECT_NE(host_.errors[0].find("bad"), std::string::npos) << host_.errors[0];
+  EXPECT_EQ(std::count(host_.errors.begin(), host_.errors.end(), "record changed"), 0);
+  ASSERT_EQ(host_.tags.size(), 18003u);
+  EXPECT_EQ(host_.tags[18001].m_text, "inner");
+  EXPECT_EQ(host_.tags[18001].m_attributes.size(), 3u);
+  EXPECT_EQ(host_.tags[18000].GetAttribute("extra"), "e");
+  EXPECT_EQ(host_.tags[18002].m_text, "last");
+  EXPECT_TRUE(host_.tags[18002].m_attributes.empty());
+}
+
+TEST_F(LuaBridge, FinalizersRunningAtCloseDoNotReachTheHost) {
+  EXPECT_EQ(Run("function main(o) local p = newproxy(true) "
+                "getmetatable(p).__gc = function() o:tag{'late', a=1} o:debug(tostring(o:now())) os.time() end "
+                "keep = p end"),
+            "");
+  CLua::Options options;
+  options.deterministicClock = true;
+  lua_ = std::make_unique<CQelLua>(&host_, options);
+  host_.lua = lua_.get();
+  EXPECT_EQ(Run("function main(o) local p = newproxy(true) "
+                "getmetatable(p).__gc = function() o:tag{'late', a=1} os.time() end keep = p end"),
+            "");
+  lua_.reset();
+  EXPECT_TRUE(host_.tags.empty());
+  EXPECT_TRUE(host_.debug.empty());
+}
+
+TEST_F(LuaBridge, CallsFollowTheGlobalAsItIsNow) {
+  EXPECT_EQ(Run("function main() r = 1 end"), "");
+  EXPECT_EQ(Run("function main() r = 2 end"), "");
+  EXPECT_EQ(Global("r"), "2");
+  EXPECT_FALSE(lua_->RunChunk("function other() r = 3 end main = nil"));
+  EXPECT_TRUE(lua_->CallFunction("main"));
+  EXPECT_FALSE(lua_->CallFunction("other"));
+  EXPECT_EQ(Global("r"), "3");
+  // A name with a NUL in it is looked up up to the NUL, as always.
+  EXPECT_FALSE(lua_->CallFunction(std::string("other\0tail", 10)));
+  // The registry is reachable from Lua; overwriting it must not crash.
+  EXPECT_FALSE(lua_->RunChunk("for k in pairs(debug.getregistry()) do debug.getregistry()[k] = 5 end"));
+  EXPECT_TRUE(lua_->CallFunction("other"));
+  EXPECT_TRUE(lua_->CallFunction("other"));
 }
 
 TEST_F(LuaBridge, MethodsReachTheHost) {
@@ -219,6 +278,12 @@ TEST_F(LuaBridge, MemoryLimitFailsInsteadOfGrowing) {
   std::string error = Run("function main() local t = {} for i = 1, 1e8 do t[i] = i end end");
   EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
   EXPECT_EQ(Run("function main() collectgarbage() end"), "");
+  // Small blocks made and freed in great numbers are counted back exactly:
+  // a churn far larger than the cap never reaches it.
+  Make(options);
+  EXPECT_EQ(Run("function main(o) for i = 1, 200000 do local t = {i, tostring(i), x = {}, y = 'v' .. i} end end"), "");
+  error = Run("function main() local t = {} for i = 1, 1e8 do t[i] = i end end");
+  EXPECT_NE(error.find("not enough memory"), std::string::npos) << error;
 }
 
 TEST_F(LuaBridge, DeterministicClockFollowsTheHost) {
