@@ -73,16 +73,34 @@ uint16_t CharCode(std::string_view text) {
 }  // namespace
 
 int32_t CTextRenderer::KinsokuClassOf(uint16_t code) {
-  // Every code's class at hand, instead of a walk through both lists per
-  // character.
-  static const std::array<uint8_t, 65536> classes = [] {
-    std::array<uint8_t, 65536> table{};
-    for (const std::string& c : NoStartChars()) table[CharCode(c)] = uint8_t(kKinsokuNoStart);
+  // Every listed character is a single byte or has the lead byte 0x81: two
+  // small tables answer for them, so that the lookup stays in a few cache
+  // lines. Others (none today) are looked for in a short list.
+  struct CTables {
+    std::array<uint8_t, 256> single{}, lead81{};
+    std::vector<std::pair<uint16_t, uint8_t>> others;
+    void Set(uint16_t c, int32_t kind) {
+      if (c < 0x100)
+        single[c] = uint8_t(kind);
+      else if ((c & 0xFF) == 0x81)
+        lead81[c >> 8] = uint8_t(kind);
+      else
+        others.emplace_back(c, uint8_t(kind));
+    }
+  };
+  static const CTables tables = [] {
+    CTables t;
+    for (const std::string& c : NoStartChars()) t.Set(CharCode(c), kKinsokuNoStart);
     // A character in both lists counts as line-end forbidden.
-    for (const std::string& c : NoEndChars()) table[CharCode(c)] = uint8_t(kKinsokuNoEnd);
-    return table;
+    for (const std::string& c : NoEndChars()) t.Set(CharCode(c), kKinsokuNoEnd);
+    return t;
   }();
-  return classes[code];
+  if (code < 0x100) return tables.single[code];
+  if ((code & 0xFF) == 0x81) return tables.lead81[code >> 8];
+  int32_t kind = kKinsokuNone;
+  for (const auto& [c, k] : tables.others)
+    if (c == code) kind = k;
+  return kind;
 }
 
 int32_t CTextRenderer::KinsokuClass(const std::string& text) {
@@ -134,6 +152,9 @@ namespace {
 
 // How many cells ahead walks through a page ask for memory.
 constexpr size_t kFetchAhead = 8;
+// Spare cells kept at most (some megabytes); a freak page's beyond that
+// are freed.
+constexpr size_t kMaxSpareCells = 1 << 16;
 
 // Asks for the cell to be brought into the cache.
 void FetchCell(const CTextRenderer::CCell* cell) {
@@ -163,7 +184,8 @@ void CTextRenderer::Recycle(std::vector<std::unique_ptr<CLine>>& lines) {
   // had them.
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
     auto& cells = (*line)->cells;
-    for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell) m_spareCells.push_back(std::move(*cell));
+    for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell)
+      if (m_spareCells.size() < kMaxSpareCells) m_spareCells.push_back(std::move(*cell));
     cells.clear();
     (*line)->width = 0;
     (*line)->height = 0;
