@@ -825,9 +825,20 @@ bool CTextRenderer::BlitGlyph(const CGlyph& glyph, ISurface* target, const CPare
     if (!image) return;
     const int32_t w = image->GetWidth(), h = image->GetHeight();
     if (w < 1 || h < 1) return;
-    const CRect source(parentX + glyph.laidX + dx, parentY + glyph.laidY + dy, w, h);
+    const int32_t x = parentX + glyph.laidX + dx, y = parentY + glyph.laidY + dy;
     framestats::CountLayer();
-    const CBlitRect rect = ClipBlit(source, screen, &source, nullptr);
+    CBlitRect rect;
+    if (x >= 0 && y >= 0 && int64_t(x) + w <= screen.GetWidth() && int64_t(y) + h <= screen.GetHeight()) {
+      // Wholly on the target, as most text is: the clip would change nothing.
+      rect.dstX = x;
+      rect.dstY = y;
+      rect.width = w;
+      rect.height = h;
+      rect.nonEmpty = true;
+    } else {
+      const CRect source(x, y, w, h);
+      rect = ClipBlit(source, screen, &source, nullptr);
+    }
     if (rect.nonEmpty) (void)BlendBlit(target, image, rect, glyph.layermode, image->GetFormat(), opacity);
   };
   blit(glyph.shadowImage, o.shadowX, o.shadowY);

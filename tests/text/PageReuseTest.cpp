@@ -107,7 +107,8 @@ TEST_F(PageReuseTest, WindowsDrawTheSameWithOrWithoutGlyphLayers) {
          f.layermode = kLayerModeAdd;
          f.entirealpha = 200;
        }},
-      {"cut by the target's edges",
+      {"cut at the top and left", [](CFontValues& f, CTextRenderer&) { f.left = -7, f.top = -5; }},
+      {"cut at the bottom and right",
        [](CFontValues& f, CTextRenderer& r) {
          f.left = -7;
          f.top = -5;
