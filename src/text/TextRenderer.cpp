@@ -150,32 +150,9 @@ void CTextRenderer::OpenLine() {
 
 namespace {
 
-// How many cells ahead walks through a page ask for memory.
-constexpr size_t kFetchAhead = 8;
 // Spare cells kept at most (some megabytes); a freak page's beyond that
 // are freed.
 constexpr size_t kMaxSpareCells = 1 << 16;
-
-// Asks for the cell to be brought into the cache.
-void FetchCell(const CTextRenderer::CCell* cell) {
-#if defined(__GNUC__) || defined(__clang__)
-  for (size_t offset = 0; offset < sizeof(CTextRenderer::CCell); offset += 64)
-    __builtin_prefetch(reinterpret_cast<const char*>(cell) + offset, 1);
-#else
-  (void)cell;
-#endif
-}
-
-// The same for its glyphs, once the cell itself is at hand.
-void FetchGlyphs(const CTextRenderer::CCell* cell) {
-#if defined(__GNUC__) || defined(__clang__)
-  const auto* glyphs = reinterpret_cast<const char*>(cell->base.data());
-  for (size_t offset = 0; offset < cell->base.size() * sizeof(CTextRenderer::CGlyph); offset += 64)
-    __builtin_prefetch(glyphs + offset, 1);
-#else
-  (void)cell;
-#endif
-}
 
 }  // namespace
 
@@ -198,11 +175,6 @@ std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell() {
   if (m_spareCells.empty()) return std::make_unique<CCell>();
   std::unique_ptr<CCell> cell = std::move(m_spareCells.back());
   m_spareCells.pop_back();
-  // The spares come back in the order the next cells take them; fetching a
-  // few ahead hides the wait for memory a long page's cells left cold.
-  const size_t spares = m_spareCells.size();
-  if (spares > kFetchAhead) FetchCell(m_spareCells[spares - kFetchAhead].get());
-  if (spares > kFetchAhead / 2) FetchGlyphs(m_spareCells[spares - kFetchAhead / 2].get());
   // Everything as a new cell has it but the property, which MakeCell sets
   // whole, and the room the glyph lists and strings hold.
   cell->x = cell->y = cell->width = cell->height = 0;
@@ -751,11 +723,7 @@ void CTextRenderer::Layout() {
   const int32_t anchorX = m_font.entireanchorx, anchorY = m_font.entireanchory;
   int32_t y = 0;
   for (const auto& line : m_lines) {
-    const auto& cells = line->cells;
-    for (size_t k = 0; k < cells.size(); ++k) {
-      const auto& cell = cells[k];
-      if (k + kFetchAhead < cells.size()) FetchCell(cells[k + kFetchAhead].get());
-      if (k + kFetchAhead / 2 < cells.size()) FetchGlyphs(cells[k + kFetchAhead / 2].get());
+    for (const auto& cell : line->cells) {
       auto placeGlyphs = [&](auto& glyphs) {
         for (CGlyph& glyph : glyphs) {
           const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
