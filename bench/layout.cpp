@@ -192,8 +192,8 @@ void BM_BlitGlyphs(benchmark::State& state) {
   for (const auto& line : page.window.GetLines()) {
     for (const auto& cell : line->cells) {
       for (const auto& glyph : cell->base) {
-        if (!glyph.main || !glyph.main->GetSurface()) continue;
-        ISurface* image = glyph.main->GetSurface();
+        ISurface* image = glyph.mainImage;
+        if (!image) continue;
         const CRect source(cell->x + glyph.x, y + cell->y + glyph.y, image->GetWidth(), image->GetHeight());
         const CRect screen(0, 0, kW, kH);
         CBlitRect rect = ClipBlit(source, screen);

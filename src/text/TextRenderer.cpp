@@ -1,10 +1,15 @@
 #include "text/TextRenderer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <new>
+#include <typeinfo>
 
 #include "core/Cp932.h"
+#include "core/FrameStats.h"
+#include "graphics/Blend.h"
 #include "graphics/Surface.h"
 #include "platform/TextCodec.h"
 #include "scene/Tween.h"
@@ -57,14 +62,51 @@ const std::vector<std::string>& CTextRenderer::NoEndChars() {
   return chars;
 }
 
+namespace {
+
+// The code of a character of one or two bytes as glyphs key it.
+uint16_t CharCode(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  return text.size() == 2 ? uint16_t(lead | static_cast<unsigned char>(text[1]) << 8) : lead;
+}
+
+}  // namespace
+
+int32_t CTextRenderer::KinsokuClassOf(uint16_t code) {
+  // Every listed character is a single byte or has the lead byte 0x81: two
+  // small tables answer for them, so that the lookup stays in a few cache
+  // lines. Others (none today) are looked for in a short list.
+  struct CTables {
+    std::array<uint8_t, 256> single{}, lead81{};
+    std::vector<std::pair<uint16_t, uint8_t>> others;
+    void Set(uint16_t c, int32_t kind) {
+      if (c < 0x100)
+        single[c] = uint8_t(kind);
+      else if ((c & 0xFF) == 0x81)
+        lead81[c >> 8] = uint8_t(kind);
+      else
+        others.emplace_back(c, uint8_t(kind));
+    }
+  };
+  static const CTables tables = [] {
+    CTables t;
+    for (const std::string& c : NoStartChars()) t.Set(CharCode(c), kKinsokuNoStart);
+    // A character in both lists counts as line-end forbidden.
+    for (const std::string& c : NoEndChars()) t.Set(CharCode(c), kKinsokuNoEnd);
+    return t;
+  }();
+  if (code < 0x100) return tables.single[code];
+  if ((code & 0xFF) == 0x81) return tables.lead81[code >> 8];
+  int32_t kind = kKinsokuNone;
+  for (const auto& [c, k] : tables.others)
+    if (c == code) kind = k;
+  return kind;
+}
+
 int32_t CTextRenderer::KinsokuClass(const std::string& text) {
   const bool oneChar = text.size() == 1 || (text.size() == 2 && cp932::IsLeadByte(static_cast<unsigned char>(text[0])));
   if (!oneChar) return kKinsokuNone;
-  const auto& noEnd = NoEndChars();
-  if (std::find(noEnd.begin(), noEnd.end(), text) != noEnd.end()) return kKinsokuNoEnd;
-  const auto& noStart = NoStartChars();
-  if (std::find(noStart.begin(), noStart.end(), text) != noStart.end()) return kKinsokuNoStart;
-  return kKinsokuNone;
+  return KinsokuClassOf(CharCode(text));
 }
 
 int32_t CTextRenderer::CCell::FirstIndex() const {
@@ -79,6 +121,9 @@ int32_t CTextRenderer::CCell::LastIndex() const {
 
 CTextRenderer::CTextRenderer(ILayerFactory* layerFactory, ISurfaceFactory* surfaceFactory)
     : m_layerFactory(layerFactory), m_surfaceFactory(surfaceFactory) {
+  // Only the plain memory layers draw exactly as BlitGlyph does; a factory
+  // of any other kind (a GPU renderer's, a subclass) keeps its own drawing.
+  m_blitWithoutLayers = layerFactory && typeid(*layerFactory) == typeid(CLayerFactory);
   m_verticalBlock.SetRotate(90);
   OpenLine();
 }
@@ -94,8 +139,53 @@ bool CTextRenderer::HasPendingLine() const {
 }
 
 void CTextRenderer::OpenLine() {
-  m_lines.push_back(std::make_unique<CLine>());
+  if (m_spareLines.empty()) {
+    m_lines.push_back(std::make_unique<CLine>());
+  } else {
+    m_lines.push_back(std::move(m_spareLines.back()));
+    m_spareLines.pop_back();
+  }
   m_currentLine = int32_t(m_lines.size()) - 1;
+}
+
+namespace {
+
+// Spare cells kept at most (some megabytes); a freak page's beyond that
+// are freed.
+constexpr size_t kMaxSpareCells = 1 << 16;
+
+}  // namespace
+
+void CTextRenderer::Recycle(std::vector<std::unique_ptr<CLine>>& lines) {
+  // Backwards, so that the next page takes the cells in the order this one
+  // had them.
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+    auto& cells = (*line)->cells;
+    for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell)
+      if (m_spareCells.size() < kMaxSpareCells) m_spareCells.push_back(std::move(*cell));
+    cells.clear();
+    (*line)->width = 0;
+    (*line)->height = 0;
+    m_spareLines.push_back(std::move(*line));
+  }
+  lines.clear();
+}
+
+std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell() {
+  if (m_spareCells.empty()) return std::make_unique<CCell>();
+  std::unique_ptr<CCell> cell = std::move(m_spareCells.back());
+  m_spareCells.pop_back();
+  // Everything as a new cell has it but the property, which MakeCell sets
+  // whole, and the room the glyph lists and strings hold.
+  cell->x = cell->y = cell->width = cell->height = 0;
+  cell->base.clear();
+  cell->ruby.clear();
+  cell->kinsoku = kKinsokuNone;
+  cell->style = 0;
+  cell->vertical = nullptr;
+  cell->text.clear();
+  cell->rubyText.clear();
+  return cell;
 }
 
 CTextRenderer::CLine* CTextRenderer::PreviousLine() {
@@ -117,8 +207,10 @@ void CTextRenderer::KillAllEffects() {
 }
 
 void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
+  // No tween writes into the cells once they are killed; only then may the
+  // cells be used again.
   KillAllEffects();
-  m_previousLines.clear();
+  Recycle(m_previousLines);
   if (!vanish.empty()) {
     Layout();
     int32_t m = 0;
@@ -128,7 +220,7 @@ void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
     }
     m_previousLines = std::move(m_lines);
   }
-  m_lines.clear();
+  Recycle(m_lines);
   m_charCount = 0;
   m_effectMark = 0;
   m_currentLine = 0;
@@ -204,6 +296,7 @@ void CTextRenderer::RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark,
     }
     const int32_t start = delay;
     auto glyphTweens = [&](CGlyph& glyph, int32_t at) {
+      MakeLayers(glyph);
       const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
       // Each layer keeps its own offset from the glyph's place.
       const std::pair<ILayer*, std::pair<int32_t, int32_t>> layers[] = {
@@ -295,6 +388,33 @@ void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
     glyph.advance = -1;
     return;
   }
+  glyph.mainImage = mainImage;
+  if (m_font.style & kStyleShadow) glyph.shadowImage = generator->GetGlyph(code, m_surfaceFactory, m_font.shadowcolor);
+  if (m_font.style & kStyleOutline) {
+    generator->SetOutline(true);
+    glyph.outlineImage = generator->GetGlyph(code, m_surfaceFactory, m_font.outlinecolor);
+    generator->SetOutline(false);
+  }
+  glyph.advance = mainImage->GetWidth() + m_font.StyleExtra();
+}
+
+namespace {
+
+// Where each layer of a glyph goes from the glyph's laid position.
+struct CLayerOffsets {
+  int32_t mainX, mainY, shadowX, shadowY;  // the outline's is 0, 0
+};
+
+CLayerOffsets Offsets(const CTextRenderer::CGlyph& glyph) {
+  const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
+  return {o, o, o + 1, o};
+}
+
+}  // namespace
+
+void CTextRenderer::MakeLayers(CGlyph& glyph) {
+  if (glyph.layered) return;
+  glyph.layered = true;
   auto makeLayer = [&](ISurface* image) -> std::unique_ptr<ILayer> {
     if (!image || !m_layerFactory) return nullptr;
     std::unique_ptr<ILayer> layer(m_layerFactory->Create());
@@ -309,18 +429,52 @@ void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
     layer->SetAnchorY(image->GetHeight() / 2);
     return layer;
   };
-  glyph.main = makeLayer(mainImage);
-  if (m_font.style & kStyleShadow)
-    glyph.shadow = makeLayer(generator->GetGlyph(code, m_surfaceFactory, m_font.shadowcolor));
-  if (m_font.style & kStyleOutline) {
-    generator->SetOutline(true);
-    glyph.outline = makeLayer(generator->GetGlyph(code, m_surfaceFactory, m_font.outlinecolor));
-    generator->SetOutline(false);
-  }
-  glyph.advance = mainImage->GetWidth() + m_font.StyleExtra();
+  const CLayerOffsets o = Offsets(glyph);
+  glyph.main = makeLayer(glyph.mainImage);
+  glyph.shadow = makeLayer(glyph.shadowImage);
+  glyph.outline = makeLayer(glyph.outlineImage);
+  Place(glyph.main.get(), glyph.laidX + o.mainX, glyph.laidY + o.mainY);
+  Place(glyph.shadow.get(), glyph.laidX + o.shadowX, glyph.laidY + o.shadowY);
+  Place(glyph.outline.get(), glyph.laidX, glyph.laidY);
 }
 
-int32_t CTextRenderer::MakeGlyphs(const std::string& text, std::vector<CGlyph>& out) {
+void CTextRenderer::MakeLayers() {
+  Layout();
+  for (const auto* page : {&m_previousLines, &m_lines})
+    for (const auto& line : *page)
+      for (const auto& cell : line->cells) {
+        for (CGlyph& glyph : cell->ruby) MakeLayers(glyph);
+        for (CGlyph& glyph : cell->base) MakeLayers(glyph);
+      }
+}
+
+CTextRenderer::CGlyphList::~CGlyphList() {
+  clear();
+  if (m_data != Inline()) ::operator delete(m_data);
+}
+
+CTextRenderer::CGlyph& CTextRenderer::CGlyphList::emplace_back() {
+  if (m_size == m_capacity) {
+    const size_t capacity = 2 * m_capacity;
+    auto* data = static_cast<CGlyph*>(::operator new(capacity * sizeof(CGlyph)));
+    for (size_t i = 0; i < m_size; ++i) {
+      new (data + i) CGlyph(std::move(m_data[i]));
+      m_data[i].~CGlyph();
+    }
+    if (m_data != Inline()) ::operator delete(m_data);
+    m_data = data;
+    m_capacity = capacity;
+  }
+  return *new (m_data + m_size++) CGlyph();
+}
+
+void CTextRenderer::CGlyphList::clear() {
+  for (size_t i = 0; i < m_size; ++i) m_data[i].~CGlyph();
+  m_size = 0;
+}
+
+template <typename List>
+int32_t CTextRenderer::MakeGlyphs(std::string_view text, List& out) {
   int32_t total = 0;
   for (size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
@@ -338,46 +492,75 @@ int32_t CTextRenderer::MakeGlyphs(const std::string& text, std::vector<CGlyph>& 
   return total;
 }
 
-void CTextRenderer::Follow(std::vector<CGlyph>& glyphs) {
+namespace {
+
+template <typename List>
+void Follow(List& glyphs) {
   int32_t x = 0;
-  for (CGlyph& glyph : glyphs) {
+  for (CTextRenderer::CGlyph& glyph : glyphs) {
     glyph.x = x;
     x += Room(glyph);
   }
 }
 
-void CTextRenderer::Spread(std::vector<CGlyph>& glyphs, int32_t total, int32_t own) {
+template <typename List>
+void Spread(List& glyphs, int32_t total, int32_t own) {
+  if (glyphs.empty()) return;
   const float gap = float(total - own) / float(glyphs.size() + 1);
   float p = gap;
-  for (CGlyph& glyph : glyphs) {
+  for (CTextRenderer::CGlyph& glyph : glyphs) {
     glyph.x = int32_t(std::floor(p));
     p += float(Room(glyph)) + gap;
   }
 }
 
-std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(const std::string& text, const std::string& ruby) {
-  auto cell = std::make_unique<CCell>();
-  cell->property.SetX(m_font.left);
-  cell->property.SetY(m_font.top);
-  cell->property.SetAlpha(m_font.entirealpha);
-  cell->property.SetXScale(m_font.entirexscale);
-  cell->property.SetYScale(m_font.entireyscale);
-  cell->property.SetRotate(m_font.entirerotate);
-  cell->style = m_font.style;
-  cell->text = text;
-  cell->rubyText = ruby;
-  cell->kinsoku = KinsokuClass(text);
+}  // namespace
+
+struct CTextRenderer::CCellStart {
+  CLayerProperty property;
+  int32_t style = 0;
+  int32_t height = 0;
+  int32_t baseY = 0;
+  int32_t rubyY = 0;
+  const CLayerProperty* vertical = nullptr;
+};
+
+void CTextRenderer::StartCells(CCellStart& start) const {
+  start.property.SetX(m_font.left);
+  start.property.SetY(m_font.top);
+  start.property.SetAlpha(m_font.entirealpha);
+  start.property.SetXScale(m_font.entirexscale);
+  start.property.SetYScale(m_font.entireyscale);
+  start.property.SetRotate(m_font.entirerotate);
+  start.style = m_font.style;
+  start.height = m_font.CellHeight();
+  start.baseY = m_font.spacetop + m_font.rubysize + m_font.spacemiddle + m_font.StyleExtra();
+  start.rubyY = m_font.spacetop;
+  start.vertical = m_font.vertical ? &m_verticalBlock : nullptr;
+}
+
+std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(std::string_view text, std::string_view ruby,
+                                                              const CCellStart& start, bool baseSelected) {
+  std::unique_ptr<CCell> cell = NewCell();
+  cell->property = start.property;
+  cell->style = start.style;
+  // Character by character: the usual one or two bytes stay in the
+  // string's own room without a call into the library.
+  for (const char c : text) cell->text.push_back(c);
+  for (const char c : ruby) cell->rubyText.push_back(c);
+  const bool oneChar = text.size() == 1 || (text.size() == 2 && cp932::IsLeadByte(static_cast<unsigned char>(text[0])));
+  cell->kinsoku = oneChar ? KinsokuClassOf(CharCode(text)) : kKinsokuNone;
 
   int32_t c = 0, d = 0;
   if (!text.empty()) {
-    (void)SelectFont(m_font.face, m_font.ClampedSize());
+    if (!baseSelected) (void)SelectFont(m_font.face, m_font.ClampedSize());
     c = MakeGlyphs(text, cell->base);
   }
   if (!ruby.empty()) {
     (void)SelectFont(m_font.rubyface, m_font.ClampedRubySize());
     d = MakeGlyphs(ruby, cell->ruby);
   }
-  cell->height = m_font.CellHeight();
+  cell->height = start.height;
   if (c < d) {
     cell->width = d;
     Follow(cell->ruby);
@@ -391,24 +574,39 @@ std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(const std::string&
     Follow(cell->base);
     Follow(cell->ruby);
   }
-  const int32_t baseY = m_font.spacetop + m_font.rubysize + m_font.spacemiddle + m_font.StyleExtra();
-  for (CGlyph& glyph : cell->base) glyph.y = baseY;
-  for (CGlyph& glyph : cell->ruby) glyph.y = m_font.spacetop;
-  if (m_font.vertical) cell->vertical = &m_verticalBlock;
+  for (CGlyph& glyph : cell->base) glyph.y = start.baseY;
+  for (CGlyph& glyph : cell->ruby) glyph.y = start.rubyY;
+  cell->vertical = start.vertical;
   return cell;
 }
 
 int CTextRenderer::AddChar(const std::string& text, const std::string& ruby) {
-  std::unique_ptr<CCell> cell = MakeCell(text, ruby);
-  if (m_font.width < cell->width) return -1;
+  CCellStart start;
+  StartCells(start);
+  std::unique_ptr<CCell> cell = MakeCell(text, ruby, start, false);
+  if (m_font.width < cell->width) {
+    m_spareCells.push_back(std::move(cell));
+    return -1;
+  }
   PlaceCell(std::move(cell));
   return m_currentLine;
 }
 
 void CTextRenderer::AddText(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const size_t n = cp932::IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-    AddChar(text.substr(i, n), std::string());
+  // One character per cell and no ruby: the base font stays selected from
+  // one cell to the next.
+  if (text.empty()) return;
+  (void)SelectFont(m_font.face, m_font.ClampedSize());
+  CCellStart start;
+  StartCells(start);
+  const std::string_view all(text);
+  for (size_t i = 0; i < all.size();) {
+    const size_t n = cp932::IsLeadByte(static_cast<unsigned char>(all[i])) && i + 1 < all.size() ? 2 : 1;
+    std::unique_ptr<CCell> cell = MakeCell(all.substr(i, n), std::string_view(), start, true);
+    if (m_font.width < cell->width)
+      m_spareCells.push_back(std::move(cell));
+    else
+      PlaceCell(std::move(cell));
     i += n;
   }
 }
@@ -506,41 +704,115 @@ void CTextRenderer::AlignLine(CLine& line) {
 void CTextRenderer::Layout() {
   if (m_laidOut) return;
   if (HasPendingLine()) AlignLine(*m_lines[m_currentLine]);
-  int32_t y = 0, widest = 0;
-  for (const auto& line : m_lines) {
-    for (const auto& cell : line->cells) {
-      auto placeGlyphs = [&](std::vector<CGlyph>& glyphs) {
-        for (CGlyph& glyph : glyphs) {
-          const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
-          const int32_t o = (glyph.style & kStyleOutline) ? 1 : 0;
-          glyph.laidX = x;
-          glyph.laidY = gy;
-          Place(glyph.main.get(), x + o, gy + o);
-          Place(glyph.shadow.get(), x + o + 1, gy + o);
-          Place(glyph.outline.get(), x, gy);
-        }
-      };
-      placeGlyphs(cell->ruby);
-      placeGlyphs(cell->base);
-    }
-    widest = std::max(widest, line->width);
-    y += line->height;
-  }
+  // The pivot needs only the lines; then one walk through the cells places
+  // the glyphs and gives each cell the pivot.
   if (m_font.anchorcenter) {
+    int32_t height = 0, widest = 0;
+    for (const auto& line : m_lines) {
+      widest = std::max(widest, line->width);
+      height += line->height;
+    }
     if (m_font.align == kAlignLeft)
       m_font.entireanchorx = widest / 2;
     else if (m_font.align == kAlignRight)
       m_font.entireanchorx = m_font.width - widest / 2;
     else
       m_font.entireanchorx = m_font.width / 2;
-    m_font.entireanchory = y / 2;
+    m_font.entireanchory = height / 2;
   }
-  for (const auto& line : m_lines)
+  const int32_t anchorX = m_font.entireanchorx, anchorY = m_font.entireanchory;
+  int32_t y = 0;
+  for (const auto& line : m_lines) {
     for (const auto& cell : line->cells) {
-      cell->property.SetAnchorX(m_font.entireanchorx);
-      cell->property.SetAnchorY(m_font.entireanchory);
+      auto placeGlyphs = [&](auto& glyphs) {
+        for (CGlyph& glyph : glyphs) {
+          const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
+          glyph.laidX = x;
+          glyph.laidY = gy;
+          if (!glyph.layered) continue;
+          const CLayerOffsets o = Offsets(glyph);
+          Place(glyph.main.get(), x + o.mainX, gy + o.mainY);
+          Place(glyph.shadow.get(), x + o.shadowX, gy + o.shadowY);
+          Place(glyph.outline.get(), x, gy);
+        }
+      };
+      placeGlyphs(cell->ruby);
+      placeGlyphs(cell->base);
+      cell->property.SetAnchorX(anchorX);
+      cell->property.SetAnchorY(anchorY);
     }
+    y += line->height;
+  }
   m_laidOut = true;
+}
+
+namespace {
+
+// Positions beyond this make the layer matrix round; such draws go through
+// the layers.
+constexpr int32_t kExactLimit = 1 << 19;
+constexpr size_t kExactParents = 8;
+
+bool Exact(int32_t v) { return v > -kExactLimit && v < kExactLimit; }
+
+bool Untransformed(const ILayerProperty& p) {
+  return p.GetXScale() == kScaleOne && p.GetYScale() == kScaleOne && p.GetRotate() == 0 && !p.GetFlipX() &&
+         !p.GetFlipY();
+}
+
+// Whether the parents only move what they hold, by whole pixels that the
+// layer matrix adds up exactly; their sum is then the offset.
+bool ChainOffset(const CParentChain& parents, int32_t& x, int32_t& y) {
+  if (parents.size() > kExactParents) return false;
+  x = y = 0;
+  for (const ILayerProperty* parent : parents) {
+    if (!parent) continue;
+    if (!Untransformed(*parent) || !Exact(parent->GetX()) || !Exact(parent->GetY()) || !Exact(parent->GetAnchorX()) ||
+        !Exact(parent->GetAnchorY()))
+      return false;
+    x += parent->GetX();
+    y += parent->GetY();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CTextRenderer::BlitGlyph(const CGlyph& glyph, ISurface* target, const CParentChain& parents, int32_t parentX,
+                              int32_t parentY) {
+  // What a memory layer made by MakeLayers would do in its draw: with
+  // nothing transformed its matrix is a sum of whole-pixel moves, its image
+  // is the surface itself and the blit is the straight one.
+  if (glyph.xscale != kScaleOne || glyph.yscale != kScaleOne || glyph.rotate % 360 != 0) return false;
+  if (!Exact(glyph.laidX) || !Exact(glyph.laidY)) return false;
+  if (glyph.alpha < 1) return true;  // the layers would draw nothing
+  const CLayerOffsets o = Offsets(glyph);
+  const int opacity = EffectiveOpacity(glyph.alpha, parents);
+  const CRect screen(0, 0, target->GetWidth(), target->GetHeight());
+  auto blit = [&](ISurface* image, int32_t dx, int32_t dy) {
+    if (!image) return;
+    const int32_t w = image->GetWidth(), h = image->GetHeight();
+    if (w < 1 || h < 1) return;
+    const int32_t x = parentX + glyph.laidX + dx, y = parentY + glyph.laidY + dy;
+    framestats::CountLayer();
+    CBlitRect rect;
+    if (x >= 0 && y >= 0 && int64_t(x) + w <= screen.GetWidth() && int64_t(y) + h <= screen.GetHeight()) {
+      // Wholly on the target, as most text is: the clip would change nothing.
+      rect.dstX = x;
+      rect.dstY = y;
+      rect.width = w;
+      rect.height = h;
+      rect.nonEmpty = true;
+    } else {
+      const CRect source(x, y, w, h);
+      rect = ClipBlit(source, screen, &source, nullptr);
+    }
+    if (rect.nonEmpty) (void)BlendBlit(target, image, rect, glyph.layermode, image->GetFormat(), opacity);
+  };
+  blit(glyph.shadowImage, o.shadowX, o.shadowY);
+  blit(glyph.outlineImage, 0, 0);
+  blit(glyph.mainImage, o.mainX, o.mainY);
+  return true;
 }
 
 void CTextRenderer::DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, ISurface* target,
@@ -550,12 +822,20 @@ void CTextRenderer::DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, 
       const size_t depth = parents.size();
       parents.push_back(&cell->property);
       if (cell->vertical) parents.push_back(cell->vertical);
-      for (auto* glyphs : {&cell->ruby, &cell->base})
-        for (CGlyph& glyph : *glyphs) {
-          DrawLayer(glyph.shadow.get(), target, parents);
-          DrawLayer(glyph.outline.get(), target, parents);
-          DrawLayer(glyph.main.get(), target, parents);
+      int32_t parentX = 0, parentY = 0;
+      const bool blit = m_blitWithoutLayers && target && ChainOffset(parents, parentX, parentY);
+      auto draw = [&](CGlyph& glyph) {
+        if (!glyph.layered) {
+          if (!glyph.mainImage) return;  // no image, no layers
+          if (blit && BlitGlyph(glyph, target, parents, parentX, parentY)) return;
+          MakeLayers(glyph);
         }
+        DrawLayer(glyph.shadow.get(), target, parents);
+        DrawLayer(glyph.outline.get(), target, parents);
+        DrawLayer(glyph.main.get(), target, parents);
+      };
+      for (CGlyph& glyph : cell->ruby) draw(glyph);
+      for (CGlyph& glyph : cell->base) draw(glyph);
       parents.resize(depth);
     }
 }
@@ -641,14 +921,24 @@ bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
 
 namespace {
 
-void AppendLayer(std::string& out, const char* name, const ILayer* layer) {
+void AppendPosition(std::string& out, const char* name, bool present, int32_t x, int32_t y) {
   out += ' ';
   out += name;
-  if (!layer) {
+  if (!present) {
     out += " -";
     return;
   }
-  out += ' ' + std::to_string(layer->GetX()) + ',' + std::to_string(layer->GetY());
+  out += ' ' + std::to_string(x) + ',' + std::to_string(y);
+}
+
+// A layer made shows where it stands now; one not made yet where it will
+// be placed.
+void AppendLayer(std::string& out, const char* name, const CTextRenderer::CGlyph& glyph, const ILayer* layer,
+                 bool wouldExist, int32_t dx, int32_t dy) {
+  if (glyph.layered)
+    AppendPosition(out, name, layer != nullptr, layer ? layer->GetX() : 0, layer ? layer->GetY() : 0);
+  else
+    AppendPosition(out, name, wouldExist, glyph.laidX + dx, glyph.laidY + dy);
 }
 
 }  // namespace
@@ -679,14 +969,17 @@ void CTextRenderer::Dump(std::string& out) {
       out += " x " + std::to_string(cell->x) + " y " + std::to_string(cell->y) + " width " +
              std::to_string(cell->width) + " height " + std::to_string(cell->height) + " kinsoku " +
              std::to_string(cell->kinsoku) + '\n';
-      for (const auto* glyphs : {&cell->ruby, &cell->base})
-        for (const CGlyph& glyph : *glyphs) {
-          out += "      glyph " + std::to_string(glyph.index) + (glyphs == &cell->ruby ? " ruby" : " base");
-          AppendLayer(out, "main", glyph.main.get());
-          AppendLayer(out, "shadow", glyph.shadow.get());
-          AppendLayer(out, "outline", glyph.outline.get());
-          out += '\n';
-        }
+      auto dump = [&](const CGlyph& glyph, const char* kind) {
+        out += "      glyph " + std::to_string(glyph.index) + kind;
+        const CLayerOffsets o = Offsets(glyph);
+        const bool layers = m_layerFactory != nullptr;
+        AppendLayer(out, "main", glyph, glyph.main.get(), layers && glyph.mainImage, o.mainX, o.mainY);
+        AppendLayer(out, "shadow", glyph, glyph.shadow.get(), layers && glyph.shadowImage, o.shadowX, o.shadowY);
+        AppendLayer(out, "outline", glyph, glyph.outline.get(), layers && glyph.outlineImage, 0, 0);
+        out += '\n';
+      };
+      for (const CGlyph& glyph : cell->ruby) dump(glyph, " ruby");
+      for (const CGlyph& glyph : cell->base) dump(glyph, " base");
     }
     y += line.height;
   }

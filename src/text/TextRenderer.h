@@ -1,15 +1,22 @@
 // A message window: characters arrive one at a time, each (or a ruby base
 // with its ruby text) becomes a character cell, cells are broken into lines
 // with Japanese line-breaking rules and optional hanging punctuation, lines
-// are aligned, and every glyph draws as up to three image layers (shadow,
-// outline, main). The renderer's own property block transforms the whole
-// window; each cell carries the whole-text transform about one common pivot,
-// so the text scales and turns as one.
+// are aligned, and every glyph draws as up to three images (shadow, outline,
+// main). The renderer's own property block transforms the whole window; each
+// cell carries the whole-text transform about one common pivot, so the text
+// scales and turns as one.
+//
+// A glyph's image layers are made when something needs them: an effect, a
+// draw through a transform or into a renderer of its own, a test. Until then
+// a plain draw into a memory target blits the images where the layers would
+// have drawn them, byte for byte the same, so that a long page costs neither
+// a layer per image to write nor to clear.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Geometry.h"
@@ -37,16 +44,61 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     int32_t advance = -1;  // -1: no image
     int32_t alpha = 255, xscale = kScaleOne, yscale = kScaleOne, rotate = 0, layermode = 0;
     int32_t style = 0;
-    uint16_t code = 0;
-    std::unique_ptr<ILayer> main, shadow, outline;
     // Where Layout last put the glyph (cell x + glyph x, line y + glyph y);
     // effects on x and y move each layer from its own offset to it.
     int32_t laidX = 0, laidY = 0;
+    uint16_t code = 0;
+    // Whether the layers below were made (see MakeLayers).
+    bool layered = false;
+    // The images, owned by the glyph generator; none where the glyph has no
+    // such layer.
+    ISurface* mainImage = nullptr;
+    ISurface* shadowImage = nullptr;
+    ISurface* outlineImage = nullptr;
+    std::unique_ptr<ILayer> main, shadow, outline;
+  };
+
+  // The glyphs of a cell as a vector holds them, the first inside the list:
+  // a cell usually holds one character, and keeping its glyph beside the
+  // cell saves a block of memory and a trip to it per character.
+  class CGlyphList {
+   public:
+    CGlyphList() = default;
+    CGlyphList(const CGlyphList&) = delete;
+    CGlyphList& operator=(const CGlyphList&) = delete;
+    ~CGlyphList();
+
+    CGlyph* begin() { return m_data; }
+    CGlyph* end() { return m_data + m_size; }
+    const CGlyph* begin() const { return m_data; }
+    const CGlyph* end() const { return m_data + m_size; }
+    CGlyph* data() { return m_data; }
+    const CGlyph* data() const { return m_data; }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    CGlyph& operator[](size_t i) { return m_data[i]; }
+    const CGlyph& operator[](size_t i) const { return m_data[i]; }
+    CGlyph& front() { return m_data[0]; }
+    const CGlyph& front() const { return m_data[0]; }
+    CGlyph& back() { return m_data[m_size - 1]; }
+    const CGlyph& back() const { return m_data[m_size - 1]; }
+    CGlyph& emplace_back();
+    // Keeps the room for the next glyphs.
+    void clear();
+
+   private:
+    CGlyph* Inline() { return reinterpret_cast<CGlyph*>(m_inline); }
+
+    alignas(CGlyph) unsigned char m_inline[sizeof(CGlyph)];
+    CGlyph* m_data = Inline();
+    size_t m_size = 0;
+    size_t m_capacity = 1;
   };
 
   struct CCell {
     int32_t x = 0, y = 0, width = 0, height = 0;
-    std::vector<CGlyph> base, ruby;
+    CGlyphList base;
+    std::vector<CGlyph> ruby;
     CLayerProperty property;
     int32_t kinsoku = kKinsokuNone;
     int32_t style = 0;
@@ -63,6 +115,10 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     int32_t height = 0;  // 0 until a cell arrives
     std::vector<std::unique_ptr<CCell>> cells;
   };
+
+  // Gives every glyph of both pages the image layers it does not have yet,
+  // placed where the last layout put the glyph.
+  void MakeLayers();
 
   // One entry of an effect list: what it animates, how and when.
   // One entry of an effect list (its saved form lives beside it).
@@ -130,6 +186,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   static const std::vector<std::string>& NoStartChars();
   static const std::vector<std::string>& NoEndChars();
   static int32_t KinsokuClass(const std::string& text);
+  // The class of one character code (lead | trail << 8 for two bytes).
+  static int32_t KinsokuClassOf(uint16_t code);
 
  protected:
   // Layout state is stale once anything changes.
@@ -142,18 +200,33 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   ISurfaceFactory* GetSurfaceFactory() const { return m_surfaceFactory; }
 
  private:
-  std::unique_ptr<CCell> MakeCell(const std::string& text, const std::string& ruby);
+  // What every cell made with the current font starts from.
+  struct CCellStart;
+  void StartCells(CCellStart& start) const;
+  // A cell for the text and ruby; baseSelected tells that the generator
+  // already has the base font selected.
+  std::unique_ptr<CCell> MakeCell(std::string_view text, std::string_view ruby, const CCellStart& start,
+                                  bool baseSelected);
+  // A blank cell, taken from the spares when there are any.
+  std::unique_ptr<CCell> NewCell();
+  // Keeps the cells and lines of a page that goes away for the next pages.
+  void Recycle(std::vector<std::unique_ptr<CLine>>& lines);
   // Makes the glyphs of text with the font already selected; returns the
   // sum of their advances.
-  int32_t MakeGlyphs(const std::string& text, std::vector<CGlyph>& out);
+  template <typename List>
+  int32_t MakeGlyphs(std::string_view text, List& out);
   void MakeGlyph(uint16_t code, CGlyph& glyph);
+  // Makes the glyph's missing layers (placed at its laid position).
+  void MakeLayers(CGlyph& glyph);
+  // Draws the glyph's images as its layers would, without them; false when
+  // that is not possible (transforms, a renderer of its own).
+  bool BlitGlyph(const CGlyph& glyph, ISurface* target, const CParentChain& parents, int32_t parentX, int32_t parentY);
+
   bool SelectFont(const std::string& face, int32_t size);
   void PlaceCell(std::unique_ptr<CCell> cell);
   void AlignLine(CLine& line);
   void OpenLine();
   CLine* PreviousLine();
-  static void Spread(std::vector<CGlyph>& glyphs, int32_t total, int32_t own);
-  static void Follow(std::vector<CGlyph>& glyphs);
   void RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark, int32_t& delay, std::vector<int32_t>& set);
   static void KillSet(std::vector<int32_t>& set);
 
@@ -171,6 +244,12 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   std::vector<std::unique_ptr<CLine>> m_previousLines;
   std::vector<int32_t> m_pageTweens;
   std::vector<int32_t> m_previousTweens;
+  // Cells and lines of pages gone, kept for the next pages.
+  std::vector<std::unique_ptr<CCell>> m_spareCells;
+  std::vector<std::unique_ptr<CLine>> m_spareLines;
+  // Whether glyph images may be blitted without their layers: the layers
+  // would be plain memory layers.
+  bool m_blitWithoutLayers = false;
 
  public:
   // ---- Operations of the hide and backlog paths ----

@@ -67,12 +67,14 @@ class EffectsTest : public ::testing::Test {
     std::map<ILayer*, int> index;
     std::map<ILayer*, int> before;
     for (const auto& line : r.GetLines())
-      for (const auto& cell : line->cells)
-        for (auto* glyphs : {&cell->base, &cell->ruby})
-          for (auto& glyph : *glyphs) {
-            index[glyph.main.get()] = glyph.index;
-            before[glyph.main.get()] = param == 1 ? glyph.main->GetY() : glyph.main->GetAlpha();
-          }
+      for (const auto& cell : line->cells) {
+        auto note = [&](const CTextRenderer::CGlyph& glyph) {
+          index[glyph.main.get()] = glyph.index;
+          before[glyph.main.get()] = param == 1 ? glyph.main->GetY() : glyph.main->GetAlpha();
+        };
+        for (const auto& glyph : cell->base) note(glyph);
+        for (const auto& glyph : cell->ruby) note(glyph);
+      }
     std::map<int, int> out;
     const uint32_t t0 = 5000;
     for (int t = 0; t <= limit; ++t) {

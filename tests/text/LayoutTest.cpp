@@ -111,6 +111,13 @@ TEST_F(LayoutTest, OpeningBracketCarriesOverWithTheCharacterThatDidNotFit) {
   EXPECT_EQ(CTextRenderer::KinsokuClass("("), CTextRenderer::kKinsokuNoEnd);
   EXPECT_EQ(CTextRenderer::NoStartChars().size(), 26u);
   EXPECT_EQ(CTextRenderer::NoEndChars().size(), 10u);
+  for (const std::string& c : CTextRenderer::NoStartChars())
+    EXPECT_EQ(CTextRenderer::KinsokuClass(c), CTextRenderer::kKinsokuNoStart) << c;
+  for (const std::string& c : CTextRenderer::NoEndChars())
+    EXPECT_EQ(CTextRenderer::KinsokuClass(c), CTextRenderer::kKinsokuNoEnd) << c;
+  // Only single characters have a class; their neighbours have none.
+  for (const char* other : {"a", "\x81\x40", "\x81\x4A", "\x81\x74", "\x81", "(a", ".."})
+    EXPECT_EQ(CTextRenderer::KinsokuClass(other), CTextRenderer::kKinsokuNone) << other;
 }
 
 TEST_F(LayoutTest, Alignment) {
@@ -158,7 +165,7 @@ TEST_F(LayoutTest, RubySpreadsTheNarrowerRowOverTheWider) {
   EXPECT_EQ(cells[0]->FirstIndex(), 0);
   EXPECT_EQ(cells[0]->LastIndex(), 4);
   EXPECT_EQ(cells[1]->FirstIndex(), 5);
-  r.Layout();
+  r.MakeLayers();
   EXPECT_EQ(cells[1]->ruby[1].main->GetX(), 32 + 10);
   EXPECT_EQ(cells[1]->ruby[1].main->GetY(), 2);
 }
@@ -193,7 +200,7 @@ TEST_F(LayoutTest, StyleOffsetsTheLayers) {
   r.AddText("aa");
   const auto& cell = r.GetLines()[0]->cells[1];
   EXPECT_EQ(cell->height, 8 + 20 + 3);
-  r.Layout();
+  r.MakeLayers();
   const auto& glyph = cell->base[0];
   ASSERT_TRUE(glyph.main && glyph.shadow && glyph.outline);
   EXPECT_EQ(glyph.advance, 13);
