@@ -154,6 +154,10 @@ class CQelLua : public CLua {
   // nodes so that building a record reuses their memory.
   std::vector<std::unique_ptr<CScriptBlock>> m_records;
   std::vector<CScriptBlock::AttributeMap::node_type> m_spareNodes;
+  // The attributes the tag method set in the record it is building, and the
+  // name being looked up (kept to spare an allocation per attribute).
+  std::vector<CScriptBlock::AttributeMap::iterator> m_setAttributes;
+  std::string m_attributeName;
   int m_tagDepth = 0;
 
  protected:

@@ -3,6 +3,7 @@
 // and only then pushes results: a Lua error raised while pushing can skip no
 // destructor, and no C++ exception reaches Lua.
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -80,22 +81,17 @@ void HostTag(CQelLua* self, lua_State* L, const CScriptBlock& record) noexcept {
 constexpr size_t kMaxSpareNodes = 64;
 constexpr size_t kMaxKeptText = 256;
 
-// The empty tag record of this nesting level, its old attributes' map nodes
-// put aside for reuse; null when memory ran out.
+// The tag record of this nesting level, ready to be filled: it keeps the
+// attributes of its last call, which AddAttribute overwrites in place (a
+// script calling the same tag again sets the same names), and FinishRecord
+// drops those not set again. Null when memory ran out.
 CScriptBlock* StartRecord(CQelLua* self) noexcept {
   try {
     auto& records = self->m_records;
     const size_t level = static_cast<size_t>(self->m_tagDepth);
     while (records.size() <= level) records.push_back(std::make_unique<CScriptBlock>());
     CScriptBlock& record = *records[level];
-    auto& attributes = record.m_attributes;
-    auto& spare = self->m_spareNodes;
-    while (!attributes.empty()) {
-      auto node = attributes.extract(attributes.begin());
-      if (spare.size() < kMaxSpareNodes && node.key().capacity() <= kMaxKeptText &&
-          node.mapped().capacity() <= kMaxKeptText)
-        spare.push_back(std::move(node));
-    }
+    self->m_setAttributes.clear();
     record.m_type = CScriptBlock::kTag;
     record.m_line = 0;
     if (record.m_text.capacity() > kMaxKeptText) record.m_text = std::string();
@@ -103,6 +99,30 @@ CScriptBlock* StartRecord(CQelLua* self) noexcept {
     return &record;
   } catch (...) {
     return nullptr;
+  }
+}
+
+// Drops the attributes of the record's last call that this call did not set.
+void FinishRecord(CQelLua* self, CScriptBlock& record) noexcept {
+  auto& attributes = record.m_attributes;
+  const auto& set = self->m_setAttributes;
+  if (set.size() == attributes.size()) return;
+  auto& spare = self->m_spareNodes;
+  for (auto it = attributes.begin(); it != attributes.end();) {
+    bool kept = false;
+    for (const auto& s : set) kept = kept || s == it;
+    if (kept) {
+      ++it;
+      continue;
+    }
+    auto next = std::next(it);
+    auto node = attributes.extract(it);
+    try {
+      if (spare.size() < kMaxSpareNodes && node.key().capacity() <= kMaxKeptText &&
+          node.mapped().capacity() <= kMaxKeptText)
+        spare.push_back(std::move(node));
+    } catch (...) {}
+    it = next;
   }
 }
 
@@ -118,17 +138,25 @@ bool SetRecordName(CScriptBlock& record, const char* text, size_t size) noexcept
 bool AddAttribute(CQelLua* self, CScriptBlock& record, const char* name, size_t nameSize, const char* value,
                   size_t valueSize) noexcept {
   try {
-    auto& spare = self->m_spareNodes;
-    if (spare.empty()) {
-      record.m_attributes[std::string(name, nameSize)].assign(value, valueSize);
-      return false;
+    auto& attributes = record.m_attributes;
+    self->m_attributeName.assign(name, nameSize);
+    if (self->m_attributeName.capacity() > kMaxKeptText) self->m_attributeName.shrink_to_fit();
+    auto it = attributes.find(self->m_attributeName);
+    if (it != attributes.end()) {
+      // A huge text once passed is not kept for ever.
+      if (it->second.capacity() > kMaxKeptText && valueSize <= kMaxKeptText) it->second = std::string();
+      it->second.assign(value, valueSize);
+    } else if (auto& spare = self->m_spareNodes; !spare.empty()) {
+      auto node = std::move(spare.back());
+      spare.pop_back();
+      node.key().assign(name, nameSize);
+      node.mapped().assign(value, valueSize);
+      it = attributes.insert(std::move(node)).position;
+    } else {
+      it = attributes.emplace(std::string(name, nameSize), std::string(value, valueSize)).first;
     }
-    auto node = std::move(spare.back());
-    spare.pop_back();
-    node.key().assign(name, nameSize);
-    node.mapped().assign(value, valueSize);
-    auto inserted = record.m_attributes.insert(std::move(node));
-    if (!inserted.inserted) inserted.position->second = std::move(inserted.node.mapped());
+    // A Lua table has each key once: every entry is a different attribute.
+    self->m_setAttributes.push_back(it);
     return false;
   } catch (...) {
     return true;
@@ -233,6 +261,7 @@ int Tag(lua_State* L) {
       if (failed) return luaL_error(L, "not enough memory");
     }
   }
+  FinishRecord(self, *record);
   HostTag(self, L, *record);
   return 0;
 }

@@ -233,12 +233,13 @@ class CMainScript : public ISaveSubject {
   // The number the random generator gives next (advances it).
   int NextRandom();
   void SetRecordBudget(int records) { m_recordBudget = records; }
+  // Dispatches a record that stays alive and unchanged while it runs (one
+  // of the script store, or one its caller keeps, as the Lua bridge does).
+  // Records are only copied when dispatching changes them (evaluated
+  // attributes, print, tracing).
+  bool DispatchStored(const CScriptBlock& record);
 
  private:
-  // Dispatches a record of the script store. Records are only copied when
-  // dispatching changes them (evaluated attributes, print, tracing); a
-  // stored record stays in place for the life of the interpreter.
-  bool DispatchStored(const CScriptBlock& record);
   bool RunTag(const CScriptBlock& record, bool replay);
   // Tells (once) that a frame ended because the script ran count records
   // without waiting.

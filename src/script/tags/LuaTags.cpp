@@ -116,7 +116,8 @@ uint32_t CLuaTagState::LuaNow() { return platform::GetTimeMs(); }
 
 int CLuaTagState::LuaRandom() { return m_script->NextRandom(); }
 
-void CLuaTagState::LuaTag(const CScriptBlock& record) { m_script->Dispatch(record, false); }
+// The bridge keeps the record until the call returns: no copy needed.
+void CLuaTagState::LuaTag(const CScriptBlock& record) { m_script->DispatchStored(record); }
 
 std::string CLuaTagState::LuaEvaluate(const std::string& expression) {
   return m_script->GetVariables().Evaluate(expression);
