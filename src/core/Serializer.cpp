@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+namespace {
+
+// The largest chunk added at once, and the largest kept for reuse.
+constexpr size_t kMaxGrowth = size_t{1} << 20;
+constexpr size_t kMaxKept = size_t{64} << 10;
+
+}  // namespace
+
 // ---- CSerialBuffer ------------------------------------------------------------
 
 void CSerialBuffer::Append(const void* data, size_t size) {
@@ -20,8 +28,10 @@ void CSerialBuffer::Append(const void* data, size_t size) {
   }
   if (size == 0) return;
   Chunk chunk;
-  chunk.capacity = std::max(size, kMinChunk);
-  chunk.data = std::make_unique<uint8_t[]>(chunk.capacity);
+  // Chunks grow with the stream, so a big stream takes few of them; the
+  // bytes are written before they are read (no need to clear them).
+  chunk.capacity = std::max({size, kMinChunk, std::min(m_size, kMaxGrowth)});
+  chunk.data.reset(new uint8_t[chunk.capacity]);
   std::memcpy(chunk.data.get(), src, size);
   chunk.used = size;
   m_chunks.push_back(std::move(chunk));
@@ -31,7 +41,7 @@ void CSerialBuffer::Prepend(const void* data, size_t size) {
   if (size == 0) return;
   Chunk chunk;
   chunk.capacity = std::max(size, kMinChunk);
-  chunk.data = std::make_unique<uint8_t[]>(chunk.capacity);
+  chunk.data.reset(new uint8_t[chunk.capacity]);
   std::memcpy(chunk.data.get(), data, size);
   chunk.used = size;
   // A front chunk is never appended to (appends go to the last chunk), so its
@@ -52,8 +62,20 @@ std::vector<uint8_t> CSerialBuffer::Flatten() const {
   return out;
 }
 
+void CSerialBuffer::AppendFrom(const CSerialBuffer& other) {
+  for (const Chunk& c : other.m_chunks) Append(c.data.get(), c.used);
+}
+
 void CSerialBuffer::Clear() {
-  m_chunks.clear();
+  // The last (largest) chunk stays for the next stream (a child stream is
+  // written and cleared once per nested object) unless it grew large.
+  while (m_chunks.size() > 1) m_chunks.pop_front();
+  if (!m_chunks.empty()) {
+    if (m_chunks.front().capacity > kMaxKept)
+      m_chunks.clear();
+    else
+      m_chunks.front().used = 0;
+  }
   m_size = 0;
   m_owned.clear();
   m_owned.shrink_to_fit();
@@ -140,18 +162,21 @@ bool CSerializer::GetU32(uint32_t& v) {
   return false;
 }
 
-std::vector<uint8_t> CSerializer::Finish() {
-  if (m_tagged) {
-    const uint32_t header = static_cast<uint32_t>(4 + 8 * m_tags.size());
-    CSerializer table(false);
-    table.PutU32(static_cast<uint32_t>(m_tags.size()));
-    for (const auto& [tag, position] : m_tags) {
-      table.PutU32(tag);
-      table.PutU32(position + header);
-    }
-    std::vector<uint8_t> tableBytes = table.m_buffer.Flatten();
-    m_buffer.Prepend(tableBytes.data(), tableBytes.size());
+void CSerializer::PutTagTable() {
+  if (!m_tagged) return;
+  const uint32_t header = static_cast<uint32_t>(4 + 8 * m_tags.size());
+  CSerializer table(false);
+  table.PutU32(static_cast<uint32_t>(m_tags.size()));
+  for (const auto& [tag, position] : m_tags) {
+    table.PutU32(tag);
+    table.PutU32(position + header);
   }
+  std::vector<uint8_t> tableBytes = table.m_buffer.Flatten();
+  m_buffer.Prepend(tableBytes.data(), tableBytes.size());
+}
+
+std::vector<uint8_t> CSerializer::Finish() {
+  PutTagTable();
   std::vector<uint8_t> out = m_buffer.Flatten();
   Reset();
   return out;
@@ -194,9 +219,13 @@ CSerializer& CSerializer::Child() {
 }
 
 void CSerializer::PutChildBlock() {
-  std::vector<uint8_t> bytes = Child().Finish();
-  PutU32(static_cast<uint32_t>(bytes.size()));
-  PutBytes(bytes.data(), bytes.size());
+  // The child's chunks go straight into this stream, without a copy of
+  // their own in between.
+  CSerializer& child = Child();
+  child.PutTagTable();
+  PutU32(static_cast<uint32_t>(child.m_buffer.GetSize()));
+  m_buffer.AppendFrom(child.m_buffer);
+  child.Reset();
 }
 
 bool CSerializer::TakeBlock(const uint8_t*& block, uint32_t& length) {

@@ -58,6 +58,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
@@ -109,6 +110,8 @@ class CSerialBuffer {
   void Prepend(const void* data, size_t size);  // inserts a chunk in front
   size_t GetSize() const { return m_size; }
   std::vector<uint8_t> Flatten() const;
+  // Appends the bytes of another buffer (its chunks, in order).
+  void AppendFrom(const CSerialBuffer& other);
   void Clear();  // drops chunks and any block
 
   // Reading.
@@ -240,6 +243,8 @@ class CSerializer {
   }
 
   void Mark(uint32_t tag);
+  // Puts the tag table in front of the body (a tagged stream being finished).
+  void PutTagTable();
   bool SeekTag(uint32_t tag);
   bool LoadBlock(const void* data, size_t size, bool copy);
 
@@ -265,7 +270,8 @@ class CSerializer {
       uint32_t w;
       std::memcpy(&w, &value, 4);
       PutU32(w);
-    } else if constexpr (std::is_same_v<T, std::string>) {
+    } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+      // A view is written as the string it shows.
       PutU32(static_cast<uint32_t>(value.size()));
       PutBytes(value.data(), value.size());
     } else if constexpr (IsPair<T>::value) {
@@ -344,7 +350,8 @@ class CSerializer {
         Key k{};
         Mapped v{};
         if (Get(k) || Get(v)) return true;
-        result.insert_or_assign(std::move(k), std::move(v));
+        // Streams hold maps in key order: the end is the place to look first.
+        result.insert_or_assign(result.end(), std::move(k), std::move(v));
       }
       value = std::move(result);
       return false;

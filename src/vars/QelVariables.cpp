@@ -1,6 +1,9 @@
 #include "vars/QelVariables.h"
 
+#include <algorithm>
 #include <map>
+#include <string_view>
+#include <vector>
 
 #include "files/Config.h"
 
@@ -92,9 +95,13 @@ void CQelVariables::CScope::Deserialize(CSerializer& stream) { m_store->Deserial
 
 void CQelVariables::Serialize(CSerializer& stream) const {
   stream.Write(1, m_quoteChars);
-  std::map<std::string, std::string> game;
+  // Written as a map by name (the same bytes), sorted in a vector: no tree
+  // and no copies of the names.
+  std::vector<std::pair<std::string_view, std::string>> game;
+  game.reserve(Variables().size());
   for (const auto& [name, value] : Variables())
-    if (IsGameVariable(name)) game.emplace(name, value.GetString());
+    if (IsGameVariable(name)) game.emplace_back(name, value.GetString());
+  std::sort(game.begin(), game.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   stream.Write(2, game);
   stream.Write(3, m_scopes);
 }

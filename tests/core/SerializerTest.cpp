@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -277,6 +278,47 @@ TEST(SerializerRoundTrip, NestedObjectsAndContainersOfThem) {
   EXPECT_TRUE(out.groups["b"].empty());
   ASSERT_EQ(many.size(), 2u);
   EXPECT_EQ(many[1].path, in.path);
+}
+
+TEST(SerializerRoundTrip, AReusedStreamWritesTheSameBytesAgain) {
+  CRecord big;
+  big.name = std::string(100000, 'x');
+  for (int k = 0; k < 500; ++k) big.path.push_back(CPoint2());
+  CRecord small;
+  small.name = "s";
+  CSerializer w;
+  w.Write(1, small);
+  const Bytes first = w.Finish();
+  // A big stream in between leaves chunks behind for the next one.
+  w.Write(1, big);
+  w.Write(2, std::vector<CRecord>(3, big));
+  const Bytes large = w.Finish();
+  w.Write(1, small);
+  EXPECT_EQ(w.Finish(), first);
+  w.Write(1, big);
+  w.Write(2, std::vector<CRecord>(3, big));
+  EXPECT_EQ(w.Finish(), large);
+}
+
+TEST(SerializerRoundTrip, MapsFromSortedPairsAndInAnyOrder) {
+  // Sorted pairs of views are written as the map of strings they show.
+  std::map<std::string, std::string> map{{"a", "1"}, {"b", "2"}, {"c", "3"}};
+  std::vector<std::pair<std::string_view, std::string>> pairs{{"a", "1"}, {"b", "2"}, {"c", "3"}};
+  CSerializer w;
+  w.Write(1, map);
+  const Bytes fromMap = w.Finish();
+  w.Write(1, pairs);
+  EXPECT_EQ(w.Finish(), fromMap);
+  // A stream whose keys are out of order or repeated still reads every key,
+  // the last value of a repeated one winning.
+  std::vector<std::pair<std::string, std::string>> unordered{{"c", "3"}, {"a", "1"}, {"b", "2"}, {"a", "9"}};
+  w.Write(1, unordered);
+  const Bytes bytes = w.Finish();
+  CSerializer r;
+  ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
+  std::map<std::string, std::string> out;
+  ASSERT_FALSE(r.Read(1, out));
+  EXPECT_EQ(out, (std::map<std::string, std::string>{{"a", "9"}, {"b", "2"}, {"c", "3"}}));
 }
 
 TEST(SerializerCompatibility, MissingTagsLeaveFieldsUntouched) {
