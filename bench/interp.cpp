@@ -22,46 +22,13 @@
 #include "script/MainScript.h"
 #include "script/tags/TagFamilies.h"
 #include "vars/QelVariables.h"
+#include "BenchGame.h"
 
 namespace {
 
-// A game folder in a temporary directory, made the current directory for
-// the life of the object.
-class TempGame {
- public:
-  explicit TempGame(const std::string& script) {
-    platform::Init(platform::Backend::Headless);
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() / ("velmira_bench_interp_" + std::to_string(stamp));
-    std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ / "game.iet", std::ios::binary) << script;
-    old_ = platform::GetCurrentDirectory();
-    platform::SetCurrentDirectory(dir_.string());
-    ReleaseIniCache();
-    SetRootArchivePath("game.pfs");
-    CInputState::Destroy();
-    input_ = CInputState::Instance();
-    script_ = std::make_unique<CMainScript>(GetTagRegistry(), nullptr);
-    booted_ = !script_->Boot();
-  }
-  ~TempGame() {
-    script_.reset();
-    CInputState::Destroy();
-    platform::SetCurrentDirectory(old_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-    platform::Shutdown();
-  }
-  CMainScript& Script() { return *script_; }
-  CInputState& Input() { return *input_; }
-  bool Booted() const { return booted_; }
-
- private:
-  std::filesystem::path dir_;
-  std::string old_;
-  CInputState* input_ = nullptr;
-  std::unique_ptr<CMainScript> script_;
-  bool booted_ = false;
+// A game whose boot script is the given text.
+struct TempGame : bench::HeadlessGame {
+  explicit TempGame(const std::string& script) : HeadlessGame("interp", {{"game.iet", script}}) {}
 };
 
 // Each frame runs the whole loop once and ends at the empty tag.

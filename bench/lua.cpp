@@ -27,6 +27,7 @@ extern "C" {
 #include "script/MainScript.h"
 #include "script/tags/LuaTags.h"
 #include "script/tags/TagFamilies.h"
+#include "BenchGame.h"
 
 namespace {
 
@@ -102,45 +103,20 @@ void BM_LoopNow(benchmark::State& state) {
 }
 BENCHMARK(BM_LoopNow);
 
-// A headless game whose interpreter is the Lua host, standing in a
-// temporary game folder for the life of the object.
-class TagGame {
+// A headless game whose interpreter is the Lua host.
+class TagGame : public bench::HeadlessGame {
  public:
-  TagGame() {
-    platform::Init(platform::Backend::Headless);
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() / ("velmira_bench_lua_" + std::to_string(stamp));
-    std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ / "game.iet", std::ios::binary) << "@\n";
-    old_ = platform::GetCurrentDirectory();
-    platform::SetCurrentDirectory(dir_.string());
-    ReleaseIniCache();
-    SetRootArchivePath("game.pfs");
-    CInputState::Destroy();
-    CInputState::Instance();
-    script_ = std::make_unique<CMainScript>(GetTagRegistry(), nullptr);
-    CLuaTagState* family = script_->Boot() ? nullptr : script_->FindFamily<CLuaTagState>();
-    if (family) lua_ = &family->GetLua(*script_);
+  TagGame() : HeadlessGame("lua", {{"game.iet", "@\n"}}) {
+    CLuaTagState* family = Booted() ? Script().FindFamily<CLuaTagState>() : nullptr;
+    if (family) lua_ = &family->GetLua(Script());
     if (lua_ && (!lua_->IsOpen() ||
                  lua_->RunChunk("function tags(o) for i = 1, 1000 do o:tag{'var', name='f.x', data=1} end end")))
       lua_ = nullptr;
   }
-  ~TagGame() {
-    script_.reset();
-    CInputState::Destroy();
-    platform::SetCurrentDirectory(old_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-    platform::Shutdown();
-  }
-  CMainScript& Script() { return *script_; }
   // The interpreter's own bridge; null when the game did not start.
   CQelLua* Lua() { return lua_; }
 
  private:
-  std::filesystem::path dir_;
-  std::string old_;
-  std::unique_ptr<CMainScript> script_;
   CQelLua* lua_ = nullptr;
 };
 
