@@ -19,9 +19,9 @@ TEST(NoGl, SoftwareTakesOverAndTheLogSaysWhy) {
   options.environment = {"__EGL_VENDOR_LIBRARY_FILENAMES=/nonexistent/none.json", "SDL_VIDEODRIVER=dummy",
                          "SDL_AUDIODRIVER=dummy"};
   int pid = 0;
-  ASSERT_FALSE(platform::StartProcess({VELMIRA_ENGINE, "-headless", "-renderer", "gles", "-input", "input.txt", "-log",
-                                       "run.log", game.Path()},
-                                      options, pid));
+  ASSERT_FALSE(platform::StartProcess(
+      {VELMIRA_ENGINE, "-headless", "-renderer", "gles", "-input", "input.txt", "-log", "run.log", game.Path()},
+      options, pid));
   ASSERT_EQ(platform::WaitProcess(pid, 120000), 0) << ReadFile(game / "out.txt");
   const std::string log = ReadFile(game / "run.log");
   EXPECT_NE(log.find("CGlesRenderer::Init"), std::string::npos) << log;
