@@ -108,7 +108,9 @@ void CQelVariables::Serialize(CSerializer& stream) const {
 
 void CQelVariables::Deserialize(CSerializer& stream) {
   stream.Read(1, m_quoteChars);
-  std::map<std::string, std::string> game;
+  // A map in the stream reads as its pairs, in order; a name given twice
+  // (a damaged file) ends with its last value, as in a map.
+  std::vector<std::pair<std::string, std::string>> game;
   stream.Read(2, game);
   Clear();
   for (const auto& [name, text] : game) FindOrCreateOwn(name).SetString(text);
