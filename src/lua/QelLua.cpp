@@ -135,13 +135,35 @@ bool SetRecordName(CScriptBlock& record, const char* text, size_t size) noexcept
   }
 }
 
+// Attributes looked up by a walk rather than a search.
+constexpr size_t kScannedAttributes = 8;
+
+bool SameText(const std::string& a, const char* b, size_t size) {
+  if (a.size() != size) return false;
+  for (size_t i = 0; i < size; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 bool AddAttribute(CQelLua* self, CScriptBlock& record, const char* name, size_t nameSize, const char* value,
                   size_t valueSize) noexcept {
   try {
     auto& attributes = record.m_attributes;
-    self->m_attributeName.assign(name, nameSize);
-    if (self->m_attributeName.capacity() > kMaxKeptText) self->m_attributeName.shrink_to_fit();
-    auto it = attributes.find(self->m_attributeName);
+    auto it = attributes.end();
+    if (attributes.size() <= kScannedAttributes) {
+      // A tag has a few attributes with short names: a walk comparing them
+      // in place beats a tree search with a library compare per step.
+      for (auto at = attributes.begin(); at != attributes.end(); ++at) {
+        if (SameText(at->first, name, nameSize)) {
+          it = at;
+          break;
+        }
+      }
+    } else {
+      self->m_attributeName.assign(name, nameSize);
+      if (self->m_attributeName.capacity() > kMaxKeptText) self->m_attributeName.shrink_to_fit();
+      it = attributes.find(self->m_attributeName);
+    }
     if (it != attributes.end()) {
       // A huge text once passed is not kept for ever.
       if (it->second.capacity() > kMaxKeptText && valueSize <= kMaxKeptText) it->second = std::string();
