@@ -16,6 +16,7 @@
 #include "graphics/GraphicLoader.h"
 #include "graphics/Png.h"
 #include "graphics/Surface.h"
+#include "platform/TextCodec.h"
 #include "platform/Process.h"
 #include "support/TempDir.h"
 
@@ -65,6 +66,37 @@ void WriteGame(TempDir& game) {
 
 bool RanOnGl(const std::string& log) { return log.find("CGlesRenderer::Init") == std::string::npos; }
 
+// The same picture within what GL's arithmetic allows for a composed scene:
+// the mean difference at most 1, and 99 % of the channels within 8.
+void ExpectClose(const CShot& gl, const CShot& sw, const std::string& what) {
+  ASSERT_EQ(gl.width, sw.width) << what;
+  ASSERT_EQ(gl.height, sw.height) << what;
+  ASSERT_FALSE(gl.rgb.empty()) << what;
+  double sum = 0;
+  size_t within = 0;
+  for (size_t i = 0; i < gl.rgb.size(); ++i) {
+    const int diff = std::abs(int(gl.rgb[i]) - int(sw.rgb[i]));
+    sum += diff;
+    within += diff <= 8;
+  }
+  EXPECT_LE(sum / double(gl.rgb.size()), 1.0) << what;
+  EXPECT_GE(double(within) / double(gl.rgb.size()), 0.99) << what;
+}
+
+// Runs a game headless on GL and on software with the same input; false
+// (and nothing compared) when this machine has no GL.
+bool RunBoth(const std::string& game, const std::string& input, TempDir& gl, TempDir& sw) {
+  for (TempDir* out : {&gl, &sw}) {
+    ScopedCurrentDir cd(out->Path());
+    std::vector<std::string> args = {"-headless", "-input", input, "-log", "run.log", game};
+    args.insert(args.begin() + 1, out == &gl ? "-renderer" : "-fsr");
+    if (out == &gl) args.insert(args.begin() + 2, "gles");
+    EXPECT_EQ(RunVelmira(args), 0);
+    if (out == &gl && !RanOnGl(ReadFile(gl / "run.log"))) return false;
+  }
+  return true;
+}
+
 TEST(GlesEngine, ShotsMatchSoftwareAndSurviveTheSwitchAndALostContext) {
   TempDir game;
   WriteGame(game);
@@ -93,15 +125,7 @@ TEST(GlesEngine, ShotsMatchSoftwareAndSurviveTheSwitchAndALostContext) {
   // Software ignores the switch.
   EXPECT_EQ(sb.width, 800);
   EXPECT_EQ(sb.rgb, s.rgb);
-  double sum = 0;
-  size_t within = 0;
-  for (size_t i = 0; i < a.rgb.size(); ++i) {
-    const int diff = std::abs(int(a.rgb[i]) - int(s.rgb[i]));
-    sum += diff;
-    within += diff <= 8;
-  }
-  EXPECT_LE(sum / double(a.rgb.size()), 1.0);
-  EXPECT_GE(double(within) / double(a.rgb.size()), 0.99);
+  ExpectClose(a, s, "the game");
   // Full screen at scale 1.8, the same after the context came back, and
   // back in the window the first picture byte for byte.
   EXPECT_EQ(b.width, 1440);
@@ -124,6 +148,45 @@ TEST(GlesEngine, RunsRepeatByteForByte) {
   }
   if (!RanOnGl(ReadFile(one / "run.log"))) GTEST_SKIP() << "no GL here";
   EXPECT_EQ(ReadFile(one / "a.png"), ReadFile(two / "a.png"));
+}
+
+TEST(GlesEngine, TransitionsMidwayAMessageWindowAndTheDemoMatchSoftware) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=320\nHEIGHT=240\n[SYSTEM]\nBOOT=start.iet\n");
+  std::vector<uint8_t> one, two;
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) {
+      one.insert(one.end(), {uint8_t(x * 255 / 319), uint8_t(y), 0x40, 0xFF});
+      two.insert(two.end(), {0x30, uint8_t(255 - y), uint8_t(x * 255 / 319), 0xFF});
+    }
+  ASSERT_FALSE(WriteScreenshotPng(game / "one.png", one, 320, 240));
+  ASSERT_FALSE(WriteScreenshotPng(game / "two.png", two, 320, 240));
+  // A message window over a cross-fade and over a rule transition (the
+  // rule is the first picture's grey ramp), each shot half-way.
+  game.Write("start.iet", Utf8ToCp932("[lyc id=bg file=one]\r\n[flip]\r\n"
+                                      "[font size=16 left=10 top=160 width=300 height=70 color=ffffff]\r\n"
+                                      "窓の文字、[ruby text=る]瑠[/ruby]璃色。\r\n"
+                                      "[lyc id=bg file=two]\r\n[trans type=1 time=1000]\r\n"
+                                      "[lyc id=bg file=one]\r\n[trans type=2 rule=two time=1000 vague=64]\r\n"
+                                      "[wait time=100000]\r\n"));
+  game.Write("input.txt", "30 shot fade.png\n90 shot rule.png\n130 shot end.png\n131 quit\n");
+  TempDir gl, sw;
+  if (!RunBoth(game.Path(), game / "input.txt", gl, sw)) GTEST_SKIP() << "no GL here";
+  for (const char* shot : {"fade.png", "rule.png", "end.png"})
+    ExpectClose(LoadShot(gl / shot), LoadShot(sw / shot), shot);
+  // The two fades were caught half-way: neither the first nor the last picture.
+  EXPECT_NE(LoadShot(sw / "fade.png").rgb, LoadShot(sw / "end.png").rgb);
+
+  // The demo (a copy: runs write saves), past its opening into its scenes.
+  TempDir dir;
+  const std::filesystem::path demo = std::filesystem::path(dir.Path()) / "demo";
+  std::filesystem::copy(std::filesystem::path(VELMIRA_TEST_DATA_DIR) / ".." / "games" / "demo", demo,
+                        std::filesystem::copy_options::recursive);
+  std::filesystem::remove_all(demo / "tests");
+  dir.Write("input.txt", "100 shot a.png\n200 shot b.png\n201 quit\n");
+  TempDir demoGl, demoSw;
+  if (!RunBoth(demo.string(), dir / "input.txt", demoGl, demoSw)) GTEST_SKIP() << "no GL here";
+  for (const char* shot : {"a.png", "b.png"}) ExpectClose(LoadShot(demoGl / shot), LoadShot(demoSw / shot), shot);
 }
 
 // An 800 x 600 game with two clickable layers: a (red, 100..164 x 100..164)
