@@ -164,15 +164,25 @@ bool CSerializer::GetU32(uint32_t& v) {
 
 void CSerializer::PutTagTable() {
   if (!m_tagged) return;
-  const uint32_t header = static_cast<uint32_t>(4 + 8 * m_tags.size());
-  CSerializer table(false);
-  table.PutU32(static_cast<uint32_t>(m_tags.size()));
-  for (const auto& [tag, position] : m_tags) {
-    table.PutU32(tag);
-    table.PutU32(position + header);
+  const size_t size = 4 + 8 * m_tags.size();
+  const uint32_t header = static_cast<uint32_t>(size);
+  // Most streams (one per nested object) have a few tags: their table is
+  // put together on the stack.
+  uint8_t small[4 + 8 * 32];
+  std::vector<uint8_t> large;
+  uint8_t* table = small;
+  if (size > sizeof(small)) {
+    large.resize(size);
+    table = large.data();
   }
-  std::vector<uint8_t> tableBytes = table.m_buffer.Flatten();
-  m_buffer.Prepend(tableBytes.data(), tableBytes.size());
+  StoreU32(table, static_cast<uint32_t>(m_tags.size()));
+  uint8_t* at = table + 4;
+  for (const auto& [tag, position] : m_tags) {
+    StoreU32(at, tag);
+    StoreU32(at + 4, position + header);
+    at += 8;
+  }
+  m_buffer.Prepend(table, size);
 }
 
 std::vector<uint8_t> CSerializer::Finish() {

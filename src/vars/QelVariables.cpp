@@ -1,6 +1,7 @@
 #include "vars/QelVariables.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <string_view>
 #include <vector>
@@ -96,12 +97,26 @@ void CQelVariables::CScope::Deserialize(CSerializer& stream) { m_store->Deserial
 void CQelVariables::Serialize(CSerializer& stream) const {
   stream.Write(1, m_quoteChars);
   // Written as a map by name (the same bytes), sorted in a vector: no tree
-  // and no copies of the names.
+  // and no copies of the names. The sort compares the names' first eight
+  // bytes as one number, and whole names only when those are equal.
+  struct Entry {
+    uint64_t head;
+    std::string_view name;
+    const CVariant* value;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(Variables().size());
+  for (const auto& [name, value] : Variables()) {
+    if (!IsGameVariable(name)) continue;
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i) head = head << 8 | (i < name.size() ? uint8_t(name[i]) : 0);
+    entries.push_back({head, name, &value});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.head != b.head ? a.head < b.head : a.name < b.name; });
   std::vector<std::pair<std::string_view, std::string>> game;
-  game.reserve(Variables().size());
-  for (const auto& [name, value] : Variables())
-    if (IsGameVariable(name)) game.emplace_back(name, value.GetString());
-  std::sort(game.begin(), game.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  game.reserve(entries.size());
+  for (const Entry& entry : entries) game.emplace_back(entry.name, entry.value->GetString());
   stream.Write(2, game);
   stream.Write(3, m_scopes);
 }

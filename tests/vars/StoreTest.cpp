@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -34,6 +35,27 @@ Bytes WriteFile(const CQelVariables& vars, std::string_view prefix, uint32_t tag
 
 bool Contains(const Bytes& bytes, const std::string& text) {
   return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+TEST(Store, GameVariablesAreWrittenInNameOrder) {
+  // Names alike in their first eight bytes, shorter than eight, and with
+  // bytes above 0x7F (CP932 lead bytes), set in no particular order.
+  const std::vector<std::string> names = {"long_name_b", "x",        "long_name_a", "\x93\xfa\x96\x7b", "a",
+                                          "long_name_",  "long_nam", "b2",          "\x82\xa0",         "B"};
+  CQelVariables vars;
+  for (size_t i = 0; i < names.size(); ++i) vars.SetString(names[i], "v" + std::to_string(i));
+  std::map<std::string, std::string> expected;
+  for (size_t i = 0; i < names.size(); ++i) expected[names[i]] = "v" + std::to_string(i);
+  CSerializer s;
+  s.Write(2, expected);
+  const Bytes map = s.Finish();
+  // The game variables' field holds exactly the map's bytes.
+  const Bytes slot = SaveSlot(vars);
+  const Bytes body(map.begin() + 12, map.end());
+  EXPECT_TRUE(std::search(slot.begin(), slot.end(), body.begin(), body.end()) != slot.end());
+  CQelVariables back;
+  LoadSlot(back, slot);
+  for (const auto& [name, value] : expected) EXPECT_EQ(back.GetString(name), value) << name;
 }
 
 TEST(Store, AbsentNamesReadAsZeroAndEmpty) {
