@@ -234,6 +234,7 @@ int RunEngine(int argc, char** argv) {
     });
     // -record FILE: the play as a driver file, on the virtual clock.
     CInputRecorder recorder(engine->GetHandle(), engine->GetFrameTimer(), &driver);
+    recorder.SetPointerOffset([window = engine.get()] { return window->GetFullscreenOffset(); });
     CGameApplication::IFrameHooks* hooks = &driver;
     if (recording) {
       const std::string path = Argument(args, "record");

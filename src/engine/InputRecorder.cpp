@@ -146,7 +146,13 @@ void CInputRecorder::BeforeUpdate(int frame) {
       continue;
     keys[k] = platform::IsKeyDown(k);
   }
-  Record(frame, keys, platform::GetCursorClientPos(window_));
+  platform::Point pointer = platform::GetCursorClientPos(window_);
+  if (offset_) {
+    const platform::Point at = offset_();
+    pointer.x += at.x;
+    pointer.y += at.y;
+  }
+  Record(frame, keys, pointer);
 }
 
 void CInputRecorder::OnMessage(int frame, const platform::Message& message) {
@@ -157,6 +163,10 @@ void CInputRecorder::OnMessage(int frame, const platform::Message& message) {
     // Other amounts are not taken by the game either.
     if (delta == 120) pending_ += at + "wheel up\n";
     if (delta == 0xFF88) pending_ += at + "wheel down\n";
+  } else if (message.message == platform::WM_SYSKEYDOWN) {
+    // Alt with a key (Alt+Enter switches full screen) reaches the game as a
+    // message of its own; the key states alone would not replay it.
+    pending_ += at + "syskey " + KeyName(static_cast<int>(message.wParam & 0xFF)) + "\n";
   } else if ((message.message == platform::WM_CLOSE || message.message == platform::WM_DESTROY) && !quitWritten_) {
     quitWritten_ = true;
     pending_ += at + "quit\n";

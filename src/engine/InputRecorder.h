@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "engine/GameApplication.h"
@@ -45,6 +46,10 @@ class CInputRecorder : public CGameApplication::IFrameHooks {
   void Record(int frame, const KeyStates& keys, platform::Point pointer);
   // Everything recorded so far that has not gone to the file.
   const std::string& Pending() const { return pending_; }
+  // Where the scene's client area starts on the screen ((0, 0) in a window):
+  // pointer positions are written as the driver reads them, screen pixels
+  // in full screen.
+  void SetPointerOffset(std::function<platform::Point()> offset) { offset_ = std::move(offset); }
 
  private:
   void Flush();
@@ -57,6 +62,7 @@ class CInputRecorder : public CGameApplication::IFrameHooks {
   std::string pending_;
   KeyStates keys_{};
   platform::Point pointer_{-1000000, -1000000};
+  std::function<platform::Point()> offset_;
   bool quitWritten_ = false;
   int64_t nextFrameUs_ = 0;
 };

@@ -81,6 +81,19 @@ TEST(Recorder, RecordedLinesParseIntoTheSameInput) {
   EXPECT_EQ(seen, expected) << recorder.Pending();
 }
 
+TEST(Recorder, FullScreenSwitchesAndScreenPositionsReplay) {
+  CFrameTimer timer(60);
+  CInputRecorder recorder(0, timer, nullptr);
+  recorder.OnMessage(5, {0, platform::WM_SYSKEYDOWN, platform::VK_RETURN, 0});
+  std::vector<std::string> errors;
+  auto actions = CInputDriver::Parse(recorder.Pending(), errors);
+  ASSERT_TRUE(errors.empty()) << errors[0];
+  ASSERT_EQ(actions.size(), 1u) << recorder.Pending();
+  EXPECT_EQ(actions[0].frame, 5);
+  EXPECT_EQ(actions[0].verb, "syskey");
+  EXPECT_EQ(actions[0].key, platform::VK_RETURN);
+}
+
 TEST(Recorder, CloseIsRecordedOnceAsQuit) {
   CFrameTimer timer(60);
   CInputRecorder recorder(0, timer, nullptr);
