@@ -145,7 +145,26 @@ void CSerializer::Reset() {
 }
 
 void CSerializer::Mark(uint32_t tag) {
-  if (tag != 0) m_tags[tag] = static_cast<uint32_t>(m_buffer.GetSize());
+  if (tag != 0) SetTag(tag, static_cast<uint32_t>(m_buffer.GetSize()));
+}
+
+void CSerializer::SetTag(uint32_t tag, uint32_t position) {
+  if (m_tags.empty() || m_tags.back().first < tag) {
+    m_tags.emplace_back(tag, position);
+    return;
+  }
+  auto it = std::lower_bound(m_tags.begin(), m_tags.end(), tag,
+                             [](const std::pair<uint32_t, uint32_t>& e, uint32_t t) { return e.first < t; });
+  if (it != m_tags.end() && it->first == tag)
+    it->second = position;
+  else
+    m_tags.insert(it, {tag, position});
+}
+
+const uint32_t* CSerializer::FindTag(uint32_t tag) const {
+  auto it = std::lower_bound(m_tags.begin(), m_tags.end(), tag,
+                             [](const std::pair<uint32_t, uint32_t>& e, uint32_t t) { return e.first < t; });
+  return it != m_tags.end() && it->first == tag ? &it->second : nullptr;
 }
 
 void CSerializer::PutU32(uint32_t v) {
@@ -205,21 +224,41 @@ bool CSerializer::LoadBlock(const void* data, size_t size, bool copy) {
     m_buffer.SetPosition(m_buffer.GetBlockSize());
     return true;
   }
+  m_tags.reserve(count);
+  bool sorted = true;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t tag = 0;
     uint32_t position = 0;
     GetU32(tag);
     GetU32(position);
-    if (tag != 0) m_tags[tag] = position;
+    if (tag == 0) continue;
+    if (!m_tags.empty() && m_tags.back().first >= tag) sorted = false;
+    m_tags.emplace_back(tag, position);
+  }
+  if (!sorted) {
+    // Written streams keep their table in order; any other table is sorted
+    // here, a tag met twice keeping its later position.
+    std::stable_sort(m_tags.begin(), m_tags.end(),
+                     [](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
+                       return a.first < b.first;
+                     });
+    auto last = m_tags.begin();
+    for (auto it = m_tags.begin(); it != m_tags.end(); ++it) {
+      if (last != m_tags.begin() && (last - 1)->first == it->first)
+        (last - 1)->second = it->second;
+      else
+        *last++ = *it;
+    }
+    m_tags.erase(last, m_tags.end());
   }
   return false;
 }
 
 bool CSerializer::SeekTag(uint32_t tag) {
   if (tag == 0) return false;
-  auto it = m_tags.find(tag);
-  if (it == m_tags.end() || it->second > m_buffer.GetBlockSize()) return true;
-  m_buffer.SetPosition(it->second);
+  const uint32_t* position = FindTag(tag);
+  if (!position || *position > m_buffer.GetBlockSize()) return true;
+  m_buffer.SetPosition(*position);
   return false;
 }
 

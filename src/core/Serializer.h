@@ -190,7 +190,7 @@ class CSerializer {
     return false;
   }
 
-  bool HasTag(uint32_t tag) const { return m_tags.count(tag) != 0; }
+  bool HasTag(uint32_t tag) const { return FindTag(tag) != nullptr; }
   size_t GetRemaining() const { return m_buffer.GetRemaining(); }
   size_t GetPosition() const { return m_buffer.GetPosition(); }
 
@@ -230,6 +230,9 @@ class CSerializer {
   static constexpr bool kIsWord = (std::is_integral_v<T> && sizeof(T) == 4) || std::is_same_v<T, float> ||
                                   (std::is_enum_v<T> && sizeof(T) == 4);
 
+  // The most elements room is made for before they are read.
+  static constexpr uint32_t kMaxReserve = 4096;
+
   // Smallest number of bytes one encoded value of T can take; bounds counts.
   template <class T>
   static constexpr size_t MinSize() {
@@ -243,6 +246,9 @@ class CSerializer {
   }
 
   void Mark(uint32_t tag);
+  // Enters a tag at a position (a tag met again takes the later position).
+  void SetTag(uint32_t tag, uint32_t position);
+  const uint32_t* FindTag(uint32_t tag) const;
   // Puts the tag table in front of the body (a tagged stream being finished).
   void PutTagTable();
   bool SeekTag(uint32_t tag);
@@ -332,6 +338,10 @@ class CSerializer {
       uint32_t count;
       if (GetCount<typename T::value_type>(count)) return true;
       T result;
+      // Room for the elements up front (a hostile count gets no more than
+      // a bounded start: the elements must still be there to be read).
+      if constexpr (std::is_same_v<T, std::vector<typename T::value_type, typename T::allocator_type>>)
+        result.reserve(count < kMaxReserve ? count : kMaxReserve);
       for (uint32_t i = 0; i < count; ++i) {
         typename T::value_type e{};
         if (Get(e)) return true;
@@ -379,5 +389,8 @@ class CSerializer {
   CSerialBuffer m_buffer;
   bool m_tagged;
   std::unique_ptr<CSerializer> m_child;  // nested objects, created on first use
-  std::map<uint32_t, uint32_t> m_tags;
+  // The tag table, sorted by tag. Streams carry a handful of tags, mostly
+  // written and stored in order: a flat table keeps its room when a child
+  // stream is reused for the next nested object.
+  std::vector<std::pair<uint32_t, uint32_t>> m_tags;
 };

@@ -158,6 +158,24 @@ TEST(SerializerFormat, TagWrittenTwiceKeepsLaterPosition) {
   EXPECT_EQ(v, 20);
 }
 
+TEST(SerializerFormat, TablesOutOfOrderAreReadByTagAndTheLaterEntryWins) {
+  // Table: tag 7 at 36, tag 3 at 40, tag 7 again at 44, tag 5 at 48 (a
+  // table another writer may have put down in any order).
+  Bytes bytes = Le({4, 7, 36, 3, 40, 7, 44, 5, 48, 70, 30, 71, 50});
+  CSerializer r;
+  ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
+  int32_t v = 0;
+  EXPECT_FALSE(r.Read(3, v));
+  EXPECT_EQ(v, 30);
+  EXPECT_FALSE(r.Read(7, v));
+  EXPECT_EQ(v, 71);
+  EXPECT_FALSE(r.Read(5, v));
+  EXPECT_EQ(v, 50);
+  EXPECT_TRUE(r.HasTag(5));
+  EXPECT_FALSE(r.HasTag(4));
+  EXPECT_FALSE(r.HasTag(8));
+}
+
 TEST(SerializerRoundTrip, EveryFieldKind) {
   ExtensionScope ext;
   const std::string binary("a\0b\xff", 4);
