@@ -128,7 +128,8 @@ void CQelVariables::Deserialize(CSerializer& stream) {
   std::vector<std::pair<std::string, std::string>> game;
   stream.Read(2, game);
   Clear();
-  for (const auto& [name, text] : game) FindOrCreateOwn(name).SetString(text);
+  Reserve(game.size());
+  for (auto& [name, text] : game) FindOrCreateOwn(name).SetString(std::move(text));
 
   if (g_deserializeDepth >= kMaxScopeNesting) return;
   ++g_deserializeDepth;

@@ -30,6 +30,8 @@ class CVariables {
   // Returns the variable, creating it as the number 0 when absent.
   CVariant& FindOrCreateOwn(const std::string& name);
   void Clear() { m_variables.clear(); }
+  // Makes room for this many variables without rehashing.
+  void Reserve(size_t count) { m_variables.reserve(count); }
 
  private:
   Map m_variables;
