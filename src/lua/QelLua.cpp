@@ -258,7 +258,8 @@ int Tag(lua_State* L) {
     const char* name = lua_tolstring(L, 2, &size);
     if (SetRecordName(*record, name, size)) return luaL_error(L, "not enough memory");
   } else {
-    lua_settop(L, 2);
+    // The table stays at index 2 whatever follows it: the walk needs no
+    // trimmed stack (a C function always has room for the key and value).
     lua_pushnil(L);
     while (lua_next(L, 2)) {
       int keyType = lua_type(L, -2);

@@ -96,6 +96,19 @@ TEST_F(LuaBridge, TagBuildsRecordsFromStringsAndTables) {
   EXPECT_EQ(host_.tags[2].m_attributes, (CScriptBlock::AttributeMap{{"id", "x"}}));
 }
 
+TEST_F(LuaBridge, TagCallsWithExtraArgumentsAndTheirTablesAreCollected) {
+  // Every call makes a table that is garbage at once; the collector runs
+  // less often than by default but still keeps the heap small.
+  EXPECT_EQ(Run("function main(o) for i = 1, 50000 do o:tag({'var', name='f.x', data=i}, 'extra', {}) end "
+                "heap = collectgarbage('count') end"),
+            "");
+  ASSERT_EQ(host_.tags.size(), 50000u);
+  EXPECT_EQ(host_.tags.back().m_text, "var");
+  EXPECT_EQ(host_.tags.back().GetAttribute("data"), "50000");
+  EXPECT_EQ(host_.tags.back().m_attributes.size(), 2u);
+  EXPECT_LT(std::stod(Global("heap")), 4096.0);  // kilobytes
+}
+
 TEST_F(LuaBridge, NestedTagsLeaveTheOuterRecordAndTheStackAlone) {
   EXPECT_EQ(Run("function inner(o) o:tag{'inner', a='1', b='2', c='3'} end "
                 "function bad(o) o:tag{'x', z=1} error('bad') end "
