@@ -52,6 +52,7 @@ CGraphicLoaders* CGlyphGenerator::GetLoaders() {
 void CGlyphGenerator::ReleaseFont() {
   m_font.reset();
   m_face.clear();
+  m_faceColoured = nullptr;
   m_size = 0;
   m_flags = 0;
   m_averageCharWidth = 0;
@@ -112,7 +113,8 @@ void CGlyphGenerator::SetOutline(bool on) {
 ISurface* CGlyphGenerator::GetGlyph(uint16_t code, ISurfaceFactory* factory, uint32_t colour) {
   if (m_face.empty()) return nullptr;
   const uint32_t key = CurrentKey(code);
-  CImageMap& coloured = m_colouredImages[m_face][colour];
+  if (!m_faceColoured) m_faceColoured = &m_colouredImages[m_face];
+  CImageMap& coloured = (*m_faceColoured)[colour];
   auto found = coloured.find(key);
   if (found != coloured.end()) return found->second.get();
 
@@ -284,5 +286,6 @@ void CGlyphGenerator::ClearCaches() {
   m_greyImages.clear();
   m_prerenderedImages.clear();
   m_colouredImages.clear();
+  m_faceColoured = nullptr;
   m_missing.clear();
 }

@@ -104,6 +104,9 @@ class CGlyphGenerator {
   std::map<std::string, CImageMap> m_greyImages;
   std::map<std::string, CImageMap> m_prerenderedImages;
   std::map<std::string, std::map<uint32_t, CImageMap>> m_colouredImages;
+  // The selected face's entry of m_colouredImages, found on first use: a
+  // page asks for its glyphs one by one under the same face.
+  std::map<uint32_t, CImageMap>* m_faceColoured = nullptr;
   // Keys that gave no glyph, so that a missing character is not looked for
   // again on every use.
   std::map<std::string, std::set<uint32_t>> m_missing;

@@ -166,19 +166,20 @@ void CTextRenderer::Recycle(std::vector<std::unique_ptr<CLine>>& lines) {
     cells.clear();
     (*line)->width = 0;
     (*line)->height = 0;
+    (*line)->placedY = kUnplaced;
     m_spareLines.push_back(std::move(*line));
   }
   lines.clear();
 }
 
-std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell() {
+std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell(bool keepGlyph) {
   if (m_spareCells.empty()) return std::make_unique<CCell>();
   std::unique_ptr<CCell> cell = std::move(m_spareCells.back());
   m_spareCells.pop_back();
   // Everything as a new cell has it but the property, which MakeCell sets
   // whole, and the room the glyph lists and strings hold.
   cell->x = cell->y = cell->width = cell->height = 0;
-  cell->base.clear();
+  if (!keepGlyph) cell->base.clear();
   cell->ruby.clear();
   cell->kinsoku = kKinsokuNone;
   cell->style = 0;
@@ -373,7 +374,15 @@ bool CTextRenderer::SelectFont(const std::string& face, int32_t size) {
 }
 
 void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
+  // Every field, so that a glyph left by an earlier page can be reused.
   glyph.index = m_charCount++;
+  glyph.x = glyph.y = 0;
+  glyph.laidX = glyph.laidY = 0;
+  glyph.layered = false;
+  glyph.mainImage = glyph.shadowImage = glyph.outlineImage = nullptr;
+  glyph.main.reset();
+  glyph.shadow.reset();
+  glyph.outline.reset();
   glyph.code = code;
   glyph.alpha = m_font.alpha;
   glyph.xscale = m_font.xscale;
@@ -466,6 +475,13 @@ CTextRenderer::CGlyph& CTextRenderer::CGlyphList::emplace_back() {
     m_capacity = capacity;
   }
   return *new (m_data + m_size++) CGlyph();
+}
+
+CTextRenderer::CGlyph& CTextRenderer::CGlyphList::KeepFirst() {
+  if (m_size == 0) return emplace_back();
+  for (size_t i = 1; i < m_size; ++i) m_data[i].~CGlyph();
+  m_size = 1;
+  return m_data[0];
 }
 
 void CTextRenderer::CGlyphList::clear() {
@@ -599,10 +615,25 @@ void CTextRenderer::AddText(const std::string& text) {
   (void)SelectFont(m_font.face, m_font.ClampedSize());
   CCellStart start;
   StartCells(start);
-  const std::string_view all(text);
-  for (size_t i = 0; i < all.size();) {
-    const size_t n = cp932::IsLeadByte(static_cast<unsigned char>(all[i])) && i + 1 < all.size() ? 2 : 1;
-    std::unique_ptr<CCell> cell = MakeCell(all.substr(i, n), std::string_view(), start, true);
+  // What MakeCell does for one character without ruby, without its
+  // general walks: the glyph stands at the cell's left edge.
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const bool pair = cp932::IsLeadByte(lead) && i + 1 < text.size();
+    const uint16_t code = pair ? uint16_t(lead | static_cast<unsigned char>(text[i + 1]) << 8) : lead;
+    const size_t n = pair ? 2 : 1;
+    std::unique_ptr<CCell> cell = NewCell(true);
+    cell->property = start.property;
+    cell->style = start.style;
+    cell->text.push_back(static_cast<char>(lead));
+    if (pair) cell->text.push_back(text[i + 1]);
+    cell->kinsoku = KinsokuClassOf(code);
+    CGlyph& glyph = cell->base.KeepFirst();
+    MakeGlyph(code, glyph);
+    glyph.y = start.baseY;
+    cell->width = Room(glyph);
+    cell->height = start.height;
+    cell->vertical = start.vertical;
     if (m_font.width < cell->width)
       m_spareCells.push_back(std::move(cell));
     else
@@ -612,11 +643,18 @@ void CTextRenderer::AddText(const std::string& text) {
 }
 
 void CTextRenderer::NewLine() {
-  Invalidate();
-  CLine& line = *m_lines[m_currentLine];
-  AlignLine(line);
-  m_usedHeight += line.height;
+  CloseLine(*m_lines[m_currentLine]);
   OpenLine();
+}
+
+void CTextRenderer::CloseLine(CLine& line) {
+  // Only this line changed: the lines above keep their places.
+  m_laidOut = false;
+  AlignLine(line);
+  // The lines above add up to the used height unless one of them lost a
+  // cell since; the layout checks the top and places the line again then.
+  PlaceLine(line, m_usedHeight);
+  m_usedHeight += line.height;
 }
 
 namespace {
@@ -640,14 +678,14 @@ void Append(CTextRenderer::CLine& line, std::unique_ptr<CTextRenderer::CCell> ce
 }  // namespace
 
 void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
-  Invalidate();
+  // Lines change only through AlignLine, which leaves them to be placed.
+  m_laidOut = false;
   CLine& line = *m_lines[m_currentLine];
   if (m_font.width < line.width + cell->width) {
     std::vector<std::unique_ptr<CCell>> aside;
     while (line.cells.size() >= 2 && line.cells.back()->kinsoku == kKinsokuNoEnd)
       aside.insert(aside.begin(), TakeLast(line));
-    AlignLine(line);
-    m_usedHeight += line.height;
+    CloseLine(line);
     OpenLine();
     for (auto& moved : aside) PlaceCell(std::move(moved));
     PlaceCell(std::move(cell));
@@ -699,6 +737,30 @@ void CTextRenderer::AlignLine(CLine& line) {
     }
   }
   if (line.height == 0) line.height = m_font.CellHeight();
+  line.placedY = kUnplaced;
+}
+
+void CTextRenderer::PlaceLine(CLine& line, int32_t y) {
+  const int32_t anchorX = m_placedAnchorX, anchorY = m_placedAnchorY;
+  for (const auto& cell : line.cells) {
+    auto placeGlyphs = [&](auto& glyphs) {
+      for (CGlyph& glyph : glyphs) {
+        const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
+        glyph.laidX = x;
+        glyph.laidY = gy;
+        if (!glyph.layered) continue;
+        const CLayerOffsets o = Offsets(glyph);
+        Place(glyph.main.get(), x + o.mainX, gy + o.mainY);
+        Place(glyph.shadow.get(), x + o.shadowX, gy + o.shadowY);
+        Place(glyph.outline.get(), x, gy);
+      }
+    };
+    if (!cell->ruby.empty()) placeGlyphs(cell->ruby);
+    placeGlyphs(cell->base);
+    cell->property.SetAnchorX(anchorX);
+    cell->property.SetAnchorY(anchorY);
+  }
+  line.placedY = y;
 }
 
 void CTextRenderer::Layout() {
@@ -720,29 +782,19 @@ void CTextRenderer::Layout() {
       m_font.entireanchorx = m_font.width / 2;
     m_font.entireanchory = height / 2;
   }
-  const int32_t anchorX = m_font.entireanchorx, anchorY = m_font.entireanchory;
+  if (m_font.entireanchorx != m_placedAnchorX || m_font.entireanchory != m_placedAnchorY) {
+    m_placedAnchorX = m_font.entireanchorx;
+    m_placedAnchorY = m_font.entireanchory;
+    m_placeAll = true;
+  }
+  // Lines closed as the text came were placed then; the rest (the open
+  // line, lines that moved, or all after any other change) are placed now.
   int32_t y = 0;
   for (const auto& line : m_lines) {
-    for (const auto& cell : line->cells) {
-      auto placeGlyphs = [&](auto& glyphs) {
-        for (CGlyph& glyph : glyphs) {
-          const int32_t x = cell->x + glyph.x, gy = y + cell->y + glyph.y;
-          glyph.laidX = x;
-          glyph.laidY = gy;
-          if (!glyph.layered) continue;
-          const CLayerOffsets o = Offsets(glyph);
-          Place(glyph.main.get(), x + o.mainX, gy + o.mainY);
-          Place(glyph.shadow.get(), x + o.shadowX, gy + o.shadowY);
-          Place(glyph.outline.get(), x, gy);
-        }
-      };
-      placeGlyphs(cell->ruby);
-      placeGlyphs(cell->base);
-      cell->property.SetAnchorX(anchorX);
-      cell->property.SetAnchorY(anchorY);
-    }
+    if (m_placeAll || line->placedY != y) PlaceLine(*line, y);
     y += line->height;
   }
+  m_placeAll = false;
   m_laidOut = true;
 }
 

@@ -13,6 +13,7 @@
 // a layer per image to write nor to clear.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -83,6 +84,9 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     CGlyph& back() { return m_data[m_size - 1]; }
     const CGlyph& back() const { return m_data[m_size - 1]; }
     CGlyph& emplace_back();
+    // Keeps the first glyph as it is (making one in an empty list) and
+    // drops the rest: the caller overwrites it whole.
+    CGlyph& KeepFirst();
     // Keeps the room for the next glyphs.
     void clear();
 
@@ -110,9 +114,13 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     int32_t LastIndex() const;
   };
 
+  static constexpr int32_t kUnplaced = INT32_MIN;
   struct CLine {
     int32_t width = 0;
     int32_t height = 0;  // 0 until a cell arrives
+    // The line's top where its glyphs were last placed; kUnplaced once its
+    // cells moved since.
+    int32_t placedY = kUnplaced;
     std::vector<std::unique_ptr<CCell>> cells;
   };
 
@@ -190,8 +198,12 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   static int32_t KinsokuClassOf(uint16_t code);
 
  protected:
-  // Layout state is stale once anything changes.
-  void Invalidate() { m_laidOut = false; }
+  // Layout state is stale once anything changes: every glyph is placed
+  // again (effects may have moved their layers).
+  void Invalidate() {
+    m_laidOut = false;
+    m_placeAll = true;
+  }
   void DrawLines(const std::vector<std::unique_ptr<CLine>>& lines, ISurface* target, CParentChain& parents);
   // Kills the tweens of both pages; every animated value jumps to its end
   // first, so nothing is left writing into lines about to go.
@@ -208,7 +220,9 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   std::unique_ptr<CCell> MakeCell(std::string_view text, std::string_view ruby, const CCellStart& start,
                                   bool baseSelected);
   // A blank cell, taken from the spares when there are any.
-  std::unique_ptr<CCell> NewCell();
+  // With keepGlyph the cell's glyph list keeps its first glyph for the
+  // caller to overwrite (MakeGlyph sets every field).
+  std::unique_ptr<CCell> NewCell(bool keepGlyph = false);
   // Keeps the cells and lines of a page that goes away for the next pages.
   void Recycle(std::vector<std::unique_ptr<CLine>>& lines);
   // Makes the glyphs of text with the font already selected; returns the
@@ -225,6 +239,12 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   bool SelectFont(const std::string& face, int32_t size);
   void PlaceCell(std::unique_ptr<CCell> cell);
   void AlignLine(CLine& line);
+  // Gives the line's glyphs their places below a top of y, and its cells
+  // the pivot.
+  void PlaceLine(CLine& line, int32_t y);
+  // A line was closed at the bottom of the page: aligned and, while its
+  // cells are at hand, placed where the next layout will want it.
+  void CloseLine(CLine& line);
   void OpenLine();
   CLine* PreviousLine();
   void RunEntry(const CTweenInfo& entry, CLine& line, int32_t mark, int32_t& delay, std::vector<int32_t>& set);
@@ -237,6 +257,10 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   CFontValues m_font;
   CLayerProperty m_verticalBlock;
   bool m_laidOut = false;
+  // Whether the next layout places every line, not only those that moved.
+  bool m_placeAll = true;
+  // The pivot the placed cells hold.
+  int32_t m_placedAnchorX = 0, m_placedAnchorY = 0;
   bool m_hangRetry = false;
   int32_t m_currentLine = 0;
   int32_t m_usedHeight = 0;

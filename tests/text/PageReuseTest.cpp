@@ -199,3 +199,52 @@ TEST_F(PageReuseTest, APageInTheCellsOfEarlierOnesLooksLikeAFreshWindow) {
 }
 
 }  // namespace
+
+// Message windows lay their text out once per frame while it comes in: the
+// lines closed on the way keep their places, and only what changed is
+// placed again. Whatever the order, the result must be the layout a window
+// makes of the whole text at once.
+TEST_F(PageReuseTest, TextLaidOutAsItComesMatchesALayoutOfTheWholePage) {
+  Glyph("。", 20, 90);
+  struct Case {
+    const char* name;
+    int align;
+    bool anchorcenter;
+  };
+  const Case cases[] = {{"left", kAlignLeft, false},
+                        {"centred pivot", kAlignLeft, true},
+                        {"equalized", kAlignEqualize, true},
+                        {"right", kAlignRight, false}};
+  // Hanging full stops, a bracket carried to the next line, a larger font
+  // for one stretch (taller lines) and an explicit new line.
+  const std::string text = Sjis("あかあかあ。かあ「あかかあかあかあ。。あかあ");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CFontValues font = Font();
+    font.align = c.align;
+    font.anchorcenter = c.anchorcenter;
+    CFontValues big = font;
+    big.size = 26;
+    auto write = [&](CTextRenderer& r, bool everyCharacter) {
+      r.SetFont(font);
+      for (size_t i = 0; i < text.size(); i += 2) {
+        if (i == 14) r.SetFont(big);
+        if (i == 30) r.SetFont(font);
+        if (i == 36) r.NewLine();
+        r.AddText(text.substr(i, 2));
+        if (everyCharacter) r.Layout();
+      }
+      r.Layout();
+    };
+    CTextRenderer stepwise(&plain, &surfaces), whole(&plain, &surfaces), again(&plain, &surfaces);
+    write(stepwise, true);
+    write(whole, false);
+    write(again, false);
+    again.FinishEffects();  // everything placed again from scratch
+    again.Layout();
+    EXPECT_EQ(Dump(stepwise), Dump(whole));
+    EXPECT_EQ(Dump(again), Dump(whole));
+    EXPECT_EQ(Pixels(stepwise), Pixels(whole));
+    EXPECT_GE(whole.GetLines().size(), 4u);
+  }
+}
