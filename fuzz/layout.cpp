@@ -87,7 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   {
     CTextRenderer renderer(&layers, &surfaces);
+    // The same text laid out after every piece, as a message window does
+    // while the text comes in: it must end where one layout of it all does.
+    CTextRenderer stepwise(&layers, &surfaces);
     renderer.SetFont(font);
+    stepwise.SetFont(font);
     // 0x01 starts ruby text, 0x02 ends a ruby unit, 0x0A breaks the line.
     std::string text, ruby;
     bool inRuby = false;
@@ -97,16 +101,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         inRuby = true;
       } else if (c == '\x02') {
         renderer.AddChar(text, ruby);
+        stepwise.AddChar(text, ruby);
+        stepwise.Layout();
         text.clear(), ruby.clear(), inRuby = false;
       } else if (c == '\n') {
         renderer.AddText(text);
-        text.clear();
         renderer.NewLine();
+        stepwise.AddText(text);
+        stepwise.Layout();
+        stepwise.NewLine();
+        stepwise.Layout();
+        text.clear();
       } else {
         (inRuby ? ruby : text) += c;
       }
     }
     renderer.AddText(text);
+    stepwise.AddText(text);
+    {
+      std::string whole, steps;
+      renderer.Dump(whole);
+      stepwise.Dump(steps);
+      if (whole != steps) __builtin_trap();
+    }
     CRect rect;
     for (int i = -1; i <= renderer.GetCharCount(); ++i) (void)renderer.GetCaretRect(i, rect);
     CSurface target;
