@@ -608,6 +608,26 @@ int CTextRenderer::AddChar(const std::string& text, const std::string& ruby) {
   return m_currentLine;
 }
 
+namespace {
+
+std::unique_ptr<CTextRenderer::CCell> TakeLast(CTextRenderer::CLine& line) {
+  std::unique_ptr<CTextRenderer::CCell> cell = std::move(line.cells.back());
+  line.cells.pop_back();
+  line.width -= cell->width;
+  // The line is only as tall as the cells it still holds.
+  line.height = 0;
+  for (const auto& other : line.cells) line.height = std::max(line.height, other->height);
+  return cell;
+}
+
+void Append(CTextRenderer::CLine& line, std::unique_ptr<CTextRenderer::CCell> cell) {
+  line.width += cell->width;
+  line.height = std::max(line.height, cell->height);
+  line.cells.push_back(std::move(cell));
+}
+
+}  // namespace
+
 void CTextRenderer::AddText(const std::string& text) {
   // One character per cell and no ruby: the base font stays selected from
   // one cell to the next.
@@ -634,10 +654,18 @@ void CTextRenderer::AddText(const std::string& text) {
     cell->width = Room(glyph);
     cell->height = start.height;
     cell->vertical = start.vertical;
-    if (m_font.width < cell->width)
+    CLine& line = *m_lines[m_currentLine];
+    if (m_font.width < cell->width) {
       m_spareCells.push_back(std::move(cell));
-    else
+    } else if (line.width + cell->width <= m_font.width && m_usedHeight + cell->height <= m_font.height &&
+               !(line.cells.empty() && cell->kinsoku == kKinsokuNoStart)) {
+      // Room on the open line and no rule to apply: what PlaceCell would
+      // end with.
+      m_laidOut = false;
+      Append(line, std::move(cell));
+    } else {
       PlaceCell(std::move(cell));
+    }
     i += n;
   }
 }
@@ -656,26 +684,6 @@ void CTextRenderer::CloseLine(CLine& line) {
   PlaceLine(line, m_usedHeight);
   m_usedHeight += line.height;
 }
-
-namespace {
-
-std::unique_ptr<CTextRenderer::CCell> TakeLast(CTextRenderer::CLine& line) {
-  std::unique_ptr<CTextRenderer::CCell> cell = std::move(line.cells.back());
-  line.cells.pop_back();
-  line.width -= cell->width;
-  // The line is only as tall as the cells it still holds.
-  line.height = 0;
-  for (const auto& other : line.cells) line.height = std::max(line.height, other->height);
-  return cell;
-}
-
-void Append(CTextRenderer::CLine& line, std::unique_ptr<CTextRenderer::CCell> cell) {
-  line.width += cell->width;
-  line.height = std::max(line.height, cell->height);
-  line.cells.push_back(std::move(cell));
-}
-
-}  // namespace
 
 void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
   // Lines change only through AlignLine, which leaves them to be placed.
