@@ -119,10 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     renderer.AddText(text);
     stepwise.AddText(text);
     {
-      std::string whole, steps;
+      // Both must also equal a layout that places every line afresh.
+      std::string whole, steps, afresh;
       renderer.Dump(whole);
       stepwise.Dump(steps);
-      if (whole != steps) __builtin_trap();
+      stepwise.FinishEffects();
+      stepwise.Dump(afresh);
+      if (whole != steps || whole != afresh) __builtin_trap();
     }
     CRect rect;
     for (int i = -1; i <= renderer.GetCharCount(); ++i) (void)renderer.GetCaretRect(i, rect);
