@@ -159,6 +159,8 @@ class CQelLua : public CLua {
   std::vector<CScriptBlock::AttributeMap::iterator> m_setAttributes;
   std::string m_attributeName;
   int m_tagDepth = 0;
+  // The engine object's userdata block (what lua_touserdata gives for it).
+  const void* m_objectBlock = nullptr;
 
  protected:
   void Register(lua_State* L) override;

@@ -39,9 +39,11 @@ const std::string& Message(Method method) {
 
 // The engine object behind a method call; anything else raises, and so
 // does every call made while the bridge closes (finalizers of Lua objects).
+// Each method keeps its bridge as a light userdata upvalue; the first
+// argument must be that bridge's own object, whose block never moves.
 CQelLua* Self(lua_State* L) {
-  if (!lua_rawequal(L, 1, lua_upvalueindex(1))) luaL_typerror(L, 1, "CQelLua");
-  CQelLua* self = *static_cast<CQelLua**>(lua_touserdata(L, lua_upvalueindex(1)));
+  CQelLua* self = static_cast<CQelLua*>(lua_touserdata(L, lua_upvalueindex(1)));
+  if (lua_touserdata(L, 1) != self->m_objectBlock) luaL_typerror(L, 1, "CQelLua");
   if (!self->GetHost()) luaL_error(L, "the engine object is closed");
   return self;
 }
@@ -392,11 +394,12 @@ int RegisterProtected(lua_State* L) {
   // The engine object: a full userdata holding the pointer.
   auto** box = static_cast<CQelLua**>(lua_newuserdata(L, sizeof(CQelLua*)));
   *box = self;
-  // The method table; every method keeps the object as its upvalue, which is
-  // how it knows it was called on the engine object.
+  self->m_objectBlock = box;
+  // The method table; every method keeps the bridge as its upvalue, which
+  // is how it knows it was called on the engine object.
   lua_newtable(L);
   for (const luaL_Reg& method : kMethods) {
-    lua_pushvalue(L, 1);
+    lua_pushlightuserdata(L, self);
     lua_pushcclosure(L, method.func, 1);
     lua_setfield(L, 2, method.name);
   }

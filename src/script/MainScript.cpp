@@ -366,12 +366,12 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
   }
 }
 
-bool CMainScript::RunTag(const CScriptBlock& record, bool replay) {
+bool CMainScript::RunTag(const CScriptBlock& record, bool replay, const CTagRow* row) {
   // A tag that runs out of memory (a script building something huge) is
   // reported and skipped like any bad tag; the game goes on.
   try {
-    if (const CTagRow* row = m_tags.Find(record.m_text))
-      return row->handler(*m_families[row->family], *this, record, replay);
+    if (!row) row = m_tags.Find(record.m_text);
+    if (row) return row->handler(*m_families[row->family], *this, record, replay);
     return CallMacro(record);
   } catch (const std::bad_alloc&) {
     static const std::string message = Utf8ToCp932("メモリが足りません。このタグは無視されます。");
@@ -380,13 +380,13 @@ bool CMainScript::RunTag(const CScriptBlock& record, bool replay) {
   }
 }
 
-bool CMainScript::DispatchStored(const CScriptBlock& record) {
+bool CMainScript::DispatchStored(const CScriptBlock& record, const CTagRow* row) {
   if (record.m_type != CScriptBlock::kTag || m_errorMode != kErrorNone || record.m_text == "print")
     return Dispatch(record, false);
   for (const auto& attribute : record.m_attributes) {
     if (!attribute.second.empty() && attribute.second[0] == '$') return Dispatch(record, false);
   }
-  return RunTag(record, false);
+  return RunTag(record, false, row);
 }
 
 void CMainScript::Report(const std::string& text) {

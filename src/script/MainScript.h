@@ -236,11 +236,13 @@ class CMainScript : public ISaveSubject {
   // Dispatches a record that stays alive and unchanged while it runs (one
   // of the script store, or one its caller keeps, as the Lua bridge does).
   // Records are only copied when dispatching changes them (evaluated
-  // attributes, print, tracing).
-  bool DispatchStored(const CScriptBlock& record);
+  // attributes, print, tracing). A caller that has looked the tag's row up
+  // already passes it (the Lua bridge keeps the row of the tag it called
+  // last); null looks it up here.
+  bool DispatchStored(const CScriptBlock& record, const CTagRow* row = nullptr);
 
  private:
-  bool RunTag(const CScriptBlock& record, bool replay);
+  bool RunTag(const CScriptBlock& record, bool replay, const CTagRow* row = nullptr);
   // Tells (once) that a frame ended because the script ran count records
   // without waiting.
   void ReportRunaway(int count);

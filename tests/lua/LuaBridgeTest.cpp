@@ -217,9 +217,13 @@ TEST_F(LuaBridge, NumbersConvertSafely) {
 }
 
 TEST_F(LuaBridge, MethodsOnAnythingButTheEngineObjectRaise) {
-  std::string error = Run("function main(o) CQelLua.now({}) end");
-  EXPECT_NE(error.find("CQelLua expected"), std::string::npos) << error;
-  error = Run("function main(o) local m = getmetatable(o) end");
+  for (const char* call : {"CQelLua.now({})", "CQelLua.now()", "CQelLua.tag(newproxy(), 'x')",
+                           "CQelLua.now(io.stdout)", "CQelLua.var(1, '1')"}) {
+    std::string error = Run(std::string("function main(o) ") + call + " end");
+    EXPECT_NE(error.find("CQelLua expected"), std::string::npos) << call << ": " << error;
+  }
+  EXPECT_TRUE(host_.tags.empty());
+  std::string error = Run("function main(o) local m = getmetatable(o) end");
   EXPECT_EQ(error, "");
   EXPECT_EQ(Global("getmetatable(CQelLua) == nil and type(CQelLua.tag)"), "function");
 }

@@ -91,6 +91,32 @@ TEST_F(LuaInterp, TagVarAndStatusFromLua) {
   EXPECT_FALSE(Has("f.ignored"));
 }
 
+TEST_F(LuaInterp, EachTagCallRunsItsOwnTagWhateverRanBefore) {
+  // Real tags, unknown ones and an overlong name, one after another: each
+  // call reaches its own tag.
+  Run("[lua]function f(o)\n"
+      "  for i = 1, 2 do\n"
+      "    o:tag{'var', name='f.a' .. i, data=i}\n"
+      "    o:tag{'nosuch', name='f.b' .. i, data=i}\n"
+      "    o:tag{'var', name='f.c' .. i, data=i * 10}\n"
+      "    o:tag{string.rep('v', 80), name='f.d' .. i, data=i}\n"
+      "    o:tag{'var', name='f.e' .. i, data='$f.c' .. i .. '+1'}\n"
+      "    o:tag('nosuch')\n"
+      "  end\n"
+      "end[/lua]\n[calllua function=f]\n");
+  for (const char* i : {"1", "2"}) {
+    EXPECT_EQ(Var(std::string("f.a") + i), i);
+    EXPECT_EQ(Var(std::string("f.c") + i), std::string(i) + "0");
+    EXPECT_EQ(Var(std::string("f.e") + i), std::string(i) + "1");
+    EXPECT_FALSE(Has(std::string("f.b") + i));
+    EXPECT_FALSE(Has(std::string("f.d") + i));
+  }
+  // Both unknown names are reported (repeats of a line are folded).
+  std::string log = Log();
+  EXPECT_NE(log.find("[nosuch]"), std::string::npos) << log;
+  EXPECT_NE(log.find("[" + std::string(80, 'v') + "]"), std::string::npos) << log;
+}
+
 TEST_F(LuaInterp, FrameHandlerEndsAWaitAndFailsOnlyOnce) {
   Run("[debug mode=2]\n[lua]calls = 0\nfunction tick(o)\n  calls = calls + 1\n"
       "  o:tag{'var', name='f.calls', data=calls}\n"

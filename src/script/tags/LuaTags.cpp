@@ -117,7 +117,22 @@ uint32_t CLuaTagState::LuaNow() { return platform::GetTimeMs(); }
 int CLuaTagState::LuaRandom() { return m_script->NextRandom(); }
 
 // The bridge keeps the record until the call returns: no copy needed.
-void CLuaTagState::LuaTag(const CScriptBlock& record) { m_script->DispatchStored(record); }
+void CLuaTagState::LuaTag(const CScriptBlock& record) {
+  const CTagRegistry& registry = m_script->GetTagRegistry();
+  if (m_lastTagRegistry != &registry || record.m_text != m_lastTagName) {
+    // Names are short; a long one is looked up each time rather than kept.
+    constexpr size_t kMaxKeptName = 64;
+    m_lastTagRow = registry.Find(record.m_text);
+    m_lastTagRegistry = &registry;
+    if (record.m_text.size() <= kMaxKeptName) {
+      m_lastTagName = record.m_text;
+    } else {
+      m_lastTagName.clear();
+      m_lastTagRow = nullptr;
+    }
+  }
+  m_script->DispatchStored(record, m_lastTagRow);
+}
 
 std::string CLuaTagState::LuaEvaluate(const std::string& expression) {
   return m_script->GetVariables().Evaluate(expression);

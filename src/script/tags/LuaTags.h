@@ -53,4 +53,9 @@ class CLuaTagState : public CTagFamilyState, public ILuaHost {
   CMainScript* m_script = nullptr;
   std::unique_ptr<CQelLua> m_lua;
   bool m_closePosted = false;
+  // The tag the bridge ran last and its row: a Lua loop calls one tag
+  // again and again, and need not look it up each time.
+  std::string m_lastTagName;
+  const CTagRegistry* m_lastTagRegistry = nullptr;
+  const CTagRow* m_lastTagRow = nullptr;
 };
