@@ -217,8 +217,8 @@ TEST_F(LuaBridge, NumbersConvertSafely) {
 }
 
 TEST_F(LuaBridge, MethodsOnAnythingButTheEngineObjectRaise) {
-  for (const char* call : {"CQelLua.now({})", "CQelLua.now()", "CQelLua.tag(newproxy(), 'x')",
-                           "CQelLua.now(io.stdout)", "CQelLua.var(1, '1')"}) {
+  for (const char* call : {"CQelLua.now({})", "CQelLua.now()", "CQelLua.tag(newproxy(), 'x')", "CQelLua.now(io.stdout)",
+                           "CQelLua.var(1, '1')"}) {
     std::string error = Run(std::string("function main(o) ") + call + " end");
     EXPECT_NE(error.find("CQelLua expected"), std::string::npos) << call << ": " << error;
   }
