@@ -12,7 +12,7 @@ constexpr size_t kMaxKept = size_t{64} << 10;
 
 // ---- CSerialBuffer ------------------------------------------------------------
 
-void CSerialBuffer::Append(const void* data, size_t size) {
+void CSerialBuffer::AppendSpilling(const void* data, size_t size) {
   const uint8_t* src = static_cast<const uint8_t*>(data);
   m_size += size;
   if (!m_chunks.empty() && size > 0) {
@@ -55,9 +55,10 @@ void CSerialBuffer::Prepend(const void* data, size_t size) {
   m_size += size;
 }
 
-std::vector<uint8_t> CSerialBuffer::Flatten() const {
+std::vector<uint8_t> CSerialBuffer::Flatten(const uint8_t* head, size_t headSize) const {
   std::vector<uint8_t> out;
-  out.reserve(m_size);
+  out.reserve(headSize + m_size);
+  if (headSize) out.insert(out.end(), head, head + headSize);
   for (const Chunk& c : m_chunks) out.insert(out.end(), c.data.get(), c.data.get() + c.used);
   return out;
 }
@@ -167,12 +168,6 @@ const uint32_t* CSerializer::FindTag(uint32_t tag) const {
   return it != m_tags.end() && it->first == tag ? &it->second : nullptr;
 }
 
-void CSerializer::PutU32(uint32_t v) {
-  uint8_t b[4];
-  StoreU32(b, v);
-  PutBytes(b, 4);
-}
-
 bool CSerializer::GetU32(uint32_t& v) {
   uint8_t b[4];
   if (m_buffer.Take(b, 4)) return true;
@@ -204,9 +199,9 @@ void CSerializer::PutTagTable() {
   m_buffer.Prepend(table, size);
 }
 
-std::vector<uint8_t> CSerializer::Finish() {
+std::vector<uint8_t> CSerializer::Finish(const uint8_t* head, size_t headSize) {
   PutTagTable();
-  std::vector<uint8_t> out = m_buffer.Flatten();
+  std::vector<uint8_t> out = m_buffer.Flatten(head, headSize);
   Reset();
   return out;
 }

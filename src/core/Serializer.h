@@ -105,11 +105,24 @@ class CSerialBuffer {
 
   CSerialBuffer() = default;
 
-  // Writing.
-  void Append(const void* data, size_t size);
+  // Writing. Most writes are a few bytes into the last chunk's room.
+  void Append(const void* data, size_t size) {
+    if (size == 0) return;
+    if (!m_chunks.empty()) {
+      Chunk& last = m_chunks.back();
+      if (last.capacity - last.used >= size) {
+        std::memcpy(last.data.get() + last.used, data, size);
+        last.used += size;
+        m_size += size;
+        return;
+      }
+    }
+    AppendSpilling(data, size);
+  }
   void Prepend(const void* data, size_t size);  // inserts a chunk in front
   size_t GetSize() const { return m_size; }
-  std::vector<uint8_t> Flatten() const;
+  // The bytes in one block, after headSize bytes of head.
+  std::vector<uint8_t> Flatten(const uint8_t* head = nullptr, size_t headSize = 0) const;
   // Appends the bytes of another buffer (its chunks, in order).
   void AppendFrom(const CSerialBuffer& other);
   void Clear();  // drops chunks and any block
@@ -128,6 +141,9 @@ class CSerialBuffer {
   const uint8_t* TakeView(size_t size);
 
  private:
+  // Append's path when the bytes go past the last chunk's room.
+  void AppendSpilling(const void* data, size_t size);
+
   struct Chunk {
     std::unique_ptr<uint8_t[]> data;
     size_t capacity = 0;
@@ -164,7 +180,9 @@ class CSerializer {
 
   // Finishes the stream (puts the tag table in front), returns its bytes and
   // leaves this serializer empty, ready for a new stream.
-  std::vector<uint8_t> Finish();
+  // With a head, the block starts with its headSize bytes (a file header),
+  // so that the stream is not copied again behind it.
+  std::vector<uint8_t> Finish(const uint8_t* head = nullptr, size_t headSize = 0);
 
   // Drops everything written or loaded.
   void Reset();
@@ -255,7 +273,11 @@ class CSerializer {
   bool LoadBlock(const void* data, size_t size, bool copy);
 
   void PutBytes(const void* data, size_t size) { m_buffer.Append(data, size); }
-  void PutU32(uint32_t v);
+  void PutU32(uint32_t v) {
+    // Little-endian whatever the host.
+    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    PutBytes(b, 4);
+  }
   bool GetU32(uint32_t& v);
   // Writes the child stream as a length-prefixed block.
   void PutChildBlock();

@@ -52,16 +52,26 @@ CSaveData::CSaveData(ISaveSubject* script) : m_script(script) { CTweenInfoSerial
 
 CSaveData::~CSaveData() = default;
 
+namespace {
+
+// "BOW", the kind, and the version as a little-endian int32.
+void PutHeader(char kind, uint8_t (&header)[kHeaderSize]) {
+  header[0] = 'B';
+  header[1] = 'O';
+  header[2] = 'W';
+  header[3] = static_cast<uint8_t>(kind);
+  const uint32_t version = static_cast<uint32_t>(CSaveData::kVersion);
+  for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<uint8_t>(version >> (8 * i));
+}
+
+}  // namespace
+
 std::vector<uint8_t> CSaveData::BuildFile(char kind, const std::vector<uint8_t>& stream) {
-  std::vector<uint8_t> out;
-  out.reserve(kHeaderSize + stream.size());
-  out.push_back('B');
-  out.push_back('O');
-  out.push_back('W');
-  out.push_back(static_cast<uint8_t>(kind));
-  uint32_t version = static_cast<uint32_t>(kVersion);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(version >> (8 * i)));
-  out.insert(out.end(), stream.begin(), stream.end());
+  uint8_t header[kHeaderSize];
+  PutHeader(kind, header);
+  std::vector<uint8_t> out(kHeaderSize + stream.size());
+  std::memcpy(out.data(), header, kHeaderSize);
+  if (!stream.empty()) std::memcpy(out.data() + kHeaderSize, stream.data(), stream.size());
   return out;
 }
 
@@ -86,7 +96,9 @@ bool CSaveData::IsReservedName(const std::string& fileName) {
 }
 
 bool CSaveData::WriteFile(const std::string& fileName, char kind, CSerializer& stream) {
-  std::vector<uint8_t> bytes = BuildFile(kind, stream.Finish());
+  uint8_t header[kHeaderSize];
+  PutHeader(kind, header);
+  const std::vector<uint8_t> bytes = stream.Finish(header, kHeaderSize);
   std::string why;
   if (!platform::WriteFileAtomic(fileName, bytes.data(), bytes.size(), &why)) return false;
   m_script->OnSaveProblem(fileName + " not saved: " + why);

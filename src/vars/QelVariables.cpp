@@ -94,30 +94,39 @@ void CQelVariables::CScope::Serialize(CSerializer& stream) const { m_store->Seri
 
 void CQelVariables::CScope::Deserialize(CSerializer& stream) { m_store->Deserialize(stream); }
 
-void CQelVariables::Serialize(CSerializer& stream) const {
-  stream.Write(1, m_quoteChars);
-  // Written as a map by name (the same bytes), sorted in a vector: no tree
-  // and no copies of the names. The sort compares the names' first eight
-  // bytes as one number, and whole names only when those are equal.
-  struct Entry {
-    uint64_t head;
-    std::string_view name;
-    const CVariant* value;
-  };
-  std::vector<Entry> entries;
-  entries.reserve(Variables().size());
+const std::vector<CQelVariables::CSortedEntry>& CQelVariables::SortedVariables() const {
+  if (m_sortedGeneration == GetNameGeneration()) return m_sorted;
+  // The sort compares the names' first eight bytes as one number, and whole
+  // names only when those are equal.
+  m_sorted.clear();
+  m_sorted.reserve(Variables().size());
   for (const auto& [name, value] : Variables()) {
-    if (!IsGameVariable(name)) continue;
     uint64_t head = 0;
     for (size_t i = 0; i < 8; ++i) head = head << 8 | (i < name.size() ? uint8_t(name[i]) : 0);
-    entries.push_back({head, name, &value});
+    m_sorted.push_back({head, name, &value});
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const Entry& a, const Entry& b) { return a.head != b.head ? a.head < b.head : a.name < b.name; });
-  std::vector<std::pair<std::string_view, std::string>> game;
-  game.reserve(entries.size());
-  for (const Entry& entry : entries) game.emplace_back(entry.name, entry.value->GetString());
-  stream.Write(2, game);
+  std::sort(m_sorted.begin(), m_sorted.end(), [](const CSortedEntry& a, const CSortedEntry& b) {
+    return a.head != b.head ? a.head < b.head : a.name < b.name;
+  });
+  m_sortedGeneration = GetNameGeneration();
+  return m_sorted;
+}
+
+template <class Selected>
+void CQelVariables::WriteSelected(CSerializer& stream, uint32_t tag, Selected selected) const {
+  // Written as a map by name (the same bytes), from a vector in name order:
+  // no tree and no copies of the names.
+  const std::vector<CSortedEntry>& sorted = SortedVariables();
+  std::vector<std::pair<std::string_view, std::string>> entries;
+  entries.reserve(sorted.size());
+  for (const CSortedEntry& entry : sorted)
+    if (selected(entry.name)) entries.emplace_back(entry.name, entry.value->GetString());
+  stream.Write(tag, entries);
+}
+
+void CQelVariables::Serialize(CSerializer& stream) const {
+  stream.Write(1, m_quoteChars);
+  WriteSelected(stream, 2, &IsGameVariable);
   stream.Write(3, m_scopes);
 }
 
@@ -140,10 +149,7 @@ void CQelVariables::Deserialize(CSerializer& stream) {
 }
 
 void CQelVariables::WritePrefixed(CSerializer& stream, std::string_view prefix, uint32_t tag) const {
-  std::map<std::string, std::string> selected;
-  for (const auto& [name, value] : Variables())
-    if (HasPrefix(name, prefix)) selected.emplace(name, value.GetString());
-  stream.Write(tag, selected);
+  WriteSelected(stream, tag, [prefix](std::string_view name) { return HasPrefix(name, prefix); });
 }
 
 bool CQelVariables::ReadPrefixed(CSerializer& stream, uint32_t tag) {

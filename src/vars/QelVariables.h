@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Serializer.h"
 #include "vars/Compute.h"
@@ -71,9 +72,23 @@ class CQelVariables : public CCompute, public ISerializable {
 
   bool ChangeStore(const std::string& name, const CVariant* old, bool equal);
 
+  // Every variable of this store in name order, kept while no name comes or
+  // goes (saves write thousands of variables whose names seldom change).
+  struct CSortedEntry {
+    uint64_t head;  // the first eight bytes, big-endian, zero-padded
+    std::string_view name;
+    const CVariant* value;
+  };
+  const std::vector<CSortedEntry>& SortedVariables() const;
+  // Writes the variables whose names are selected as a map under tag.
+  template <class Selected>
+  void WriteSelected(CSerializer& stream, uint32_t tag, Selected selected) const;
+
   std::deque<CScope> m_scopes;
   bool m_globalChanged = false;
   bool m_systemChanged = false;
+  mutable std::vector<CSortedEntry> m_sorted;
+  mutable uint64_t m_sortedGeneration = UINT64_MAX;
 };
 
 // Gives a new interpreter's store its start-up state: the quote set holds only the

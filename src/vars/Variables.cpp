@@ -9,7 +9,11 @@ CVariant* CVariables::FindOwn(const std::string& name) {
   return it == m_variables.end() ? nullptr : &it->second;
 }
 
-CVariant& CVariables::FindOrCreateOwn(const std::string& name) { return m_variables[name]; }
+CVariant& CVariables::FindOrCreateOwn(const std::string& name) {
+  auto [it, added] = m_variables.try_emplace(name);
+  if (added) ++m_nameGeneration;
+  return it->second;
+}
 
 CVariant* CVariables::Find(const std::string& name) { return FindOwn(name); }
 

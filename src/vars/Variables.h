@@ -29,10 +29,18 @@ class CVariables {
   CVariant* FindOwn(const std::string& name);
   // Returns the variable, creating it as the number 0 when absent.
   CVariant& FindOrCreateOwn(const std::string& name);
-  void Clear() { m_variables.clear(); }
+  void Clear() {
+    m_variables.clear();
+    ++m_nameGeneration;
+  }
   // Makes room for this many variables without rehashing.
   void Reserve(size_t count) { m_variables.reserve(count); }
+  // Changes each time the set of names changes (a variable added, or all
+  // cleared); values changing leave it. What is derived from the names and
+  // the variables' addresses stays right while it stays the same.
+  uint64_t GetNameGeneration() const { return m_nameGeneration; }
 
  private:
   Map m_variables;
+  uint64_t m_nameGeneration = 0;
 };

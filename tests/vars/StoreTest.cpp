@@ -58,6 +58,49 @@ TEST(Store, GameVariablesAreWrittenInNameOrder) {
   for (const auto& [name, value] : expected) EXPECT_EQ(back.GetString(name), value) << name;
 }
 
+TEST(Store, WritesFollowValuesAndNamesChangingBetweenThem) {
+  // One store written again and again while values change and names come
+  // and go must write what a fresh store with the same variables writes.
+  std::map<std::string, std::string> now;
+  CQelVariables vars;
+  auto set = [&](const std::string& name, const std::string& value) {
+    vars.SetString(name, value);
+    now[name] = value;
+  };
+  auto check = [&](const char* step) {
+    CQelVariables fresh;
+    for (const auto& [name, value] : now) fresh.SetString(name, value);
+    EXPECT_EQ(SaveSlot(vars), SaveSlot(fresh)) << step;
+    EXPECT_EQ(WriteFile(vars, "g.", 2), WriteFile(fresh, "g.", 2)) << step;
+    EXPECT_EQ(WriteFile(vars, "s.", 1), WriteFile(fresh, "s.", 1)) << step;
+    // The global file holds the map of the g. variables.
+    std::map<std::string, std::string> global;
+    for (const auto& [name, value] : now)
+      if (name.rfind("g.", 0) == 0) global[name] = value;
+    CSerializer map;
+    map.Write(2, global);
+    EXPECT_EQ(WriteFile(vars, "g.", 2), map.Finish()) << step;
+  };
+  set("m", "1");
+  set("g.b", "2");
+  check("first");
+  set("m", "changed");
+  set("g.b", "3");
+  check("values changed");
+  set("a", "new");
+  set("g.a", "new");
+  set("s.z", "9");
+  check("names added");
+  // Loading a slot replaces the game variables.
+  CQelVariables other;
+  other.SetString("only", "x");
+  LoadSlot(vars, SaveSlot(other));
+  now = {{"only", "x"}};
+  check("loaded");
+  set("zz", "after");
+  check("added after loading");
+}
+
 TEST(Store, AbsentNamesReadAsZeroAndEmpty) {
   CQelVariables vars;
   EXPECT_EQ(vars.Find("x"), nullptr);
