@@ -27,8 +27,8 @@ std::unique_ptr<ISurface> MakeEmpty(int width, int height) {
 
 }  // namespace
 
-CGlyphGenerator::CGlyphGenerator() = default;
-CGlyphGenerator::~CGlyphGenerator() = default;
+CGlyphGenerator::CGlyphGenerator() { Bump(); }
+CGlyphGenerator::~CGlyphGenerator() { Bump(); }
 
 CGlyphGenerator* CGlyphGenerator::GetInstance() {
   if (!g_instance) g_instance = std::make_unique<CGlyphGenerator>();
@@ -50,6 +50,7 @@ CGraphicLoaders* CGlyphGenerator::GetLoaders() {
 }
 
 void CGlyphGenerator::ReleaseFont() {
+  Bump();
   m_font.reset();
   m_face.clear();
   m_faceColoured = nullptr;
@@ -101,13 +102,6 @@ bool CGlyphGenerator::SelectFont(bool prerendered, const std::string& face, int 
   const size_t wanted = size_t(2 * m_size) * size_t(2 * m_size) * 2;
   if (m_outlineBuffer.size() < wanted) m_outlineBuffer.resize(wanted);
   return false;
-}
-
-void CGlyphGenerator::SetOutline(bool on) {
-  if (on)
-    m_flags |= FLAG_OUTLINE;
-  else
-    m_flags &= uint8_t(~FLAG_OUTLINE);
 }
 
 ISurface* CGlyphGenerator::GetGlyph(uint16_t code, ISurfaceFactory* factory, uint32_t colour) {
@@ -283,6 +277,7 @@ size_t CGlyphGenerator::GetColouredImageCount() const {
 }
 
 void CGlyphGenerator::ClearCaches() {
+  Bump();
   m_greyImages.clear();
   m_prerenderedImages.clear();
   m_colouredImages.clear();

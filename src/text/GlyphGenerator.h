@@ -53,7 +53,12 @@ class CGlyphGenerator {
   // True when SelectFont with these values would select nothing new.
   bool IsSelected(bool prerendered, const std::string& face, int size, bool bold, bool italic, bool underline,
                   bool strikeout) const;
-  void SetOutline(bool on);
+  void SetOutline(bool on) {
+    if (on)
+      m_flags |= FLAG_OUTLINE;
+    else
+      m_flags &= uint8_t(~FLAG_OUTLINE);
+  }
 
   // The glyph in colour (0xRRGGBB): a 32-bit image with the glyph's shape in
   // its alpha channel, or a prerendered colour image as it is. None when
@@ -82,15 +87,23 @@ class CGlyphGenerator {
   size_t GetColouredImageCount() const;
   // Forgets every cached image (benchmarks measure uncached work with it).
   void ClearCaches();
+  // Changes whenever what GetGlyph gives for a code and colour may change or
+  // an image it gave may go: another selection, cleared caches, another
+  // generator. The outline switch is not counted: a caller that keeps the
+  // images it got keeps them for one setting of it. Process-wide.
+  static uint64_t GetSerial() { return s_serial; }
 
  private:
   using CImageMap = std::map<uint32_t, std::unique_ptr<ISurface>>;
 
   void ReleaseFont();
+  static void Bump() { ++s_serial; }
   std::unique_ptr<ISurface> MakePrerendered(uint16_t code, ISurfaceFactory* factory);
   std::unique_ptr<ISurface> MakeFromFont(uint16_t code);
   uint32_t CurrentKey(uint16_t code) const { return MakeKey(m_flags, uint8_t(m_size), code); }
   static CGraphicLoaders* GetLoaders();
+
+  static inline uint64_t s_serial = 1;
 
   std::unique_ptr<platform::IFont> m_font;
   std::string m_face;

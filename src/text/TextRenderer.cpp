@@ -72,36 +72,46 @@ uint16_t CharCode(std::string_view text) {
 
 }  // namespace
 
-int32_t CTextRenderer::KinsokuClassOf(uint16_t code) {
-  // Every listed character is a single byte or has the lead byte 0x81: two
-  // small tables answer for them, so that the lookup stays in a few cache
-  // lines. Others (none today) are looked for in a short list.
-  struct CTables {
-    std::array<uint8_t, 256> single{}, lead81{};
-    std::vector<std::pair<uint16_t, uint8_t>> others;
-    void Set(uint16_t c, int32_t kind) {
-      if (c < 0x100)
-        single[c] = uint8_t(kind);
-      else if ((c & 0xFF) == 0x81)
-        lead81[c >> 8] = uint8_t(kind);
-      else
-        others.emplace_back(c, uint8_t(kind));
-    }
-  };
-  static const CTables tables = [] {
-    CTables t;
-    for (const std::string& c : NoStartChars()) t.Set(CharCode(c), kKinsokuNoStart);
+namespace {
+
+// Every listed character is a single byte or has the lead byte 0x81: two
+// small tables answer for them, so that the lookup stays in a few cache
+// lines. Others (none today) are looked for in a short list.
+struct CKinsokuTables {
+  std::array<uint8_t, 256> single{}, lead81{};
+  std::vector<std::pair<uint16_t, uint8_t>> others;
+  void Set(uint16_t c, int32_t kind) {
+    if (c < 0x100)
+      single[c] = uint8_t(kind);
+    else if ((c & 0xFF) == 0x81)
+      lead81[c >> 8] = uint8_t(kind);
+    else
+      others.emplace_back(c, uint8_t(kind));
+  }
+  int32_t ClassOf(uint16_t code) const {
+    if (code < 0x100) return single[code];
+    if ((code & 0xFF) == 0x81) return lead81[code >> 8];
+    int32_t kind = CTextRenderer::kKinsokuNone;
+    for (const auto& [c, k] : others)
+      if (c == code) kind = k;
+    return kind;
+  }
+};
+
+const CKinsokuTables& KinsokuTables() {
+  static const CKinsokuTables tables = [] {
+    CKinsokuTables t;
+    for (const std::string& c : CTextRenderer::NoStartChars()) t.Set(CharCode(c), CTextRenderer::kKinsokuNoStart);
     // A character in both lists counts as line-end forbidden.
-    for (const std::string& c : NoEndChars()) t.Set(CharCode(c), kKinsokuNoEnd);
+    for (const std::string& c : CTextRenderer::NoEndChars()) t.Set(CharCode(c), CTextRenderer::kKinsokuNoEnd);
     return t;
   }();
-  if (code < 0x100) return tables.single[code];
-  if ((code & 0xFF) == 0x81) return tables.lead81[code >> 8];
-  int32_t kind = kKinsokuNone;
-  for (const auto& [c, k] : tables.others)
-    if (c == code) kind = k;
-  return kind;
+  return tables;
 }
+
+}  // namespace
+
+int32_t CTextRenderer::KinsokuClassOf(uint16_t code) { return KinsokuTables().ClassOf(code); }
 
 int32_t CTextRenderer::KinsokuClass(const std::string& text) {
   const bool oneChar = text.size() == 1 || (text.size() == 2 && cp932::IsLeadByte(static_cast<unsigned char>(text[0])));
@@ -392,7 +402,8 @@ void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
   glyph.style = m_font.style;
   CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
   generator->SetOutline(false);
-  ISurface* mainImage = generator->GetGlyph(code, m_surfaceFactory, m_font.color);
+  int32_t width = 0;
+  ISurface* mainImage = MainImage(generator, code, width);
   if (!mainImage) {
     glyph.advance = -1;
     return;
@@ -404,7 +415,24 @@ void CTextRenderer::MakeGlyph(uint16_t code, CGlyph& glyph) {
     glyph.outlineImage = generator->GetGlyph(code, m_surfaceFactory, m_font.outlinecolor);
     generator->SetOutline(false);
   }
-  glyph.advance = mainImage->GetWidth() + m_font.StyleExtra();
+  glyph.advance = width + m_font.StyleExtra();
+}
+
+ISurface* CTextRenderer::MainImage(CGlyphGenerator* generator, uint16_t code, int32_t& width) {
+  const uint64_t serial = CGlyphGenerator::GetSerial();
+  const uint32_t colour = m_font.color;
+  static_assert(kFrontGlyphs == 1024, "the slot is the top ten bits of the hash");
+  if (m_frontGlyphs.empty()) m_frontGlyphs.resize(kFrontGlyphs);
+  CFrontGlyph& front = m_frontGlyphs[(uint32_t(code) * 0x9E3779B1u) >> 22];
+  if (front.serial == serial && front.code == code && front.colour == colour && front.image) {
+    width = front.width;
+    return front.image;
+  }
+  ISurface* image = generator->GetGlyph(code, m_surfaceFactory, colour);
+  if (!image) return nullptr;
+  width = image->GetWidth();
+  front = {serial, image, colour, code, width};
+  return image;
 }
 
 namespace {
@@ -635,6 +663,7 @@ void CTextRenderer::AddText(const std::string& text) {
   (void)SelectFont(m_font.face, m_font.ClampedSize());
   CCellStart start;
   StartCells(start);
+  const CKinsokuTables& kinsoku = KinsokuTables();
   // What MakeCell does for one character without ruby, without its
   // general walks: the glyph stands at the cell's left edge.
   for (size_t i = 0; i < text.size();) {
@@ -645,9 +674,8 @@ void CTextRenderer::AddText(const std::string& text) {
     std::unique_ptr<CCell> cell = NewCell(true);
     cell->property = start.property;
     cell->style = start.style;
-    cell->text.push_back(static_cast<char>(lead));
-    if (pair) cell->text.push_back(text[i + 1]);
-    cell->kinsoku = KinsokuClassOf(code);
+    cell->text.assign(text, i, n);
+    cell->kinsoku = kinsoku.ClassOf(code);
     CGlyph& glyph = cell->base.KeepFirst();
     MakeGlyph(code, glyph);
     glyph.y = start.baseY;

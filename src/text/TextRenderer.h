@@ -230,6 +230,9 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   template <typename List>
   int32_t MakeGlyphs(std::string_view text, List& out);
   void MakeGlyph(uint16_t code, CGlyph& glyph);
+  // The main image of the code in the font's colour and its width, the
+  // outline switch off; null when the character has no glyph.
+  ISurface* MainImage(CGlyphGenerator* generator, uint16_t code, int32_t& width);
   // Makes the glyph's missing layers (placed at its laid position).
   void MakeLayers(CGlyph& glyph);
   // Draws the glyph's images as its layers would, without them; false when
@@ -252,6 +255,18 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
 
   ILayerFactory* m_layerFactory;
   ISurfaceFactory* m_surfaceFactory;
+  // The main images met last, by code (a page meets the same few hundred
+  // characters again and again): a look in here instead of the generator's
+  // maps, and the width without a trip to the image. Made on first use.
+  struct CFrontGlyph {
+    uint64_t serial = 0;  // the generator's, when the entry was made
+    ISurface* image = nullptr;
+    uint32_t colour = 0;
+    uint16_t code = 0;
+    int32_t width = 0;
+  };
+  static constexpr size_t kFrontGlyphs = 1024;
+  std::vector<CFrontGlyph> m_frontGlyphs;
   int32_t m_charCount = 0;
   int32_t m_effectMark = 0;
   CFontValues m_font;

@@ -248,3 +248,54 @@ TEST_F(PageReuseTest, TextLaidOutAsItComesMatchesALayoutOfTheWholePage) {
     EXPECT_GE(whole.GetLines().size(), 4u);
   }
 }
+
+namespace {
+
+TEST_F(PageReuseTest, EachGlyphIsTheGeneratorsImageForItsColourSizeAndCaches) {
+  // A window keeps the images it met last; every glyph must still be the
+  // image the generator gives for its code with the font of its time.
+  CTextRenderer r(&plain, &surfaces);
+  CGlyphGenerator* generator = CGlyphGenerator::GetInstance();
+  int32_t checked = 0;
+  auto check = [&](const CFontValues& font, const char* step) {
+    ASSERT_FALSE(generator->SelectFont(false, font.face, font.ClampedSize(), false, false, false, false));
+    generator->SetOutline(false);
+    int32_t count = 0;
+    for (const auto& line : r.GetLines())
+      for (const auto& cell : line->cells)
+        for (const auto& glyph : cell->base) {
+          if (glyph.index < checked) continue;
+          ++count;
+          EXPECT_EQ(glyph.mainImage, generator->GetGlyph(glyph.code, &surfaces, font.color))
+              << step << ", glyph " << glyph.index;
+        }
+    EXPECT_GT(count, 0) << step;
+    checked = r.GetCharCount();
+  };
+  CFontValues font = Font();
+  r.SetFont(font);
+  r.AddText(Sjis("あかa"));
+  check(font, "first");
+  // Another colour, then the first again.
+  CFontValues blue = font;
+  blue.color = 0x0000FF;
+  r.SetFont(blue);
+  r.AddText(Sjis("あかa"));
+  check(blue, "another colour");
+  r.SetFont(font);
+  r.AddText(Sjis("かあ"));
+  check(font, "the first colour again");
+  // Another size in the same colour.
+  CFontValues big = font;
+  big.size = 30;
+  r.SetFont(big);
+  r.AddText(Sjis("あか"));
+  check(big, "another size");
+  // The generator forgot its images: the window must not hand out old ones.
+  r.SetFont(font);
+  generator->ClearCaches();
+  r.AddText(Sjis("あかa"));
+  check(font, "after the caches were cleared");
+}
+
+}  // namespace
