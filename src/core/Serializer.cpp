@@ -122,13 +122,6 @@ std::vector<std::shared_ptr<ISerializerExtension>>& Extensions() {
   return list;
 }
 
-void StoreU32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 }  // namespace
 
 void CSerializer::RegisterExtension(const std::shared_ptr<ISerializerExtension>& extension) {

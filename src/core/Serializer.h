@@ -273,9 +273,16 @@ class CSerializer {
   bool LoadBlock(const void* data, size_t size, bool copy);
 
   void PutBytes(const void* data, size_t size) { m_buffer.Append(data, size); }
+  // Little-endian whatever the host.
+  static void StoreU32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+  }
   void PutU32(uint32_t v) {
-    // Little-endian whatever the host.
-    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    uint8_t b[4];
+    StoreU32(b, v);
     PutBytes(b, 4);
   }
   bool GetU32(uint32_t& v);
