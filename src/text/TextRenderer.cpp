@@ -160,20 +160,15 @@ void CTextRenderer::OpenLine() {
 
 namespace {
 
-// Spare cells kept at most (some megabytes); a freak page's beyond that
-// are freed.
-constexpr size_t kMaxSpareCells = 1 << 16;
+// Cells a store keeps between pages at most (some megabytes); a freak
+// page's beyond that are freed.
+constexpr size_t kMaxStoredCells = 1 << 16;
 
 }  // namespace
 
 void CTextRenderer::Recycle(std::vector<std::unique_ptr<CLine>>& lines) {
-  // Backwards, so that the next page takes the cells in the order this one
-  // had them.
   for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-    auto& cells = (*line)->cells;
-    for (auto cell = cells.rbegin(); cell != cells.rend(); ++cell)
-      if (m_spareCells.size() < kMaxSpareCells) m_spareCells.push_back(std::move(*cell));
-    cells.clear();
+    (*line)->cells.clear();
     (*line)->width = 0;
     (*line)->height = 0;
     (*line)->placedY = kUnplaced;
@@ -182,10 +177,12 @@ void CTextRenderer::Recycle(std::vector<std::unique_ptr<CLine>>& lines) {
   lines.clear();
 }
 
-std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell(bool keepGlyph) {
-  if (m_spareCells.empty()) return std::make_unique<CCell>();
-  std::unique_ptr<CCell> cell = std::move(m_spareCells.back());
-  m_spareCells.pop_back();
+CTextRenderer::CCell* CTextRenderer::NewCell(bool keepGlyph) {
+  if (m_cells.used == m_cells.cells.size()) {
+    m_cells.cells.push_back(std::make_unique<CCell>());
+    return m_cells.cells[m_cells.used++].get();
+  }
+  CCell* cell = m_cells.cells[m_cells.used++].get();
   // Everything as a new cell has it but the property, which MakeCell sets
   // whole, and the room the glyph lists and strings hold.
   cell->x = cell->y = cell->width = cell->height = 0;
@@ -197,6 +194,10 @@ std::unique_ptr<CTextRenderer::CCell> CTextRenderer::NewCell(bool keepGlyph) {
   cell->text.clear();
   cell->rubyText.clear();
   return cell;
+}
+
+void CTextRenderer::DropCell(CCell* cell) {
+  if (m_cells.used && m_cells.cells[m_cells.used - 1].get() == cell) --m_cells.used;
 }
 
 CTextRenderer::CLine* CTextRenderer::PreviousLine() {
@@ -222,6 +223,7 @@ void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
   // cells be used again.
   KillAllEffects();
   Recycle(m_previousLines);
+  m_previousCells.used = 0;
   if (!vanish.empty()) {
     Layout();
     int32_t m = 0;
@@ -230,8 +232,12 @@ void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
       for (auto& line : m_lines) RunEntry(entry, *line, m, delay, m_previousTweens);
     }
     m_previousLines = std::move(m_lines);
+    std::swap(m_cells, m_previousCells);
   }
   Recycle(m_lines);
+  m_cells.used = 0;
+  for (CCellStore* store : {&m_cells, &m_previousCells})
+    if (store->used == 0 && store->cells.size() > kMaxStoredCells) store->cells.resize(kMaxStoredCells);
   m_charCount = 0;
   m_effectMark = 0;
   m_currentLine = 0;
@@ -583,9 +589,9 @@ void CTextRenderer::StartCells(CCellStart& start) const {
   start.vertical = m_font.vertical ? &m_verticalBlock : nullptr;
 }
 
-std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(std::string_view text, std::string_view ruby,
-                                                              const CCellStart& start, bool baseSelected) {
-  std::unique_ptr<CCell> cell = NewCell();
+CTextRenderer::CCell* CTextRenderer::MakeCell(std::string_view text, std::string_view ruby, const CCellStart& start,
+                                              bool baseSelected) {
+  CCell* cell = NewCell();
   cell->property = start.property;
   cell->style = start.style;
   // Character by character: the usual one or two bytes stay in the
@@ -627,19 +633,19 @@ std::unique_ptr<CTextRenderer::CCell> CTextRenderer::MakeCell(std::string_view t
 int CTextRenderer::AddChar(const std::string& text, const std::string& ruby) {
   CCellStart start;
   StartCells(start);
-  std::unique_ptr<CCell> cell = MakeCell(text, ruby, start, false);
+  CCell* cell = MakeCell(text, ruby, start, false);
   if (m_font.width < cell->width) {
-    m_spareCells.push_back(std::move(cell));
+    DropCell(cell);
     return -1;
   }
-  PlaceCell(std::move(cell));
+  PlaceCell(cell);
   return m_currentLine;
 }
 
 namespace {
 
-std::unique_ptr<CTextRenderer::CCell> TakeLast(CTextRenderer::CLine& line) {
-  std::unique_ptr<CTextRenderer::CCell> cell = std::move(line.cells.back());
+CTextRenderer::CCell* TakeLast(CTextRenderer::CLine& line) {
+  CTextRenderer::CCell* cell = line.cells.back();
   line.cells.pop_back();
   line.width -= cell->width;
   // The line is only as tall as the cells it still holds.
@@ -648,10 +654,10 @@ std::unique_ptr<CTextRenderer::CCell> TakeLast(CTextRenderer::CLine& line) {
   return cell;
 }
 
-void Append(CTextRenderer::CLine& line, std::unique_ptr<CTextRenderer::CCell> cell) {
+void Append(CTextRenderer::CLine& line, CTextRenderer::CCell* cell) {
   line.width += cell->width;
   line.height = std::max(line.height, cell->height);
-  line.cells.push_back(std::move(cell));
+  line.cells.push_back(cell);
 }
 
 }  // namespace
@@ -671,10 +677,14 @@ void CTextRenderer::AddText(const std::string& text) {
     const bool pair = cp932::IsLeadByte(lead) && i + 1 < text.size();
     const uint16_t code = pair ? uint16_t(lead | static_cast<unsigned char>(text[i + 1]) << 8) : lead;
     const size_t n = pair ? 2 : 1;
-    std::unique_ptr<CCell> cell = NewCell(true);
+    CCell* cell = NewCell(true);
     cell->property = start.property;
     cell->style = start.style;
-    cell->text.assign(text, i, n);
+    // The cell's text is empty here and its string keeps the room of an
+    // earlier page: appending byte by byte stays inline, where an assign
+    // calls into the library's general replace.
+    cell->text.push_back(text[i]);
+    if (pair) cell->text.push_back(text[i + 1]);
     cell->kinsoku = kinsoku.ClassOf(code);
     CGlyph& glyph = cell->base.KeepFirst();
     MakeGlyph(code, glyph);
@@ -684,15 +694,15 @@ void CTextRenderer::AddText(const std::string& text) {
     cell->vertical = start.vertical;
     CLine& line = *m_lines[m_currentLine];
     if (m_font.width < cell->width) {
-      m_spareCells.push_back(std::move(cell));
+      DropCell(cell);
     } else if (line.width + cell->width <= m_font.width && m_usedHeight + cell->height <= m_font.height &&
                !(line.cells.empty() && cell->kinsoku == kKinsokuNoStart)) {
       // Room on the open line and no rule to apply: what PlaceCell would
       // end with.
       m_laidOut = false;
-      Append(line, std::move(cell));
+      Append(line, cell);
     } else {
-      PlaceCell(std::move(cell));
+      PlaceCell(cell);
     }
     i += n;
   }
@@ -713,25 +723,28 @@ void CTextRenderer::CloseLine(CLine& line) {
   m_usedHeight += line.height;
 }
 
-void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
+void CTextRenderer::PlaceCell(CCell* cell) {
   // Lines change only through AlignLine, which leaves them to be placed.
   m_laidOut = false;
   CLine& line = *m_lines[m_currentLine];
   if (m_font.width < line.width + cell->width) {
-    std::vector<std::unique_ptr<CCell>> aside;
+    std::vector<CCell*> aside;
     while (line.cells.size() >= 2 && line.cells.back()->kinsoku == kKinsokuNoEnd)
       aside.insert(aside.begin(), TakeLast(line));
     CloseLine(line);
     OpenLine();
-    for (auto& moved : aside) PlaceCell(std::move(moved));
-    PlaceCell(std::move(cell));
+    for (CCell* moved : aside) PlaceCell(moved);
+    PlaceCell(cell);
     return;
   }
-  if (m_font.height < m_usedHeight + cell->height) return;  // below the text area: dropped
+  if (m_font.height < m_usedHeight + cell->height) {  // below the text area: dropped
+    DropCell(cell);
+    return;
+  }
   CLine* previous = PreviousLine();
   if (line.cells.empty() && cell->kinsoku == kKinsokuNoStart && previous) {
     if (m_font.hung && !m_hangRetry && m_font.width >= previous->width) {
-      Append(*previous, std::move(cell));
+      Append(*previous, cell);
       AlignLine(*previous);
       return;
     }
@@ -739,7 +752,7 @@ void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
       m_hangRetry = true;
       PlaceCell(TakeLast(*previous));
       AlignLine(*previous);
-      PlaceCell(std::move(cell));
+      PlaceCell(cell);
       // Cleared here rather than only by a later lone-cell line, so that one
       // retry does not stop every later punctuation from hanging.
       m_hangRetry = false;
@@ -747,7 +760,7 @@ void CTextRenderer::PlaceCell(std::unique_ptr<CCell> cell) {
     }
     m_hangRetry = false;
   }
-  Append(*m_lines[m_currentLine], std::move(cell));
+  Append(*m_lines[m_currentLine], cell);
 }
 
 void CTextRenderer::AlignLine(CLine& line) {
@@ -961,7 +974,7 @@ bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
     for (const auto& cell : line->cells) {
       const int32_t first = cell->FirstIndex(), last = cell->LastIndex();
       if (first >= 0 && first <= index && index <= last) {
-        found = cell.get();
+        found = cell;
         foundY = y;
         break;
       }

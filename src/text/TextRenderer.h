@@ -121,7 +121,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
     // The line's top where its glyphs were last placed; kUnplaced once its
     // cells moved since.
     int32_t placedY = kUnplaced;
-    std::vector<std::unique_ptr<CCell>> cells;
+    // The cells belong to the window's cell store.
+    std::vector<CCell*> cells;
   };
 
   // Gives every glyph of both pages the image layers it does not have yet,
@@ -187,6 +188,8 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   bool HasText() const { return m_charCount > 0; }
   bool HasPendingLine() const;
   const std::vector<std::unique_ptr<CLine>>& GetLines() const { return m_lines; }
+  // Cells the window keeps for its pages, in use or not.
+  size_t GetStoredCellCount() const { return m_cells.cells.size() + m_previousCells.cells.size(); }
   // The page cleared last with a vanish list, drawn until the next clear.
   const std::vector<std::unique_ptr<CLine>>& GetPreviousLines() const { return m_previousLines; }
 
@@ -217,13 +220,15 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   void StartCells(CCellStart& start) const;
   // A cell for the text and ruby; baseSelected tells that the generator
   // already has the base font selected.
-  std::unique_ptr<CCell> MakeCell(std::string_view text, std::string_view ruby, const CCellStart& start,
-                                  bool baseSelected);
-  // A blank cell, taken from the spares when there are any.
+  CCell* MakeCell(std::string_view text, std::string_view ruby, const CCellStart& start, bool baseSelected);
+  // A blank cell, the next of the page's store.
   // With keepGlyph the cell's glyph list keeps its first glyph for the
   // caller to overwrite (MakeGlyph sets every field).
-  std::unique_ptr<CCell> NewCell(bool keepGlyph = false);
-  // Keeps the cells and lines of a page that goes away for the next pages.
+  CCell* NewCell(bool keepGlyph = false);
+  // A cell that went to no line: the store takes it back when it was the
+  // last one taken (else it waits for the page to go).
+  void DropCell(CCell* cell);
+  // Keeps the lines of a page that goes away for the next pages.
   void Recycle(std::vector<std::unique_ptr<CLine>>& lines);
   // Makes the glyphs of text with the font already selected; returns the
   // sum of their advances.
@@ -240,7 +245,7 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   bool BlitGlyph(const CGlyph& glyph, ISurface* target, const CParentChain& parents, int32_t parentX, int32_t parentY);
 
   bool SelectFont(const std::string& face, int32_t size);
-  void PlaceCell(std::unique_ptr<CCell> cell);
+  void PlaceCell(CCell* cell);
   void AlignLine(CLine& line);
   // Gives the line's glyphs their places below a top of y, and its cells
   // the pivot.
@@ -283,8 +288,17 @@ class CTextRenderer : public CLayerProperty, public ISceneOverlay {
   std::vector<std::unique_ptr<CLine>> m_previousLines;
   std::vector<int32_t> m_pageTweens;
   std::vector<int32_t> m_previousTweens;
-  // Cells and lines of pages gone, kept for the next pages.
-  std::vector<std::unique_ptr<CCell>> m_spareCells;
+  // The cells of a page: handed out in order, and all back at once when
+  // the page goes, so that a page of any length costs no walk through its
+  // cells to give them back. The previous page (drawn while it vanishes)
+  // keeps its own store.
+  struct CCellStore {
+    std::vector<std::unique_ptr<CCell>> cells;
+    size_t used = 0;
+  };
+  CCellStore m_cells;
+  CCellStore m_previousCells;
+  // Lines of pages gone, kept for the next pages.
   std::vector<std::unique_ptr<CLine>> m_spareLines;
   // Whether glyph images may be blitted without their layers: the layers
   // would be plain memory layers.

@@ -148,6 +148,37 @@ TEST_F(PageReuseTest, DumpsDoNotDependOnWhetherTheLayersExist) {
   EXPECT_EQ(Dump(r), before);
 }
 
+// Text that goes on below the window, or characters wider than it, must
+// not make the window hold a cell for each of them: a script that writes a
+// whole novel into a one-line window stays within its memory.
+TEST_F(PageReuseTest, CellsThatFindNoPlaceDoNotPileUp) {
+  CTextRenderer r(&plain, &surfaces);
+  CFontValues font = Font();
+  font.height = 40;  // one line
+  r.SetFont(font);
+  std::string novel;
+  for (int i = 0; i < 5000; ++i) novel += Sjis("かあ");
+  for (int pass = 0; pass < 4; ++pass) {
+    r.AddText(novel);
+    for (int i = 0; i < 1000; ++i) (void)r.AddChar(Sjis("あ"), Sjis("かか"));
+  }
+  ASSERT_EQ(r.GetLines().size(), 2u);
+  EXPECT_EQ(Dump(r).find(Sjis("かあかあ")), std::string::npos);
+  EXPECT_LT(r.GetStoredCellCount(), 20u);
+  // Too wide for the window: dropped at once, the page unchanged.
+  font.height = 200;
+  font.width = 15;
+  r.SetFont(font);
+  r.Clear();
+  const std::string before = Dump(r);
+  for (int i = 0; i < 1000; ++i) {
+    r.AddText(Sjis("あ"));
+    EXPECT_EQ(r.AddChar(Sjis("あ"), ""), -1);
+  }
+  EXPECT_EQ(Dump(r), before);
+  EXPECT_LT(r.GetStoredCellCount(), 20u);
+}
+
 TEST_F(PageReuseTest, APageInTheCellsOfEarlierOnesLooksLikeAFreshWindow) {
   CTextRenderer reused(&plain, &surfaces);
   // First page: ruby, several glyphs in one cell, shadows, vertical text,
