@@ -18,12 +18,22 @@ CFontValues::CFontValues() : face(DefaultFontFace()), rubyface(DefaultFontFace()
 int32_t CFontValues::ClampedSize() const { return std::clamp<int32_t>(size, 1, 255); }
 int32_t CFontValues::ClampedRubySize() const { return std::clamp<int32_t>(rubysize, 1, 255); }
 
+namespace {
+
+// Hostile spacings must not wrap the line arithmetic.
+int32_t ClampHeight(int64_t h) { return int32_t(std::clamp<int64_t>(h, -(int64_t(1) << 24), int64_t(1) << 24)); }
+
+}  // namespace
+
 int32_t CFontValues::CellHeight() const {
   int64_t h = int64_t(spacetop) + rubysize + spacemiddle + ClampedSize() + spacebottom;
   if (style & kStyleShadow) h += 1;
   if (style & kStyleOutline) h += 2;
-  // Hostile spacings must not wrap the line arithmetic.
-  return int32_t(std::clamp<int64_t>(h, -(int64_t(1) << 24), int64_t(1) << 24));
+  return ClampHeight(h);
+}
+
+int32_t CFontValues::EmptyLineHeight() const {
+  return ClampHeight(int64_t(spacetop) + rubysize + spacemiddle + ClampedSize() + spacebottom);
 }
 
 void CFontProperty::Serialize(CSerializer& s) const {

@@ -70,6 +70,9 @@ struct CFontValues {
   // Height of a cell with these values: the ruby row counts even without
   // ruby text, and shadow and outline add their pixels.
   int32_t CellHeight() const;
+  // Height of a line that got no cell (an empty line): the rows alone,
+  // without the style's pixels.
+  int32_t EmptyLineHeight() const;
   // The size as the glyph generator and the cell height use it: one byte,
   // at least 1 (a plain byte cast would give 256 no glyphs in tall cells).
   int32_t ClampedSize() const;

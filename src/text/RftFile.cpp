@@ -124,6 +124,10 @@ int CRftFile::Seek(int offset, int origin) {
   if (!m_file) return -1;
   const int64_t base = origin == 1 ? m_position : origin == 2 ? m_size : 0;
   const int64_t target = base + offset;
+  // A relative seek out of the entry is refused as an archive entry refuses
+  // it: the position stays and the answer is 0. Absolute seeks outside the
+  // entry fail, so that no read can start beyond it.
+  if (origin == 1 && (target < 0 || target > m_size)) return 0;
   if (target < 0 || target > m_size) return -1;
   if (m_file->Seek(int(m_offset + target), 0) != 0) return -1;
   m_position = target;

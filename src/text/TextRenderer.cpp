@@ -788,7 +788,7 @@ void CTextRenderer::AlignLine(CLine& line) {
       x += cell->width;
     }
   }
-  if (line.height == 0) line.height = m_font.CellHeight();
+  if (line.height == 0) line.height = m_font.EmptyLineHeight();
   line.placedY = kUnplaced;
 }
 
@@ -969,7 +969,9 @@ int64_t MulFixed(int64_t a, int64_t b) { return (a * b) >> 16; }
 bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
   if (m_charCount <= 0) return false;
   Layout();
-  index = std::clamp(index, 0, m_charCount - 1);
+  // Only past the end is brought back to the last character: a negative
+  // index names no character.
+  index = std::min(index, m_charCount - 1);
   int32_t y = 0;
   const CCell* found = nullptr;
   int32_t foundY = 0;

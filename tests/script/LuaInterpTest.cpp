@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "InterpHarness.h"
+#include "debug/LogWindow.h"
 #include "platform/Log.h"
 #include "platform/VirtualKeys.h"
 #include "script/tags/LuaTags.h"
@@ -45,10 +46,21 @@ TEST_F(LuaInterp, ChunksRunAtLoadInFileOrder) {
 }
 
 TEST_F(LuaInterp, BrokenChunkIsLoggedAndTheFileStillLoads) {
-  Run("[var name=f.a data=1]\n\n[lua]x = = 1[/lua]\n[var name=f.b data=2]\n");
+  // Error mode 0, which reports nothing else: a broken block still shows in
+  // the log window and the -log file, and the blocks after it run.
+  DestroyLogWindow();
+  Run("[var name=f.a data=1]\n\n[lua]x = = 1[/lua]\n[lua]after = 'ran'[/lua]\n[calllua function=mark]\n"
+      "[var name=f.b data=2]\n[lua]function mark(o) o:tag{'var', name='f.after', data=after} end[/lua]\n");
   EXPECT_EQ(Var("f.b"), "2");
+  EXPECT_EQ(Var("f.after"), "ran");
+  const char kReport[] = "game.iet(3): [LUA] [string \"x = = 1\"]:1:";
+  ASSERT_NE(FindLogWindow(), nullptr);
+  const std::string window = FindLogWindow()->TextUtf8();
+  EXPECT_NE(window.find(kReport), std::string::npos) << window;
+  EXPECT_EQ(window.find("[LUA]", window.find(kReport) + sizeof kReport), std::string::npos) << window;
   std::string log = Log();
-  EXPECT_NE(log.find("game.iet(3): [LUA] [string \"x = = 1\"]:1:"), std::string::npos) << log;
+  EXPECT_NE(log.find(kReport), std::string::npos) << log;
+  DestroyLogWindow();
 }
 
 TEST_F(LuaInterp, CallluaReportsAndTheScriptGoesOn) {
@@ -138,6 +150,24 @@ TEST_F(LuaInterp, FrameHandlerEndsAWaitAndFailsOnlyOnce) {
   EXPECT_NE(reports.find("broken", first), std::string::npos);
   EXPECT_EQ(reports.find("[LUA]", first + 1), std::string::npos) << reports;
   EXPECT_EQ(Lua().m_frameFunction, "");
+}
+
+TEST_F(LuaInterp, AHandlerThatNamesAnotherAndFailsLeavesNoHandler) {
+  Run("[debug mode=2]\n[lua]calls = 0\n"
+      "function next(o) calls = calls + 1 o:tag{'var', name='f.next', data=calls} end\n"
+      "function first(o) o:setEventHandler{onEnterFrame='next'} error('first fails') end\n"
+      "function start(o) o:setEventHandler{onEnterFrame='first'} end\n"
+      "function again(o) o:setEventHandler{onEnterFrame='next'} end[/lua]\n"
+      "[calllua function=start]\n@\n[calllua function=again]\n@\n",
+      4);
+  EXPECT_FALSE(Has("f.next"));
+  EXPECT_EQ(Lua().m_frameFunction, "");
+  // A handler named afterwards runs again.
+  Frame({platform::VK_LBUTTON});
+  Frame();
+  Frame();
+  EXPECT_EQ(Lua().m_frameFunction, "next");
+  EXPECT_EQ(Var("f.next"), "2");
 }
 
 TEST_F(LuaInterp, InputAfterScriptedMoveAndClick) {

@@ -294,6 +294,15 @@ TEST_F(LayoutTest, CaretRectanglesFollowScaleAndRotation) {
   EXPECT_EQ(caret(font, 1), (std::vector<int>{30, 5, 20, 28}));
   EXPECT_EQ(caret(font, 3), (std::vector<int>{10, 33, 20, 28}));
   EXPECT_EQ(caret(font, 99), (std::vector<int>{10, 33, 20, 28}));  // clamped to the last
+  {
+    // Only the end is clamped: a negative index names no character.
+    CTextRenderer r(&layers, &surfaces);
+    r.SetFont(font);
+    r.AddText(Sjis("ああ"));
+    CRect rect;
+    EXPECT_FALSE(r.GetCaretRect(-1, rect));
+    EXPECT_FALSE(r.GetCaretRect(INT32_MIN, rect));
+  }
   font.entirexscale = 2 * kScaleOne;
   EXPECT_EQ(caret(font, 1), (std::vector<int>{50, 5, 40, 28}));
   font.entirexscale = kScaleOne;
@@ -307,6 +316,34 @@ TEST_F(LayoutTest, CaretRectanglesFollowScaleAndRotation) {
   CTextRenderer empty(&layers, &surfaces);
   CRect rect;
   EXPECT_FALSE(empty.GetCaretRect(0, rect));
+}
+
+// A line with characters is as tall as its cells, which count the shadow's
+// and outline's pixels; an empty line (two new lines in a row) has only the
+// rows of the font, whatever the style.
+TEST_F(LayoutTest, EmptyLinesHaveTheRowsOfTheFontWithoutTheStylesPixels) {
+  for (int32_t style : {0, int32_t(kStyleShadow), int32_t(kStyleOutline), int32_t(kStyleShadow | kStyleOutline)}) {
+    CTextRenderer r(&layers, &surfaces);
+    CFontValues font = Font(200);
+    font.style = style;
+    font.spacetop = 3;
+    font.spacemiddle = 2;
+    font.spacebottom = 1;
+    r.SetFont(font);
+    r.AddText(Sjis("あ"));
+    r.NewLine();
+    r.NewLine();
+    r.AddText(Sjis("あ"));
+    r.Layout();
+    const auto& lines = r.GetLines();
+    ASSERT_EQ(lines.size(), 3u);
+    const int32_t extra = ((style & kStyleShadow) ? 1 : 0) + ((style & kStyleOutline) ? 2 : 0);
+    EXPECT_EQ(lines[0]->height, 3 + 8 + 2 + 20 + 1 + extra) << style;
+    EXPECT_EQ(lines[1]->height, 3 + 8 + 2 + 20 + 1) << style;
+    // The third line's characters stand below both.
+    EXPECT_EQ(lines[2]->cells[0]->base[0].laidY, lines[0]->height + lines[1]->height + 3 + 8 + 2 + (style >> 1 & 3))
+        << style;
+  }
 }
 
 TEST_F(LayoutTest, ClearStartsAFreshPage) {

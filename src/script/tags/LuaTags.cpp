@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "debug/LogWindow.h"
 #include "files/Config.h"
 #include "platform/InputState.h"
 #include "platform/Log.h"
@@ -85,9 +86,11 @@ void CLuaTagState::OnScriptLoaded(CMainScript& script, const std::string& file,
   for (const CLoadedChunk& chunk : chunks) {
     if (!lua.IsOpen() || lua.RunChunk(chunk.text)) {
       if (CloseIfExiting(script)) return;
-      // Reported whatever the error mode: a broken block is the author's to
-      // see at once.
-      LogWrite(Format("%s(%ld): [LUA] %s", file, chunk.line, lua.GetErrorText()));
+      // Shown in the log window whatever the error mode: a broken block is
+      // the author's to see at once. The -log file counts it as a problem.
+      const std::string text = Format("%s(%ld): [LUA] %s", file, chunk.line, lua.GetErrorText());
+      LogProblem(text);
+      LogPrintText(text);
     }
   }
 }
@@ -97,8 +100,9 @@ void CLuaTagState::OnFrame(CMainScript& script) {
   std::string name = m_frameFunction;
   if (!CallFunction(script, name) || CloseIfExiting(script)) return;
   script.ReportFormat("[LUA] OnEnterFrame -> %s(): %s", name.c_str(), m_lua->GetErrorText().c_str());
-  // A handler that fails is not called again (unless it named a new one).
-  if (m_frameFunction == name) m_frameFunction.clear();
+  // A handler that fails is not called again, nor one it named before it
+  // failed.
+  m_frameFunction.clear();
 }
 
 // ---- ILuaHost --------------------------------------------------------------
