@@ -8,8 +8,9 @@ CDebugAids::CDebugAids(DebugOptions options) : m_options(std::move(options)) {}
 
 CDebugAids::~CDebugAids() { Shutdown(); }
 
-void CDebugAids::SetMode(int mode) {
+void CDebugAids::SetMode(int mode, bool start) {
   m_mode = mode;
+  if (!start) return;
   if (mode == kChannel && !m_channel) m_channel = std::make_unique<CProcessCommunication>(m_options.channelName, 0);
   if (mode == kServer && !m_server) {
     m_actorFactory = std::make_unique<CActorFactory>();

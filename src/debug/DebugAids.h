@@ -32,7 +32,10 @@ class CDebugAids {
 
   // [debug mode=n]: mode 2 opens the channel and mode 3 starts the server,
   // each once; a later mode keeps them.
-  void SetMode(int mode);
+  // Sets the mode; with start, the channel or server that the mode needs is
+  // made when there is none yet. A mode read back from a save file does not
+  // start them: a file must not open a listening socket.
+  void SetMode(int mode, bool start = true);
   int GetMode() const { return m_mode; }
 
   // One script error or trace line (CP932, without line break), routed by the

@@ -441,6 +441,8 @@ std::string CMainScript::TakeReportBuffer() { return m_debug->TakeReports(); }
 
 const std::string& CMainScript::GetReportBuffer() const { return m_debug->PendingReports(); }
 
+const CDebugAids& CMainScript::GetDebugAids() const { return *m_debug; }
+
 void CMainScript::SetErrorMode(int mode) {
   m_errorMode = mode;
   m_debug->SetMode(mode);

@@ -198,6 +198,7 @@ class CMainScript : public ISaveSubject {
   // Records of a loaded script, or null.
   const RecordList* FindScript(const std::string& name) const;
   int GetErrorMode() const { return m_errorMode; }
+  const CDebugAids& GetDebugAids() const;
   // Lines collected for the debugging channel this frame (error mode 2).
   const std::string& GetReportBuffer() const;
   std::string TakeReportBuffer();

@@ -3,6 +3,7 @@
 // the scene by replaying the saved tag records.
 #include <memory>
 
+#include "debug/DebugAids.h"
 #include "platform/Log.h"
 #include "platform/Platform.h"
 #include "save/SaveData.h"
@@ -133,10 +134,6 @@ bool CSavedState::Read(CSerializer& stream, std::string& why) {
     why = "autosave mode " + std::to_string(autosaveMode) + " is out of range";
     return true;
   }
-  if (errorMode < CMainScript::kErrorNone || errorMode > CMainScript::kErrorServer) {
-    why = "error mode " + std::to_string(errorMode) + " is out of range";
-    return true;
-  }
   if (callStack.size() > CMainScript::kMaxCallDepth) {
     why = "the call stack is deeper than " + std::to_string(CMainScript::kMaxCallDepth);
     return true;
@@ -235,7 +232,10 @@ void CMainScript::ApplyOwnFields(const CSavedState& saved) {
   m_rightClickEnabled = saved.rightClickEnabled;
   m_rightClickMenu = saved.rightClickMenu;
   m_rightClickDepth = saved.rightClickDepth;
-  SetErrorMode(saved.errorMode);
+  // The mode only: a save file does not open the debugging channel or server
+  // (the [debug] tag does). Any number [debug] accepts loads back.
+  m_errorMode = saved.errorMode;
+  m_debug->SetMode(saved.errorMode, false);
   // A deadline of another session's timer could lie hours away: the time
   // that was left counts from now.
   m_waitDeadline = saved.waitDeadline;

@@ -6,6 +6,7 @@
 
 #include "InterpHarness.h"
 
+#include "debug/DebugAids.h"
 #include "platform/VirtualKeys.h"
 #include "script/SavedState.h"
 
@@ -74,6 +75,34 @@ TEST_F(InterpGameState, QuickLoadComesBackToTheSavedWaitWithItsCaller) {
   EXPECT_EQ(Var("a"), "3");
   Frame({VK_LBUTTON});
   EXPECT_EQ(Var("done"), "1");
+}
+
+// The error mode comes back as the number [debug] set, whatever it is, but
+// a file does not open the debugging channel: only the tag does that.
+TEST_F(InterpGameState, TheErrorModeComesBackWithoutStartingTheDebuggingAids) {
+  for (int mode : {2, 7}) {
+    WriteFile("game.iet",
+              "[debug mode=" + std::to_string(mode) + "]\n[var name=a data=1]\n@\n[var name=a data=2]\n@\n");
+    ASSERT_FALSE(Start());
+    Frame();
+    ASSERT_EQ(State(), CMainScript::kClickWait);
+    Frame({'S'});
+    ASSERT_TRUE(Exists("saveq.dat"));
+    script_.reset();
+    // A new session that has not run [debug] loads it.
+    WriteFile("game.iet", "[var name=a data=1]\n@\n[var name=a data=2]\n@\n");
+    ASSERT_FALSE(Start());
+    Frame();
+    Frame({VK_LBUTTON});
+    ASSERT_EQ(Var("a"), "2");
+    Frame({'L'});
+    EXPECT_EQ(Var("a"), "1") << mode;
+    EXPECT_EQ(script_->GetErrorMode(), mode);
+    EXPECT_EQ(script_->GetDebugAids().GetChannel(), nullptr);
+    EXPECT_EQ(script_->GetDebugAids().GetServer(), nullptr);
+    script_.reset();
+    std::filesystem::remove(dir_ / "saveq.dat");
+  }
 }
 
 TEST_F(InterpGameState, TheStreamHoldsEveryFieldInItsOrder) {
@@ -222,6 +251,19 @@ TEST_F(InterpGameState, ReservedAndUnsafeNamesAreRefused) {
   const std::vector<uint8_t> ok = ReadFile("ok.dat");
   ASSERT_GT(ok.size(), 4u);
   EXPECT_EQ(ok[3], 'S');
+}
+
+TEST_F(InterpGameState, ARefusedSaveNameStillWritesTheGlobalData) {
+  // A timed wait, which writes nothing of its own (a click wait would).
+  WriteFile("game.iet", "[var name=g.seen data=1]\n[save file=../up.dat]\n[wait time=100000]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  EXPECT_FALSE(std::filesystem::exists(dir_.parent_path() / "up.dat"));
+  const std::vector<uint8_t> global = ReadFile("saveg.dat");
+  ASSERT_GT(global.size(), 4u);
+  EXPECT_EQ(global[3], 'G');
+  const std::string bytes(global.begin(), global.end());
+  EXPECT_NE(bytes.find("seen"), std::string::npos);
 }
 
 TEST_F(InterpGameState, LoadKeepsGlobalAndSystemVariablesAsTheyAreNow) {

@@ -168,9 +168,10 @@ bool RefuseName(CMainScript& script, const CScriptBlock& record, const std::stri
 
 bool Save(State&, CMainScript& script, const CScriptBlock& record, bool) {
   const std::string file = record.GetAttribute("file");
-  if (RefuseName(script, record, file)) return false;
   CSaveData& save = script.GetSaveData();
-  save.SaveState(file);
+  // A refused name skips only the game state: the global and system data
+  // are written as after any save.
+  if (!RefuseName(script, record, file)) save.SaveState(file);
   save.SaveGlobal();
   if (script.GetVariables().TakeSystemChanged()) save.SaveSystem();
   return false;
