@@ -216,6 +216,58 @@ TEST_F(LuaInterp, GlobalsSurviveBootButTheHandlerDoesNot) {
   EXPECT_EQ(Var("f.kept"), "1");
 }
 
+// A load brings back the handler's name, which then runs every frame again;
+// the Lua globals stay as they are now (a load does not restore them).
+TEST_F(LuaInterp, ALoadRestoresTheFrameHandlerByName) {
+  Run("[lua]ticks = 0\nmarker = 'before'\n"
+      "function count(o) ticks = ticks + 1 o:tag{'var', name='f.ticks', data=ticks} end\n"
+      "function other(o) end\n"
+      "function arm(o) o:setEventHandler{onEnterFrame='count'} end\n"
+      "function swap(o) marker = 'after' o:setEventHandler{onEnterFrame='other'} end\n"
+      "function probe(o) o:tag{'var', name='f.marker', data=marker} end[/lua]\n"
+      "[calllua function=arm]\n@\n[calllua function=swap]\n@\n[calllua function=probe]\n@\n");
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  Frame({'S'});
+  Frame({platform::VK_LBUTTON});
+  ASSERT_EQ(Lua().m_frameFunction, "other");
+  const std::string ticks = Var("f.ticks");
+  Frame({'L'});
+  EXPECT_EQ(Lua().m_frameFunction, "count");
+  Frame();
+  Frame();
+  EXPECT_NE(Var("f.ticks"), ticks);
+  Frame({platform::VK_LBUTTON});
+  Frame({platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.marker"), "after");
+}
+
+// Where a failed calllua and the debug method go, by error mode: nowhere in
+// mode 0, the log window in mode 1, the channel's lines in mode 2.
+TEST_F(LuaInterp, CallluaFailuresAndDebugLinesFollowTheErrorMode) {
+  for (int mode : {0, 1, 2}) {
+    DestroyLogWindow();
+    WriteFile("game.iet", "[debug mode=" + std::to_string(mode) +
+                              "]\n[calllua function=missing]\n[calllua function=say]\n"
+                              "[lua]function say(o) o:debug('hello') end[/lua]\n[var name=f.after data=1]\n");
+    ASSERT_FALSE(Start());
+    Frame();
+    EXPECT_EQ(Var("f.after"), "1");
+    const std::string window = FindLogWindow() ? FindLogWindow()->TextUtf8() : std::string();
+    const std::string lines = Reports();
+    const std::string& seen = mode == 1 ? window : lines;
+    const std::string& unseen = mode == 1 ? lines : window;
+    if (mode == 0) {
+      EXPECT_EQ(window + lines, "");
+    } else {
+      EXPECT_NE(seen.find("game.iet(2): [LUA] "), std::string::npos) << mode << seen;
+      EXPECT_NE(seen.find("LUA: hello"), std::string::npos) << mode << seen;
+      EXPECT_EQ(unseen.find("LUA"), std::string::npos) << mode << unseen;
+    }
+    script_.reset();
+  }
+  DestroyLogWindow();
+}
+
 TEST_F(LuaInterp, EndlessLoopIsStoppedInHeadlessRuns) {
   Run("[debug mode=2]\n[lua]function spin(o) while true do end end[/lua]\n[calllua function=spin]\n"
       "[var name=f.after data=1]\n");
