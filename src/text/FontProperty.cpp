@@ -20,8 +20,11 @@ int32_t CFontValues::ClampedRubySize() const { return std::clamp<int32_t>(rubysi
 
 namespace {
 
-// Hostile spacings must not wrap the line arithmetic.
-int32_t ClampHeight(int64_t h) { return int32_t(std::clamp<int64_t>(h, -(int64_t(1) << 24), int64_t(1) << 24)); }
+// Hostile spacings must not wrap the line arithmetic, and a height below 0
+// (negative spacings larger than the font) counts as 0: a line of such
+// cells is still "a line without height" that the empty-line rule fills,
+// whether it was aligned before or after its cells came.
+int32_t ClampHeight(int64_t h) { return int32_t(std::clamp<int64_t>(h, 0, int64_t(1) << 24)); }
 
 }  // namespace
 
