@@ -346,6 +346,38 @@ TEST_F(LayoutTest, EmptyLinesHaveTheRowsOfTheFontWithoutTheStylesPixels) {
   }
 }
 
+// With anchorcenter the whole text turns about one pivot taken from the
+// laid-out lines: half the widest line from the left edge (left), from the
+// right edge (right), or the middle of the area (center, equalize); half
+// the total height. Every cell carries it.
+TEST_F(LayoutTest, TheCentredPivotFollowsTheAlignment) {
+  struct Case {
+    int32_t align;
+    int32_t x;
+  };
+  // Widest line 60 (three 20-wide characters) in a 200-wide area; two lines
+  // of 28 (rows 8 + 20).
+  for (const Case& c :
+       {Case{kAlignLeft, 30}, Case{kAlignRight, 170}, Case{kAlignCenter, 100}, Case{kAlignEqualize, 100}}) {
+    CTextRenderer r(&layers, &surfaces);
+    CFontValues font = Font(200);
+    font.anchorcenter = true;
+    font.align = c.align;
+    r.SetFont(font);
+    r.AddText(Sjis("あああ"));
+    r.NewLine();
+    r.AddText(Sjis("あ"));
+    r.Layout();
+    EXPECT_EQ(r.GetFont().entireanchorx, c.x) << c.align;
+    EXPECT_EQ(r.GetFont().entireanchory, 28) << c.align;
+    for (const auto& line : r.GetLines())
+      for (const auto* cell : line->cells) {
+        EXPECT_EQ(cell->property.GetAnchorX(), c.x) << c.align;
+        EXPECT_EQ(cell->property.GetAnchorY(), 28) << c.align;
+      }
+  }
+}
+
 TEST_F(LayoutTest, ClearStartsAFreshPage) {
   CTextRenderer r(&layers, &surfaces);
   r.SetFont(Font(100));
