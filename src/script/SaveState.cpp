@@ -283,6 +283,18 @@ void CMainScript::ApplyLoadedGame(CLoadedGame& game) {
   // with its previous state.
   m_callStack = saved.callStack;
   m_cursor = saved.cursor;
+  // The loader halts the game while it rebuilds the scene and then goes back
+  // to the state it interrupted, which leaves that state as the previous one
+  // too. A state that is itself left by going back (a transition, hidden
+  // messages, the backlog, a video) keeps the saved previous state: it would
+  // otherwise never be left.
+  switch (m_cursor.m_state) {
+    case kTransitionWait:
+    case kHidden:
+    case kBacklog:
+    case kVideoWait: break;
+    default: m_cursor.m_previousState = m_cursor.m_state;
+  }
   m_runawayReported = false;
 }
 

@@ -69,6 +69,9 @@ TEST_F(InterpGameState, QuickLoadComesBackToTheSavedWaitWithItsCaller) {
   EXPECT_EQ(Var("a"), "2");
   EXPECT_FALSE(Has("later"));
   ASSERT_EQ(script_->GetCallStack().size(), 1u);
+  // The load went back to the wait it interrupted: the wait is its previous
+  // state as well.
+  EXPECT_EQ(script_->GetCursor().m_previousState, CMainScript::kClickWait);
   // Game variables come back as texts.
   EXPECT_TRUE(script_->GetVariables().Find("a")->IsString());
   Frame({VK_LBUTTON});
@@ -306,6 +309,35 @@ TEST_F(InterpGameState, ARestoredTimedWaitLastsWhatWasLeft) {
   EXPECT_FALSE(Has("after"));
   Frame({}, 1100);
   EXPECT_EQ(Var("after"), "1");
+}
+
+// Autosave mode 2 writes the game at every click wait it stops at, but not
+// at the waits a skip runs through.
+TEST_F(InterpGameState, AutosaveEveryWaitWritesTheGameAtEachStop) {
+  WriteFile("game.iet",
+            "[autosave allow=2]\n[var name=a data=1]\n@\n[var name=a data=2]\n@\n[var name=a data=3]\n@\n"
+            "[var name=a data=4]\n@\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  ASSERT_TRUE(Exists("autosave.dat"));
+  Frame({VK_LBUTTON});
+  ASSERT_EQ(Var("a"), "2");
+  const std::vector<uint8_t> atSecond = ReadFile("autosave.dat");
+
+  // Skipping runs through the third wait to the end: nothing written.
+  script_->GetVariables().SetInt("f.skipped", 1);
+  Hold(VK_CONTROL);
+  Frame();
+  Frame();
+  Release(VK_CONTROL);
+  ASSERT_EQ(Var("a"), "4");
+  EXPECT_EQ(ReadFile("autosave.dat"), atSecond);
+
+  ASSERT_FALSE(script_->GetSaveData().LoadFile("autosave.dat", CSaveData::kKindState));
+  EXPECT_EQ(Var("a"), "2");
+  EXPECT_FALSE(Has("f.skipped"));
+  EXPECT_EQ(State(), CMainScript::kClickWait);
 }
 
 TEST_F(InterpGameState, ARestartForgetsMusicAndAnimations) {

@@ -92,6 +92,48 @@ TEST_F(MessageTags, FontsNestPerWindow) {
   EXPECT_EQ(std::count(recorded.begin(), recorded.end(), "fontinit"), 0);
 }
 
+// Every named value of the font tag, and a value it does not know, which
+// leaves the field as it was.
+TEST(FontAttributes, NamedValuesAndNumbers) {
+  struct Case {
+    const char* name;
+    const char* value;
+    int32_t CFontValues::*field;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"layermode", "normal", &CFontValues::layermode, 0},
+      {"layermode", "add", &CFontValues::layermode, 1},
+      {"layermode", "screen", &CFontValues::layermode, 4},
+      {"layermode", "multiply", &CFontValues::layermode, 2},
+      {"layermode", "Add", &CFontValues::layermode, -7},
+      {"align", "left", &CFontValues::align, 0},
+      {"align", "center", &CFontValues::align, 1},
+      {"align", "right", &CFontValues::align, 2},
+      {"align", "equalize", &CFontValues::align, 3},
+      {"align", "centre", &CFontValues::align, -7},
+      {"style", "single", &CFontValues::style, 1},
+      {"style", "shadow", &CFontValues::style, 2},
+      {"style", "outline", &CFontValues::style, 4},
+      {"style", "outline_shadow", &CFontValues::style, 6},
+      {"style", "bold", &CFontValues::style, -7},
+      {"size", "24px", &CFontValues::size, 24},
+      {"entirexscale", "32768", &CFontValues::entirexscale, 32768},
+      {"rubysize", "x", &CFontValues::rubysize, 0},
+  };
+  for (const Case& c : cases) {
+    CFontValues font;
+    font.*c.field = -7;
+    ApplyFontAttributes(CScriptBlock(CScriptBlock::kTag, 1, "font", {{c.name, c.value}}), font);
+    EXPECT_EQ(font.*c.field, c.expected) << c.name << "=" << c.value;
+  }
+  CFontValues font;
+  ApplyFontAttributes(CScriptBlock(CScriptBlock::kTag, 1, "font", {{"color", "0x80ff00"}, {"anchorcenter", "0"}}),
+                      font);
+  EXPECT_EQ(font.color, 0x80FF00u);
+  EXPECT_FALSE(font.anchorcenter);
+}
+
 TEST_F(MessageTags, FontAreaChangeClearsTheWindowAndAlignmentClosesTheLine) {
   WriteFile("game.iet", Utf8ToCp932("あい\n[font align=center]\nう\n[font width=300]\nえ\n"));
   ASSERT_FALSE(Start());

@@ -299,6 +299,36 @@ TEST_F(SoundTags, MusicRecordAndReplay) {
   EXPECT_FALSE(script_->GetSaveData().IsMusicPlaying());
 }
 
+// A quick load brings back the music the saved game was playing, and a
+// game saved in silence loads silent.
+TEST_F(SoundTags, QuickLoadBringsBackTheSavedMusic) {
+  Dc("m.wav", 1000, 3000);
+  Run("[splay file=m.wav loop=1]\n@\n[sstop]\n@\n[splay file=m.wav loop=1]\n@\n");
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  ASSERT_NE(A().player->IsPlaying(), 0);
+  FrameAt(now_ + 16, {'S'});
+  ASSERT_TRUE(Exists("saveq.dat"));
+  const std::vector<uint8_t> withMusic = ReadFile("saveq.dat");
+  Click();
+  ASSERT_EQ(A().player->IsPlaying(), 0);
+  FrameAt(now_ + 16, {'L'});
+  EXPECT_NE(A().player->IsPlaying(), 0);
+  EXPECT_TRUE(script_->GetSaveData().IsMusicPlaying());
+  EXPECT_EQ(script_->GetSaveData().GetMusicRecord().GetAttribute("file"), "m.wav");
+
+  // Saved after the stop: the load stops the music that plays now.
+  Click();
+  ASSERT_EQ(A().player->IsPlaying(), 0);
+  FrameAt(now_ + 16, {'S'});
+  Click();
+  ASSERT_NE(A().player->IsPlaying(), 0);
+  FrameAt(now_ + 16, {'L'});
+  Step();
+  EXPECT_EQ(A().player->IsPlaying(), 0);
+  EXPECT_FALSE(script_->GetSaveData().IsMusicPlaying());
+  EXPECT_NE(ReadFile("saveq.dat"), withMusic);
+}
+
 TEST_F(SoundTags, BootFinishesFadesAndStopsEverything) {
   Dc("m.wav", 1000, 3000);
   Dc("e.wav", 1000, 3000);

@@ -191,6 +191,26 @@ TEST_F(RftFileTest, Rft2ImagesGoToTheRenderersSurfaces) {
   EXPECT_EQ(factory.made, 1);
 }
 
+// An "rft0" font has no entry for the full-width space: it gets an empty
+// square, as the space (in no range at all) gets its empty half.
+TEST_F(RftFileTest, Rft0LacksTheFullWidthSpaceAndStillHasIt) {
+  dir.Write("Old_16.rft", Bytes(BuildFont('0')));
+  CGlyphGenerator generator;
+  ASSERT_FALSE(generator.SelectFont(true, "Old", 16, false, false, false, false));
+  ISurface* wide = generator.MakeGlyph(0x4081, nullptr);
+  ASSERT_NE(wide, nullptr);
+  EXPECT_EQ(wide->GetWidth(), 16);
+  EXPECT_EQ(wide->GetHeight(), 16);
+  ISurface* space = generator.MakeGlyph(0x20, nullptr);
+  ASSERT_NE(space, nullptr);
+  EXPECT_EQ(space->GetWidth(), 8);
+  // The first kanji is the first entry of the range in this format.
+  ISurface* kanji = generator.MakeGlyph(0x4181, nullptr);
+  ASSERT_NE(kanji, nullptr);
+  EXPECT_EQ(kanji->GetWidth(), 5);
+  EXPECT_EQ(kanji->GetHeight(), 9);
+}
+
 // Without a usable file the two spaces still have their width.
 TEST_F(RftFileTest, MissingOrCorruptFileGivesOnlyTheSpaces) {
   std::vector<uint8_t> corrupt = BuildFont('1');
