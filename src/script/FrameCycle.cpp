@@ -260,16 +260,16 @@ CMainScript::Turn CMainScript::WaitTurn() {
   if (m_waitDeadline != 0 && IsBefore(m_waitDeadline, m_now) && !AutoWaitHeld()) {
     m_waitDeadline = 0;
     m_autoDeadline = false;
-    m_waitTextEffects = false;
+    m_cursor.m_waitTextEffects = false;
     HideGlyphs();
     SetState(kRunning);
     return Turn::kRunOn;
   }
 
-  if (m_waitTextEffects && TextEffectsFinished()) {
+  if (m_cursor.m_waitTextEffects && TextEffectsFinished()) {
     m_waitDeadline = 0;
     m_autoDeadline = false;
-    m_waitTextEffects = false;
+    m_cursor.m_waitTextEffects = false;
     SetState(kRunning);
     return Turn::kRunOn;
   }

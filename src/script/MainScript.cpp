@@ -33,6 +33,7 @@ void CMainScript::CCaret::Serialize(CSerializer& stream) const {
   stream.Write(2, m_previousState);
   stream.Write(3, m_file);
   stream.Write(4, m_index);
+  if (m_waitTextEffects) stream.Write(5, m_waitTextEffects);
 }
 
 void CMainScript::CCaret::Deserialize(CSerializer& stream) {
@@ -40,6 +41,7 @@ void CMainScript::CCaret::Deserialize(CSerializer& stream) {
   stream.Read(2, m_previousState);
   stream.Read(3, m_file);
   stream.Read(4, m_index);
+  stream.Read(5, m_waitTextEffects);
 }
 
 void CMainScript::CGlyphInfo::Serialize(CSerializer& stream) const {
@@ -207,15 +209,17 @@ bool CMainScript::Jump(const std::string& file, const std::string& label) {
   SetState(kRunning);
   m_cursor.m_file = name;
   m_cursor.m_index = target;
+  m_cursor.m_waitTextEffects = false;
   return false;
 }
 
+const std::string& CMainScript::CallFailureText(bool tooDeep, const std::string& notFound) {
+  static const std::string deep = Utf8ToCp932("呼び出しの入れ子が深すぎます。");
+  return tooDeep ? deep : notFound;
+}
+
 bool CMainScript::Call(const std::string& file, const std::string& label) {
-  if (m_callStack.size() >= kMaxCallDepth) {
-    static const std::string message = Utf8ToCp932("呼び出しの入れ子が深すぎます。");
-    Report(m_cursor.m_file + ": [" + file + ":" + label + "] " + message);
-    return true;
-  }
+  if (IsCallStackFull()) return true;
   m_callStack.push_back(m_cursor);
   if (Jump(file, label)) {
     m_callStack.pop_back();
@@ -244,6 +248,10 @@ bool CMainScript::Return() {
 }
 
 bool CMainScript::CallMacro(const CScriptBlock& record) {
+  if (IsCallStackFull()) {
+    ReportTag(record, CallFailureText(true, std::string()));
+    return false;
+  }
   std::vector<std::string> files = m_macroFiles;
   for (const std::string& file : files) {
     if (Call(file, record.m_text)) continue;
@@ -261,7 +269,7 @@ bool CMainScript::CallMacro(const CScriptBlock& record) {
 void CMainScript::ResetFrameMembers() {
   m_waitDeadline = 0;
   m_autoDeadline = false;
-  m_waitTextEffects = false;
+  m_cursor.m_waitTextEffects = false;
   Broadcast(ScriptEvent::kBoot);
 }
 
@@ -320,6 +328,9 @@ bool CMainScript::Boot() {
 // ---- Dispatch --------------------------------------------------------------
 
 bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
+  // A limit an earlier evaluation hit (an if's condition, a Lua call) is
+  // not this record's.
+  m_variables->TakeTextLimitHit();
   if (m_errorMode != kErrorNone && !replay) {
     std::string attributes;
     for (auto& [name, value] : record.m_attributes) {

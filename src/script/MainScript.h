@@ -65,6 +65,12 @@ class CMainScript : public ISaveSubject {
     int32_t m_index = 0;
     int32_t m_state = kRunning;
     int32_t m_previousState = kRunning;
+    // This sync wait also waits for the current window's text effects
+    // ([wait scenario]). It belongs to the wait the caret stands at: a call
+    // from there (the right-click menu) leaves it with the caller, a jump
+    // drops it, and a save keeps it (under its own tag, written only when
+    // set).
+    bool m_waitTextEffects = false;
   };
 
   // Click-wait glyph settings of one message window.
@@ -117,7 +123,13 @@ class CMainScript : public ISaveSubject {
   // resolved name. True on failure.
   bool LoadScript(std::string& name);
   bool Jump(const std::string& file, const std::string& label);
+  // Fails without a report when the call nesting is at its deepest (see
+  // CallTooDeep); the caller reports.
   bool Call(const std::string& file, const std::string& label);
+  bool IsCallStackFull() const { return m_callStack.size() >= kMaxCallDepth; }
+  // The report for a call refused because the nesting is at its deepest
+  // (CP932), or, when it is not, notFound.
+  static const std::string& CallFailureText(bool tooDeep, const std::string& notFound);
   // True when the call stack was empty.
   bool Return();
   // Restarts the interpreter and loads the boot script; true on failure.
@@ -209,7 +221,7 @@ class CMainScript : public ISaveSubject {
     m_autoDeadline = false;
   }
   // The sync wait also waits for the current window's text effects.
-  void SetWaitTextEffects(bool on) { m_waitTextEffects = on; }
+  void SetWaitTextEffects(bool on) { m_cursor.m_waitTextEffects = on; }
   // [debug mode=n]: also opens the log window, channel or server it names.
   void SetErrorMode(int mode);
   void SetAutosaveMode(int mode) { m_autosaveMode = mode; }
@@ -318,7 +330,6 @@ class CMainScript : public ISaveSubject {
   std::set<std::string> m_saveProblems;
   bool m_runawayReported = false;
   uint32_t m_waitDeadline = 0;
-  bool m_waitTextEffects = false;
   bool m_hideAllowed = false;
   bool m_backlogAllowed = false;
 };

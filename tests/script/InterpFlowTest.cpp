@@ -251,17 +251,28 @@ TEST_F(InterpFlow, EndlessLoopStillYieldsFrames) {
 }
 
 TEST_F(InterpFlow, EndlessRecursionHitsTheCallLimit) {
+  // A macro and a call tag that recurse: the innermost call fails with one
+  // report on its own line, and everything unwinds through the returns.
   WriteFile("macro.iet", "*r\n[r]\n[return]\n");
-  WriteFile("game.iet", "[r]\n[var name=f.done data=1]\n");
+  WriteFile("sub.iet", "*c\n[call file=sub.iet label=c]\n[return]\n");
+  WriteFile("game.iet",
+            "[debug mode=2]\n[r]\n[var name=f.done data=1]\n[call file=sub.iet label=c]\n[var name=f.done2 data=1]\n");
   ASSERT_FALSE(Start());
-  for (int i = 0; i < 20 && State() != CMainScript::kEnded; ++i) {
+  for (int i = 0; i < 40 && State() != CMainScript::kEnded; ++i) {
     Frame();
     ASSERT_LE(script_->GetCallStack().size(), CMainScript::kMaxCallDepth);
   }
-  // The innermost call failed; everything unwound through the returns.
   EXPECT_EQ(Var("f.done"), "1");
+  EXPECT_EQ(Var("f.done2"), "1");
   EXPECT_EQ(State(), CMainScript::kEnded);
   EXPECT_EQ(script_->GetVariables().ScopeCount(), 0u);
+  const std::string reports = Cp932ToUtf8(script_->TakeReportBuffer());
+  EXPECT_NE(reports.find("macro.iet(2): [r] 呼び出しの入れ子が深すぎます。"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("sub.iet(2): [call file=\"sub.iet\" label=\"c\"] 呼び出しの入れ子が深すぎます。"),
+            std::string::npos)
+      << reports;
+  // The macro is there: it is not reported as unknown.
+  EXPECT_EQ(reports.find("未知のタグ"), std::string::npos) << reports;
 }
 
 TEST_F(InterpFlow, BootInsideAMacroDropsItsScopes) {

@@ -186,6 +186,39 @@ TEST_F(InterpFrame, SyncWaitsForEffectsAndStop) {
   EXPECT_EQ(State(), CMainScript::kSyncWait);
 }
 
+// A wait for text effects belongs to its wait: the right-click menu called
+// from it has click waits of its own, which the effects' end does not pass,
+// and the wait is still there when the menu returns. A quick save keeps it.
+TEST_F(InterpFrame, AnEffectsWaitStaysWithItsWait) {
+  WriteFile("rclick.iet", "[var name=m data=1]\nmenu\n@\n[var name=m data=2]\n[stop]\n*leave\n[return]\n");
+  WriteFile("game.iet",
+            "[rclick allow=1]\n[scetween mode=init type=in]\n"
+            "[scetween mode=add type=in param=alpha ease=none diff=-255 msec=3000 delay=0]\n"
+            "intro\n[wait scenario=1]\n[var name=a data=1]\n[stop]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kSyncWait);
+  Frame({'S'});
+  ASSERT_TRUE(Exists("saveq.dat"));
+  Frame({VK_RBUTTON});
+  ASSERT_EQ(Var("m"), "1");
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  for (int i = 0; i < 40; ++i) Frame({}, 100);
+  EXPECT_EQ(Var("m"), "1");  // the menu's wait needs its click
+  EXPECT_FALSE(Has("a"));
+  Frame({VK_RBUTTON});
+  Frame();
+  EXPECT_EQ(Var("a"), "1");  // back in the wait, whose effects are over
+
+  // The loaded wait still waits for the effects, which the load finished.
+  Frame({'L'});
+  EXPECT_FALSE(Has("a"));
+  EXPECT_TRUE(script_->GetCursor().m_waitTextEffects);
+  Frame();
+  Frame();
+  EXPECT_EQ(Var("a"), "1");
+}
+
 TEST_F(InterpFrame, ReplayedRecordsAreNeitherTracedNorRecorded) {
   WriteFile("game.iet", "[debug mode=2]\n[]\n");
   ASSERT_FALSE(Start());

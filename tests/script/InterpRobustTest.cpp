@@ -100,9 +100,16 @@ TEST_F(InterpRobust, TextsStopGrowingAtTheLimitAndKeepTheirValue) {
   WriteFile("game.iet",
             "[var name=t.n data=0][var name=f.s data=ab]\n"
             "*l\n[var name=f.s data=$f.s+f.s][var name=t.n data=$t.n+1]\n"
-            "[if estimate=t.n<30][jump label=l][/if]\n[var name=t.done data=1]@\n");
+            "[if estimate=t.n<30][jump label=l][/if]\n[var name=t.done data=1]\n"
+            // A condition that passes the limit is only false: the records
+            // after it run.
+            "[if estimate=f.s+f.s][var name=t.inside data=1][/if]\n"
+            "[var name=t.after data=$1+1]\n[var name=t.after2 data=$1+2]@\n");
   ASSERT_FALSE(Start());
   Frame();
   EXPECT_EQ(Var("t.done"), "1");
   EXPECT_EQ(Var("f.s").size(), size_t{16} << 20);
+  EXPECT_FALSE(Has("t.inside"));
+  EXPECT_EQ(Var("t.after"), "2");
+  EXPECT_EQ(Var("t.after2"), "3");
 }

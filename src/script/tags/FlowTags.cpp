@@ -17,12 +17,12 @@ bool Stop(State&, CMainScript& script, const CScriptBlock&, bool) {
   return true;
 }
 
-void ReportTarget(CMainScript& script, const CScriptBlock& record) {
+void ReportTarget(CMainScript& script, const CScriptBlock& record, bool tooDeep = false) {
   static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
   script.ReportTag(
       record,
       record.m_text + " file=\"" + record.GetAttribute("file") + "\" label=\"" + record.GetAttribute("label") + "\"",
-      message);
+      CMainScript::CallFailureText(tooDeep, message));
 }
 
 bool Jump(State&, CMainScript& script, const CScriptBlock& record, bool) {
@@ -31,7 +31,8 @@ bool Jump(State&, CMainScript& script, const CScriptBlock& record, bool) {
 }
 
 bool Call(State&, CMainScript& script, const CScriptBlock& record, bool) {
-  if (script.Call(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(script, record);
+  const bool tooDeep = script.IsCallStackFull();
+  if (script.Call(record.GetAttribute("file"), record.GetAttribute("label"))) ReportTarget(script, record, tooDeep);
   return false;
 }
 

@@ -59,6 +59,7 @@ bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t) {
       auto it = event.attributes.find(name);
       return it == event.attributes.end() ? std::string() : it->second;
     };
+    const bool tooDeep = event.call && script.IsCallStackFull();
     const bool failed = event.call ? script.Call(get("file"), get("label")) : script.Jump(get("file"), get("label"));
     if (failed) {
       static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
@@ -66,7 +67,8 @@ bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t) {
                          event.kind == CPointerEvents::Kind::kClick      ? "setonclick"
                          : event.kind == CPointerEvents::Kind::kRollover ? "setonrollover"
                                                                          : "setonrollout");
-      script.ReportTag(shown, shown.m_text + " file=\"" + get("file") + "\" label=\"" + get("label") + "\"", message);
+      script.ReportTag(shown, shown.m_text + " file=\"" + get("file") + "\" label=\"" + get("label") + "\"",
+                       CMainScript::CallFailureText(tooDeep, message));
       return;
     }
     // Rollout targets start in the next frame; click and rollover ones now.
@@ -314,11 +316,9 @@ bool Anime(State& state, CMainScript& script, const CScriptBlock& record, bool r
   CGraphicSystem* graphics = script.GetGraphics();
   if (!graphics) return false;
   const std::string& id = record.GetAttribute("id");
+  // Any other mode makes its frame and finds its animation like "add",
+  // then only records itself.
   const std::string& mode = record.GetAttribute("mode");
-  if (mode != "init" && mode != "add" && mode != "end") {
-    script.ReportTag(record, Utf8ToCp932("パラメータが不足しているか、間違っています。"));
-    return false;
-  }
   std::unique_ptr<ILayer> frame;
   if (mode != "end") {
     frame = LoadImageLayer(*graphics, record.GetAttribute("file"));
@@ -341,16 +341,20 @@ bool Anime(State& state, CMainScript& script, const CScriptBlock& record, bool r
     auto* created = new CAnimationLayer();
     created->Reset(frame.release());
     graphics->GetBackSet().Add(id, created);
-  } else {
+  } else if (mode == "add" || mode == "end") {
     const int32_t time = Number(record, "time");
     // A frame replaced at its time takes its queued changes with it.
     if (IVirtualLayer* old = animation->FindFrame(time)) graphics->ForgetLayer(old);
     animation->SetFrame(frame.release(), time);
+  } else {
+    DiscardLayer(*graphics, std::move(frame));
   }
   if (!replay) {
     CSaveData::ReplayMap& lists = script.GetSaveData().GetAnimationReplay();
     if (mode == "init") {
       lists[id].clear();
+      // The layer the animation replaced is gone: its records would only
+      // build it again on load for the animation to replace.
       script.GetSaveData().GetLayerReplay().erase(id);
     }
     lists[id].push_back(record);
@@ -403,9 +407,9 @@ bool Trans(State& state, CMainScript& script, const CScriptBlock& record, bool) 
   switch (graphics->StartTransition(kind, Number(record, "time"), record.GetAttribute("rule"), Number(record, "vague"),
                                     resume)) {
     case CGraphicSystem::TransitionStart::kStarted: script.SetState(CMainScript::kTransitionWait); break;
+    // A rule image that does not load leaves the scene as it is, without a
+    // word at run time (the lint tool names it).
     case CGraphicSystem::TransitionStart::kRuleMissing:
-      ReportWithAttribute(script, record, "rule", "ルール画像として指定された画像ファイルが読み込めません。");
-      break;
     case CGraphicSystem::TransitionStart::kNone: break;
   }
   return true;

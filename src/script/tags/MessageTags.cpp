@@ -228,9 +228,11 @@ bool Link(State& state, CMainScript& script, const CScriptBlock& record, bool re
     auto live = token.lock();
     if (!live) return;
     CMainScript& target = **live;
+    const bool tooDeep = call && target.IsCallStackFull();
     if (!(call ? target.Call(file, label) : target.Jump(file, label))) return;
     static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
-    target.ReportTag(shown, shown.m_text + " file=\"" + file + "\" label=\"" + label + "\"", message);
+    target.ReportTag(shown, shown.m_text + " file=\"" + file + "\" label=\"" + label + "\"",
+                     CMainScript::CallFailureText(tooDeep, message));
   });
   if (!replay) script.RecordForReplay(state.m_currentWindowId, record);
   return false;

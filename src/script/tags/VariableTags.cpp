@@ -76,14 +76,17 @@ void VarSystem(CMainScript& script, const CScriptBlock& record) {
     const std::string& source = record.GetAttribute("source");
     uint32_t position = static_cast<uint32_t>(tagutil::Atoi(record.GetAttribute("position")));
     uint32_t length = static_cast<uint32_t>(tagutil::Atoi(record.GetAttribute("length")));
-    // The sum wraps like the unsigned 32-bit value it is; a start that only
-    // passes the check by wrapping lies outside the text and stores nothing.
-    if (position + length > source.size() || position > source.size()) {
+    // The sum wraps like the unsigned 32-bit value it is.
+    if (position + length > source.size()) {
       static const std::string format =
           Utf8ToCp932("%s(%d): positionパラメータとlengthパラメータの合計が、sourceパラメータの長さを超えています。");
       script.ReportFormat(format.c_str(), script.GetCursor().m_file.c_str(), record.m_line);
       return;
     }
+    // A start that passes the check only by wrapping (a negative position)
+    // lies outside the text: nothing is stored, as nothing was wrong with
+    // the sum.
+    if (position > source.size()) return;
     vars.SetString(name, source.substr(position, length));
   } else if (system == "os") {
     // Scripts compare against this text.
