@@ -271,9 +271,9 @@ int RunEngine(int argc, char** argv) {
   CTweenRegistry::Instance().DeleteAll();
 
   // Process-wide singletons go in a fixed order.
-  DestroyLogWindow();
   CGlyphGenerator::DestroyInstance();
   platform::ShutdownFontBackend();
+  DestroyLogWindow();
   CInputState::Destroy();
   ReleaseIniCache();
   CTimerResolution::Destroy();

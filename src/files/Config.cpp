@@ -19,7 +19,6 @@ void ParseCommandLine(const char* text, ArgumentMap& out, bool allowSlash, const
   while (*p) {
     std::string name, value;
     skipSpaces(p);
-    if (!*p) break;
     if (opens(*p)) {
       ++p;
       while (*p && *p != ' ') name += *p++;
@@ -54,7 +53,8 @@ std::string JoinCommandLine(int argc, const char* const* argv) {
   for (int i = 0; i < argc; ++i) {
     if (i) line += ' ';
     std::string arg = argv[i];
-    bool blank = arg.empty() || arg.find(' ') != std::string::npos;
+    // A word that starts with a quote would be read up to its next one.
+    bool blank = arg.empty() || arg.find(' ') != std::string::npos || arg[0] == '"' || arg[0] == '\'';
     if (blank) {
       char quote = arg.find('"') == std::string::npos ? '"' : '\'';
       line += quote + arg + quote;

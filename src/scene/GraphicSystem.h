@@ -73,13 +73,21 @@ class CGraphicSystem {
   void ToggleFullscreen();
   // Whether the active renderer draws at a window scale (full screen); the
   // software renderer does not.
-  bool CanScaleWindow() const { return HasRenderer() && windowScaleHook_ != nullptr; }
+  bool CanScaleWindow() const {
+    return HasRenderer() && windowScaleHook_ != nullptr && (!windowScaleActive_ || windowScaleActive_());
+  }
   // The back buffer becomes the scene size times scale (rounded down) and
   // layers draw scaled into it.
   void SetWindowScale(float scale) {
     if (CanScaleWindow()) windowScaleHook_(scale);
   }
-  void SetWindowScaleHook(std::function<void(float)> hook) { windowScaleHook_ = std::move(hook); }
+  // hook scales the window's drawing; active tells whether the renderer that
+  // set it is the one drawing (a GPU renderer that declined leaves the
+  // software one, which does not scale).
+  void SetWindowScaleHook(std::function<void(float)> hook, std::function<bool()> active = nullptr) {
+    windowScaleHook_ = std::move(hook);
+    windowScaleActive_ = std::move(active);
+  }
 
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
@@ -229,6 +237,7 @@ class CGraphicSystem {
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
   std::function<void(float)> windowScaleHook_;
+  std::function<bool()> windowScaleActive_;
   std::map<std::string, std::set<int32_t>> layerTweens_;
   std::unique_ptr<ISurface> canvasSurface_;
   std::unique_ptr<ILayer> canvas_;

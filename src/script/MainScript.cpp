@@ -295,7 +295,9 @@ bool CMainScript::Boot() {
   size_t slash = root.find_last_of("/\\");
   bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   std::string boot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
+  // An empty BOOT= names no script: the default stands.
   if (CIni* ini = LoadIni("system.ini")) boot = ini->GetString("SYSTEM", "BOOT", boot);
+  if (boot.empty()) boot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
 
   HideGlyphs();
   m_macroFiles.assign(1, kMacroFile);

@@ -149,6 +149,10 @@ void CBackLog::ShowPage(int32_t index) {
     // that closes an earlier font steps back to the next older one.
     window.SetFont(snapshot->front());
     for (auto it = snapshot->rbegin(); it != snapshot->rend(); ++it) m_fontStack.push_back(*it);
+  } else {
+    // A page begun before any font tag was in the font every window starts
+    // with, not in whatever the page shown before it left behind.
+    window.SetFont(CFontValues());
   }
   for (const CScriptBlock& record : m_pages[size_t(index)]) {
     if (record.m_type == CScriptBlock::kText) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/Numbers.h"
 #include "core/ScriptBlock.h"
 #include "core/Serializer.h"
 #include "text/TextRenderer.h"
@@ -117,15 +118,15 @@ void ApplyFontAttributes(const CScriptBlock& record, CFontValues& font) {
   };
   auto number = [&](const char* name, int32_t& field) {
     auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str());
+    if (it != attributes.end()) field = numbers::Atoi(it->second);
   };
   auto flag = [&](const char* name, bool& field) {
     auto it = attributes.find(name);
-    if (it != attributes.end()) field = std::atoi(it->second.c_str()) != 0;
+    if (it != attributes.end()) field = numbers::Atoi(it->second) != 0;
   };
   auto colour = [&](const char* name, uint32_t& field) {
     auto it = attributes.find(name);
-    if (it != attributes.end()) field = uint32_t(std::strtoul(it->second.c_str(), nullptr, 16));
+    if (it != attributes.end()) field = numbers::HexToU32(it->second);
   };
   auto named = [&](const char* name, int32_t& field, std::initializer_list<std::pair<const char*, int32_t>> values) {
     auto it = attributes.find(name);

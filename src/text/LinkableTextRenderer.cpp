@@ -54,8 +54,19 @@ void CLinkableTextRenderer::OpenLink(std::function<void()> action) {
 }
 
 void CLinkableTextRenderer::CloseLink() {
-  // A stray closing tag must not stretch an earlier link over later text.
-  if (!m_linkOpen) return;
+  if (!m_linkOpen) {
+    // The closing tag of a link that a layout closed early takes in the
+    // text written since; any other stray closing tag must not stretch an
+    // earlier link over later text.
+    if (m_links.empty() || !m_links.back()->closedByLayout) return;
+    CLink& link = *m_links.back();
+    link.closedByLayout = false;
+    const int32_t last = GetCharCount() - 1;
+    if (last == link.last) return;
+    link.last = last;
+    if (IsLaidOut()) RebuildAreas(link);
+    return;
+  }
   m_linkOpen = false;
   if (m_links.empty()) return;
   m_links.back()->last = GetCharCount() - 1;
@@ -66,7 +77,10 @@ void CLinkableTextRenderer::Layout() {
   // Areas are rebuilt only when the text really moved: rebuilding restarts
   // the hover pulse, which every frame's draw would otherwise do.
   if (IsLaidOut()) return;
-  CloseLink();
+  if (m_linkOpen) {
+    CloseLink();
+    if (!m_links.empty()) m_links.back()->closedByLayout = true;
+  }
   CTextRenderer::Layout();
   for (auto& link : m_links) RebuildAreas(*link);
 }
@@ -124,6 +138,7 @@ void CLinkableTextRenderer::RebuildAreas(CLink& link) {
 
 void CLinkableTextRenderer::Draw(ISurface* target) {
   CTextRenderer::Draw(target);
+  // A hidden window (the backlog open over it) shows no glow either.
   if (!GetFont().visible) return;
   for (const auto& link : m_links)
     for (const auto& area : link->areas)

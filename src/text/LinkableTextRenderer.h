@@ -34,6 +34,9 @@ class CLinkableTextRenderer : public CTextRenderer {
     int32_t first = 0;
     int32_t last = 0;  // 0 until the link is closed
     bool closed = false;
+    // Closed by a layout (a click wait or the frame's end came before the
+    // closing tag): the closing tag still ends the link where it stands.
+    bool closedByLayout = false;
     std::vector<std::unique_ptr<CLinkArea>> areas;
     bool hover = false;
     std::function<void()> action;  // may be empty: a click only locks

@@ -75,7 +75,8 @@ bool CUISlider::Setup(const CUIParams& params) {
   if (!x || !y || !backgroundPath || !controllerPath || !varMin || !varMax || !varNow || !onSlide || !*onSlide)
     return true;
   // A track of one pixel, or a range without values, would divide by zero.
-  if (length < 2 || *varMax == *varMin) return true;
+  // A shorter one (0 or less) has no place the knob can move to: it stays.
+  if (length == 1 || *varMax == *varMin) return true;
   if (!background_ || !controller_ || !surfaceFactory_ || !loaders_) return true;
 
   const int64_t start = vertical_ ? *y : *x;
@@ -106,6 +107,8 @@ bool CUISlider::Setup(const CUIParams& params) {
   return false;
 }
 
+// In full screen the knob follows the pointer: the pointer's pixels are
+// divided by the scale the scene is shown at, as the knob's own are.
 int32_t CUISlider::PointerOnAxis() const {
   const platform::Point p = input_->GetPointer();
   const float scale = input_->GetScale() > 0 ? input_->GetScale() : 1.0f;

@@ -256,6 +256,21 @@ TEST(GlesEngine, ClicksInFullScreenHitWhatThePlayerSees) {
   EXPECT_EQ(VarValue(ReadFile(sw / "two.txt"), "f.a"), "1");
   EXPECT_EQ(VarValue(ReadFile(sw / "three.txt"), "f.a"), "2");
   EXPECT_EQ(VarValue(ReadFile(sw / "three.txt"), "f.b"), "") << ReadFile(sw / "three.txt");
+
+  // Without a choice on a software rasterizer the GPU renderer declines and
+  // the software one draws: the switch is ignored as with -fsr.
+  TempDir fallback;
+  {
+    ScopedCurrentDir cd(fallback.Path());
+    ASSERT_EQ(
+        RunVelmira({"-headless", "-screen", "1920x1080", "-input", game / "input.txt", "-log", "run.log", game.Path()}),
+        0);
+  }
+  const std::string log = ReadFile(fallback / "run.log");
+  if (log.find("slower than the software renderer") == std::string::npos) return;
+  EXPECT_EQ(LoadShot(fallback / "full.png").width, 800) << log;
+  EXPECT_EQ(VarValue(ReadFile(fallback / "two.txt"), "f.a"), "1");
+  EXPECT_EQ(VarValue(ReadFile(fallback / "three.txt"), "f.a"), "2");
 }
 
 // A screen dump of Xvfb (-fbdir): an XWD file, 32 bits a pixel.

@@ -26,6 +26,8 @@ TEST(CommandLine, OptionsValuesAndPositionals) {
   EXPECT_EQ(Parse("-p \"open end"), (ArgumentMap{{"p", "open end"}}));
   // Extra blanks anywhere are skipped; a later option replaces an earlier one.
   EXPECT_EQ(Parse("   -a   1    -a 2  "), (ArgumentMap{{"a", "2"}}));
+  // Blanks alone still make one empty positional argument.
+  EXPECT_EQ(Parse("   "), (ArgumentMap{{"0", ""}}));
 }
 
 TEST(CommandLine, PosixRulesAndFlags) {
@@ -46,6 +48,13 @@ TEST(CommandLine, JoinQuotesBlankArguments) {
   ParseCommandLine(line.c_str(), m, false);
   EXPECT_EQ(m["input"], "my file.txt");
   EXPECT_EQ(m["0"], "plain");
+
+  // A word that starts with a quote is quoted too: the rest stays apart.
+  const char* quoted[] = {"'x", "-headless", "\"y"};
+  line = JoinCommandLine(3, quoted);
+  ArgumentMap q;
+  ParseCommandLine(line.c_str(), q, false, {"headless"});
+  EXPECT_EQ(q, (ArgumentMap{{"0", "'x"}, {"headless", ""}, {"1", "\"y"}})) << line;
 }
 
 TEST(DynamicVariables, StoresCopiesByName) {

@@ -250,6 +250,16 @@ TEST_F(InterpFlow, EndlessLoopStillYieldsFrames) {
   EXPECT_GT(script_->GetVariables().GetInt("f.n"), first);
 }
 
+// An empty BOOT= in system.ini names no script: the default one starts.
+TEST_F(InterpFlow, AnEmptyBootKeyStartsTheDefaultScript) {
+  WriteFile("system.ini", "[SYSTEM]\nBOOT=\n");
+  WriteFile("game.iet", "[var name=f.ran data=1]\n");
+  ASSERT_FALSE(Start());
+  EXPECT_EQ(script_->GetCursor().m_file, "game.iet");
+  Frame();
+  EXPECT_EQ(Var("f.ran"), "1");
+}
+
 TEST_F(InterpFlow, EndlessRecursionHitsTheCallLimit) {
   // A macro and a call tag that recurse: the innermost call fails with one
   // report on its own line, and everything unwinds through the returns.

@@ -132,6 +132,20 @@ TEST(FontAttributes, NamedValuesAndNumbers) {
                       font);
   EXPECT_EQ(font.color, 0x80FF00u);
   EXPECT_FALSE(font.anchorcenter);
+  // Numbers past 32 bits saturate rather than wrap: a huge visible is on,
+  // a huge size the largest, a huge colour white.
+  ApplyFontAttributes(CScriptBlock(CScriptBlock::kTag, 1, "font",
+                                   {{"visible", "4294967296"},
+                                    {"size", "99999999999"},
+                                    {"color", "100000000"},
+                                    {"shadowcolor", "-1"},
+                                    {"outlinecolor", " zz"}}),
+                      font);
+  EXPECT_TRUE(font.visible);
+  EXPECT_EQ(font.size, INT32_MAX);
+  EXPECT_EQ(font.color, 0xFFFFFFFFu);
+  EXPECT_EQ(font.shadowcolor, 0xFFFFFFFFu);
+  EXPECT_EQ(font.outlinecolor, 0u);
 }
 
 TEST_F(MessageTags, FontAreaChangeClearsTheWindowAndAlignmentClosesTheLine) {

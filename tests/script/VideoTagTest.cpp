@@ -117,7 +117,7 @@ TEST_F(VideoTagTest, TheClickThatReachesTheTagDoesNotSkipTheMovie) {
   EXPECT_NE(State(), CMainScript::kVideoWait);
 }
 
-TEST_F(VideoTagTest, MissingAndBrokenFilesContinueAtOnceAndAreReported) {
+TEST_F(VideoTagTest, MissingAndBrokenFilesContinueAtOnceWithoutAReport) {
   WriteFile("broken.avi", std::string(3000, 'x'));
   WriteFile("game.iet",
             "[debug mode=2]\n[video file=missing.avi]\n[var name=a data=1]\n"
@@ -135,8 +135,7 @@ TEST_F(VideoTagTest, MissingAndBrokenFilesContinueAtOnceAndAreReported) {
   Frame();
   reports += script_->TakeReportBuffer();
   EXPECT_EQ(Var("b"), "1");
-  EXPECT_NE(reports.find("game.iet(2): [video file=\"missing.avi\"]"), std::string::npos) << reports;
-  EXPECT_NE(reports.find("game.iet(4): [video file=\"broken.avi\"]"), std::string::npos) << reports;
+  EXPECT_EQ(reports.find("[video"), std::string::npos) << reports;
 }
 
 TEST_F(VideoTagTest, WithoutAGraphicSystemTheWaitEndsToo) {

@@ -120,6 +120,19 @@ TEST_F(BackLogTest, ShownPageRebuildsFontsRubyAndLines) {
   EXPECT_EQ(window.GetFont().size, 30);
 }
 
+// A page begun before any font tag is shown in the starting font, whatever
+// the page shown before it set.
+TEST_F(BackLogTest, APageWithoutFontsIsShownInTheStartingFont) {
+  backlog.AddPage({Text("a")}, {});
+  backlog.AddPage({Tag("font", {{"size", "40"}}), Text("b")}, {});
+  Show(1);
+  ASSERT_EQ(window.GetFont().size, 40);
+  window.Clear();
+  backlog.ShowPage(0);
+  EXPECT_EQ(window.GetFont().size, CFontValues().size);
+  EXPECT_EQ(CellHeights(), (std::vector<int32_t>{CFontProperty(CFontValues()).CellHeight()}));
+}
+
 TEST_F(BackLogTest, RubyLeftOpenOnOnePageDoesNotSwallowTheNext) {
   backlog.AddPage({Text("a"), Tag("ruby", {{"text", "r"}}), Text("b")}, {});
   backlog.AddPage({Text("c"), Tag("/ruby"), Text("d")}, {});

@@ -172,6 +172,28 @@ TEST_F(LinkTest, StrayAndEmptyLinksCoverNothingElse) {
   EXPECT_TRUE(empty->GetLinks()[0]->areas.empty());
 }
 
+// A layout (a click wait, the frame's end) closes an open link; its own
+// closing tag later still takes in the text written since, once.
+TEST_F(LinkTest, AClosingTagAfterALayoutEndsTheLinkWhereItStands) {
+  auto r = MakeWindow();
+  r->OpenLink(nullptr);
+  r->AddText(Sjis("ああ"));
+  r->Layout();
+  EXPECT_FALSE(r->IsLinkOpen());
+  EXPECT_EQ(r->GetLinks()[0]->last, 1);
+  r->AddText(Sjis("ああ"));
+  r->Layout();  // the frame ends before the closing tag
+  r->CloseLink();
+  EXPECT_EQ(r->GetLinks()[0]->last, 3);
+  ASSERT_EQ(r->GetLinks()[0]->areas.size(), 1u);
+  EXPECT_EQ(r->GetLinks()[0]->areas[0]->rect.GetWidth(), 80);
+  // Text after the closing tag is not the link's, whatever stray tag comes.
+  r->AddText(Sjis("あ"));
+  r->CloseLink();
+  r->Layout();
+  EXPECT_EQ(r->GetLinks()[0]->last, 3);
+}
+
 TEST_F(LinkTest, AClosedGateKeepsLinksStill) {
   auto r = MakeWindow();
   int clicks = 0;

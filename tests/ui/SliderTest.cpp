@@ -209,13 +209,29 @@ TEST_F(SliderTest, BadParametersFail) {
   noLength.erase("width");
   EXPECT_TRUE(Make()->Setup(noLength));
   EXPECT_TRUE(Make()->Setup(Params(100, 50, 1, 0, 100, 50)));   // one-pixel track
-  EXPECT_TRUE(Make()->Setup(Params(100, 50, 0, 0, 100, 50)));   // no track
-  EXPECT_TRUE(Make()->Setup(Params(100, 50, -5, 0, 100, 50)));  // negative track
   EXPECT_TRUE(Make()->Setup(Params(100, 50, 201, 7, 7, 7)));    // no values
   EXPECT_FALSE(Make()->Setup(Params(100, 50, 2, 0, 100, 50)));  // the shortest track
   CUIParams missingImage = params;
   missingImage["controller_path"] = std::string("nothing.png");
   EXPECT_TRUE(Make()->Setup(missingImage));
+}
+
+// A slider without a track (width 0 or less) is made, and its knob never
+// moves: there is no place between its ends.
+TEST_F(SliderTest, WithoutATrackTheKnobStaysPut) {
+  for (int length : {0, -5}) {
+    auto slider = Make();
+    ASSERT_FALSE(slider->Setup(Params(100, 50, length, 0, 100, 50))) << length;
+    const int32_t x = slider->GetController()->GetX();
+    platform::InjectKey(platform::VK_LBUTTON, true);
+    Frame(*slider, x + 1, 52);
+    Frame(*slider, x + 40, 52);
+    Frame(*slider, x - 40, 52);
+    platform::InjectKey(platform::VK_LBUTTON, false);
+    Frame(*slider, 0, 0);
+    EXPECT_EQ(slider->GetController()->GetX(), x) << length;
+  }
+  EXPECT_TRUE(reported_.empty());
 }
 
 TEST_F(SliderTest, DrawsTrackThenKnob) {

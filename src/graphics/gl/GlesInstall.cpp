@@ -16,14 +16,15 @@ void AddGlesRenderer(CGraphicSystem& graphics, CGraphicRenderer& renderers) {
   // A render target comes back empty after a reset: the transition canvas
   // must be drawn again, or it would show black.
   renderer->SetAfterRestore([&graphics] { graphics.SetBackNeedsDrawing(true); });
-  graphics.SetWindowScaleHook([&graphics, renderer](float scale) {
-    if (GetActiveGlesRenderer(graphics) != renderer) return;
-    const int w = int(std::floor(float(graphics.GetWidth()) * scale));
-    const int h = int(std::floor(float(graphics.GetHeight()) * scale));
-    // A failed change leaves the renderer lost: frames skip until a reset works.
-    if (renderer->ChangeMode(graphics.GetWindowHandle(), w, h, 1, true)) LogWrite(renderer->GetLastError());
-    renderer->SetWindowScale(scale);
-  });
+  graphics.SetWindowScaleHook(
+      [&graphics, renderer](float scale) {
+        const int w = int(std::floor(float(graphics.GetWidth()) * scale));
+        const int h = int(std::floor(float(graphics.GetHeight()) * scale));
+        // A failed change leaves the renderer lost: frames skip until a reset works.
+        if (renderer->ChangeMode(graphics.GetWindowHandle(), w, h, 1, true)) LogWrite(renderer->GetLastError());
+        renderer->SetWindowScale(scale);
+      },
+      [&graphics, renderer] { return GetActiveGlesRenderer(graphics) == renderer; });
 }
 
 }  // namespace

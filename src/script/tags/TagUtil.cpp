@@ -1,5 +1,7 @@
 #include "script/tags/TagUtil.h"
 
+#include "core/Numbers.h"
+
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -7,23 +9,7 @@
 
 namespace tagutil {
 
-int Atoi(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r' ||
-                             text[i] == '\v' || text[i] == '\f'))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) value = INT_MAX;
-  if (value < INT_MIN) value = INT_MIN;
-  return static_cast<int>(value);
-}
+int Atoi(std::string_view text) { return numbers::Atoi(text); }
 
 std::vector<std::string> SplitCommaList(std::string_view text) {
   std::vector<std::string> out;
