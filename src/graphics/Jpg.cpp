@@ -26,6 +26,8 @@ constexpr long kMaxDecoderMemory = 512L * 1024 * 1024;
 struct CErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
+  // The decoder needed data past the end of the scan: the file was cut.
+  bool dataMissing;
 };
 
 void OnJpegError(j_common_ptr cinfo) {
@@ -33,14 +35,24 @@ void OnJpegError(j_common_ptr cinfo) {
   std::longjmp(errors->jump, 1);
 }
 void OnJpegMessage(j_common_ptr) {}
+void OnJpegWarning(j_common_ptr cinfo, int level) {
+  CErrorManager* errors = reinterpret_cast<CErrorManager*>(cinfo->err);
+  if (level < 0 && (errors->base.msg_code == JWRN_HIT_MARKER || errors->base.msg_code == JWRN_JPEG_EOF))
+    errors->dataMissing = true;
+}
 
-// The whole file is in memory; running out of it is an error rather than
-// the library's usual padding with an end-of-image marker, so a truncated
-// file fails instead of decoding into grey.
+// The whole file is in memory. Its end reads as one end-of-image marker, as
+// the library's own readers do, so a file that lacks only that marker
+// decodes; a file cut inside the picture fails (the decoder then needs bits
+// past the marker) instead of decoding into grey.
+const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 void InitSource(j_decompress_ptr) {}
 boolean FillInput(j_decompress_ptr cinfo) {
-  ERREXIT(cinfo, JERR_INPUT_EOF);
-  return FALSE;
+  jpeg_source_mgr* src = cinfo->src;
+  if (src->next_input_byte == kEndOfImage + 2) ERREXIT(cinfo, JERR_INPUT_EOF);
+  src->next_input_byte = kEndOfImage;
+  src->bytes_in_buffer = 2;
+  return TRUE;
 }
 void SkipInput(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
@@ -127,7 +139,7 @@ bool Decode(jpeg_decompress_struct* cinfo, CErrorManager* errors, jpeg_source_mg
 #endif
     if (jpeg_read_scanlines(cinfo, rows, 1) != 1) return true;
   }
-  return false;
+  return errors->dataMissing;
 }
 
 }  // namespace
@@ -154,6 +166,8 @@ bool CJpg::Load(ISurface* target, CFile* file) {
   cinfo.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = OnJpegError;
   errors.base.output_message = OnJpegMessage;
+  errors.base.emit_message = OnJpegWarning;
+  errors.dataMissing = false;
   jpeg_source_mgr source;
   std::memset(&source, 0, sizeof source);
   bool locked = false;

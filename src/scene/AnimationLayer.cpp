@@ -103,6 +103,8 @@ int64_t CAnimationLayer::GetShownTime(uint32_t now) const {
 
 void CAnimationLayer::DrawWithParents(ISurface* target, CParentChain& parents) {
   const auto* entry = Select(Now(), m_start);
+  // An animation hidden with visible=0 draws none of its frames, as any
+  // other hidden layer draws nothing.
   if (!entry || !GetVisible()) return;
   parents.push_back(this);
   entry->second->DrawWithParents(target, parents);

@@ -45,6 +45,8 @@ class CAnimationLayer : public IVirtualLayer, public CLayerProperty {
   int64_t GetShownTime(uint32_t now) const;
   IVirtualLayer* FindFrame(int32_t time) const;
   size_t GetFrameCount() const { return m_frames.size(); }
+  // Frames by start time; a null entry is a loop marker.
+  const std::map<int32_t, IVirtualLayer*>& GetFrames() const { return m_frames; }
   uint32_t GetStartTime() const { return m_start; }
   uint32_t Now() const;
 

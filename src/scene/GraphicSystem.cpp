@@ -145,7 +145,14 @@ void CGraphicSystem::QueueProperty(IVirtualLayer* layer, int index, std::any val
   pending.requests.emplace_back(index, std::move(value));
 }
 
-void CGraphicSystem::ForgetLayer(IVirtualLayer* layer) { pending_.erase(layer); }
+void CGraphicSystem::ForgetLayer(IVirtualLayer* layer) {
+  // An animation takes its frames with it: what was queued for a frame must
+  // not outlive it (and land on whatever is made at its address later).
+  if (auto* animation = dynamic_cast<CAnimationLayer*>(layer))
+    for (const auto& [time, frame] : animation->GetFrames())
+      if (frame) pending_.erase(frame);
+  pending_.erase(layer);
+}
 
 void CGraphicSystem::ApplyPending() {
   for (auto& [layer, pending] : pending_) pending.oldValues.clear();
@@ -230,7 +237,8 @@ ISceneOverlay* CGraphicSystem::FindMessageWindow(const std::string& name) const 
 }
 
 void CGraphicSystem::ResetScene() {
-  RevertPending();
+  // Queued changes are dropped, not reverted: what the last commit set
+  // stays on the scene that is still shown.
   pending_.clear();
   while (!layerTweens_.empty()) KillLayerTweens(layerTweens_.begin()->first);
   back_ = std::make_unique<CLayerSet>();

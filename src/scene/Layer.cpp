@@ -692,6 +692,9 @@ bool CLayer::Resample(bool smooth, float minX, float minY) {
   }
   const int areaX = area.GetX(), areaY = area.GetY();
   const bool masked = m_mask != nullptr;
+  // Only the columns the turned or scaled image covers are drawn: the rest
+  // of its bounding box leaves the target alone, also for an opaque image
+  // (whose corners would otherwise come out as black triangles).
   m_spans.assign(size_t(rh), {0, 0});
 
   std::unique_ptr<CWeightTables> tables;

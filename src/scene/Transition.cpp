@@ -39,16 +39,20 @@ bool CGraphicSystem::LoadRule(const std::string& file) {
   // the others); an 8-bit one by its only byte.
   const int offset = bpp >= 2 ? 1 : 0;
   rule_.resize(size_t(width_) * size_t(height_));
+  // A rule at least as large as the screen is read at the screen's pixels
+  // (its top left part); a smaller one is stretched over the screen.
+  const int scaleW = w < width_ ? w : width_;
+  const int scaleH = h < height_ ? h : height_;
   image->Lock();
   for (int y = 0; y < height_; ++y) {
-    const int sy = int(int64_t(y) * h / height_);
+    const int sy = int(int64_t(y) * scaleH / height_);
     const uint8_t* line = image->GetLine(sy);
     uint8_t* out = &rule_[size_t(y) * size_t(width_)];
     if (!line) {
       std::fill(out, out + width_, uint8_t(0));
       continue;
     }
-    for (int x = 0; x < width_; ++x) out[x] = line[size_t(int64_t(x) * w / width_) * size_t(bpp) + size_t(offset)];
+    for (int x = 0; x < width_; ++x) out[x] = line[size_t(int64_t(x) * scaleW / width_) * size_t(bpp) + size_t(offset)];
   }
   image->Unlock();
   return false;

@@ -101,11 +101,11 @@ const CIni* CQelParser::GetTagIni() {
 
 void CQelParser::AddError(const std::string& message) { m_blocks.emplace_back(CScriptBlock::kError, m_line, message); }
 
-void CQelParser::OnLineStart(const char*) { ParseInsertion(m_lineHeadText); }
+void CQelParser::OnLineStart(const char*) { ParseInsertion(Insertion::kLineHead, m_lineHeadText); }
 
-void CQelParser::OnLineEnd(const char*, size_t) { ParseInsertion(m_lineEndText); }
+void CQelParser::OnLineEnd(const char*, size_t) { ParseInsertion(Insertion::kLineEnd, m_lineEndText); }
 
-void CQelParser::OnBlankLine() { ParseInsertion(m_blankLineText); }
+void CQelParser::OnBlankLine() { ParseInsertion(Insertion::kBlankLine, m_blankLineText); }
 
 bool CQelParser::OnText(std::string& text) {
   m_blocks.emplace_back(CScriptBlock::kText, m_line, std::move(text));

@@ -224,13 +224,14 @@ void CScriptParser::ReportTagError(const std::string& format) {
   OnError(script_messages::Format(format, m_tagName, m_line));
 }
 
-void CScriptParser::ParseInsertion(const std::string& text) {
-  if (text.empty() || m_insertionDepth > 0) return;
+void CScriptParser::ParseInsertion(Insertion kind, const std::string& text) {
+  const unsigned bit = 1u << static_cast<unsigned>(kind);
+  if (text.empty() || (m_activeInsertions & bit)) return;
   // The text may be replaced by a directive inside it while it is parsed.
   const std::string copy = text;
-  ++m_insertionDepth;
+  m_activeInsertions |= bit;
   Parse(copy.c_str());
-  --m_insertionDepth;
+  m_activeInsertions &= ~bit;
 }
 
 const CScriptParser::InsertionList* CScriptParser::FindLineEndInsertions(const std::string& finalChar) const {
@@ -251,12 +252,12 @@ void CScriptParser::ClearLineEndInsertions() {
 }
 
 void CScriptParser::RunLineEndInsertions(const std::string& finalChar) {
-  if (m_insertionDepth > 0) return;
+  if (m_activeInsertions & (1u << static_cast<unsigned>(Insertion::kFinalChar))) return;
   auto it = m_lineEndByChar.find(finalChar);
   // Held while it runs: a directive inside may replace the lists.
   const SharedList list = it == m_lineEndByChar.end() ? m_defaultLineEnd : it->second;
   if (!list) return;
-  for (const std::string& text : *list) ParseInsertion(text);
+  for (const std::string& text : *list) ParseInsertion(Insertion::kFinalChar, text);
 }
 
 void CScriptParser::StartLine(Cursor& cur) {

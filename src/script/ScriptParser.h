@@ -16,9 +16,11 @@
 //
 // Insertion texts (line-head, line-end, blank-line, and per-final-character
 // lists) are parsed by the same parser, nested in the current parse; their
-// records carry the line they were inserted for. An insertion text never
-// triggers further insertions, so an insertion that would insert itself again
-// (for instance a line-head text that is itself text) cannot recurse forever.
+// records carry the line they were inserted for. An insertion text may
+// trigger insertions of the other kinds (a per-character text starting a
+// line gets the line-head text), never of its own kind while it is parsed,
+// so an insertion that would insert itself again (for instance a line-head
+// text that is itself text) cannot recurse forever.
 #pragma once
 
 #include <cstddef>
@@ -83,9 +85,11 @@ class CScriptParser {
   virtual void OnBlankLine();
   virtual void OnEnd();
 
+  // The kinds of insertion text.
+  enum class Insertion : unsigned { kLineHead, kLineEnd, kBlankLine, kFinalChar };
   // Parses an insertion text nested in the current parse. Does nothing for an
-  // empty text or while another insertion text is being parsed.
-  void ParseInsertion(const std::string& text);
+  // empty text or while a text of the same kind is being parsed.
+  void ParseInsertion(Insertion kind, const std::string& text);
 
   // Empties the five working strings, the line-tag arguments and the
   // attribute map.
@@ -142,7 +146,7 @@ class CScriptParser {
   void RunLineEndInsertions(const std::string& finalChar);
 
   bool m_textEndsWithPair = false;  // the text buffer ends with a two-byte character
-  int m_insertionDepth = 0;
+  unsigned m_activeInsertions = 0;  // bits of the Insertion kinds being parsed
 };
 
 // Error texts the parser reports (CP932). Each holds "%s" for the tag name

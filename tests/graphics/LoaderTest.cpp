@@ -209,6 +209,20 @@ TEST(JpegLoader, BrokenDataFailsCleanly) {
     EXPECT_TRUE(LoadJpg(s, std::vector<uint8_t>(good.begin(), good.begin() + long(cut)))) << cut;
   const auto progressive = fixtures::EncodeJpeg(64, 64, 3, fixtures::Noise(64 * 64 * 3, 12), 90, true);
   EXPECT_TRUE(LoadJpg(s, std::vector<uint8_t>(progressive.begin(), progressive.end() - 300)));
+  // Only the end-of-image marker missing: the picture is all there and
+  // loads, with the same pixels.
+  for (const auto* whole : {&good, &progressive}) {
+    CSurface full, cut;
+    ASSERT_FALSE(LoadJpg(full, *whole));
+    ASSERT_EQ((*whole)[whole->size() - 1], 0xD9);
+    ASSERT_FALSE(LoadJpg(cut, std::vector<uint8_t>(whole->begin(), whole->end() - 2)));
+    for (int y = 0; y < 64; ++y) ASSERT_EQ(std::memcmp(full.GetLine(y), cut.GetLine(y), 64 * 4), 0) << y;
+  }
+  for (int channels : {1, 3}) {
+    const auto small = fixtures::EncodeJpeg(8, 8, channels, fixtures::Noise(8 * 8 * size_t(channels), 13), 90);
+    EXPECT_FALSE(LoadJpg(s, std::vector<uint8_t>(small.begin(), small.end() - 2))) << channels;
+    EXPECT_TRUE(LoadJpg(s, std::vector<uint8_t>(small.begin(), small.end() - 12))) << channels;
+  }
   // Not a JPEG.
   std::vector<uint8_t> notJpeg = good;
   notJpeg[1] = 0xD9;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/Config.h"
+#include "scene/AnimationLayer.h"
 #include "scene/GraphicRenderer.h"
 #include "graphics/Surface.h"
 #include "platform/Platform.h"
@@ -95,6 +96,44 @@ TEST_F(GraphicSceneTest, PendingChangesShowAtTheCommitAndRevert) {
   graphics.GetBackSet().Add("f", fresh);
   graphics.Commit();
   EXPECT_EQ(9, fresh->GetY());
+}
+
+// A restart empties the back set and drops queued changes; the scene still
+// shown keeps what the last commit set.
+TEST_F(GraphicSceneTest, AResetKeepsTheShownSceneAsCommitted) {
+  CGraphicSystem graphics(platform::WindowHandle(0), 16, 16);
+  CLayer* layer = NewImage(4, 4, 0xFFFFFFFF);
+  graphics.GetBackSet().Add("a", layer);
+  graphics.QueueProperty(layer, kPropLeft, 100);
+  graphics.QueueProperty(layer, kPropAlpha, 200);
+  graphics.Commit();
+  graphics.QueueProperty(layer, kPropTop, 7);
+  graphics.ResetScene();
+  EXPECT_EQ(layer, graphics.GetFrontSet().Find("a"));
+  EXPECT_EQ(nullptr, graphics.GetBackSet().Find("a"));
+  EXPECT_EQ(100, layer->GetX());
+  EXPECT_EQ(200, layer->GetAlpha());
+  EXPECT_EQ(0, layer->GetY());
+  EXPECT_EQ(0u, graphics.GetPendingCount());
+}
+
+// Forgetting an animation forgets what was queued for its frames too.
+TEST_F(GraphicSceneTest, ForgettingAnAnimationForgetsItsFrames) {
+  CGraphicSystem graphics(platform::WindowHandle(0), 16, 16);
+  CLayer* first = NewImage(4, 4, 0xFFFFFFFF);
+  CLayer* second = NewImage(4, 4, 0xFFFFFFFF);
+  graphics.QueueProperty(first, kPropLeft, 200);
+  graphics.QueueProperty(second, kPropAlpha, 77);
+  auto* animation = new CAnimationLayer();
+  animation->Reset(first);
+  animation->SetFrame(second, 100);
+  graphics.GetBackSet().Add("x", animation);
+  ASSERT_EQ(2u, graphics.GetPendingCount());
+  graphics.ForgetLayer(animation);
+  EXPECT_EQ(0u, graphics.GetPendingCount());
+  graphics.GetBackSet().Remove("x");
+  graphics.Commit();
+  EXPECT_EQ(0u, graphics.GetPendingCount());
 }
 
 TEST_F(GraphicSceneTest, CommitDeletesOnlyWhatTheBackSetDropped) {

@@ -246,6 +246,20 @@ TEST_F(LayerTags, AColourRuleOfAnotherSizeIsReadByGreenAndStretched) {
   EXPECT_EQ(Pixel(15, 11), 0xFF0000u);
 }
 
+// A rule larger than the screen is read pixel for pixel from its top left.
+TEST_F(LayerTags, ARuleLargerThanTheScreenIsReadAtTheScreensPixels) {
+  std::vector<uint8_t> rule;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 32; ++x) rule.push_back(uint8_t(x * 8));
+  WriteImage("rule.png", 32, 24, 0, rule);
+  Run("[lyc id=a file=red][flip][lyc id=b file=blue][trans type=2 rule=rule time=255 vague=0][wait time=100000]");
+  for (int n = 0; n <= 9; ++n) FrameN(n);
+  ASSERT_EQ(graphics_->GetThreshold(), 133);
+  // Rule 120 at the right edge of the screen: already below the threshold.
+  EXPECT_TRUE(IsBlue(Pixel(15, 5)));
+  EXPECT_TRUE(IsBlue(Pixel(15, 11)));
+}
+
 TEST_F(LayerTags, TheCanvasIsRedrawnOnlyWhileABackSetTweenRuns) {
   Run("[lyc id=a file=red][flip][lyc id=b file=small][lytween id=b param=left from=0 to=10 msec=100]"
       "[trans type=1 time=1000][wait time=100000]");

@@ -155,6 +155,11 @@ TEST(Preprocessor, InsertionsDoNotInsertThemselves) {
   EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=linehead command=　]\nabc\n"), (V{"text@2:　", "text@2:abc"}));
   EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=blankline command=\\\n]\n\n[a]\n"), (V{"tag@4:a{}"}));
   EXPECT_EQ(Parse("[&linetag allow=0][&scpsupport mode=add command=z\\\n]\nabc\n"), (V{"text@3:abc", "text@3:z"}));
+  // Insertions of another kind still take effect inside one: the inserted
+  // text starts a line and gets the line-head text.
+  EXPECT_EQ(Parse("[&linetag allow=0][&autoinsert target=linehead command=[h\\]][&scpsupport mode=add command=x]\n"
+                  "abc\n"),
+            (V{"tag@2:h{}", "text@2:abc", "tag@2:h{}", "text@2:x"}));
 }
 
 TEST(Preprocessor, DirectivesInsideInsertionsTakeEffectSafely) {

@@ -426,7 +426,7 @@ void AddLayerTags(CTagRegistry& registry) {
       registry, "layer", &CreateFamilyState<State>,
       {
           TagRow<&LayerCreate>("lyc", {"id", "file"}, kLayer, "creates an image layer from a file"),
-          TagRow<&LayerDelete>("lydel", id, kNone, "deletes a layer and its children"),
+          TagRow<&LayerDelete>("lydel", id, kNone, "deletes a layer"),
           TagRow<&LayerProperty>("lyprop", id, kLayer, "changes layer properties (position, alpha, scale, ...)"),
           TagRow<&LayerTween>("lytween", {"id", "from", "to", "msec", "param"}, kLayer,
                               "moves a layer property over time along an easing curve"),
