@@ -277,11 +277,13 @@ void CMainScript::ApplyLoadedGame(CLoadedGame& game) {
     for (auto& family : m_families)
       if (family->AdoptBacklog(game.backlog)) break;
 
+  // The cursor and callers are in place (halted) while the scene is
+  // rebuilt, so reports and handlers of the replayed records see the loaded
+  // game's script; the state the cursor held comes back after.
+  m_callStack = saved.callStack;
+  m_cursor = saved.cursor;
   m_saveData->AdoptReplayLists(game);
   ReplayLoadedScene(game, saved);
-  // The loader puts the cursor back itself: the state it held comes back
-  // with its previous state.
-  m_callStack = saved.callStack;
   m_cursor = saved.cursor;
   // The loader halts the game while it rebuilds the scene and then goes back
   // to the state it interrupted, which leaves that state as the previous one
