@@ -36,7 +36,10 @@ class ChannelWriter : public CProcessCommunication {
     size_t n = strnlen(text, *length);
     std::string_view message(text, n);
     std::string utf8 = Cp932ToUtf8(message);
-    if (utf8.empty() || utf8.back() != '\n') utf8 += '\n';
+    // A frame's lines end with their line feeds; a line longer than the
+    // block comes in parts that are written as they are, joined again.
+    // "EXIT" has none of its own.
+    if (message == "EXIT") utf8 += '\n';
     std::fwrite(utf8.data(), 1, utf8.size(), out_);
     std::fflush(out_);
     if (message == "EXIT") sawExit_ = true;
@@ -76,8 +79,9 @@ int RunChannel(int argc, char** argv) {
       outPath = value;
     } else if (arg == "--size") {
       auto r = std::from_chars(value.data(), end, size);
-      if (r.ec != std::errc() || r.ptr != end || size < CProcessCommunication::kMinBlockSize) {
-        return ChannelUsage("size must be a whole number of at least 5", argv[i]);
+      // The length word and "EXIT" with its zero must fit in one message.
+      if (r.ec != std::errc() || r.ptr != end || size < 9) {
+        return ChannelUsage("size must be a whole number of at least 9", argv[i]);
       }
     } else {
       auto r = std::from_chars(value.data(), end, seconds);

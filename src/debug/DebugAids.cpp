@@ -41,10 +41,10 @@ void CDebugAids::SendReports() {
 }
 
 void CDebugAids::Poll() {
-  if (m_mode == kChannel && m_channel) {
-    SendReports();
-    (void)m_channel->Poll();
-  }
+  // Without a channel (the mode came from a save file) the lines are still
+  // collected for TakeReports, within the same limit.
+  if (m_mode == kChannel) SendReports();
+  if (m_mode == kChannel && m_channel) (void)m_channel->Poll();
   if (m_mode == kServer && m_server) (void)m_server->Poll();
 }
 

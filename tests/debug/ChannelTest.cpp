@@ -264,6 +264,21 @@ TEST(DebugAids, WithoutAToolChannelModeChangesNothingAndEndsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
+// The mode set without starting the channel (as a loaded game sets it):
+// the collected lines stay within their limit.
+TEST(DebugAids, ChannelModeWithoutAChannelKeepsItsLinesBounded) {
+  CDebugAids aids;
+  aids.SetMode(CDebugAids::kChannel, false);
+  ASSERT_EQ(aids.GetChannel(), nullptr);
+  const std::string line(1000, 'x');
+  for (int i = 0; i < 3000; ++i) {
+    aids.Report(line);
+    aids.Poll();
+  }
+  EXPECT_LE(aids.PendingReports().size(), CDebugAids::kMaxUnsentReports + line.size() + 1);
+  EXPECT_GT(aids.PendingReports().size(), 0u);
+}
+
 TEST(DebugAids, AToolThatStopsAnsweringDelaysTheEndByAtMostASecond) {
   const std::string name = UniqueName("silent");
   RecordingServer server(name, 256);

@@ -72,6 +72,8 @@ TEST(ToolChannel, WritesTheGamesLinesAsUtf8AndEndsAfterExit) {
   }
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "a.iet(3): [\xe3\x81\x82]\n");
   EXPECT_EQ(joined, std::string(100, 'w'));
+  // The parts make one line again.
+  EXPECT_NE(out.find("\n" + std::string(100, 'w') + "\n"), std::string::npos) << out;
   EXPECT_EQ(out.substr(out.size() - 10), "last\nEXIT\n");
 }
 
@@ -123,6 +125,9 @@ TEST(ToolChannel, SignalsEndingTheToolTakeItsNamedObjectsAlong) {
 
 TEST(ToolChannel, BadArgumentsAreRefused) {
   std::string command = std::string(VELMIRA_TOOL) + " channel --size 3 2>/dev/null";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 2);
+  // Too small for "EXIT" in one message.
+  command = std::string(VELMIRA_TOOL) + " channel --size 8 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 2);
   command = std::string(VELMIRA_TOOL) + " channel --seconds x 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 2);

@@ -146,9 +146,9 @@ class SdlTextView : public TextView {
     std::string previous = hint ? hint : "0";
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
     SDL_Window* focused = SDL_GetKeyboardFocus();
-    window_ =
-        SDL_CreateWindow(title_.c_str(), args.x, args.y, clientWidth_, clientHeight_,
-                         SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR);
+    // On the taskbar like any window: minimised, it must have a way back.
+    window_ = SDL_CreateWindow(title_.c_str(), args.x, args.y, clientWidth_, clientHeight_,
+                               SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALWAYS_ON_TOP);
     if (!window_) {
       SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
       return true;
