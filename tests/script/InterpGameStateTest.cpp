@@ -108,6 +108,24 @@ TEST_F(InterpGameState, TheErrorModeComesBackWithoutStartingTheDebuggingAids) {
   }
 }
 
+// The pointer handler tables hold the tags' records as they were, their
+// lines included, through a save and a load.
+TEST_F(InterpGameState, PointerHandlersKeepTheirTagsLines) {
+  WriteFile("game.iet", "[var name=a data=1]\n[setonclick id=b label=x]\n\n[setonrollout id=c label=y]\n@\n*x\n*y\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  auto lines = [&] {
+    std::unique_ptr<ISaveSubject::IStateStage> stage = script_->CaptureState();
+    const auto& saved = static_cast<const CSavedState&>(*stage);
+    return std::make_pair(saved.clicks.at("b").m_line, saved.rollouts.at("c").m_line);
+  };
+  EXPECT_EQ(lines(), std::make_pair(2, 4));
+  Frame({'S'});
+  Frame({'L'});
+  EXPECT_EQ(lines(), std::make_pair(2, 4));
+}
+
 TEST_F(InterpGameState, TheStreamHoldsEveryFieldInItsOrder) {
   SaveAtFirstWait();
   std::vector<uint8_t> file = ReadFile("saveq.dat");

@@ -42,6 +42,7 @@ void CLayerTagState::OnEvent(CMainScript&, ScriptEvent event) {
   m_queuedIds.clear();
   m_queueSync = false;
   m_pointer.Clear();
+  for (auto& lines : m_handlerLines) lines.clear();
 }
 
 bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t) {
@@ -366,14 +367,17 @@ CPointerEvents::Attributes Attributes(const CScriptBlock& record) { return recor
 
 bool SetOnClick(State& state, CMainScript&, const CScriptBlock& record, bool) {
   state.m_pointer.SetClick(record.GetAttribute("id"), Attributes(record));
+  state.m_handlerLines[int(CPointerEvents::Kind::kClick)][record.GetAttribute("id")] = record.m_line;
   return false;
 }
 bool SetOnRollover(State& state, CMainScript&, const CScriptBlock& record, bool) {
   state.m_pointer.SetRollover(record.GetAttribute("id"), Attributes(record));
+  state.m_handlerLines[int(CPointerEvents::Kind::kRollover)][record.GetAttribute("id")] = record.m_line;
   return false;
 }
 bool SetOnRollout(State& state, CMainScript&, const CScriptBlock& record, bool) {
   state.m_pointer.SetRollout(record.GetAttribute("id"), Attributes(record));
+  state.m_handlerLines[int(CPointerEvents::Kind::kRollout)][record.GetAttribute("id")] = record.m_line;
   return false;
 }
 bool DelOnClick(State& state, CMainScript&, const CScriptBlock& record, bool) {

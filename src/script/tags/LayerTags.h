@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -32,6 +33,9 @@ class CLayerTagState : public CTagFamilyState {
   // queue enters it.
   bool m_queueSync = false;
   CPointerEvents m_pointer;
+  // The line of the tag that set each handler (click, rollover, rollout by
+  // layer id), so that a save holds the tag's record as it was.
+  std::map<std::string, int32_t> m_handlerLines[3];
 
  private:
   std::shared_ptr<CMainScript*> m_token;

@@ -36,6 +36,9 @@ const char* const kHandlerTags[] = {"setonclick", "setonrollover", "setonrollout
 CSavedState::EventTable& TableOf(CSavedState& saved, Kind kind) {
   return kind == Kind::kClick ? saved.clicks : kind == Kind::kRollover ? saved.rollovers : saved.rollouts;
 }
+const CSavedState::EventTable& TableOf(const CSavedState& saved, Kind kind) {
+  return kind == Kind::kClick ? saved.clicks : kind == Kind::kRollover ? saved.rollovers : saved.rollouts;
+}
 
 void CSaveTagState::CaptureSaved(CMainScript& script, CSavedState& saved) {
   if (const auto* message = script.FindFamily<CMessageTagState>()) {
@@ -58,8 +61,12 @@ void CSaveTagState::CaptureSaved(CMainScript& script, CSavedState& saved) {
   if (const auto* layer = script.FindFamily<CLayerTagState>()) {
     for (Kind kind : {Kind::kClick, Kind::kRollover, Kind::kRollout}) {
       CSavedState::EventTable& table = TableOf(saved, kind);
-      for (const auto& [id, attributes] : layer->m_pointer.GetHandlers(kind))
-        table[id] = CScriptBlock(CScriptBlock::kTag, 0, kHandlerTags[static_cast<int>(kind)], attributes);
+      const auto& lines = layer->m_handlerLines[static_cast<int>(kind)];
+      for (const auto& [id, attributes] : layer->m_pointer.GetHandlers(kind)) {
+        auto line = lines.find(id);
+        table[id] = CScriptBlock(CScriptBlock::kTag, line == lines.end() ? 0 : line->second,
+                                 kHandlerTags[static_cast<int>(kind)], attributes);
+      }
     }
   }
   if (const auto* lua = script.FindFamily<CLuaTagState>()) saved.frameFunction = lua->m_frameFunction;
@@ -85,9 +92,13 @@ void CSaveTagState::ApplySaved(CMainScript& script, const CSavedState& saved, Re
   }
   if (auto* layer = script.FindFamily<CLayerTagState>()) {
     layer->m_pointer.Clear();
+    for (auto& lines : layer->m_handlerLines) lines.clear();
     for (const auto& [id, record] : saved.clicks) layer->m_pointer.SetClick(id, record.m_attributes);
     for (const auto& [id, record] : saved.rollovers) layer->m_pointer.SetRollover(id, record.m_attributes);
     for (const auto& [id, record] : saved.rollouts) layer->m_pointer.SetRollout(id, record.m_attributes);
+    for (Kind kind : {Kind::kClick, Kind::kRollover, Kind::kRollout})
+      for (const auto& [id, record] : TableOf(saved, kind))
+        layer->m_handlerLines[static_cast<int>(kind)][id] = record.m_line;
   }
   if (auto* lua = script.FindFamily<CLuaTagState>()) lua->m_frameFunction = saved.frameFunction;
 }
