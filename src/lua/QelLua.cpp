@@ -2,6 +2,7 @@
 // hands the work to a noexcept helper (where the C++ objects live and die),
 // and only then pushes results: a Lua error raised while pushing can skip no
 // destructor, and no C++ exception reaches Lua.
+#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <memory>
@@ -309,7 +310,7 @@ int GetScriptStatus(lua_State* L) {
 
 int SetScriptStatus(lua_State* L) {
   CQelLua* self = Self(L);
-  if (lua_type(L, 2) != LUA_TNUMBER) return Reject(self, kSetScriptStatus);
+  if (lua_type(L, 2) != LUA_TNUMBER || std::isnan(lua_tonumber(L, 2))) return Reject(self, kSetScriptStatus);
   int32_t state = CLua::ToInt32(lua_tonumber(L, 2));
   // Only the interpreter's own states: any other number would leave it in
   // a state no frame ever leaves.

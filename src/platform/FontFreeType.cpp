@@ -27,15 +27,22 @@ constexpr FT_Int32 kLoadFlags = FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP | FT_LOAD
 
 // Games name the faces that come with Japanese Windows; the IPA fonts have the
 // same design split (fixed and proportional, gothic and mincho).
+// The MS faces have no internal leading: their em is the whole cell.
+// Meiryo's ascent and descent come to 1.5 em (3072 of 2048 units), so its
+// em is two thirds of the cell, and its stand-in is drawn at that size.
 struct FaceAlias {
   const char* faceUtf8;
   const char* family;
+  int emUnits = 1;    // the em of the face ...
+  int cellUnits = 1;  // ... in a cell this tall
 };
 constexpr FaceAlias kAliases[] = {
-    {"ＭＳ ゴシック", "IPAGothic"}, {"MS Gothic", "IPAGothic"},        {"ＭＳ 明朝", "IPAMincho"},
-    {"MS Mincho", "IPAMincho"},     {"ＭＳ Ｐゴシック", "IPAPGothic"}, {"MS PGothic", "IPAPGothic"},
-    {"MS UI Gothic", "IPAPGothic"}, {"メイリオ", "IPAPGothic"},        {"Meiryo", "IPAPGothic"},
-    {"ＭＳ Ｐ明朝", "IPAPMincho"},  {"MS PMincho", "IPAPMincho"},
+    {"ＭＳ ゴシック", "IPAGothic"},       {"MS Gothic", "IPAGothic"},
+    {"ＭＳ 明朝", "IPAMincho"},           {"MS Mincho", "IPAMincho"},
+    {"ＭＳ Ｐゴシック", "IPAPGothic"},    {"MS PGothic", "IPAPGothic"},
+    {"MS UI Gothic", "IPAPGothic"},       {"メイリオ", "IPAPGothic", 2048, 3072},
+    {"Meiryo", "IPAPGothic", 2048, 3072}, {"ＭＳ Ｐ明朝", "IPAPMincho"},
+    {"MS PMincho", "IPAPMincho"},
 };
 
 constexpr const char* kPrivateConfig =
@@ -54,9 +61,9 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-const char* FindAlias(const std::string& faceUtf8) {
+const FaceAlias* FindAlias(const std::string& faceUtf8) {
   for (const FaceAlias& alias : kAliases)
-    if (EqualsIgnoringAsciiCase(faceUtf8, alias.faceUtf8)) return alias.family;
+    if (EqualsIgnoringAsciiCase(faceUtf8, alias.faceUtf8)) return &alias;
   return nullptr;
 }
 
@@ -268,7 +275,8 @@ class CFreeTypeFontBackend : public IFontBackend {
     if (request.height <= 0) return nullptr;
     SMatch match;
     FontFaceInfo info;
-    if (Resolve(request.faceCp932, request.bold, request.italic, match, info)) return nullptr;
+    const FaceAlias* alias = nullptr;
+    if (Resolve(request.faceCp932, request.bold, request.italic, match, info, &alias)) return nullptr;
     FT_Face face = m_shared->OpenFace(match.path, match.index);
     if (!face) return nullptr;
     FT_Size size = nullptr;
@@ -280,11 +288,15 @@ class CFreeTypeFontBackend : public IFontBackend {
     const int64_t winAscent = os2 ? os2->usWinAscent : face->ascender;
     const int64_t winDescent = os2 ? os2->usWinDescent : -face->descender;
     const int64_t height = request.height;
-    // The em in 1/64 pixels. The Windows Japanese faces have no internal
-    // leading, so games are laid out for an em of the full cell height; any
-    // other face fits its ascent and descent into the cell as Windows does.
+    // The em in 1/64 pixels. A Windows face is drawn at the em it would
+    // have there (the MS faces' em is the full cell). A face that is not
+    // installed stands for the default fixed-pitch Japanese face Windows
+    // would use instead, whose em is the cell too. Any other face fits its
+    // own ascent and descent into the cell as Windows does.
     int64_t em64 = height * 64;
-    if (!info.substitute && winAscent + winDescent > 0)
+    if (alias && !info.fallback)
+      em64 = (height * 64 * alias->emUnits + alias->cellUnits / 2) / alias->cellUnits;
+    else if (!info.substitute && !info.fallback && winAscent + winDescent > 0)
       em64 = (height * 64 * unitsPerEm + (winAscent + winDescent) / 2) / (winAscent + winDescent);
     em64 = std::max<int64_t>(em64, 1);
     if (FT_Activate_Size(size) || FT_Set_Char_Size(face, 0, FT_F26Dot6(em64), 72, 72)) return nullptr;
@@ -300,12 +312,14 @@ class CFreeTypeFontBackend : public IFontBackend {
   }
 
  private:
-  bool Resolve(const std::string& faceCp932, bool bold, bool italic, SMatch& match, FontFaceInfo& info) {
+  bool Resolve(const std::string& faceCp932, bool bold, bool italic, SMatch& match, FontFaceInfo& info,
+               const FaceAlias** aliasOut = nullptr) {
     const std::string faceUtf8 = ConvertCp932ToUtf8(faceCp932);
-    const char* alias = FindAlias(faceUtf8);
+    const FaceAlias* alias = FindAlias(faceUtf8);
+    if (aliasOut) *aliasOut = alias;
     info = FontFaceInfo();
     info.substitute = alias != nullptr;
-    const char* family = alias ? alias : faceUtf8.c_str();
+    const char* family = alias ? alias->family : faceUtf8.c_str();
     const bool failed = faceUtf8.empty() || Match(m_shared->config, family, bold, italic, match);
     if (failed || !match.japanese || !match.familyMatches) {
       info.fallback = true;

@@ -138,6 +138,9 @@ class CMainScript : public ISaveSubject {
   bool Dispatch(CScriptBlock record, bool replay);
   // Sends a report (CP932) where the error mode says.
   void Report(const std::string& text);
+  // A trace line of debug mode (or a script's own debug note): routed like
+  // a report, but not a problem.
+  void Trace(const std::string& text);
   // printf-style report; the format is CP932.
   void ReportFormat(const char* format, ...);
   // "file(line): [tag] message" for the record at hand (message in CP932).
@@ -259,8 +262,6 @@ class CMainScript : public ISaveSubject {
   // Tells (once) that a frame ended because the script ran count records
   // without waiting.
   void ReportRunaway(int count);
-  // A trace line of debug mode: routed like a report, but not a problem.
-  void Trace(const std::string& text);
   void Broadcast(ScriptEvent event);
   void ResetFrameMembers();
   void SetSystemVariables();

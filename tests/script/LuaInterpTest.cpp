@@ -266,6 +266,22 @@ TEST_F(LuaInterp, CallluaFailuresAndDebugLinesFollowTheErrorMode) {
     script_.reset();
   }
   DestroyLogWindow();
+
+  // A debug note is not a problem (a -strict run does not fail on it); a
+  // failed call is, and it names the script the cursor is in by then.
+  WriteFile("sub.iet", "[var name=f.sub data=1]\n");
+  WriteFile("game.iet",
+            "[debug mode=2]\n[lua]function say(o) o:debug('note') end\n"
+            "function away(o) o:tag{'jump', file='sub.iet'} error('after') end[/lua]\n"
+            "[calllua function=say]\n[calllua function=away]\n");
+  ASSERT_FALSE(Start());
+  const size_t problems = LogProblemCount();
+  Frame();
+  EXPECT_EQ(Var("f.sub"), "1");
+  const std::string lines = Reports();
+  EXPECT_NE(lines.find("LUA: note"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("sub.iet(5): [LUA] "), std::string::npos) << lines;
+  EXPECT_EQ(LogProblemCount(), problems + 1);
 }
 
 TEST_F(LuaInterp, EndlessLoopIsStoppedInHeadlessRuns) {

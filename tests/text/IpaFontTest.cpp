@@ -128,6 +128,23 @@ TEST_F(IpaFontTest, GothicAt24HasCellsOf24And12) {
   EXPECT_EQ(generator.MakeGlyph(0xFFEF, nullptr), nullptr);
 }
 
+// A face the machine lacks is drawn as the default fixed-pitch face would
+// be, with the full cell as its em; Meiryo's em is two thirds of its cell.
+TEST_F(IpaFontTest, MissingFacesFillTheCellAndMeiryoIsSmaller) {
+  for (const char* face : {"No Such Face", "Arial"}) {
+    CGlyphGenerator generator;
+    ASSERT_FALSE(generator.SelectFont(false, face, 24, false, false, false, false));
+    ISurface* image = generator.MakeGlyph(Code("漢"), nullptr);
+    ASSERT_NE(image, nullptr) << face;
+    EXPECT_EQ(image->GetWidth(), 24) << face;
+  }
+  CGlyphGenerator generator;
+  ASSERT_FALSE(generator.SelectFont(false, Cp932("メイリオ"), 24, false, false, false, false));
+  ISurface* image = generator.MakeGlyph(Code("漢"), nullptr);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->GetWidth(), 16);
+}
+
 TEST_F(IpaFontTest, ProportionalGlyphsStayInsideTheirImage) {
   CGlyphGenerator generator;
   ASSERT_FALSE(generator.SelectFont(false, Cp932("ＭＳ Ｐゴシック"), 24, false, false, false, false));

@@ -109,7 +109,8 @@ void CLuaTagState::OnFrame(CMainScript& script) {
 
 void CLuaTagState::LuaDebug(const std::string& text) {
   int mode = m_script->GetErrorMode();
-  if (mode == CMainScript::kErrorLogWindow || mode == CMainScript::kErrorChannel) m_script->Report("LUA: " + text);
+  // A note the game writes for itself, not a fault: -strict does not count it.
+  if (mode == CMainScript::kErrorLogWindow || mode == CMainScript::kErrorChannel) m_script->Trace("LUA: " + text);
 }
 
 void CLuaTagState::LuaRejected(const std::string& text) {
@@ -182,14 +183,14 @@ bool Lua(State&, CMainScript&, const CScriptBlock&, bool) { return false; }
 
 bool CallLua(State& state, CMainScript& script, const CScriptBlock& record, bool) {
   // The record may live in the script store, which Lua can change (a jump
-  // that loads a file): take what the report needs before calling.
+  // that loads a file): take what the report needs before calling. The
+  // report names the script the cursor is in when it is made.
   std::string name = record.GetAttribute("function");
-  std::string file = script.GetCursor().m_file;
   long line = record.m_line;
   if (state.CallFunction(script, name)) {
     // After os.exit the game only waits for its window to close.
     if (state.CloseIfExiting(script)) return true;
-    script.Report(Format("%s(%ld): [LUA] %s", file, line, state.GetLua(script).GetErrorText()));
+    script.Report(Format("%s(%ld): [LUA] %s", script.GetCursor().m_file, line, state.GetLua(script).GetErrorText()));
   }
   return false;
 }
