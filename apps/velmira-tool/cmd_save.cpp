@@ -22,6 +22,7 @@
 #include "script/MainScript.h"
 #include "script/QelParser.h"
 #include "script/tags/TagFamilies.h"
+#include "text/BackLog.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
 
@@ -224,10 +225,23 @@ void DescribeState(CSerializer& stream, CGameScripts* game, Output& out) {
     out.text += "music: none\n";
     out.json += ",\"music\":null";
   }
-  // The backlog's pages are listed here once the backlog is saved with its
-  // own fields; until then the field is an empty stream.
-  out.text += "backlog: no pages\n";
-  out.json += ",\"backlogPages\":0";
+  // The backlog: each page's text, its tags left out.
+  CBackLog backlog;
+  if (stream.HasTag(31) && stream.Read(31, backlog)) out.problems.push_back("the backlog field is damaged");
+  if (backlog.GetPageCount() == 0) {
+    out.text += "backlog: no pages\n";
+  } else {
+    out.text += "backlog: " + std::to_string(backlog.GetPageCount()) + " page(s)\n";
+  }
+  std::string pages;
+  for (const CBackLog::Page& page : backlog.GetPages()) {
+    std::string text;
+    for (const CScriptBlock& record : page)
+      if (record.m_type == CScriptBlock::kText) text += record.m_text;
+    out.text += "  " + Utf8(text) + "\n";
+    pages += std::string(pages.empty() ? "" : ",") + Json(Utf8(text));
+  }
+  out.json += ",\"backlogPages\":" + std::to_string(backlog.GetPageCount()) + ",\"backlog\":[" + pages + "]";
 }
 
 void DescribeGlobal(CSerializer& stream, char kind, Output& out) {

@@ -243,7 +243,6 @@ void CTextRenderer::ClearWithEffects(const CTweenList& vanish) {
   m_currentLine = 0;
   m_usedHeight = 0;
   m_laidOut = false;
-  m_hangRetry = false;
   OpenLine();
 }
 
@@ -756,9 +755,8 @@ void CTextRenderer::PlaceCell(CCell* cell) {
       PlaceCell(TakeLast(*previous));
       AlignLine(*previous);
       PlaceCell(cell);
-      // Cleared here rather than only by a later lone-cell line, so that one
-      // retry does not stop every later punctuation from hanging.
-      m_hangRetry = false;
+      // The flag stays set: until punctuation opens a line after a lone
+      // cell, later punctuation pulls a character down instead of hanging.
       return;
     }
     m_hangRetry = false;

@@ -79,7 +79,7 @@ TEST_F(LayoutTest, HangingPunctuationJoinsTheFullLineOrPullsItsLastCharacterDown
   EXPECT_EQ(LineText(plain, 1), "あ。");
 }
 
-TEST_F(LayoutTest, ARetriedHangDoesNotStopLaterPunctuationFromHanging) {
+TEST_F(LayoutTest, AfterARetriedHangPunctuationPullsACharacterDown) {
   CTextRenderer r(&layers, &surfaces);
   r.SetFont(Font(100));
   // The second "。" cannot join a line already past the width: the last
@@ -87,11 +87,25 @@ TEST_F(LayoutTest, ARetriedHangDoesNotStopLaterPunctuationFromHanging) {
   r.AddText(Sjis("あああああ。。"));
   EXPECT_EQ(LineText(r, 0), "ああああ");
   EXPECT_EQ(LineText(r, 1), "あ。。");
-  // The next full line takes its "。" hanging again.
+  // From then on a "。" after a full line does not hang, on this page or
+  // the next: the last character comes down with it.
   r.AddText(Sjis("ああ。"));
   ASSERT_EQ(r.GetLines().size(), 3u);
-  EXPECT_EQ(LineText(r, 1), "あ。。ああ。");
-  EXPECT_TRUE(r.GetLines()[2]->cells.empty());
+  EXPECT_EQ(LineText(r, 1), "あ。。あ");
+  EXPECT_EQ(LineText(r, 2), "あ。");
+  r.Clear();
+  r.AddText(Sjis("あああああ。"));
+  EXPECT_EQ(LineText(r, 0), "ああああ");
+  EXPECT_EQ(LineText(r, 1), "あ。");
+  // Punctuation opening a line after a lone cell ends that: the next full
+  // line hangs its "。" again.
+  r.Clear();
+  r.AddText(Sjis("あ"));
+  r.NewLine();
+  r.AddText(Sjis("。"));
+  r.NewLine();
+  r.AddText(Sjis("あああああ。"));
+  EXPECT_EQ(LineText(r, 2), "あああああ。");
 }
 
 TEST_F(LayoutTest, OpeningBracketCarriesOverWithTheCharacterThatDidNotFit) {

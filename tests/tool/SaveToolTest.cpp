@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -40,6 +41,21 @@ TEST(SaveTool, ShowsTheCursorCallStackAndVariablesOfAState) {
   EXPECT_EQ(json.rfind("[{\"file\":", 0), 0u) << json;
   EXPECT_NE(json.find("\"cursor\":{\"file\":\"sub.iet\",\"index\":3,\"state\":1"), std::string::npos) << json;
   EXPECT_NE(json.find("\"count\":\"3\""), std::string::npos) << json;
+}
+
+// The backlog's pages of a save the engine wrote, as text.
+TEST(SaveTool, ListsTheBacklogPages) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=64\nHEIGHT=48\n[SYSTEM]\nBOOT=start.iet\n");
+  game.Write("start.iet", "[&linetag allow=0]\nfirst page[rp]\nsecond page[rp]\nthird[@]\n");
+  game.Write("input.txt", "3 press S\n5 quit\n");
+  const std::string command = std::string(VELMIRA_ENGINE) + " -headless -input " + (game / "input.txt") + " " +
+                              game.Path() + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string out = RunTool("save " + (game / "saveq.dat"));
+  EXPECT_NE(out.find("backlog: 2 page(s)\n  first page\n  second page\n"), std::string::npos) << out;
+  const std::string json = RunTool("save " + (game / "saveq.dat") + " --json");
+  EXPECT_NE(json.find("\"backlogPages\":2,\"backlog\":[\"first page\",\"second page\"]"), std::string::npos) << json;
 }
 
 TEST(SaveTool, SaysWhenAnUpdatedGameCannotLoadASave) {
