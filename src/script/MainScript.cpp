@@ -294,10 +294,11 @@ bool CMainScript::Boot() {
   size_t dot = root.rfind('.');
   size_t slash = root.find_last_of("/\\");
   bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  std::string boot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
+  const std::string defaultBoot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
+  std::string boot = defaultBoot;
   // An empty BOOT= names no script: the default stands.
-  if (CIni* ini = LoadIni("system.ini")) boot = ini->GetString("SYSTEM", "BOOT", boot);
-  if (boot.empty()) boot = (hasExtension ? root.substr(0, dot) : root) + ".iet";
+  if (CIni* ini = LoadIni("system.ini")) boot = ini->GetString("SYSTEM", "BOOT", defaultBoot);
+  if (boot.empty()) boot = defaultBoot;
 
   HideGlyphs();
   m_macroFiles.assign(1, kMacroFile);
