@@ -100,6 +100,10 @@ CaretReport DescribeCaret(const Caret& caret, CGameScripts* game) {
   report.json = "{\"file\":" + Json(Utf8(caret.m_file)) + ",\"index\":" + std::to_string(caret.m_index) +
                 ",\"state\":" + std::to_string(caret.m_state) +
                 ",\"previousState\":" + std::to_string(caret.m_previousState);
+  if (caret.m_waitTextEffects) {
+    report.text += ", waiting for text effects";
+    report.json += ",\"waitsForTextEffects\":true";
+  }
   if (game) {
     const std::vector<CScriptBlock>* records = game->Find(caret.m_file);
     if (!records) {

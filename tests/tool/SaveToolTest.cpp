@@ -56,6 +56,15 @@ TEST(SaveTool, ListsTheBacklogPages) {
   EXPECT_NE(out.find("backlog: 2 page(s)\n  first page\n  second page\n"), std::string::npos) << out;
   const std::string json = RunTool("save " + (game / "saveq.dat") + " --json");
   EXPECT_NE(json.find("\"backlogPages\":2,\"backlog\":[\"first page\",\"second page\"]"), std::string::npos) << json;
+
+  // A wait that also waits for the text's effects says so.
+  game.Write("start.iet",
+             "[&linetag allow=0]\n[scetween mode=init type=in]\n"
+             "[scetween mode=add type=in param=alpha ease=none diff=-255 msec=3000 delay=0]\ntext\n"
+             "[wait scenario=1]\n[stop]\n");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string waiting = RunTool("save " + (game / "saveq.dat"));
+  EXPECT_NE(waiting.find("sync wait (previous: running), waiting for text effects"), std::string::npos) << waiting;
 }
 
 TEST(SaveTool, SaysWhenAnUpdatedGameCannotLoadASave) {
