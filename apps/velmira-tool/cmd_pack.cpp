@@ -103,7 +103,7 @@ int List(int argc, char** argv) {
   if (packtool::ListArchive(argv[1], entries, error, &damage)) return Fail("list", error);
   // The fourth column is the file the entry's bytes are read from: the
   // archive itself, one of its volumes, or (pf2) a file of the game folder.
-  const std::string self = Utf8ToCp932(std::filesystem::absolute(argv[1]).string());
+  const std::string self = Utf8ToCp932(std::filesystem::path(argv[1]).filename().string());
   for (const packtool::SListedEntry& e : entries) {
     std::string where =
         e.archivePath.compare(0, self.size(), self) == 0

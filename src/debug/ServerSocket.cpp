@@ -11,7 +11,9 @@ namespace {
 // Error sites, so a failure can be traced to the step that saw it.
 constexpr int kSiteReceive = 68;
 constexpr int kSiteSend = 98;
-constexpr int kSiteListen = 215;
+constexpr int kSiteSocket = 189;
+constexpr int kSiteBind = 215;
+constexpr int kSiteListen = 221;
 constexpr int kSitePoll = 266;
 constexpr int kSiteAccept = 282;
 
@@ -112,7 +114,8 @@ void CServerSocket::CloseAll() {
 
 bool CServerSocket::Listen() {
   int error = 0;
-  m_listener = net::OpenListener(m_bindAddress, m_port, kBacklog, error);
+  net::ListenStep failed = net::ListenStep::Bind;
+  m_listener = net::OpenListener(m_bindAddress, m_port, kBacklog, error, &failed);
   const std::string where = m_bindAddress + ":" + std::to_string(m_port);
   if (m_listener == net::kNoSocket) {
     // Retried at every poll; one line in the -log is enough.
@@ -121,7 +124,10 @@ bool CServerSocket::Listen() {
       m_listenFailureLogged = true;
       ++m_loggedFailures;
     }
-    return Fail(kSiteListen, error);
+    return Fail(failed == net::ListenStep::Socket   ? kSiteSocket
+                : failed == net::ListenStep::Listen ? kSiteListen
+                                                    : kSiteBind,
+                error);
   }
   m_listenFailureLogged = false;
   m_boundPort = net::LocalPort(m_listener);

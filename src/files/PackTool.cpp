@@ -482,7 +482,10 @@ bool MountForReading(const std::string& archive, fs::path& absolute, std::string
     return true;
   }
   CPackFile::UnmountAll();
-  mounted = Utf8ToCp932(Utf8Path(absolute));
+  // Mounted by its name from its own folder, as the engine mounts a game's
+  // archives: the folders above may hold characters CP932 cannot spell.
+  CDirectoryScope scope(absolute.parent_path());
+  mounted = Utf8ToCp932(Utf8Path(absolute.filename()));
   CPackFile file;
   if (file.Mount(mounted.c_str())) {
     error = archive + " is not an archive (or is damaged)";
@@ -554,7 +557,7 @@ bool ExtractArchive(const std::string& archive, const std::string& dir, std::str
     return true;
   }
   const fs::path archivePath = fs::absolute(PathFromUtf8(archive), ec);
-  const CPackFile::CEntryTable* table = CPackFile::FindArchive(Utf8ToCp932(Utf8Path(archivePath)));
+  const CPackFile::CEntryTable* table = CPackFile::FindArchive(Utf8ToCp932(Utf8Path(archivePath.filename())));
   CDirectoryScope scope(archivePath.parent_path());
   std::vector<char> buffer(kCopyBuffer);
   size_t done = 0;

@@ -32,17 +32,16 @@ void SetNoDelay(int socket) {
 
 }  // namespace
 
-int OpenListener(const std::string& address, uint16_t port, int backlog, int& error) {
+int OpenListener(const std::string& address, uint16_t port, int backlog, int& error, ListenStep* failedStep) {
+  auto fail = [&](ListenStep step, int code) {
+    error = code;
+    if (failedStep) *failedStep = step;
+    return kNoSocket;
+  };
   sockaddr_in addr;
-  if (MakeAddress(address, port, addr)) {
-    error = EINVAL;
-    return kNoSocket;
-  }
+  if (MakeAddress(address, port, addr)) return fail(ListenStep::Bind, EINVAL);
   int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    error = errno;
-    return kNoSocket;
-  }
+  if (s < 0) return fail(ListenStep::Socket, errno);
   // A restarted game may take its port back while old connections linger in
   // TIME_WAIT; a port held by a live listener still fails to bind.
   int one = 1;
@@ -50,10 +49,15 @@ int OpenListener(const std::string& address, uint16_t port, int backlog, int& er
   linger off{0, 0};
   setsockopt(s, SOL_SOCKET, SO_LINGER, &off, sizeof off);
   SetNoDelay(s);
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, backlog) != 0) {
-    error = errno;
+  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int code = errno;
     close(s);
-    return kNoSocket;
+    return fail(ListenStep::Bind, code);
+  }
+  if (listen(s, backlog) != 0) {
+    const int code = errno;
+    close(s);
+    return fail(ListenStep::Listen, code);
   }
   error = 0;
   return s;

@@ -12,10 +12,13 @@ namespace platform::net {
 
 constexpr int kNoSocket = -1;
 
+// The step of opening a listener that failed.
+enum class ListenStep { Socket, Bind, Listen };
 // A non-blocking, close-on-exec IPv4 listening socket bound to address:port
 // (port 0 picks a free one). Returns the socket, or kNoSocket with error set
-// to the system's error number.
-int OpenListener(const std::string& address, uint16_t port, int backlog, int& error);
+// to the system's error number and failedStep (when given) to the step that
+// failed; an address that is not a dotted IPv4 one fails at Bind.
+int OpenListener(const std::string& address, uint16_t port, int backlog, int& error, ListenStep* failedStep = nullptr);
 // The port a socket is bound to (0 when unknown).
 uint16_t LocalPort(int socket);
 

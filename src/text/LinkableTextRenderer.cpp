@@ -138,8 +138,10 @@ void CLinkableTextRenderer::RebuildAreas(CLink& link) {
 
 void CLinkableTextRenderer::Draw(ISurface* target) {
   CTextRenderer::Draw(target);
-  // A hidden window (the backlog open over it) shows no glow either.
-  if (!GetFont().visible) return;
+  // A window hidden by the engine (the backlog open over it) shows no glow
+  // either. A font made invisible by the script keeps its glow: its links
+  // are hot spots over whatever lies below.
+  if (IsHidden()) return;
   for (const auto& link : m_links)
     for (const auto& area : link->areas)
       if (area->layer) {

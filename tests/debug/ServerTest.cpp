@@ -118,6 +118,7 @@ TEST(Server, ATakenPortIsRetriedEveryPollAndLoggedOnce) {
     EXPECT_FALSE(server.IsListening());
   }
   EXPECT_NE(server.GetLastError(), 0);
+  EXPECT_EQ(server.GetLastErrorSite(), 215);  // the bind, not the socket or the listen
   EXPECT_EQ(server.LoggedListenFailures(), 1);
   net::Close(blocker);
   EXPECT_FALSE(server.Poll());

@@ -120,6 +120,25 @@ TEST(HostileGame, RepeatedReportsAreCollapsedAndRunawayLoopsToldOnce) {
   EXPECT_LT(text.size(), 4096u);
 }
 
+TEST(HostileGame, LongLoopsEndInTheirFrameAndEndlessOnesAreANoteNotAProblem) {
+  TempDir game;
+  game.Write("system.ini", kSystemIni);
+  // 40,000 turns of a loop (120,000 records) that never waits.
+  game.Write("game.iet", "[loop estimate=i<40000][var name=i data=$i+1][/loop][var name=done data=1]@\n");
+  game.Write("driver.txt", "0 dumpvars " + (game / "vars.txt") + "\n");
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "2", "-input", game / "driver.txt", game.Path()}), 0);
+  const std::string vars = ReadFile(game / "vars.txt");
+  EXPECT_NE(vars.find("done\ts\t1"), std::string::npos) << vars;
+  EXPECT_NE(vars.find("i\ts\t40000"), std::string::npos) << vars;
+
+  // A loop without end still gives the engine its frames, and says so once,
+  // without failing a strict run.
+  game.Write("game.iet", "*l\n[var name=t.n data=$t.n+1][jump label=l]\n");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "3", "-log", log, game.Path()}), 0);
+  EXPECT_EQ(Count(ReadFile(log), "スクリプトが待たずに実行を続けています"), 1u);
+}
+
 TEST(HostileGame, GamesRunFromFoldersCp932CannotSpell) {
   // A packed game in a folder named with characters CP932 lacks (é, the
   // wave dash U+301C as Linux input writes it) runs as from a plain folder.

@@ -39,6 +39,8 @@ class PackTool : public GameFolderTest {
     return name;
   }
 
+  static fs::path PathFromUtf8(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
   static Bytes ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -64,31 +66,35 @@ TEST_F(PackTool, EveryFormatIsServedByTheEngine) {
 
 TEST_F(PackTool, ListAndExtractRoundTripByteForByte) {
   auto files = MakeSource();
-  for (auto format : {packtool::EFormat::Pf0, packtool::EFormat::Pf1, packtool::EFormat::Pf2}) {
-    packtool::SPackOptions options;
-    options.format = format;
-    options.volumeSize = 2000;  // forces volumes
-    std::string error;
-    ASSERT_FALSE(packtool::PackDirectory("src", "out/pack.pfs", options, error)) << error;
-    EXPECT_TRUE(fs::exists(dir_ / "out/pack.pfs.000"));
+  // Also from a folder whose name CP932 cannot spell (é, €).
+  for (const std::string folder : {"out", "caf\xc3\xa9\xe2\x82\xac"}) {
+    for (auto format : {packtool::EFormat::Pf0, packtool::EFormat::Pf1, packtool::EFormat::Pf2}) {
+      const std::string archive = folder + "/pack.pfs";
+      packtool::SPackOptions options;
+      options.format = format;
+      options.volumeSize = 2000;  // forces volumes
+      std::string error;
+      ASSERT_FALSE(packtool::PackDirectory("src", archive, options, error)) << error;
+      EXPECT_TRUE(fs::exists(PathFromUtf8(archive + ".000")));
 
-    std::vector<packtool::SListedEntry> listed;
-    ASSERT_FALSE(packtool::ListArchive("out/pack.pfs", listed, error)) << error;
-    std::map<std::string, uint32_t> expected;
-    std::map<std::string, uint32_t> got;
-    for (const auto& [path, bytes] : files) expected[EntryName(path)] = static_cast<uint32_t>(bytes.size());
-    for (const auto& e : listed) got[e.name] = e.size;
-    EXPECT_EQ(got, expected);
+      std::vector<packtool::SListedEntry> listed;
+      ASSERT_FALSE(packtool::ListArchive(archive, listed, error)) << folder << ": " << error;
+      std::map<std::string, uint32_t> expected;
+      std::map<std::string, uint32_t> got;
+      for (const auto& [path, bytes] : files) expected[EntryName(path)] = static_cast<uint32_t>(bytes.size());
+      for (const auto& e : listed) got[e.name] = e.size;
+      EXPECT_EQ(got, expected);
 
-    fs::remove_all(dir_ / "copy");
-    ASSERT_FALSE(packtool::ExtractArchive("out/pack.pfs", "copy", error)) << error;
-    size_t count = 0;
-    for (auto it = fs::recursive_directory_iterator(dir_ / "copy"); it != fs::recursive_directory_iterator(); ++it) {
-      if (it->is_regular_file()) ++count;
-    }
-    EXPECT_EQ(count, files.size());
-    for (const auto& [path, bytes] : files) {
-      EXPECT_EQ(ReadFile(dir_ / "copy" / fs::path(std::u8string(path.begin(), path.end()))), bytes) << path;
+      fs::remove_all(dir_ / "copy");
+      ASSERT_FALSE(packtool::ExtractArchive(archive, "copy", error)) << folder << ": " << error;
+      size_t count = 0;
+      for (auto it = fs::recursive_directory_iterator(dir_ / "copy"); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_regular_file()) ++count;
+      }
+      EXPECT_EQ(count, files.size());
+      for (const auto& [path, bytes] : files) {
+        EXPECT_EQ(ReadFile(dir_ / "copy" / PathFromUtf8(path)), bytes) << path;
+      }
     }
   }
 }

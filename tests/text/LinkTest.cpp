@@ -122,6 +122,36 @@ TEST_F(LinkTest, ALinkOverTwoLinesGetsTwoAreasThatPulseTogether) {
   EXPECT_FALSE(registry.IsAlive(link.areas[0]->pulse));
 }
 
+TEST_F(LinkTest, InvisibleTextKeepsItsGlowAndAHiddenWindowShowsNone) {
+  auto r = MakeWindow();
+  CFontValues font = r->GetFont();
+  font.visible = false;
+  r->SetFont(font);
+  r->OpenLink(nullptr);
+  r->AddText(Sjis("ああ"));
+  r->CloseLink();
+  r->Layout();
+  const auto& area = *r->GetLinks()[0]->areas[0];
+  // Glowing at its brightest.
+  Frame(*r, area.rect.GetX() + 5, area.rect.GetY() + 5);
+  Frame(*r, area.rect.GetX() + 5, area.rect.GetY() + 5);
+  Frame(*r, area.rect.GetX() + 5, area.rect.GetY() + 5, false, 500);
+  ASSERT_GT(area.layer->GetAlpha(), 0);
+  auto lit = [&] {
+    CSurface target;
+    EXPECT_FALSE(target.Create(200, 200, ISurface::PIXEL_BITS_32));
+    target.Clear();
+    r->Draw(&target);
+    const uint8_t* pixel = target.GetLine(area.rect.GetY() + 2) + (area.rect.GetX() + 2) * 4;
+    return pixel[0] + pixel[1] + pixel[2] > 0;
+  };
+  EXPECT_TRUE(lit());
+  r->Hide();
+  EXPECT_FALSE(lit());
+  r->Show();
+  EXPECT_TRUE(lit());
+}
+
 TEST_F(LinkTest, OneClickLocksEveryLinkUntilEnabledOrTheNextPage) {
   auto r = MakeWindow();
   int first = 0, second = 0;
