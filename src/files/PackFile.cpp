@@ -83,6 +83,7 @@ std::string Join(const std::vector<std::string>& parts, size_t begin, size_t end
 bool IsGameFolderPath(const std::string& cp932Path) {
   if (cp932Path.empty() || cp932Path[0] == '\\' || cp932Path[0] == '/') return false;
   std::string component;
+  int depth = 0;  // folders below the game folder
   for (size_t i = 0; i <= cp932Path.size(); ++i) {
     const unsigned char c = i < cp932Path.size() ? static_cast<unsigned char>(cp932Path[i]) : '\\';
     if (IsLeadByte(c) && i + 1 < cp932Path.size()) {
@@ -93,13 +94,19 @@ bool IsGameFolderPath(const std::string& cp932Path) {
     // A drive ("C:") or a stream name is never a file of the game folder.
     if (c == ':') return false;
     if (c == '\\' || c == '/') {
-      if (component == "..") return false;
+      // "sub\..\x" stays inside; a ".." above the game folder leaves it.
+      if (component == "..") {
+        if (--depth < 0) return false;
+      } else if (!component.empty() && component != ".") {
+        ++depth;
+      }
       component.clear();
       continue;
     }
     component += static_cast<char>(c);
   }
-  return true;
+  // Something below the folder, not the folder itself ("a\..").
+  return depth > 0;
 }
 
 std::string NormalizeSeparators(const std::string& name) {

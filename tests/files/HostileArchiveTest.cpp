@@ -130,16 +130,21 @@ TEST_F(HostileArchive, Pf2EntriesReadOnlyFilesOfTheGameFolder) {
                              {"drive", "C:\\secret", 0, 4},
                              {"slash", "../secret", 0, 4},
                              {"ok", "data.bin", 0, 0},
+                             {"inner", "sub\\..\\data.bin", 0, 0},
                              {"sub", "sub\\more.bin", 0, 0}},
                             ""));
   CPackFile f;
   ASSERT_FALSE(f.Mount("game.pfs"));
-  EXPECT_EQ(Entries("game.pfs"), (std::list<std::string>{"ok", "sub"}));
+  EXPECT_EQ(Entries("game.pfs"), (std::list<std::string>{"inner", "ok", "sub"}));
   EXPECT_NE(CPackFile::GetArchiveDamage("game.pfs").find("outside the game folder"), std::string::npos);
 
   EXPECT_FALSE(IsGameFolderPath(""));
   EXPECT_FALSE(IsGameFolderPath("\\\\server\\share"));
   EXPECT_FALSE(IsGameFolderPath("a\\.."));
+  EXPECT_FALSE(IsGameFolderPath("a\\..\\..\\b"));
+  EXPECT_FALSE(IsGameFolderPath("."));
+  EXPECT_TRUE(IsGameFolderPath("sub\\..\\data.bin"));  // goes down and back, stays inside
+  EXPECT_TRUE(IsGameFolderPath(".\\a/./b"));
   EXPECT_TRUE(IsGameFolderPath("a\\b.pfs"));
   EXPECT_TRUE(IsGameFolderPath("..a\\b..\\c"));
   // A trail byte 0x5C is not a separator: "\x95\x5C.." is one name.
