@@ -117,8 +117,10 @@ uint32_t CLayer::GetPixel(const IPoint& point) {
   inverse.Invert();
   float u = 0, v = 0;
   inverse.Transform(float(point.GetX()), float(point.GetY()), u, v);
-  // Points that map outside the image read as 0 (fully transparent).
-  if (!(u >= 0.0f && v >= 0.0f) || u >= float(m_surface->GetWidth()) || v >= float(m_surface->GetHeight())) return 0;
+  // The pixel at trunc(u), trunc(v), truncated toward zero: a point a
+  // fraction left of or above the image still reads its first column or row.
+  // Points that map outside it read as 0 (fully transparent).
+  if (!(u > -1.0f && v > -1.0f) || u >= float(m_surface->GetWidth()) || v >= float(m_surface->GetHeight())) return 0;
   const int col = int(u);
   const int row = int(v);
   const int bytes = m_surface->GetBytesPerPixel();

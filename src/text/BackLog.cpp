@@ -93,6 +93,12 @@ void CBackLog::AddPage(const Page& records, const std::vector<CFontProperty>& fo
 bool CBackLog::Open(CTextRenderer* window) {
   if (m_pages.empty() || !window) return true;
   m_current = int32_t(m_pages.size()) - 1;
+  // Pages without a font of their own are shown in the window's own font,
+  // the one the author gave it: unless the script changed it since, that is
+  // the one it had before the backlog was last opened (browsing leaves the
+  // last page's font behind).
+  if (window != m_styledWindow || !(window->GetFont() == m_leftFont)) m_windowFont = window->GetFont();
+  m_styledWindow = window;
   m_window = window;
   ShowPage(m_current);
   (void)m_window->StartEffects(GetList(List::kOlderAppear), true);
@@ -130,7 +136,10 @@ bool CBackLog::Update() {
 
 void CBackLog::Close() {
   m_current = 0;
-  if (m_window) m_window->ClearWithEffects(GetList(List::kNewerVanish));
+  if (m_window) {
+    m_window->ClearWithEffects(GetList(List::kNewerVanish));
+    m_leftFont = m_window->GetFont();
+  }
   m_window = nullptr;
 }
 
@@ -150,9 +159,9 @@ void CBackLog::ShowPage(int32_t index) {
     window.SetFont(snapshot->front());
     for (auto it = snapshot->rbegin(); it != snapshot->rend(); ++it) m_fontStack.push_back(*it);
   } else {
-    // A page begun before any font tag was in the font every window starts
-    // with, not in whatever the page shown before it left behind.
-    window.SetFont(CFontValues());
+    // A page begun before any font tag: the window's own font, not whatever
+    // the page shown before it left behind.
+    window.SetFont(m_windowFont);
   }
   for (const CScriptBlock& record : m_pages[size_t(index)]) {
     if (record.m_type == CScriptBlock::kText) {

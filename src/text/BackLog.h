@@ -90,5 +90,9 @@ class CBackLog : public ISerializable {
   std::string m_rubyBase;
   std::string m_rubyText;
   std::vector<CFontValues> m_fontStack;
+  // The backlog window's own font, and the font browsing left it in.
+  CFontValues m_windowFont;
+  CFontValues m_leftFont;
+  const CTextRenderer* m_styledWindow = nullptr;
   int32_t m_current = 0;
 };

@@ -143,6 +143,12 @@ TEST(Layer, GetPixelThroughTheLastMatrix) {
   EXPECT_EQ(0u, layer.GetPixel(CPoint(14, 20)));
   EXPECT_EQ(0u, layer.GetPixel(CPoint(9, 20)));
   EXPECT_EQ(0u, layer.GetPixel(CPoint(10, 1000)));
+  // Doubled: the point half a pixel left of the image truncates to its first
+  // column (toward zero); a whole pixel left of it is outside.
+  layer.SetXScale(131072);
+  layer.Draw(&target);
+  EXPECT_EQ(0x80112233u, layer.GetPixel(CPoint(9, 21)));
+  EXPECT_EQ(0u, layer.GetPixel(CPoint(8, 21)));
   layer.SetXScale(0);
   EXPECT_EQ(0u, layer.GetPixel(CPoint(13, 20)));
 }

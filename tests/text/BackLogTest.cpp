@@ -120,17 +120,42 @@ TEST_F(BackLogTest, ShownPageRebuildsFontsRubyAndLines) {
   EXPECT_EQ(window.GetFont().size, 30);
 }
 
-// A page begun before any font tag is shown in the starting font, whatever
-// the page shown before it set.
-TEST_F(BackLogTest, APageWithoutFontsIsShownInTheStartingFont) {
+// A page begun before any font tag is shown in the backlog window's own font
+// (the author's styling of it), whatever the page shown before it set.
+TEST_F(BackLogTest, APageWithoutFontsIsShownInTheWindowsOwnFont) {
+  CFontValues styled;
+  styled.size = 36;
+  styled.left = 100;
+  window.SetFont(styled);
   backlog.AddPage({Text("a")}, {});
   backlog.AddPage({Tag("font", {{"size", "40"}}), Text("b")}, {});
-  Show(1);
+  ASSERT_FALSE(backlog.Open(&window));  // the newest page
   ASSERT_EQ(window.GetFont().size, 40);
   window.Clear();
   backlog.ShowPage(0);
-  EXPECT_EQ(window.GetFont().size, CFontValues().size);
-  EXPECT_EQ(CellHeights(), (std::vector<int32_t>{CFontProperty(CFontValues()).CellHeight()}));
+  EXPECT_EQ(window.GetFont(), styled);
+  EXPECT_EQ(CellHeights(), (std::vector<int32_t>{CFontProperty(styled).CellHeight()}));
+
+  // Closed on the newest page and opened again: still the window's own font,
+  // not the one browsing left behind.
+  window.Clear();
+  backlog.ShowPage(1);
+  backlog.Close();
+  ASSERT_EQ(window.GetFont().size, 40);
+  ASSERT_FALSE(backlog.Open(&window));
+  window.Clear();
+  backlog.ShowPage(0);
+  EXPECT_EQ(window.GetFont(), styled);
+  backlog.Close();
+
+  // The author restyling the window between openings is honoured.
+  CFontValues restyled;
+  restyled.size = 18;
+  window.SetFont(restyled);
+  ASSERT_FALSE(backlog.Open(&window));
+  window.Clear();
+  backlog.ShowPage(0);
+  EXPECT_EQ(window.GetFont(), restyled);
 }
 
 TEST_F(BackLogTest, RubyLeftOpenOnOnePageDoesNotSwallowTheNext) {

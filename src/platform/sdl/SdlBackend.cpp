@@ -47,8 +47,49 @@ int ScancodeToVirtualKey(SDL_Scancode sc) {
     case SDL_SCANCODE_RCTRL: return VK_RCONTROL;
     case SDL_SCANCODE_LALT: return VK_LMENU;
     case SDL_SCANCODE_RALT: return VK_RMENU;
-    default: return 0;
+    case SDL_SCANCODE_KP_MULTIPLY: return 0x6A;
+    case SDL_SCANCODE_KP_PLUS: return 0x6B;
+    case SDL_SCANCODE_KP_MINUS: return 0x6D;
+    case SDL_SCANCODE_KP_PERIOD: return 0x6E;
+    case SDL_SCANCODE_KP_DIVIDE: return 0x6F;
+    case SDL_SCANCODE_PRINTSCREEN: return 0x2C;
+    case SDL_SCANCODE_LGUI: return 0x5B;
+    case SDL_SCANCODE_RGUI: return 0x5C;
+    case SDL_SCANCODE_APPLICATION: return 0x5D;
+    case SDL_SCANCODE_NUMLOCKCLEAR: return 0x90;
+    case SDL_SCANCODE_SCROLLLOCK: return 0x91;
+    case SDL_SCANCODE_SEMICOLON: return 0xBA;
+    case SDL_SCANCODE_EQUALS: return 0xBB;
+    case SDL_SCANCODE_COMMA: return 0xBC;
+    case SDL_SCANCODE_MINUS: return 0xBD;
+    case SDL_SCANCODE_PERIOD: return 0xBE;
+    case SDL_SCANCODE_SLASH: return 0xBF;
+    case SDL_SCANCODE_GRAVE: return 0xC0;
+    case SDL_SCANCODE_LEFTBRACKET: return 0xDB;
+    case SDL_SCANCODE_BACKSLASH: return 0xDC;
+    case SDL_SCANCODE_RIGHTBRACKET: return 0xDD;
+    case SDL_SCANCODE_APOSTROPHE: return 0xDE;
+    case SDL_SCANCODE_NONUSBACKSLASH: return 0xE2;
+    default:
+      if (sc >= SDL_SCANCODE_F13 && sc <= SDL_SCANCODE_F24) return 0x7C + (sc - SDL_SCANCODE_F13);
+      return 0;
   }
+}
+
+// Virtual-key code of a key as the keyboard layout names it: letter keys go
+// by the letter they type (the A key of an AZERTY keyboard is 'A', where its
+// position would say 'Q'); digits and everything else go by position, as the
+// system's own codes do.
+int KeyToVirtualKey(const SDL_Keysym& key) {
+  if (key.sym >= SDLK_a && key.sym <= SDLK_z) return 'A' + (key.sym - SDLK_a);
+  switch (key.sym) {
+    case SDLK_SEMICOLON: return 0xBA;
+    case SDLK_COMMA: return 0xBC;
+    case SDLK_PERIOD: return 0xBE;
+    case SDLK_SLASH: return 0xBF;
+    default: break;
+  }
+  return ScancodeToVirtualKey(key.scancode);
 }
 
 class SdlBackend : public IBackend {
@@ -107,6 +148,7 @@ class SdlBackend : public IBackend {
       DropRenderer();
       window_ = nullptr;
     }
+    if (info.native == placedWindow_) placedWindow_ = nullptr;
     SDL_DestroyWindow(static_cast<SDL_Window*>(info.native));
     info.native = nullptr;
   }
@@ -117,8 +159,15 @@ class SdlBackend : public IBackend {
     std::string title = info.titleCp932.empty() ? std::string() : ConvertCp932ToUtf8(info.titleCp932);
     SDL_SetWindowTitle(w, title.c_str());
     SDL_SetWindowBordered(w, (info.style & WS_POPUP) ? SDL_FALSE : SDL_TRUE);
-    SDL_SetWindowSize(w, info.width > 0 ? info.width : 1, info.height > 0 ? info.height : 1);
-    SDL_SetWindowPosition(w, info.x, info.y);
+    // Geometry only when the engine changed it: a new caption must not pull
+    // a window the player dragged back to where it opened.
+    const SDL_Rect wanted{info.x, info.y, info.width > 0 ? info.width : 1, info.height > 0 ? info.height : 1};
+    if (w != placedWindow_ || !SDL_RectEquals(&wanted, &placed_)) {
+      SDL_SetWindowSize(w, wanted.w, wanted.h);
+      SDL_SetWindowPosition(w, wanted.x, wanted.y);
+      placedWindow_ = w;
+      placed_ = wanted;
+    }
     if (info.visible) {
       SDL_ShowWindow(w);
     } else {
@@ -205,6 +254,7 @@ class SdlBackend : public IBackend {
                                         info.height > 0 ? info.height : 1, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
       if (!gl) return nullptr;
       SDL_DestroyWindow(w);
+      if (placedWindow_ == w) placedWindow_ = nullptr;
       info.native = window_ = w = gl;
       UpdateNativeWindow(info);
     }
@@ -285,7 +335,7 @@ class SdlBackend : public IBackend {
     WindowHandle main = MainWindow();
     if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
       // The key state is the device's, whichever window has the focus.
-      int vk = ScancodeToVirtualKey(e.key.keysym.scancode);
+      int vk = KeyToVirtualKey(e.key.keysym);
       if (vk != 0) keys_[vk] = e.type == SDL_KEYDOWN;
     }
     if (SdlTextViewHandleEvent(e)) return;
@@ -300,7 +350,7 @@ class SdlBackend : public IBackend {
         break;
       case SDL_KEYDOWN:
       case SDL_KEYUP: {
-        int vk = ScancodeToVirtualKey(e.key.keysym.scancode);
+        int vk = KeyToVirtualKey(e.key.keysym);
         if (vk == 0) break;
         bool down = e.type == SDL_KEYDOWN;
         if (!main || !ForGame(e.key.windowID)) break;
@@ -327,6 +377,9 @@ class SdlBackend : public IBackend {
   bool videoOk_ = false;
   bool keys_[256];
   SDL_Window* window_ = nullptr;
+  // The window whose geometry was last set, and that geometry.
+  SDL_Window* placedWindow_ = nullptr;
+  SDL_Rect placed_{0, 0, 0, 0};
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
   SDL_GLContext glContext_ = nullptr;

@@ -1,0 +1,97 @@
+// The game window as a real SDL window (on SDL's dummy video driver).
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <tuple>
+
+#include "platform/Platform.h"
+
+namespace {
+
+SDL_Window* OnlySdlWindow() {
+  for (Uint32 id = 1; id < 64; ++id)
+    if (SDL_Window* w = SDL_GetWindowFromID(id)) return w;
+  return nullptr;
+}
+
+TEST(SdlWindow, ACaptionLeavesAWindowThePlayerMovedWhereItIs) {
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) GTEST_SKIP() << "no SDL video";
+  platform::CreateWindowArgs args;
+  args.className = "game";
+  args.x = 100;
+  args.y = 80;
+  args.width = 640;
+  args.height = 360;
+  const platform::WindowHandle game = platform::CreateWindow(args);
+  ASSERT_NE(game, 0u);
+  platform::ShowWindow(game, platform::SW_SHOW);
+  SDL_Window* w = OnlySdlWindow();
+  ASSERT_NE(w, nullptr);
+  int x = 0, y = 0;
+  SDL_GetWindowPosition(w, &x, &y);
+  EXPECT_EQ(x, 100);
+  EXPECT_EQ(y, 80);
+
+  SDL_SetWindowPosition(w, 300, 200);  // dragged by the player
+  platform::SetWindowTitle(game, "chapter 2");
+  platform::ShowWindow(game, platform::SW_SHOW);
+  SDL_GetWindowPosition(w, &x, &y);
+  EXPECT_EQ(x, 300);
+  EXPECT_EQ(y, 200);
+  EXPECT_STREQ(SDL_GetWindowTitle(w), "chapter 2");
+
+  // The engine placing it (full screen and back) still moves it.
+  platform::SetWindowPos(game, 0, 10, 20, 640, 360, 0);
+  SDL_GetWindowPosition(w, &x, &y);
+  EXPECT_EQ(x, 10);
+  EXPECT_EQ(y, 20);
+  platform::DestroyWindow(game);
+  platform::Shutdown();
+}
+
+void PushKey(SDL_Scancode scancode, SDL_Keycode sym, bool down) {
+  SDL_Event e{};
+  e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+  e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+  e.key.keysym.scancode = scancode;
+  e.key.keysym.sym = sym;
+  SDL_PushEvent(&e);
+  platform::Message m;
+  while (platform::PeekMessage(m)) platform::GetMessage(m);
+}
+
+TEST(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) GTEST_SKIP() << "no SDL video";
+  platform::CreateWindowArgs args;
+  args.className = "game";
+  args.width = 320;
+  args.height = 200;
+  const platform::WindowHandle game = platform::CreateWindow(args);
+  ASSERT_NE(game, 0u);
+  // The key left of Z on a QWERTY board types 'q' on an AZERTY one.
+  PushKey(SDL_SCANCODE_A, SDLK_q, true);
+  EXPECT_TRUE(platform::IsKeyDown('Q'));
+  EXPECT_FALSE(platform::IsKeyDown('A'));
+  PushKey(SDL_SCANCODE_A, SDLK_q, false);
+  EXPECT_FALSE(platform::IsKeyDown('Q'));
+  // A digit of the top row is its digit, whatever it types unshifted.
+  PushKey(SDL_SCANCODE_1, SDLK_AMPERSAND, true);
+  EXPECT_TRUE(platform::IsKeyDown('1'));
+  PushKey(SDL_SCANCODE_1, SDLK_AMPERSAND, false);
+  // Punctuation, keypad operators and F13-F24 have codes too.
+  for (auto [scancode, sym, vk] : {std::tuple{SDL_SCANCODE_COMMA, SDLK_COMMA, 0xBC},
+                                   std::tuple{SDL_SCANCODE_KP_PLUS, SDLK_KP_PLUS, 0x6B},
+                                   std::tuple{SDL_SCANCODE_F13, SDLK_F13, 0x7C}}) {
+    PushKey(scancode, sym, true);
+    EXPECT_TRUE(platform::IsKeyDown(vk)) << vk;
+    PushKey(scancode, sym, false);
+    EXPECT_FALSE(platform::IsKeyDown(vk)) << vk;
+  }
+  platform::DestroyWindow(game);
+  platform::Shutdown();
+}
+
+}  // namespace
