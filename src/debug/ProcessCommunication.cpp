@@ -27,7 +27,7 @@ using cp932::IsLeadByte;
 
 }  // namespace
 
-CProcessCommunication::CProcessCommunication(const std::string& name, uint32_t blockSize) {
+CProcessCommunication::CProcessCommunication(const std::string& name, uint32_t blockSize) : m_name(name) {
   m_server = blockSize != 0;
   if (m_server) {
     if (blockSize < kMinBlockSize) return;
@@ -164,6 +164,29 @@ void CProcessCommunication::ServeBlock(uint8_t* block, size_t blockSize, CProces
   if (length > capacity) length = capacity;
   if (length) std::memcpy(block + 4, message.data(), length);
   StoreLength(block, length);
+}
+
+void CProcessCommunication::FollowRestartedTool() {
+  m_pollsSinceCheck = 0;
+  if (m_block.IsStillNamed()) return;
+  // Only when a whole new channel is there: a tool that went away and did
+  // not come back leaves the old objects as they are.
+  platform::SharedBlock probe;
+  if (probe.Open(m_name + "_map") || probe.Size() < kMinBlockSize) return;
+  probe.Close();
+  m_valid = false;
+  m_busy = false;
+  if (m_block.Open(m_name + "_map") || m_block.Size() < kMinBlockSize) return;
+  if (m_request.Open(m_name + "_server") || m_reply.Open(m_name + "_client")) return;
+  m_valid = true;
+  // The new block may be smaller than the old one: what waits is cut again.
+  std::deque<std::string> waiting;
+  waiting.swap(m_queue);
+  m_queuedBytes = 0;
+  for (const std::string& message : waiting)
+    for (std::string& part : SplitMessage(reinterpret_cast<const uint8_t*>(message.data()), message.size(), Capacity()))
+      Enqueue(std::move(part));
+  LogWrite("debugging channel: the tool was started again; following it");
 }
 
 bool CProcessCommunication::PollRound(bool replySeen) {

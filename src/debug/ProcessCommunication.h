@@ -42,6 +42,7 @@ class CProcessCommunication {
   // One round, never waiting; true when not valid. A client waiting for its
   // reply looks once at the reply event and returns: the common idle frame.
   [[nodiscard]] bool Poll() {
+    if (m_valid && !m_server && ++m_pollsSinceCheck >= kPollsPerToolCheck) FollowRestartedTool();
     if (m_valid && m_busy && !m_server && !m_reply.TryWait()) return false;
     return PollRound(m_valid && m_busy && !m_server);
   }
@@ -71,10 +72,18 @@ class CProcessCommunication {
   static std::vector<std::string> SplitMessage(const uint8_t* data, size_t length, size_t capacity);
 
  private:
+  // Client: polls between looks at whether the tool was restarted.
+  static constexpr int kPollsPerToolCheck = 60;
+  // Client: a tool started again while the game runs makes new objects under
+  // the same names; the game goes over to them (the message in flight to the
+  // old tool is lost) instead of waiting for an answer that never comes.
+  void FollowRestartedTool();
   bool PollRound(bool replySeen);
   void Write(const std::string& message);
   void Enqueue(std::string message);
 
+  std::string m_name;
+  int m_pollsSinceCheck = 0;
   bool m_server = false;
   bool m_valid = false;
   bool m_busy = false;

@@ -113,6 +113,7 @@ bool SharedBlock::Create(const std::string& name, size_t size) {
   if (fd < 0) return true;
   Own(sysName, false);
   owned_ = sysName;
+  named_ = sysName;
   fd_ = fd;
   fchmod(fd, 0600);
   if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
@@ -141,8 +142,13 @@ bool SharedBlock::Open(const std::string& name) {
   }
   size_t size = static_cast<size_t>(st.st_size);
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  if (p == MAP_FAILED) return true;
+  if (p == MAP_FAILED) {
+    close(fd);
+    return true;
+  }
+  // Kept to recognise the block if the name is later given to another.
+  fd_ = fd;
+  named_ = sysName;
   data_ = static_cast<uint8_t*>(p);
   size_ = size;
   return false;
@@ -154,6 +160,7 @@ void SharedBlock::Close() {
   size_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  named_.clear();
   if (!owned_.empty()) Disown(owned_, false);
   owned_.clear();
 }
@@ -165,8 +172,8 @@ void SharedBlock::Abandon() {
 }
 
 bool SharedBlock::IsStillNamed() const {
-  if (fd_ < 0 || owned_.empty()) return false;
-  int fd = shm_open(owned_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd_ < 0 || named_.empty()) return false;
+  int fd = shm_open(named_.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return false;
   struct stat ours, named;
   bool same =

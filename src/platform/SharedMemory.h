@@ -27,8 +27,8 @@ class SharedBlock {
   void Close();
   // Closes without removing the name: another process has taken it over.
   void Abandon();
-  // False when the name now refers to another block (a newer server
-  // replaced ours).
+  // False when the name now refers to another block or to none (a newer
+  // server replaced ours, or the one we opened went away).
   bool IsStillNamed() const;
 
   uint8_t* Data() const { return data_; }
@@ -38,7 +38,8 @@ class SharedBlock {
  private:
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  int fd_ = -1;        // kept while we own the name, to recognise it
+  int fd_ = -1;        // kept while open, to recognise the block by its name
+  std::string named_;  // the name it was created or opened under
   std::string owned_;  // the name to remove when we created it
 };
 

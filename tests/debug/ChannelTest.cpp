@@ -151,6 +151,41 @@ TEST(Channel, ObjectsArePrivateReplaceStaleOnesAndGoAwayWithTheServer) {
   EXPECT_FALSE(late.IsValid());
 }
 
+TEST(Channel, AGameFollowsAToolStartedAgainWhileItRuns) {
+  const std::string name = UniqueName("restart");
+  auto first = std::make_unique<RecordingServer>(name, 4096);
+  RecordingClient client(name);
+  ASSERT_TRUE(client.IsValid());
+  ASSERT_FALSE(client.Send("one", 4));
+  ASSERT_FALSE(first->Poll());
+  ASSERT_FALSE(client.Poll());
+  EXPECT_FALSE(client.IsBusy());
+  // The tool ends and a new one starts, with a smaller block.
+  ASSERT_FALSE(client.Send("lost", 5));  // to the old tool, never answered
+  first.reset();
+  RecordingServer second(name, 16);
+  ASSERT_TRUE(second.IsValid());
+  const std::string longer = "a line longer than the new block\n";
+  ASSERT_FALSE(client.Send(longer.c_str(), uint32_t(longer.size() + 1)));
+  for (int i = 0; i < 200 && second.requests.size() < 3; ++i) {
+    ASSERT_FALSE(client.Poll());
+    ASSERT_FALSE(second.Poll());
+  }
+  ASSERT_FALSE(second.requests.empty());
+  std::string joined;
+  for (const std::string& part : second.requests) {
+    EXPECT_LE(part.size(), 12u);
+    joined += part.substr(0, part.size() - 1);
+  }
+  EXPECT_EQ(joined, longer);
+  ASSERT_FALSE(client.Send("two", 4));
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_FALSE(client.Poll());
+    ASSERT_FALSE(second.Poll());
+  }
+  EXPECT_EQ(second.requests.back(), Z("two"));
+}
+
 TEST(Channel, AToolThatNeverRepliesCostsBoundedMemory) {
   TempDir dir;
   ASSERT_FALSE(LogOpen(dir / "run.log"));
