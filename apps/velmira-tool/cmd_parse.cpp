@@ -349,10 +349,10 @@ std::string ImageRefusal(CFile& file) {
              static_cast<uint32_t>(static_cast<unsigned char>(header[at + 3]));
     };
     const uint32_t width = u32(16), height = u32(20);
-    if (width == 0 || height == 0 || width > static_cast<uint32_t>(CSurface::kMaxSide) ||
-        height > static_cast<uint32_t>(CSurface::kMaxSide)) {
+    if (width == 0 || height == 0 || !CSurface::IsAcceptedSize(width, height)) {
       return "size " + std::to_string(width) + "x" + std::to_string(height) + ": sides must be 1 to " +
-             std::to_string(CSurface::kMaxSide);
+             std::to_string(CSurface::kMaxSide) + " and the area at most " + std::to_string(CSurface::kMaxPixels) +
+             " pixels";
     }
     return "damaged PNG data";
   }

@@ -81,8 +81,8 @@ bool Decode(jpeg_decompress_struct* cinfo, CErrorManager* errors, jpeg_source_mg
   cinfo->src = source;
 
   jpeg_read_header(cinfo, TRUE);
-  if (cinfo->image_width == 0 || cinfo->image_height == 0 || cinfo->image_width > JDIMENSION(CJpg::kMaxSide) ||
-      cinfo->image_height > JDIMENSION(CJpg::kMaxSide))
+  if (cinfo->image_width == 0 || cinfo->image_height == 0 ||
+      !CSurface::IsAcceptedSize(cinfo->image_width, cinfo->image_height))
     return true;
   // Huffman coding spends at least one bit on every block of the first scan
   // of a component, and every component has at least one block per MCU: a

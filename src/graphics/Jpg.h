@@ -9,9 +9,8 @@
 
 class CJpg : public IGraphicLoader {
  public:
-  // Images larger than this in either direction are refused, and so are
-  // files larger than kMaxFileBytes.
-  static constexpr int kMaxSide = 16384;
+  // Images larger than a surface may be (see CSurface::IsAcceptedSize) are
+  // refused, and so are files larger than kMaxFileBytes.
   static constexpr int kMaxFileBytes = 256 * 1024 * 1024;
 
   std::string GetExtension() const override { return "jpg"; }

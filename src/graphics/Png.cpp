@@ -143,7 +143,7 @@ bool CPng::Load(ISurface* target, CFile* file) {
   if (ReadHeader(reader.png(), reader.info(), &header)) return true;
   const int format = FormatFor(header.colorType);
   if (header.bitDepth != 8 || format < 0) return true;
-  if (header.width == 0 || header.height == 0 || header.width > kMaxSide || header.height > kMaxSide) return true;
+  if (header.width == 0 || header.height == 0 || !CSurface::IsAcceptedSize(header.width, header.height)) return true;
 
   const uint64_t channels = header.colorType == PNG_COLOR_TYPE_GRAY  ? 1
                             : header.colorType == PNG_COLOR_TYPE_RGB ? 3

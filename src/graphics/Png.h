@@ -10,8 +10,9 @@
 
 class CPng : public IGraphicLoader {
  public:
-  // Images larger than this in either direction are refused.
-  static constexpr int kMaxSide = 16384;
+  // Images larger than a surface may be (see CSurface::IsAcceptedSize) are
+  // refused; this is the longest side.
+  static constexpr int kMaxSide = 65536;
 
   std::string GetExtension() const override { return "png"; }
   bool Load(ISurface* target, CFile* file) override;

@@ -11,7 +11,7 @@ bool CSurface::Create(int width, int height, int format) {
   if (!IsValidPixelFormat(format)) return true;
   // A negative or absurd size cannot be allocated: keep no buffer and report
   // failure, with an empty size so that nobody walks rows that do not exist.
-  if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
+  if (!IsAcceptedSize(width, height)) {
     m_width = 0;
     m_height = 0;
     return true;

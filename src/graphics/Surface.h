@@ -33,9 +33,15 @@ class ISurface : public virtual ISize {
 // A surface in memory: rows top-down without padding.
 class CSurface : public ISurface {
  public:
-  // Largest side accepted by Create; bigger requests fail instead of
-  // attempting a huge allocation.
-  static constexpr int kMaxSide = 16384;
+  // Largest side and largest area accepted by Create; bigger requests fail
+  // instead of attempting a huge allocation. Long strips (the frames of an
+  // animation side by side) are fine.
+  static constexpr int kMaxSide = 65536;
+  static constexpr int64_t kMaxPixels = int64_t{16384} * 16384;
+  // True for a size Create accepts.
+  static bool IsAcceptedSize(int64_t width, int64_t height) {
+    return width >= 0 && height >= 0 && width <= kMaxSide && height <= kMaxSide && width * height <= kMaxPixels;
+  }
 
   CSurface() = default;
   CSurface(const CSurface&) = delete;

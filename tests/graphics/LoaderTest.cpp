@@ -177,6 +177,22 @@ TEST(PngLoader, AbsurdDimensionsAreRefusedWithoutAllocating) {
   EXPECT_EQ(0, s.GetWidth());
 }
 
+// The frames of an animation side by side make images far wider than a
+// screen: longer sides than any screen are fine as long as the area is sane.
+TEST(GraphicLoaders, LongStripsLoad) {
+  CSurface png;
+  ASSERT_FALSE(LoadPng(
+      png, fixtures::EncodePng(16400, 2, PNG_COLOR_TYPE_RGB, 8, std::vector<uint8_t>(size_t(16400) * 2 * 3, 0x40))));
+  EXPECT_EQ(png.GetWidth(), 16400);
+  EXPECT_EQ(png.GetLine(1)[16399 * 4], 0x40);
+  CSurface jpg;
+  ASSERT_FALSE(LoadJpg(jpg, fixtures::EncodeJpeg(8, 16400, 3, FlatRgb(8, 16400, 200, 100, 50))));
+  EXPECT_EQ(jpg.GetHeight(), 16400);
+  // The area still has its ceiling.
+  EXPECT_FALSE(CSurface::IsAcceptedSize(65536, 16384));
+  EXPECT_TRUE(CSurface::IsAcceptedSize(65536, 4096));
+}
+
 TEST(JpegLoader, FormatTableAndProgressive) {
   CSurface s;
   ASSERT_FALSE(LoadJpg(s, fixtures::EncodeJpeg(16, 8, 1, std::vector<uint8_t>(16 * 8, 200))));
@@ -251,7 +267,7 @@ TEST(JpegLoader, AbsurdDimensionsAreRefusedWithoutAllocating) {
   setSize(16000, 16000);
   EXPECT_TRUE(LoadJpg(s, bytes));
   EXPECT_EQ(0, s.GetWidth());
-  setSize(60000, 8);
+  setSize(65000, 65000);  // past the area limit
   EXPECT_TRUE(LoadJpg(s, bytes));
   EXPECT_EQ(0, s.GetWidth());
 }

@@ -82,9 +82,9 @@ TEST(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
   EXPECT_TRUE(platform::IsKeyDown('1'));
   PushKey(SDL_SCANCODE_1, SDLK_AMPERSAND, false);
   // Punctuation, keypad operators and F13-F24 have codes too.
-  for (auto [scancode, sym, vk] : {std::tuple{SDL_SCANCODE_COMMA, SDLK_COMMA, 0xBC},
-                                   std::tuple{SDL_SCANCODE_KP_PLUS, SDLK_KP_PLUS, 0x6B},
-                                   std::tuple{SDL_SCANCODE_F13, SDLK_F13, 0x7C}}) {
+  for (auto [scancode, sym, vk] :
+       {std::tuple{SDL_SCANCODE_COMMA, SDLK_COMMA, 0xBC}, std::tuple{SDL_SCANCODE_KP_PLUS, SDLK_KP_PLUS, 0x6B},
+        std::tuple{SDL_SCANCODE_F13, SDLK_F13, 0x7C}}) {
     PushKey(scancode, sym, true);
     EXPECT_TRUE(platform::IsKeyDown(vk)) << vk;
     PushKey(scancode, sym, false);
