@@ -16,6 +16,10 @@ struct WindowInfo {
   int x = 0, y = 0, width = 0, height = 0;  // outer geometry
   WindowHandle parent = 0;
   bool visible = false;
+  bool topmost = false;  // kept above other windows (HWND_TOPMOST)
+  // A pop-up owned by the main window: a plain black window (the bars beside
+  // the scene in full screen). The main window is never plain.
+  bool plain = false;
   WindowProc proc;
   void* native = nullptr;  // the backend's window, when it made one
 };

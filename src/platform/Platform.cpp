@@ -145,6 +145,11 @@ WindowHandle CreateWindow(const CreateWindowArgs& args) {
   if (args.parent == 0 && s.mainWindow == 0) {
     if (B()->CreateNativeWindow(info)) return 0;
     s.mainWindow = info.handle;
+  } else if (args.parent != 0 && args.parent == s.mainWindow && (args.style & WS_POPUP)) {
+    // Shown as a black window where the backend can make one; a window it
+    // cannot make stays a record here, as every other window does.
+    info.plain = true;
+    (void)B()->CreateNativeWindow(info);
   }
   WindowHandle handle = info.handle;
   s.windows.emplace(handle, std::move(info));
@@ -182,8 +187,10 @@ void SetWindowStyle(WindowHandle window, uint32_t style) {
   }
 }
 
-void SetWindowPos(WindowHandle window, WindowHandle, int x, int y, int width, int height, uint32_t flags) {
+void SetWindowPos(WindowHandle window, WindowHandle insertAfter, int x, int y, int width, int height, uint32_t flags) {
   if (detail::WindowInfo* info = Find(window)) {
+    if (insertAfter == HWND_TOPMOST) info->topmost = true;
+    if (insertAfter == HWND_NOTOPMOST) info->topmost = false;
     info->x = x;
     info->y = y;
     info->width = width;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <tuple>
 
 #include "platform/Platform.h"
@@ -47,6 +48,54 @@ TEST(SdlWindow, ACaptionLeavesAWindowThePlayerMovedWhereItIs) {
   SDL_GetWindowPosition(w, &x, &y);
   EXPECT_EQ(x, 10);
   EXPECT_EQ(y, 20);
+  platform::DestroyWindow(game);
+  platform::Shutdown();
+}
+
+TEST(SdlWindow, FullScreenBarsAreBlackWindowsOfTheirOwn) {
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game") ||
+      platform::RegisterWindowClass("game#childLeft"))
+    GTEST_SKIP() << "no SDL video";
+  platform::CreateWindowArgs args;
+  args.className = "game";
+  args.width = 320;
+  args.height = 200;
+  const platform::WindowHandle game = platform::CreateWindow(args);
+  ASSERT_NE(game, 0u);
+  SDL_Window* main = OnlySdlWindow();
+  args.className = "game#childLeft";
+  args.style = platform::WS_POPUP;
+  args.parent = game;
+  args.width = args.height = 1;
+  const platform::WindowHandle bar = platform::CreateWindow(args);
+  ASSERT_NE(bar, 0u);
+  SDL_Window* barWindow = nullptr;
+  for (Uint32 id = 1; id < 64; ++id)
+    if (SDL_Window* w = SDL_GetWindowFromID(id); w && w != main) barWindow = w;
+  ASSERT_NE(barWindow, nullptr);
+  EXPECT_TRUE(SDL_GetWindowFlags(barWindow) & SDL_WINDOW_HIDDEN);
+
+  platform::SetWindowPos(bar, platform::HWND_TOPMOST, 0, 0, 240, 1080, platform::SWP_SHOWWINDOW);
+  EXPECT_FALSE(SDL_GetWindowFlags(barWindow) & SDL_WINDOW_HIDDEN);
+  EXPECT_TRUE(SDL_GetWindowFlags(barWindow) & SDL_WINDOW_BORDERLESS);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(barWindow, &w, &h);
+  EXPECT_EQ(w, 240);
+  EXPECT_EQ(h, 1080);
+  SDL_Surface* surface = SDL_GetWindowSurface(barWindow);
+  ASSERT_NE(surface, nullptr);
+  Uint32 pixel = 0xFFFFFFFF;
+  SDL_LockSurface(surface);
+  std::memcpy(&pixel, static_cast<uint8_t*>(surface->pixels) + surface->pitch * 500 + 100 * 4, 4);
+  SDL_UnlockSurface(surface);
+  Uint8 r = 1, g = 1, b = 1;
+  SDL_GetRGB(pixel, surface->format, &r, &g, &b);
+  EXPECT_EQ(r + g + b, 0);
+  platform::ShowWindow(bar, platform::SW_HIDE);
+  EXPECT_TRUE(SDL_GetWindowFlags(barWindow) & SDL_WINDOW_HIDDEN);
+
+  platform::DestroyWindow(bar);
   platform::DestroyWindow(game);
   platform::Shutdown();
 }

@@ -5,7 +5,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <vector>
 
 #include "platform/Backend.h"
 #include "platform/TextCodec.h"
@@ -132,6 +135,16 @@ class SdlBackend : public IBackend {
 
   bool CreateNativeWindow(WindowInfo& info) override {
     if (!videoOk_) return true;
+    if (info.plain) {
+      SDL_Window* plain =
+          SDL_CreateWindow("", info.x, info.y, info.width > 0 ? info.width : 1, info.height > 0 ? info.height : 1,
+                           SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR);
+      if (!plain) return true;
+      info.native = plain;
+      plainWindows_.push_back(plain);
+      UpdateNativeWindow(info);
+      return false;
+    }
     SDL_Window* w = SDL_CreateWindow("", info.x, info.y, info.width > 0 ? info.width : 1,
                                      info.height > 0 ? info.height : 1, SDL_WINDOW_HIDDEN);
     if (!w) return true;
@@ -148,8 +161,10 @@ class SdlBackend : public IBackend {
       DropRenderer();
       window_ = nullptr;
     }
-    if (info.native == placedWindow_) placedWindow_ = nullptr;
-    SDL_DestroyWindow(static_cast<SDL_Window*>(info.native));
+    SDL_Window* w = static_cast<SDL_Window*>(info.native);
+    placed_.erase(w);
+    plainWindows_.erase(std::remove(plainWindows_.begin(), plainWindows_.end(), w), plainWindows_.end());
+    SDL_DestroyWindow(w);
     info.native = nullptr;
   }
 
@@ -162,16 +177,25 @@ class SdlBackend : public IBackend {
     // Geometry only when the engine changed it: a new caption must not pull
     // a window the player dragged back to where it opened.
     const SDL_Rect wanted{info.x, info.y, info.width > 0 ? info.width : 1, info.height > 0 ? info.height : 1};
-    if (w != placedWindow_ || !SDL_RectEquals(&wanted, &placed_)) {
+    auto placed = placed_.find(w);
+    if (placed == placed_.end() || !SDL_RectEquals(&wanted, &placed->second)) {
       SDL_SetWindowSize(w, wanted.w, wanted.h);
       SDL_SetWindowPosition(w, wanted.x, wanted.y);
-      placedWindow_ = w;
-      placed_ = wanted;
+      placed_[w] = wanted;
     }
+    SDL_SetWindowAlwaysOnTop(w, info.topmost ? SDL_TRUE : SDL_FALSE);
     if (info.visible) {
       SDL_ShowWindow(w);
+      if (info.plain) PaintBlack(w);
     } else {
       SDL_HideWindow(w);
+    }
+  }
+
+  static void PaintBlack(SDL_Window* w) {
+    if (SDL_Surface* surface = SDL_GetWindowSurface(w)) {
+      SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+      SDL_UpdateWindowSurface(w);
     }
   }
 
@@ -253,8 +277,8 @@ class SdlBackend : public IBackend {
       SDL_Window* gl = SDL_CreateWindow("", info.x, info.y, info.width > 0 ? info.width : 1,
                                         info.height > 0 ? info.height : 1, SDL_WINDOW_HIDDEN | SDL_WINDOW_OPENGL);
       if (!gl) return nullptr;
+      placed_.erase(w);
       SDL_DestroyWindow(w);
-      if (placedWindow_ == w) placedWindow_ = nullptr;
       info.native = window_ = w = gl;
       UpdateNativeWindow(info);
     }
@@ -344,6 +368,10 @@ class SdlBackend : public IBackend {
         if (main) QueueMessage(main, WM_CLOSE, 0, 0);
         break;
       case SDL_WINDOWEVENT:
+        if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+          for (SDL_Window* plain : plainWindows_)
+            if (SDL_GetWindowID(plain) == e.window.windowID) PaintBlack(plain);
+        }
         if (e.window.event == SDL_WINDOWEVENT_CLOSE && main && ForGame(e.window.windowID)) {
           QueueMessage(main, WM_CLOSE, 0, 0);
         }
@@ -377,9 +405,10 @@ class SdlBackend : public IBackend {
   bool videoOk_ = false;
   bool keys_[256];
   SDL_Window* window_ = nullptr;
-  // The window whose geometry was last set, and that geometry.
-  SDL_Window* placedWindow_ = nullptr;
-  SDL_Rect placed_{0, 0, 0, 0};
+  // The geometry last set on each window.
+  std::map<SDL_Window*, SDL_Rect> placed_;
+  // Plain black windows (the bars beside the scene in full screen).
+  std::vector<SDL_Window*> plainWindows_;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
   SDL_GLContext glContext_ = nullptr;
