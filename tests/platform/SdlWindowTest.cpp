@@ -16,20 +16,34 @@ SDL_Window* OnlySdlWindow() {
   return nullptr;
 }
 
-TEST(SdlWindow, ACaptionLeavesAWindowThePlayerMovedWhereItIs) {
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) GTEST_SKIP() << "no SDL video";
-  platform::CreateWindowArgs args;
-  args.className = "game";
-  args.x = 100;
-  args.y = 80;
-  args.width = 640;
-  args.height = 360;
-  const platform::WindowHandle game = platform::CreateWindow(args);
-  ASSERT_NE(game, 0u);
+// The game's window at 100,80, 640 x 360, made as the engine makes it.
+class SdlWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) GTEST_SKIP() << "no SDL video";
+    platform::CreateWindowArgs args;
+    args.className = "game";
+    args.x = 100;
+    args.y = 80;
+    args.width = 640;
+    args.height = 360;
+    game = platform::CreateWindow(args);
+    ASSERT_NE(game, 0u);
+    main = OnlySdlWindow();
+    ASSERT_NE(main, nullptr);
+  }
+  void TearDown() override {
+    if (game) platform::DestroyWindow(game);
+    platform::Shutdown();
+  }
+  platform::WindowHandle game = 0;
+  SDL_Window* main = nullptr;
+};
+
+TEST_F(SdlWindow, ACaptionLeavesAWindowThePlayerMovedWhereItIs) {
   platform::ShowWindow(game, platform::SW_SHOW);
-  SDL_Window* w = OnlySdlWindow();
-  ASSERT_NE(w, nullptr);
+  SDL_Window* w = main;
   int x = 0, y = 0;
   SDL_GetWindowPosition(w, &x, &y);
   EXPECT_EQ(x, 100);
@@ -48,22 +62,11 @@ TEST(SdlWindow, ACaptionLeavesAWindowThePlayerMovedWhereItIs) {
   SDL_GetWindowPosition(w, &x, &y);
   EXPECT_EQ(x, 10);
   EXPECT_EQ(y, 20);
-  platform::DestroyWindow(game);
-  platform::Shutdown();
 }
 
-TEST(SdlWindow, FullScreenBarsAreBlackWindowsOfTheirOwn) {
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game") ||
-      platform::RegisterWindowClass("game#childLeft"))
-    GTEST_SKIP() << "no SDL video";
+TEST_F(SdlWindow, FullScreenBarsAreBlackWindowsOfTheirOwn) {
+  ASSERT_FALSE(platform::RegisterWindowClass("game#childLeft"));
   platform::CreateWindowArgs args;
-  args.className = "game";
-  args.width = 320;
-  args.height = 200;
-  const platform::WindowHandle game = platform::CreateWindow(args);
-  ASSERT_NE(game, 0u);
-  SDL_Window* main = OnlySdlWindow();
   args.className = "game#childLeft";
   args.style = platform::WS_POPUP;
   args.parent = game;
@@ -96,8 +99,6 @@ TEST(SdlWindow, FullScreenBarsAreBlackWindowsOfTheirOwn) {
   EXPECT_TRUE(SDL_GetWindowFlags(barWindow) & SDL_WINDOW_HIDDEN);
 
   platform::DestroyWindow(bar);
-  platform::DestroyWindow(game);
-  platform::Shutdown();
 }
 
 void PushKey(SDL_Scancode scancode, SDL_Keycode sym, bool down) {
@@ -111,15 +112,7 @@ void PushKey(SDL_Scancode scancode, SDL_Keycode sym, bool down) {
   while (platform::PeekMessage(m)) platform::GetMessage(m);
 }
 
-TEST(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
-  setenv("SDL_VIDEODRIVER", "dummy", 0);
-  if (platform::Init(platform::Backend::Sdl) || platform::RegisterWindowClass("game")) GTEST_SKIP() << "no SDL video";
-  platform::CreateWindowArgs args;
-  args.className = "game";
-  args.width = 320;
-  args.height = 200;
-  const platform::WindowHandle game = platform::CreateWindow(args);
-  ASSERT_NE(game, 0u);
+TEST_F(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
   // The key left of Z on a QWERTY board types 'q' on an AZERTY one.
   PushKey(SDL_SCANCODE_A, SDLK_q, true);
   EXPECT_TRUE(platform::IsKeyDown('Q'));
@@ -139,8 +132,6 @@ TEST(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
     PushKey(scancode, sym, false);
     EXPECT_FALSE(platform::IsKeyDown(vk)) << vk;
   }
-  platform::DestroyWindow(game);
-  platform::Shutdown();
 }
 
 }  // namespace
