@@ -9,7 +9,6 @@
 
 #include "graphics/GraphicLoader.h"
 #include "graphics/Surface.h"
-#include "scene/AnimationLayer.h"
 #include "scene/GraphicSystem.h"
 #include "scene/Layer.h"
 #include "scene/LayerSet.h"
@@ -130,9 +129,8 @@ bool CGraphicSystem::BackSetMoves() const {
     for (const int32_t handle : handles)
       if (registry.IsAlive(handle)) return true;
   }
-  // An animation plays on inside the canvas only if it is drawn again.
-  for (const auto& [id, child] : back_->GetChildren())
-    if (child->GetVisible() && dynamic_cast<CAnimationLayer*>(child)) return true;
+  // Nothing else redraws it: an animation in the new scene shows the frame
+  // it had when the transition began until the scene is committed.
   return false;
 }
 

@@ -266,8 +266,6 @@ TEST_F(LayerTags, TheCanvasIsRedrawnOnlyWhileABackSetTweenRuns) {
   FrameN(0);
   FrameN(1);
   FrameN(2);
-  const uint64_t before = 0;
-  (void)before;
   // While the tween runs, the canvas follows the layer.
   FrameN(4);
   const int x = Back().Find("b")->GetX();
@@ -279,6 +277,16 @@ TEST_F(LayerTags, TheCanvasIsRedrawnOnlyWhileABackSetTweenRuns) {
   // picture stays as the last tween frame left it.
   FrameN(13);
   EXPECT_FALSE(graphics_->GetBackNeedsDrawing());
+}
+
+TEST_F(LayerTags, AnAnimationInTheNewSceneShowsItsFirstPictureUntilTheCommit) {
+  // Blue at first, red from 100 ms, fading in over red: the canvas was drawn
+  // once, in blue, so half way through the picture is half blue.
+  Run("[lyc id=a file=red][flip][anime id=m mode=init file=blue][anime id=m mode=add file=red time=100]"
+      "[anime id=m mode=add file=blue time=5000][trans type=1 time=500][wait time=100000]");
+  for (int n = 0; n <= 17; ++n) FrameN(n);
+  ASSERT_TRUE(graphics_->IsTransitionRunning());
+  EXPECT_NEAR(int(Pixel(4, 4) & 0xFF), 127, 16);
 }
 
 TEST_F(LayerTags, TweensFinishWhenTheirLayerIsReplacedOrDeleted) {
