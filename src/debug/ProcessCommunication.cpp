@@ -31,8 +31,10 @@ CProcessCommunication::CProcessCommunication(const std::string& name, uint32_t b
   m_server = blockSize != 0;
   if (m_server) {
     if (blockSize < kMinBlockSize) return;
-    if (m_block.Create(name + "_map", blockSize)) return;
+    // The events before the block: a client that finds the new block finds
+    // the new events with it.
     if (m_request.Create(name + "_server") || m_reply.Create(name + "_client")) return;
+    if (m_block.Create(name + "_map", blockSize)) return;
   } else {
     // A client made while no tool runs stays invalid: tools start first.
     if (m_block.Open(name + "_map") || m_block.Size() < kMinBlockSize) return;
@@ -170,15 +172,16 @@ void CProcessCommunication::FollowRestartedTool() {
   m_pollsSinceCheck = 0;
   if (m_block.IsStillNamed()) return;
   // Only when a whole new channel is there: a tool that went away and did
-  // not come back leaves the old objects as they are.
-  platform::SharedBlock probe;
-  if (probe.Open(m_name + "_map") || probe.Size() < kMinBlockSize) return;
-  probe.Close();
-  m_valid = false;
+  // not come back, or one still making its objects, leaves the old objects
+  // in use, and the next look tries again.
+  platform::SharedBlock block;
+  platform::NamedEvent request, reply;
+  if (block.Open(m_name + "_map") || block.Size() < kMinBlockSize) return;
+  if (request.Open(m_name + "_server") || reply.Open(m_name + "_client")) return;
+  m_block.Swap(block);
+  m_request.Swap(request);
+  m_reply.Swap(reply);
   m_busy = false;
-  if (m_block.Open(m_name + "_map") || m_block.Size() < kMinBlockSize) return;
-  if (m_request.Open(m_name + "_server") || m_reply.Open(m_name + "_client")) return;
-  m_valid = true;
   // The new block may be smaller than the old one: what waits is cut again.
   std::deque<std::string> waiting;
   waiting.swap(m_queue);

@@ -22,6 +22,8 @@ class CProcessCommunication {
  public:
   static constexpr size_t kMaxQueuedBytes = 4u << 20;
   static constexpr uint32_t kMinBlockSize = 5;  // the length word and one byte
+  // Client: polls between looks at whether the tool was restarted.
+  static constexpr int kPollsPerToolCheck = 60;
 
   // blockSize 0: the client, opening what a running server made; otherwise
   // the server, creating a block of that size.
@@ -72,8 +74,6 @@ class CProcessCommunication {
   static std::vector<std::string> SplitMessage(const uint8_t* data, size_t length, size_t capacity);
 
  private:
-  // Client: polls between looks at whether the tool was restarted.
-  static constexpr int kPollsPerToolCheck = 60;
   // Client: a tool started again while the game runs makes new objects under
   // the same names; the game goes over to them (the message in flight to the
   // old tool is lost) instead of waiting for an answer that never comes.

@@ -80,10 +80,11 @@ std::string Join(const std::vector<std::string>& parts, size_t begin, size_t end
 
 }  // namespace
 
-bool IsGameFolderPath(const std::string& cp932Path) {
+bool CollapseGameFolderPath(const std::string& cp932Path, std::string& inside) {
+  inside.clear();
   if (cp932Path.empty() || cp932Path[0] == '\\' || cp932Path[0] == '/') return false;
+  std::vector<std::string> folders;  // below the game folder
   std::string component;
-  int depth = 0;  // folders below the game folder
   for (size_t i = 0; i <= cp932Path.size(); ++i) {
     const unsigned char c = i < cp932Path.size() ? static_cast<unsigned char>(cp932Path[i]) : '\\';
     if (IsLeadByte(c) && i + 1 < cp932Path.size()) {
@@ -96,9 +97,10 @@ bool IsGameFolderPath(const std::string& cp932Path) {
     if (c == '\\' || c == '/') {
       // "sub\..\x" stays inside; a ".." above the game folder leaves it.
       if (component == "..") {
-        if (--depth < 0) return false;
+        if (folders.empty()) return false;
+        folders.pop_back();
       } else if (!component.empty() && component != ".") {
-        ++depth;
+        folders.push_back(component);
       }
       component.clear();
       continue;
@@ -106,7 +108,19 @@ bool IsGameFolderPath(const std::string& cp932Path) {
     component += static_cast<char>(c);
   }
   // Something below the folder, not the folder itself ("a\..").
-  return depth > 0;
+  if (folders.empty()) return false;
+  // Collapsed, so that the system never resolves a ".." after following a
+  // link inside the game folder.
+  for (const std::string& folder : folders) {
+    if (!inside.empty()) inside += '\\';
+    inside += folder;
+  }
+  return true;
+}
+
+bool IsGameFolderPath(const std::string& cp932Path) {
+  std::string inside;
+  return CollapseGameFolderPath(cp932Path, inside);
 }
 
 std::string NormalizeSeparators(const std::string& name) {
@@ -394,10 +408,12 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
         }
         // The bytes of a pf2 entry may lie in another file, but only in one
         // of the game folder: never an arbitrary file of the system.
-        if (!IsGameFolderPath(entry.archivePath)) {
+        std::string inside;
+        if (!CollapseGameFolderPath(entry.archivePath, inside)) {
           damage.Add("entry " + std::to_string(i + 1) + " points outside the game folder" + at);
           continue;
         }
+        entry.archivePath = std::move(inside);
       }
       table.insert_or_assign(std::move(entryName), std::move(entry));
     }

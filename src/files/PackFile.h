@@ -89,8 +89,10 @@ class CPackFileFactory : public CFileFactory {
   CFile* Create() override;
 };
 
-// True when a pf2 entry's file name stays inside the game folder: relative,
-// without a drive, and with no ".." component (CP932 aware).
+// True when a pf2 entry's file name names a file inside the game folder:
+// relative, without a drive, and never climbing above the folder with ".."
+// (CP932 aware). inside gets the name with "." and "x\.." taken out.
+bool CollapseGameFolderPath(const std::string& cp932Path, std::string& inside);
 bool IsGameFolderPath(const std::string& cp932Path);
 
 // Turns '/' into '\' (CP932 aware: a trail byte is never touched).

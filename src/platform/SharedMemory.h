@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -34,6 +35,13 @@ class SharedBlock {
   uint8_t* Data() const { return data_; }
   size_t Size() const { return size_; }
   bool IsOpen() const { return data_ != nullptr; }
+  void Swap(SharedBlock& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(fd_, other.fd_);
+    named_.swap(other.named_);
+    owned_.swap(other.owned_);
+  }
 
  private:
   uint8_t* data_ = nullptr;
@@ -60,6 +68,10 @@ class NamedEvent {
   // True when the event was signalled (and is now reset); never waits.
   bool TryWait();
   bool IsOpen() const { return handle_ != nullptr; }
+  void Swap(NamedEvent& other) noexcept {
+    std::swap(handle_, other.handle_);
+    owned_.swap(other.owned_);
+  }
 
  private:
   void* handle_ = nullptr;

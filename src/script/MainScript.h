@@ -105,7 +105,7 @@ class CMainScript : public ISaveSubject {
   // script looping without a wait cannot freeze the engine; it goes on in the
   // next frame. Large enough that the finite loops games run (filling tables
   // of variables) end in their frame.
-  static constexpr int kDefaultRecordBudget = 1000000;
+  static constexpr int kDefaultRecordBudget = 250000;
   // Deepest call nesting (calls and macros). A script that recurses without
   // end gets failing calls instead of eating all memory.
   static constexpr size_t kMaxCallDepth = 10000;

@@ -53,6 +53,9 @@ class CBackLog : public ISerializable {
   [[nodiscard]] bool Update();
   // Lets the shown page vanish and forgets the window.
   void Close();
+  // The backlog window is about to be made again (a restart): its own font
+  // is read afresh at the next opening.
+  void ForgetWindowFont() { m_styledWindow = nullptr; }
   // Replays a page into the window (nothing when either is missing).
   void ShowPage(int32_t index);
 

@@ -163,6 +163,14 @@ TEST(Channel, AGameFollowsAToolStartedAgainWhileItRuns) {
   // The tool ends and a new one starts, with a smaller block.
   ASSERT_FALSE(client.Send("lost", 5));  // to the old tool, never answered
   first.reset();
+  {
+    // Caught half made (a block, no events yet): the game keeps what it has
+    // and looks again later.
+    platform::SharedBlock half;
+    ASSERT_FALSE(half.Create(name + "_map", 64));
+    for (int i = 0; i < 2 * CProcessCommunication::kPollsPerToolCheck; ++i) ASSERT_FALSE(client.Poll());
+    EXPECT_TRUE(client.IsValid());
+  }
   RecordingServer second(name, 16);
   ASSERT_TRUE(second.IsValid());
   const std::string longer = "a line longer than the new block\n";

@@ -145,6 +145,9 @@ TEST_F(HostileArchive, Pf2EntriesReadOnlyFilesOfTheGameFolder) {
   EXPECT_FALSE(IsGameFolderPath("."));
   EXPECT_TRUE(IsGameFolderPath("sub\\..\\data.bin"));  // goes down and back, stays inside
   EXPECT_TRUE(IsGameFolderPath(".\\a/./b"));
+  std::string inside;
+  ASSERT_TRUE(CollapseGameFolderPath("sub\\..\\x/./y", inside));
+  EXPECT_EQ(inside, "x\\y");
   EXPECT_TRUE(IsGameFolderPath("a\\b.pfs"));
   EXPECT_TRUE(IsGameFolderPath("..a\\b..\\c"));
   // A trail byte 0x5C is not a separator: "\x95\x5C.." is one name.

@@ -88,6 +88,16 @@ TEST_F(SdlWindow, FullScreenBarsAreBlackWindowsOfTheirOwn) {
   EXPECT_EQ(h, 1080);
   SDL_Surface* surface = SDL_GetWindowSurface(barWindow);
   ASSERT_NE(surface, nullptr);
+  // Whatever covered it, an exposed bar is painted black again.
+  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 255, 255, 255));
+  SDL_Event expose{};
+  expose.type = SDL_WINDOWEVENT;
+  expose.window.event = SDL_WINDOWEVENT_EXPOSED;
+  expose.window.windowID = SDL_GetWindowID(barWindow);
+  SDL_PushEvent(&expose);
+  platform::Message m;
+  while (platform::PeekMessage(m)) platform::GetMessage(m);
+  surface = SDL_GetWindowSurface(barWindow);
   Uint32 pixel = 0xFFFFFFFF;
   SDL_LockSurface(surface);
   std::memcpy(&pixel, static_cast<uint8_t*>(surface->pixels) + surface->pitch * 500 + 100 * 4, 4);
@@ -119,6 +129,11 @@ TEST_F(SdlWindow, LetterKeysAreNamedByTheLayoutAndOtherKeysByPosition) {
   EXPECT_FALSE(platform::IsKeyDown('A'));
   PushKey(SDL_SCANCODE_A, SDLK_q, false);
   EXPECT_FALSE(platform::IsKeyDown('Q'));
+  // The layout switched while the key was held: it still goes up.
+  PushKey(SDL_SCANCODE_A, SDLK_q, true);
+  PushKey(SDL_SCANCODE_A, SDLK_a, false);
+  EXPECT_FALSE(platform::IsKeyDown('Q'));
+  EXPECT_FALSE(platform::IsKeyDown('A'));
   // A digit of the top row is its digit, whatever it types unshifted.
   PushKey(SDL_SCANCODE_1, SDLK_AMPERSAND, true);
   EXPECT_TRUE(platform::IsKeyDown('1'));

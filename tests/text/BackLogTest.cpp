@@ -156,6 +156,18 @@ TEST_F(BackLogTest, APageWithoutFontsIsShownInTheWindowsOwnFont) {
   window.Clear();
   backlog.ShowPage(0);
   EXPECT_EQ(window.GetFont(), restyled);
+
+  // After a restart the window is new: its font is read again, even when it
+  // equals the one browsing left behind.
+  window.Clear();
+  backlog.ShowPage(1);
+  backlog.Close();
+  backlog.ForgetWindowFont();
+  ASSERT_EQ(window.GetFont().size, 40);
+  ASSERT_FALSE(backlog.Open(&window));
+  window.Clear();
+  backlog.ShowPage(0);
+  EXPECT_EQ(window.GetFont().size, 40);
 }
 
 TEST_F(BackLogTest, RubyLeftOpenOnOnePageDoesNotSwallowTheNext) {

@@ -513,7 +513,7 @@ bool CGlesSurface::Init(int width, int height, int format, bool renderTarget) {
     m_width = width;
     m_height = height;
     m_format = format;
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+    if (width <= 0 || height <= 0 || !IsAcceptedSize(width, height)) {
       m_width = m_height = 0;
       SetError(__LINE__, kOperation, "GL_INVALID_VALUE", "The surface size is out of range.");
       return true;

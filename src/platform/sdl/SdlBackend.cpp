@@ -244,7 +244,10 @@ class SdlBackend : public IBackend {
   bool IsForeground(const WindowInfo& info) override {
     SDL_Window* w = static_cast<SDL_Window*>(info.native);
     if (!w) return false;
-    return SDL_GetKeyboardFocus() == w || SDL_GetMouseFocus() == w;
+    if (SDL_GetKeyboardFocus() == w || SDL_GetMouseFocus() == w) return true;
+    // The game's main window counts as foreground while one of its bars has
+    // the focus or the pointer.
+    return w == window_ && (IsGameWindow(SDL_GetKeyboardFocus()) || IsGameWindow(SDL_GetMouseFocus()));
   }
 
   bool AreMouseButtonsSwapped() override { return false; }
@@ -353,14 +356,35 @@ class SdlBackend : public IBackend {
 
   // Events of another window (the log window) are not the game's; events
   // without a window (id 0) are.
-  bool ForGame(Uint32 windowId) const { return windowId == 0 || !window_ || windowId == SDL_GetWindowID(window_); }
+  // The bars beside the scene in full screen belong to the game: a click
+  // on one that gives it the focus must not take the keys from the game.
+  bool ForGame(Uint32 windowId) const {
+    if (windowId == 0 || !window_ || windowId == SDL_GetWindowID(window_)) return true;
+    for (SDL_Window* plain : plainWindows_)
+      if (windowId == SDL_GetWindowID(plain)) return true;
+    return false;
+  }
+  bool IsGameWindow(SDL_Window* w) const {
+    return w && (w == window_ || std::find(plainWindows_.begin(), plainWindows_.end(), w) != plainWindows_.end());
+  }
 
   void Translate(const SDL_Event& e) {
     WindowHandle main = MainWindow();
+    int keyCode = 0;
     if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
-      // The key state is the device's, whichever window has the focus.
-      int vk = KeyToVirtualKey(e.key.keysym);
-      if (vk != 0) keys_[vk] = e.type == SDL_KEYDOWN;
+      // The key state is the device's, whichever window has the focus. A key
+      // goes up under the code it went down with, even if the layout changed
+      // meanwhile.
+      const int scancode = e.key.keysym.scancode;
+      const bool known = scancode >= 0 && scancode < SDL_NUM_SCANCODES;
+      keyCode = KeyToVirtualKey(e.key.keysym);
+      if (known && e.type == SDL_KEYDOWN) {
+        downCodes_[scancode] = static_cast<uint8_t>(keyCode);
+      } else if (known && e.type == SDL_KEYUP && downCodes_[scancode] != 0) {
+        keyCode = downCodes_[scancode];
+        downCodes_[scancode] = 0;
+      }
+      if (keyCode != 0) keys_[keyCode] = e.type == SDL_KEYDOWN;
     }
     if (SdlTextViewHandleEvent(e)) return;
     switch (e.type) {
@@ -378,7 +402,7 @@ class SdlBackend : public IBackend {
         break;
       case SDL_KEYDOWN:
       case SDL_KEYUP: {
-        int vk = KeyToVirtualKey(e.key.keysym);
+        const int vk = keyCode;
         if (vk == 0) break;
         bool down = e.type == SDL_KEYDOWN;
         if (!main || !ForGame(e.key.windowID)) break;
@@ -409,6 +433,8 @@ class SdlBackend : public IBackend {
   std::map<SDL_Window*, SDL_Rect> placed_;
   // Plain black windows (the bars beside the scene in full screen).
   std::vector<SDL_Window*> plainWindows_;
+  // The code each held key went down with.
+  uint8_t downCodes_[SDL_NUM_SCANCODES] = {};
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
   SDL_GLContext glContext_ = nullptr;

@@ -152,6 +152,7 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
     case ScriptEvent::kBoot: {
       // The backlog's window is about to go.
       m_backlog->Close();
+      m_backlog->ForgetWindowFont();
       std::unique_ptr<CBackLog> backlog = std::move(m_backlog);
       std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
       own.swap(m_ownWindows);
