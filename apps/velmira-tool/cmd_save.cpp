@@ -21,6 +21,7 @@
 #include "save/SaveData.h"
 #include "script/MainScript.h"
 #include "script/QelParser.h"
+#include "script/SavedState.h"
 #include "script/tags/TagFamilies.h"
 #include "text/BackLog.h"
 #include "vars/DumpVariables.h"
@@ -63,11 +64,18 @@ std::string Utf8(const std::string& cp932) { return Cp932ToUtf8(cp932); }
 // A game folder's scripts, parsed as the engine loads them.
 class CGameScripts {
  public:
-  // Records of the script (trying NAME, then NAME.iet), or null.
-  const std::vector<CScriptBlock>* Find(const std::string& name) {
-    for (const std::string& candidate : {name, name + ".iet"}) {
+  // Records of the script (trying NAME, then NAME.iet), or null; found
+  // receives the name it was found under.
+  const std::vector<CScriptBlock>* Find(const std::string& name, std::string* found = nullptr) {
+    // Copies: found may be name itself.
+    const std::string candidates[] = {name, name + ".iet"};
+    for (const std::string& candidate : candidates) {
+      if (found) *found = candidate;
       auto it = m_scripts.find(candidate);
-      if (it != m_scripts.end()) return it->second.empty() && m_missing.count(candidate) ? nullptr : &it->second;
+      if (it != m_scripts.end()) {
+        if (it->second.empty() && m_missing.count(candidate)) continue;
+        return &it->second;
+      }
       CPackFile file;
       std::string text;
       if (file.Open(candidate.c_str()) || file.ReadAll(text, kMaxScriptSize)) {
@@ -136,6 +144,41 @@ bool Replayable(ReplayList list, const CScriptBlock& record) {
     case ReplayList::kMusic: return row->replay == TagReplay::kMusic;
   }
   return false;
+}
+
+// The engine's own reading of a game state, with this game's scripts: every
+// check a load makes before it changes anything (fields readable, modes and
+// depths in range, carets loadable, replay lists holding only replayed tags).
+class CheckingSubject : public ISaveSubject {
+ public:
+  explicit CheckingSubject(CGameScripts& game) : m_game(game) {}
+  CQelVariables& GetVariables() override { return m_variables; }
+  ReadMarks& GetReadMarks() override { return m_marks; }
+  void OnReadMarksLoaded() override {}
+  void OnSaveProblem(const std::string&) override {}
+  void OnSaveEvent(const std::string&) override {}
+  std::unique_ptr<IStateStage> CaptureState() override { return NewStateStage(); }
+  std::unique_ptr<IStateStage> NewStateStage() override {
+    return std::make_unique<CSavedState>(
+        [this](std::string& name) -> const CMainScript::RecordList* { return m_game.Find(name, &name); });
+  }
+  std::unique_ptr<ISerializable> NewBacklog() override { return std::make_unique<CBackLog>(); }
+  bool AcceptsReplay(ReplayList list, const CScriptBlock& record) override { return Replayable(list, record); }
+  void ApplyLoadedGame(CLoadedGame&) override {}
+
+ private:
+  CGameScripts& m_game;
+  CQelVariables m_variables;
+  ReadMarks m_marks;
+};
+
+// Why the engine would refuse the state, or empty when it would load it.
+std::string EngineVerdict(CSerializer& stream, CGameScripts& game) {
+  CheckingSubject subject(game);
+  CSaveData data(&subject);
+  CLoadedGame loaded;
+  std::string why;
+  return data.ReadState(stream, loaded, why) ? why : std::string();
 }
 
 std::string RecordText(const CScriptBlock& record) {
@@ -335,6 +378,11 @@ int SaveCommand(int argc, char** argv) {
                   ",\"size\":" + std::to_string(bytes.size());
       if (kind == CSaveData::kKindState) {
         DescribeState(stream, game.get(), out);
+        // The engine's checks find what the description above does not look at.
+        if (game && out.problems.empty()) {
+          const std::string verdict = EngineVerdict(stream, *game);
+          if (!verdict.empty()) out.problems.push_back(Utf8(verdict));
+        }
       } else {
         DescribeGlobal(stream, kind, out);
       }

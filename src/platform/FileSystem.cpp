@@ -48,6 +48,14 @@ bool IsRegularFile(const std::string& nativePath) {
   return stat(nativePath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsReadableFile(const std::string& nativePath) {
+  if (!IsRegularFile(nativePath)) return false;
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 namespace {
 
 bool Exists(const std::string& path) {

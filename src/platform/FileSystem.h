@@ -31,6 +31,9 @@ FILE* OpenForRead(std::string_view cp932Name);
 
 // True when the native path names a regular file.
 bool IsRegularFile(const std::string& nativePath);
+// True when the native path names a regular file this process may open for
+// reading (a file without read permission is not).
+bool IsReadableFile(const std::string& nativePath);
 
 // Whole files the engine reads (saves, driver files) are this size at most.
 constexpr size_t kMaxWholeFile = size_t{256} << 20;

@@ -11,6 +11,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -213,6 +214,9 @@ class CMainScript : public ISaveSubject {
   const std::vector<std::string>& GetMacroFiles() const { return m_macroFiles; }
   // Records of a loaded script, or null.
   const RecordList* FindScript(const std::string& name) const;
+  // Loads a saved caret's script for the checks of a game state: its records,
+  // or null when the game lacks it; the name becomes the one it was found under.
+  std::function<const RecordList*(std::string& name)> CaretLookup();
   int GetErrorMode() const { return m_errorMode; }
   const CDebugAids& GetDebugAids() const;
   // Lines collected for the debugging channel this frame (error mode 2).

@@ -155,12 +155,12 @@ bool CSavedState::CheckCaret(CMainScript::CCaret& caret, const char* what, std::
     return true;
   }
   std::string name = caret.m_file;
-  if (name.empty() || m_script.LoadScript(name)) {
+  const CMainScript::RecordList* records = name.empty() ? nullptr : m_lookup(name);
+  if (!records) {
     why = std::string(what) + " is in the script \"" + caret.m_file + "\", which this game does not have";
     return true;
   }
-  const CMainScript::RecordList* records = m_script.FindScript(name);
-  if (!records || caret.m_index < 0 || static_cast<size_t>(caret.m_index) > records->size()) {
+  if (caret.m_index < 0 || static_cast<size_t>(caret.m_index) > records->size()) {
     why = std::string(what) + " is at record " + std::to_string(caret.m_index) + " of \"" + name + "\", which has " +
           std::to_string(records ? records->size() : 0) + " (the script has changed)";
     return true;
@@ -196,13 +196,19 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
 }
 
 std::unique_ptr<ISaveSubject::IStateStage> CMainScript::CaptureState() {
-  auto saved = std::make_unique<CSavedState>(*this);
+  auto saved = std::make_unique<CSavedState>(CaretLookup());
   CaptureOwnFields(*saved);
   for (auto& family : m_families) family->CaptureSaved(*this, *saved);
   return saved;
 }
 
-std::unique_ptr<ISaveSubject::IStateStage> CMainScript::NewStateStage() { return std::make_unique<CSavedState>(*this); }
+CSavedState::ScriptLookup CMainScript::CaretLookup() {
+  return [this](std::string& name) -> const RecordList* { return LoadScript(name) ? nullptr : FindScript(name); };
+}
+
+std::unique_ptr<ISaveSubject::IStateStage> CMainScript::NewStateStage() {
+  return std::make_unique<CSavedState>(CaretLookup());
+}
 
 bool CMainScript::AcceptsReplay(ReplayList list, const CScriptBlock& record) {
   if (record.m_type == CScriptBlock::kText) return list == ReplayList::kMessage;

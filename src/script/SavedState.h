@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -19,7 +20,12 @@ class CSavedState : public ISaveSubject::IStateStage {
   // A click, rollover or rollout table: layer id to a copy of the tag.
   using EventTable = std::map<std::string, CScriptBlock>;
 
-  explicit CSavedState(CMainScript& script) : m_script(script) {}
+  // Finds a saved caret's script in the game as it is now: its records, or
+  // null when the game lacks it. It may rewrite the name to the one the
+  // script was found under (NAME.iet for NAME).
+  using ScriptLookup = std::function<const CMainScript::RecordList*(std::string& name)>;
+
+  explicit CSavedState(ScriptLookup lookup) : m_lookup(std::move(lookup)) {}
 
   void Write(CSerializer& stream, Part part) const override;
   bool Read(CSerializer& stream, std::string& why) override;
@@ -63,5 +69,5 @@ class CSavedState : public ISaveSubject::IStateStage {
   // True when a caret cannot be resumed in the game as it is now.
   bool CheckCaret(CMainScript::CCaret& caret, const char* what, std::string& why);
 
-  CMainScript& m_script;
+  ScriptLookup m_lookup;
 };

@@ -122,6 +122,7 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
       "[lytween id=m param=alpha from=0 to=255 msec=10][lytweendel id=m]\n"
       "[lyc id=b file=red][lyprop id=b top=4][lyc id=b file=blue]\n"
       "[lyc id=gone file=red][anime id=gone2 mode=init file=red][lydel id=gone][animedel id=gone2]"
+      "[lyc id=t file=red][lyprop id=t clickablethreshold=100][anime id=t mode=init file=blue]"
       "[wait time=100000]");
   FrameN(0);
   ASSERT_EQ(LayerLists()["a"].size(), 5u);
@@ -146,6 +147,11 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
   EXPECT_EQ(LayerLists()["b"][0].GetAttribute("file"), "blue");
   EXPECT_EQ(LayerLists().count("gone"), 0u);
   EXPECT_EQ(AnimationLists().count("gone2"), 0u);
+  // An animation that replaces a layer leaves the layer's list: its click
+  // threshold comes back on load as it stayed in the running game.
+  ASSERT_EQ(LayerLists()["t"].size(), 2u);
+  EXPECT_EQ(LayerLists()["t"][1].GetAttribute("clickablethreshold"), "100");
+  EXPECT_EQ(AnimationLists()["t"].size(), 1u);
 }
 
 TEST_F(LayerTags, CrossFadeIsFrameExactAndCommitsAtItsEnd) {

@@ -5,7 +5,10 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "support/TempDir.h"
@@ -76,6 +79,32 @@ TEST(SaveTool, SaysWhenAnUpdatedGameCannotLoadASave) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("records, the save points at 3"), std::string::npos) << out;
   EXPECT_NE(out.find("this game cannot load it"), std::string::npos) << out;
+
+  // What the description leaves out, the engine's own checks catch: a field
+  // out of range, or one whose bytes are cut.
+  std::ifstream in(kFixtures + "/slot.dat", std::ios::binary);
+  const std::string slot((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto patched = [&](uint32_t tag, int32_t value) {
+    // The stream after the 8-byte file header: a count, then (tag, position).
+    std::string bytes = slot;
+    uint32_t count = 0;
+    std::memcpy(&count, bytes.data() + 8, 4);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t entry[2];
+      std::memcpy(entry, bytes.data() + 12 + 8 * i, 8);
+      if (entry[0] == tag) std::memcpy(bytes.data() + 8 + entry[1], &value, 4);
+    }
+    return bytes;
+  };
+  game.Write("mode.dat", patched(5, 7));  // the autosave mode
+  std::string verdict = RunTool("save " + game / "mode.dat" + " --game " + kFixtures, &status);
+  EXPECT_EQ(status, 1) << verdict;
+  EXPECT_NE(verdict.find("autosave mode 7 is out of range"), std::string::npos) << verdict;
+  EXPECT_NE(verdict.find("this game cannot load it"), std::string::npos) << verdict;
+  game.Write("depth.dat", patched(8, 5));  // right-click depth past the call stack
+  verdict = RunTool("save " + game / "depth.dat" + " --game " + kFixtures, &status);
+  EXPECT_NE(verdict.find("right-click call depth"), std::string::npos) << verdict;
+  EXPECT_EQ(status, 1);
 
   game.Write("junk.dat", "BOWS\x4c\x04\0\0");
   EXPECT_NE(RunTool("save " + game / "junk.dat", &status).find("not a save file this engine reads"), std::string::npos);

@@ -352,12 +352,10 @@ bool Anime(State& state, CMainScript& script, const CScriptBlock& record, bool r
   }
   if (!replay) {
     CSaveData::ReplayMap& lists = script.GetSaveData().GetAnimationReplay();
-    if (mode == "init") {
-      lists[id].clear();
-      // The layer the animation replaced is gone: its records would only
-      // build it again on load for the animation to replace.
-      script.GetSaveData().GetLayerReplay().erase(id);
-    }
+    // The id's layer list stays: a load builds the layer again for the
+    // animation to replace, and its records keep what the game set for the
+    // id apart from the picture (a click threshold).
+    if (mode == "init") lists[id].clear();
     lists[id].push_back(record);
   }
   return false;

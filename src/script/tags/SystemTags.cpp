@@ -195,9 +195,9 @@ bool UiDel(State&, CMainScript& script, const CScriptBlock& record, bool) {
 }
 
 bool Debug(State&, CMainScript& script, const CScriptBlock& record, bool) {
+  // Mode 1 opens the log window at its first line, mode 2 the debugging
+  // channel and mode 3 the debugging server.
   script.SetErrorMode(tagutil::Atoi(record.GetAttribute("mode")));
-  // Mode 2 opens the debugging channel and mode 3 starts the debugging
-  // server here once they exist; until then mode 2 only collects reports.
   return false;
 }
 

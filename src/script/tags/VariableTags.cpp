@@ -121,11 +121,11 @@ void VarSystem(CMainScript& script, const CScriptBlock& record) {
     }
   } else if (system == "file_exist") {
     std::string path = platform::ResolveExistingFile(record.GetAttribute("file"));
-    vars.SetInt(name, !path.empty() && platform::IsRegularFile(path) ? 1 : 0);
+    vars.SetInt(name, !path.empty() && platform::IsReadableFile(path) ? 1 : 0);
   } else if (system == "file_update_time") {
     platform::FileTime time;
     std::string path = platform::ResolveExistingFile(record.GetAttribute("file"));
-    if (path.empty() || !platform::IsRegularFile(path) ||
+    if (path.empty() || !platform::IsReadableFile(path) ||
         platform::GetFileWriteTime(record.GetAttribute("file"), time)) {
       vars.SetString(name, record.GetAttribute("noexist"));
       return;
