@@ -170,7 +170,7 @@ bool CServerSocket::Poll() {
     CloseAll();
     return Fail(kSitePoll, error);
   }
-  if (ready == 0) return false;  // an idle round is no failure
+  if (ready == 0) return true;  // nothing to do this round
 
   // Connections first: the ones accepted below are not in this round's set.
   for (size_t i = 0; i < m_polled.size(); ++i) {
@@ -214,9 +214,10 @@ bool CServerSocket::Poll() {
         CloseAll();
         return Fail(kSiteAccept, error);
       }
-      // Nothing waiting, a client that gave up, or out of descriptors: the
-      // next poll tries again.
-      if (r == net::AcceptResult::OutOfFiles) Fail(kSiteAccept, error);
+      // Out of descriptors: recorded, and the round ends here. The
+      // connections stay open, and the next poll tries again.
+      if (r == net::AcceptResult::OutOfFiles) return Fail(kSiteAccept, error);
+      // Nothing waiting, or a client that gave up.
       break;
     }
     RemoveClosed();

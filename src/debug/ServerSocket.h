@@ -82,8 +82,9 @@ class CServerSocket {
   ~CServerSocket();
 
   // One round, never blocking: listen if not yet, accept, receive, send.
-  // True when it cannot listen or the round failed (recorded as site and
-  // error); an idle round is false.
+  // False when the round served its sockets; true when it stopped early:
+  // nothing was ready, it cannot listen, or a step failed (recorded as site
+  // and error).
   [[nodiscard]] bool Poll();
 
   bool IsListening() const { return m_listener != platform::net::kNoSocket; }

@@ -248,6 +248,7 @@ int CPackFile::Tell() {
 }
 
 int CPackFile::Seek(int offset, int origin) {
+  if (!IsOpen()) return -1;
   long long target;
   if (origin == 0) {
     target = static_cast<long long>(offset_) + offset;

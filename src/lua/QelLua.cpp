@@ -57,6 +57,13 @@ int Reject(CQelLua* self, Method method) noexcept {
   return 0;
 }
 
+// A refused argument of a method that has a result: the result is nil.
+int RejectWithNil(lua_State* L, CQelLua* self, Method method) noexcept {
+  Reject(self, method);
+  lua_pushnil(L);
+  return 1;
+}
+
 // ---- Host calls, each catching what C++ may throw ---------------------------
 
 void HostDebug(CQelLua* self, const char* text, size_t size) noexcept {
@@ -294,7 +301,7 @@ int Tag(lua_State* L) {
 
 int Var(lua_State* L) {
   CQelLua* self = Self(L);
-  if (lua_type(L, 2) != LUA_TSTRING) return Reject(self, kVar);
+  if (lua_type(L, 2) != LUA_TSTRING) return RejectWithNil(L, self, kVar);
   size_t size = 0;
   const char* text = lua_tolstring(L, 2, &size);
   if (HostEvaluate(self, text, size)) return luaL_error(L, "not enough memory");
@@ -345,7 +352,7 @@ int SetEventHandler(lua_State* L) {
 
 int Key(lua_State* L, int kind, Method method) {
   CQelLua* self = Self(L);
-  if (lua_type(L, 2) != LUA_TNUMBER) return Reject(self, method);
+  if (lua_type(L, 2) != LUA_TNUMBER) return RejectWithNil(L, self, method);
   int key = CLua::ToInt32(lua_tonumber(L, 2));
   lua_pushboolean(L, Guarded([&] { return self->GetHost()->LuaKey(kind, key); }, false));
   return 1;

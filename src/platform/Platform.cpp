@@ -1,8 +1,5 @@
 #include "platform/Platform.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -12,8 +9,6 @@
 
 #include "platform/Backend.h"
 #include "platform/TextCodec.h"
-
-extern char** environ;
 
 namespace platform {
 namespace {
@@ -366,19 +361,6 @@ bool GetLastFrame(std::vector<uint8_t>& pixels, int& width, int& height) {
   width = s.lastWidth;
   height = s.lastHeight;
   return false;
-}
-
-void OpenDocument(const std::string& urlCp932) {
-  if (IsHeadless()) return;
-  std::string url = ConvertCp932ToUtf8(urlCp932);
-  char program[] = "xdg-open";
-  char* argv[] = {program, url.data(), nullptr};
-  pid_t pid;
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
-    // xdg-open returns at once; reap it so no zombie stays behind.
-    int status;
-    waitpid(pid, &status, 0);
-  }
 }
 
 }  // namespace platform

@@ -148,8 +148,4 @@ std::string GetGlContextError();
 using FrameReader = std::function<bool(std::vector<uint8_t>& pixels, int& width, int& height)>;
 void SetFrameReader(FrameReader reader);
 
-// ---- Shell --------------------------------------------------------------
-// Opens a URL or document with the desktop's handler (xdg-open, run directly).
-void OpenDocument(const std::string& urlCp932);
-
 }  // namespace platform

@@ -50,6 +50,8 @@ class TextView {
   virtual bool HasPixels() const { return false; }
   virtual int ClientWidth() const { return clientWidth_; }
   virtual int ClientHeight() const { return clientHeight_; }
+  // The index of the first line shown (0 for a view that draws nothing).
+  virtual size_t TopLine() const { return 0; }
 
  protected:
   virtual void OnLinesChanged(size_t droppedFront) {}

@@ -185,13 +185,9 @@ size_t CGraphicSystem::GetPendingCount() const {
 void CGraphicSystem::Commit() {
   transitionRunning_ = false;
   backNeedsDrawing_ = true;
-  // A commit while a transition's tween still runs (a flip from a handler)
-  // ends the transition: its tween must not commit a second time.
-  if (transitionTween_ >= 0) {
-    const int32_t handle = transitionTween_;
-    transitionTween_ = -1;
-    CTweenRegistry::Instance().Kill(handle);
-  }
+  // A commit while a transition's tween still runs (a flip from a Lua
+  // handler) leaves the tween alone: when it ends it commits again and
+  // resumes the script, which waits for it.
   rule_.clear();
   if (canvas_) canvas_->SetMask(nullptr);
   if (commitHook_) commitHook_();
@@ -241,6 +237,13 @@ void CGraphicSystem::ResetScene() {
   // stays on the scene that is still shown.
   pending_.clear();
   while (!layerTweens_.empty()) KillLayerTweens(layerTweens_.begin()->first);
+  // A transition's tween ends without its callback: the script it would
+  // resume is gone.
+  if (transitionTween_ >= 0) {
+    const int32_t handle = transitionTween_;
+    transitionTween_ = -1;
+    CTweenRegistry::Instance().Kill(handle);
+  }
   back_ = std::make_unique<CLayerSet>();
   backNeedsDrawing_ = true;
   widgets_.clear();

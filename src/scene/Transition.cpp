@@ -115,8 +115,15 @@ CGraphicSystem::TransitionStart CGraphicSystem::StartTransition(int type, int32_
 }
 
 bool CGraphicSystem::FinishTransition() {
-  if (!transitionRunning_) return true;
-  // Commit kills the tween (its value jumps to the end, no callback).
+  // The tween goes first: killed, its value jumps to the end and its
+  // callback does not run, so the caller resumes the script itself.
+  const bool tweenAlive = transitionTween_ >= 0;
+  if (tweenAlive) {
+    const int32_t handle = transitionTween_;
+    transitionTween_ = -1;
+    CTweenRegistry::Instance().Kill(handle);
+  }
+  if (!transitionRunning_ && !tweenAlive) return true;
   Commit();
   return false;
 }

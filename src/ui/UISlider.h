@@ -27,9 +27,9 @@ class CUISlider : public IUI {
 
   // "x", "y", "width" (horizontal) or "height" (vertical), "var_min",
   // "var_max", "var_now" as int32_t; "background_path", "controller_path"
-  // as std::string; "onslide" as SlideCallback. Fails for a track shorter
-  // than two pixels or an empty value range: both would leave nothing to
-  // slide over.
+  // as std::string; "onslide" as SlideCallback. Fails for a one-pixel
+  // track or an empty value range, which would divide by zero; a track of
+  // zero or fewer pixels is taken, and its knob cannot move.
   [[nodiscard]] bool Setup(const CUIParams& params) override;
   void Update() override;
   void Draw(ISurface* target) override;

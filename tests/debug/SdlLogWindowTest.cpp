@@ -137,4 +137,24 @@ TEST_F(SdlLogWindowTest, SnapsToWholeLinesCopiesAllAndDrawsText) {
   EXPECT_GT(dark, 10);
 }
 
+// Every new line comes into view, even after the reader scrolled back.
+TEST_F(SdlLogWindowTest, ANewLineIsScrolledIntoViewAfterTheReaderScrolledBack) {
+  for (int i = 0; i < 100; ++i) LogPrint("line %d", i);
+  SDL_Window* log = LogSdlWindow();
+  ASSERT_NE(log, nullptr);
+  Drain();
+  const size_t bottom = FindLogWindow()->View().TopLine();
+  ASSERT_GT(bottom, 0u);
+  SDL_Event wheel{};
+  wheel.type = SDL_MOUSEWHEEL;
+  wheel.wheel.windowID = SDL_GetWindowID(log);
+  wheel.wheel.y = 5;
+  SDL_PushEvent(&wheel);
+  Drain();
+  ASSERT_LT(FindLogWindow()->View().TopLine(), bottom);
+  LogPrint("%s", "one more");
+  Drain();
+  EXPECT_EQ(FindLogWindow()->View().TopLine(), bottom + 1);
+}
+
 }  // namespace

@@ -133,6 +133,8 @@ TEST_F(ArchiveLookup, FailedOpenLeavesTheObjectClosed) {
   EXPECT_TRUE(f.Open("b"));
   EXPECT_FALSE(f.IsOpen());
   EXPECT_EQ(f.GetSize(), -1);
+  // Every seek of a closed object fails, from the current position too.
+  for (int origin = 0; origin < 3; ++origin) EXPECT_EQ(f.Seek(0, origin), -1) << origin;
 }
 
 TEST_F(ArchiveMount, SecondMountDoesNotReadTheFileAgain) {

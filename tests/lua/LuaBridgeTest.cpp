@@ -181,10 +181,12 @@ TEST_F(LuaBridge, MethodsReachTheHost) {
 
 TEST_F(LuaBridge, BadArgumentsAreRefusedWithoutRaising) {
   EXPECT_EQ(Run("function main(o) r = {o:var(5), o:isPush('a'), o:tag(true), o:debug(1), "
-                "o:setEventHandler('x'), o:setScriptStatus('1')} n = select('#', o:var(5)) end"),
+                "o:setEventHandler('x'), o:setScriptStatus('1')} n = select('#', o:var(5)) "
+                "k = select('#', o:isDown('x')) t = tostring(o:isUpEdge({})) .. tostring(o:var(nil)) end"),
             "");
-  EXPECT_EQ(Global("#r .. ',' .. n"), "0,0");
-  ASSERT_EQ(host_.rejected.size(), 7u);
+  // A method with a result gives nil, so the call can stand as an argument.
+  EXPECT_EQ(Global("#r .. ',' .. n .. ',' .. k .. ',' .. t"), "0,1,1,nilnil");
+  ASSERT_EQ(host_.rejected.size(), 10u);
   EXPECT_EQ(host_.rejected[0], Utf8ToCp932("LUA: varメソャhの引数が不正です。"));
   EXPECT_EQ(host_.rejected[1], Utf8ToCp932("LUA: isPushメソャhの引数が不正です。"));
   EXPECT_EQ(host_.rejected[5], Utf8ToCp932("LUA: setScriptStatusメソャhの引数が不正です。"));

@@ -193,6 +193,33 @@ TEST_F(LayerTags, AClickInTheTransitionWaitCommitsInThatFrame) {
   EXPECT_EQ(graphics_->GetCanvas()->GetAlpha(), 255);
 }
 
+// A flip while the transition runs (a Lua handler flips every frame) shows
+// the new scene at once; the script still goes on when the transition's
+// time is up, without a click.
+TEST_F(LayerTags, AFlipDuringATransitionStillLetsTheScriptGoOnAtItsEnd) {
+  Run("[lyc id=b file=blue][trans type=1 time=100][var name=f.done data=1][wait time=100000]");
+  FrameN(0);
+  FrameN(1);
+  script_->Dispatch(CScriptBlock(CScriptBlock::kTag, 0, "flip"), false);
+  EXPECT_FALSE(graphics_->IsTransitionRunning());
+  EXPECT_NE(Front().Find("b"), nullptr);
+  for (int n = 2; n <= 9; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.done"), "1");
+  EXPECT_EQ(State(), CMainScript::kTimedWait);
+}
+
+// The layer an animation replaces may still be on screen until the next
+// commit: its tween runs on there instead of jumping to its end.
+TEST_F(LayerTags, AnAnimationLeavesTheTweensOfTheLayerItReplacesRunning) {
+  Run("[lyc id=x file=red][flip][lytween id=x param=left from=0 to=600 msec=1000]"
+      "[anime id=x mode=init file=blue][wait time=100000]");
+  for (int n = 0; n <= 30; ++n) FrameN(n);
+  ASSERT_NE(Front().Find("x"), nullptr);
+  EXPECT_GT(Front().Find("x")->GetX(), 200);
+  EXPECT_LT(Front().Find("x")->GetX(), 400);
+  EXPECT_NE(dynamic_cast<CAnimationLayer*>(Back().Find("x")), nullptr);
+}
+
 TEST_F(LayerTags, TransAlwaysEndsTheFrameAndAMissingRuleStartsNothing) {
   Run("[debug mode=2][lyc id=b file=blue][trans type=2 rule=nothing time=100 vague=4][var name=f.one data=1]"
       "[trans type=7][var name=f.two data=1][trans type=0][var name=f.three data=1][wait time=100000]");
@@ -301,10 +328,15 @@ TEST_F(LayerTags, TweensFinishWhenTheirLayerIsReplacedOrDeleted) {
       "[lyc id=a file=blue][anime id=m mode=init file=red][lytween id=m param=top from=0 to=7 msec=1000]"
       "[anime id=m mode=init file=blue][wait time=100000]");
   FrameN(0);
-  EXPECT_EQ(CTweenRegistry::Instance().GetCount(), 0u);
   // The old layer jumped to its end values before it was replaced.
   EXPECT_EQ(Front().Find("a")->GetAlpha(), 200);
   EXPECT_EQ(Front().Find("a")->GetXScale(), 32768);
+  EXPECT_EQ(graphics_->GetLayerTweens().count("a"), 0u);
+  // An animation replacing another leaves its tween running (on a layer
+  // no set holds any more, so it moves nothing).
+  EXPECT_EQ(CTweenRegistry::Instance().GetCount(), 1u);
+  script_->Dispatch(CScriptBlock(CScriptBlock::kTag, 0, "animedel", {{"id", "m"}}), false);
+  EXPECT_EQ(CTweenRegistry::Instance().GetCount(), 0u);
   EXPECT_TRUE(graphics_->GetLayerTweens().empty());
 }
 

@@ -310,8 +310,7 @@ bool CGlesRenderer::Start(platform::WindowHandle window, int width, int height, 
   return false;
 }
 
-bool CGlesRenderer::DeviceReset() {
-  static const char* const kOperation = "CGlesRenderer::DeviceReset";
+bool CGlesRenderer::ResetDevice(const char* operation) {
   if (!m_ready) return true;
   m_drawing = false;
   const bool contextLost = !m_context || platform::IsGlContextLost(m_window, m_context);
@@ -324,14 +323,14 @@ bool CGlesRenderer::DeviceReset() {
     m_backFramebuffer = m_backTexture = m_presentProgram = 0;
     m_layer = CLayerProgram();
     DestroyContext();
-    if (CreateContext(__LINE__, kOperation)) {
+    if (CreateContext(__LINE__, operation)) {
       m_lost = true;
       return true;
     }
   } else {
     ReleaseObjects();
   }
-  if (CreateObjects(__LINE__, kOperation)) {
+  if (CreateObjects(__LINE__, operation)) {
     ReleaseObjects();
     // Frames skip until a retry succeeds: nothing may draw with what the
     // release callbacks let go.
@@ -369,7 +368,7 @@ void CGlesRenderer::RenderStart() {
   if (!m_ready) return;
   if (!m_lost && m_context && platform::IsGlContextLost(m_window, m_context)) m_lost = true;
   if (m_lost) {
-    if (DeviceReset()) return;
+    if (ResetDevice("CGlesRenderer::RenderStart")) return;
   }
   if (m_windowed && !platform::IsForegroundWindow(m_window)) return;
   m_drawing = true;

@@ -36,7 +36,7 @@ class CGlesRenderer : public IGraphicRenderer {
 
   // Brings a lost context back: a new context and back buffer, then every
   // restore callback. True on failure (the renderer stays lost).
-  [[nodiscard]] bool DeviceReset();
+  [[nodiscard]] bool DeviceReset() { return ResetDevice("CGlesRenderer::DeviceReset"); }
   // The back buffer becomes width x height (the scene size times the window
   // scale, rounded down) through a reset. True on failure.
   [[nodiscard]] bool ChangeMode(platform::WindowHandle window, int width, int height, int format, bool windowed);
@@ -96,6 +96,8 @@ class CGlesRenderer : public IGraphicRenderer {
   void UseLayerProgram();
 
  private:
+  // DeviceReset; a failure is recorded under operation (the caller's name).
+  [[nodiscard]] bool ResetDevice(const char* operation);
   bool Start(platform::WindowHandle window, int width, int height, int format);
   // Stores the error text "path(line): operation() NAME - description".
   void SetError(int line, const char* operation, const char* name, const char* description);

@@ -174,6 +174,7 @@ class SdlTextView : public TextView {
 
   Uint32 Id() const { return id_; }
   bool HasPixels() const override { return window_ != nullptr; }
+  size_t TopLine() const override { return top_; }
 
   void SetTitle(const std::string& utf8) override {
     TextView::SetTitle(utf8);
@@ -254,9 +255,11 @@ class SdlTextView : public TextView {
   void MarkDirty() { dirty_ = true; }
 
  protected:
-  void OnLinesChanged(size_t droppedFront) override {
-    top_ = top_ > droppedFront ? top_ - droppedFront : 0;
-    if (following_) Follow();
+  // A new line is always brought into view at its start, wherever the
+  // reader had scrolled to.
+  void OnLinesChanged(size_t) override {
+    Follow();
+    column_ = 0;
     dirty_ = true;
   }
 
@@ -268,16 +271,12 @@ class SdlTextView : public TextView {
     return lines_.size() > visible ? lines_.size() - visible : 0;
   }
 
-  void Follow() {
-    top_ = BottomTop();
-    following_ = true;
-  }
+  void Follow() { top_ = BottomTop(); }
 
   void ScrollBy(int lines, int cells) {
     long next = static_cast<long>(top_) + lines;
     next = std::clamp(next, 0L, static_cast<long>(BottomTop()));
     top_ = static_cast<size_t>(next);
-    following_ = top_ == BottomTop();
     column_ = std::max(0, column_ + cells);
     dirty_ = true;
   }
@@ -326,7 +325,6 @@ class SdlTextView : public TextView {
   GlyphCache glyphs_;
   size_t top_ = 0;
   int column_ = 0;
-  bool following_ = true;
   bool dirty_ = true;
 };
 

@@ -336,8 +336,8 @@ bool Anime(State& state, CMainScript& script, const CScriptBlock& record, bool r
     return false;
   }
   if (mode == "init") {
-    // Tweens of the replaced layer end first, as with lyc.
-    graphics->KillLayerTweens(id);
+    // The replaced layer's tweens run on: it may still be on screen in the
+    // front set until the next commit.
     if (IVirtualLayer* old = graphics->GetBackSet().Find(id)) graphics->ForgetLayer(old);
     auto* created = new CAnimationLayer();
     created->Reset(frame.release());
