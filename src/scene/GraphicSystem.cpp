@@ -101,10 +101,17 @@ void CGraphicSystem::Update() {
 }
 
 void CGraphicSystem::Render() {
-  if (movieCheck_ && movieCheck_()) return;
+  if (movieCheck_ && movieCheck_()) {
+    movieShown_ = true;
+    return;
+  }
   if (!HasRenderer()) return;
   renderer_->RenderStart();
-  if (front_->GetCount() == 0) renderer_->Clear();
+  // The movie's pictures went where the scene is drawn: the first frame
+  // after it starts from black, or its last picture would stay wherever
+  // no layer covers it.
+  if (front_->GetCount() == 0 || movieShown_) renderer_->Clear();
+  movieShown_ = false;
   ISurface* target = renderer_->GetRenderTarget();
   front_->Draw(target);
   if (transitionRunning_) {

@@ -236,6 +236,8 @@ class CGraphicSystem {
   std::function<void()> commitHook_;
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
+  // A movie drew the last frame: the next scene frame starts from black.
+  bool movieShown_ = false;
   std::function<void(float)> windowScaleHook_;
   std::function<bool()> windowScaleActive_;
   std::map<std::string, std::set<int32_t>> layerTweens_;

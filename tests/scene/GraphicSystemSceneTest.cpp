@@ -185,6 +185,24 @@ TEST_F(GraphicSceneTest, FrameComposesSceneTransitionWidgetsThenWindows) {
   graphics.Commit();
   graphics.Render();
   EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 1, 1));
+
+  // A movie's last picture does not stay where no layer covers the scene.
+  graphics.GetBackSet().Remove("bg");
+  graphics.GetBackSet().Add("dot", NewImage(2, 2, 0xFF102030));
+  graphics.Commit();
+  graphics.SetMovieCheck([&] {
+    graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
+    return true;
+  });
+  graphics.Render();
+  EXPECT_EQ(0xFF445566u, TargetPixel(graphics, 5, 5));
+  graphics.SetMovieCheck([] { return false; });
+  graphics.Render();
+  EXPECT_EQ(0u, TargetPixel(graphics, 5, 5));
+  EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 0, 0));
+  graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
+  graphics.Render();  // later frames draw over what is there, as before
+  EXPECT_EQ(0xFF445566u, TargetPixel(graphics, 5, 5));
 }
 
 TEST_F(GraphicSceneTest, LayerTweensAndBoundSettersOfDeletedLayers) {
