@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "ToolCommand.h"
-#include "core/Serializer.h"
 #include "platform/TextCodec.h"
 #include "vars/DumpVariables.h"
 #include "vars/QelVariables.h"
@@ -37,22 +36,6 @@ bool ParseInt32(std::string_view text, int32_t& out) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, out, 10);
   return ec == std::errc() && ptr == end && !text.empty();
-}
-
-// The store gives an empty text both for a failed evaluation and for an empty
-// string value. Using the value in a sum tells them apart: an empty string
-// still adds up, a failure fails again. The probe runs on a copy of the store,
-// since reading a variable may create it.
-bool Failed(CQelVariables& vars, const std::string& expression) {
-  CSerializer out;
-  vars.Serialize(out);
-  const std::vector<uint8_t> bytes = out.Finish();
-  CSerializer in;
-  CQelVariables probe;
-  probe.SetQuoteChars(vars.QuoteChars());
-  if (in.Load(bytes.data(), bytes.size())) return true;
-  probe.Deserialize(in);
-  return probe.Evaluate("(" + expression + ")+1").empty();
 }
 
 // Variables are given in UTF-8 and stored as CP932; the store starts with the apostrophe as
@@ -90,10 +73,11 @@ int EvalCommand(int argc, char** argv) {
 
   int status = 0;
   for (const std::string& expression : expressions) {
-    const std::string result = vars.Evaluate(expression);
+    bool failed = false;
+    const std::string result = vars.Evaluate(expression, &failed);
     WriteOut(Cp932ToUtf8(result));
     WriteOut("\n");
-    if (result.empty() && Failed(vars, expression)) {
+    if (failed) {
       std::fflush(stdout);
       std::fprintf(stderr, "eval: cannot evaluate: %s\n", Cp932ToUtf8(expression).c_str());
       status = 1;

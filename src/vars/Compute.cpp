@@ -33,7 +33,7 @@ CVariant* CCompute::NewTemporary() {
   return m_temporaries.back().get();
 }
 
-std::string CCompute::Evaluate(std::string_view expression) {
+std::string CCompute::Evaluate(std::string_view expression, bool* failed) {
   // The text ends at an embedded NUL, as a C string would.
   size_t nul = expression.find('\0');
   if (nul != std::string_view::npos) expression = expression.substr(0, nul);
@@ -49,6 +49,7 @@ std::string CCompute::Evaluate(std::string_view expression) {
   CVariant* result = Compute(pos, 0);
   std::string text;
   if (result && !m_aborted) text = result->GetString();
+  if (failed) *failed = !result || m_aborted;
 
   m_temporaries.resize(base);
   m_tokens.resize(tokenBase);

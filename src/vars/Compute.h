@@ -52,7 +52,8 @@ class CCompute : public CVariables {
   // Evaluates an expression and returns its result as text, or the empty text when it
   // fails. Reading an unknown variable creates it with 0 unless the name ends the text.
   // Every temporary value of the evaluation is released before this returns.
-  std::string Evaluate(std::string_view expression);
+  // failed, when given, tells a failure from an empty text.
+  std::string Evaluate(std::string_view expression, bool* failed = nullptr);
 
   // True (once) when an expression failed because a text would have grown
   // past kMaxTextBytes since the last call.

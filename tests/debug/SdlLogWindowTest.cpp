@@ -3,8 +3,11 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "debug/LogWindow.h"
 #include "platform/Platform.h"
+#include "support/Xvfb.h"
 
 namespace {
 
@@ -155,6 +158,38 @@ TEST_F(SdlLogWindowTest, ANewLineIsScrolledIntoViewAfterTheReaderScrolledBack) {
   LogPrint("%s", "one more");
   Drain();
   EXPECT_EQ(FindLogWindow()->View().TopLine(), bottom + 1);
+}
+
+// On a real X server without a window manager every window shown takes the
+// focus. The log window gives it back, and keeps it with the game when it
+// draws (making its surface may build the window anew). Run in a child on
+// Xvfb by the test after this one.
+TEST_F(SdlLogWindowTest, TheFirstLineLeavesTheKeyboardWithTheGame) {
+  if (!std::getenv("VELMIRA_XVFB_LOGWINDOW")) GTEST_SKIP() << "run under Xvfb by the next test";
+  auto focusedWidth = [] {
+    int width = 0, height = 0;
+    if (SDL_Window* focused = SDL_GetKeyboardFocus()) SDL_GetWindowSize(focused, &width, &height);
+    return width;
+  };
+  for (int i = 0; i < 100 && focusedWidth() != 640; ++i) {
+    Drain();
+    SDL_Delay(10);
+  }
+  ASSERT_EQ(focusedWidth(), 640) << "the game window never had the focus";
+  LogPrint("%s", "first line");
+  for (int i = 0; i < 50; ++i) {
+    Drain();
+    SDL_Delay(10);
+  }
+  ASSERT_NE(LogSdlWindow(), nullptr);
+  EXPECT_EQ(focusedWidth(), 640);
+}
+
+TEST(SdlLogWindowOnX, TheFirstLineLeavesTheKeyboardWithTheGame) {
+  XvfbDisplay display;
+  std::string why;
+  if (!display.Start(why)) GTEST_SKIP() << why;
+  display.RunChildTest("SdlLogWindowTest.TheFirstLineLeavesTheKeyboardWithTheGame", "VELMIRA_XVFB_LOGWINDOW");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "engine/InputRecorder.h"
 #include "platform/Process.h"
 #include "support/TempDir.h"
+#include "support/Xvfb.h"
 
 namespace {
 
@@ -209,46 +210,10 @@ void RecordAndReplay(const std::string& videoDriver, bool windowTakesKeys) {
 TEST(Recorder, PlayInSdlDummyWindowReplaysHeadlessIdentically) { RecordAndReplay("dummy", false); }
 
 TEST(Recorder, PlayUnderXvfbReplaysHeadlessIdentically) {
-  std::string xvfb;
-  for (const char* candidate : {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"}) {
-    if (std::filesystem::exists(candidate)) xvfb = candidate;
-  }
-  if (xvfb.empty()) GTEST_SKIP() << "no Xvfb";
-  // A display number of our own: the first free one from 90 up.
-  int display = 90;
-  while (display < 140 && std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display))) ++display;
-  const std::string name = ":" + std::to_string(display);
-  TempDir logs;
-  int pid = -1;
-  platform::ProcessOptions options;
-  options.outputPath = logs / "xvfb.txt";
-  ASSERT_FALSE(platform::StartProcess({xvfb, name, "-screen", "0", "640x480x24", "-nolisten", "tcp"}, options, pid));
-  bool up = false;
-  for (int i = 0; i < 300 && !up; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    int status = 0;
-    if (platform::PollProcess(pid, status)) break;
-    up = std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display));
-  }
-  if (!up) {
-    platform::StopProcess(pid, true);
-    platform::WaitProcess(pid);
-    GTEST_SKIP() << "Xvfb did not start: " << ReadFile(logs / "xvfb.txt");
-  }
-  // The play runs in a child of this test program: SDL unloads the X11
-  // libraries at exit, and the leak checker cannot name what they keep.
-  platform::ProcessOptions child;
-  child.outputPath = logs / "child.txt";
-  child.environment = {"DISPLAY=" + name, "VELMIRA_XVFB_CHILD=1", "ASAN_OPTIONS=detect_leaks=0"};
-  int childPid = -1;
-  ASSERT_FALSE(platform::StartProcess(
-      {std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=Recorder.XvfbChild"}, child,
-      childPid));
-  EXPECT_EQ(platform::WaitProcess(childPid, 300000), 0) << ReadFile(logs / "child.txt");
-  EXPECT_NE(ReadFile(logs / "child.txt").find("[  PASSED  ] 1 test"), std::string::npos)
-      << ReadFile(logs / "child.txt");
-  platform::StopProcess(pid);
-  EXPECT_GE(platform::WaitProcess(pid, 5000), 0);
+  XvfbDisplay display;
+  std::string why;
+  if (!display.Start(why)) GTEST_SKIP() << why;
+  display.RunChildTest("Recorder.XvfbChild", "VELMIRA_XVFB_CHILD");
 }
 
 // The half of the test above that runs inside the child.

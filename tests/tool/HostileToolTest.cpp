@@ -79,6 +79,10 @@ TEST(HostileTool, ArgumentsThatMakeNoSenseAreRefused) {
   EXPECT_NE(RunTool("eval 1+", out), 0);
   EXPECT_NE(out.find("cannot evaluate"), std::string::npos) << out;
   EXPECT_NE(RunTool("eval 1/0", out), 0);
+  // Failures that a bracket around them would hide: a name that ends the
+  // text (inside brackets it would be created) and a doubled operator.
+  EXPECT_NE(RunTool("eval f.nope", out), 0) << out;
+  EXPECT_NE(RunTool("eval 1+=2", out), 0) << out;
   // An empty string is a value, not a failure.
   EXPECT_EQ(RunTool("eval 1+2 \\\"''\\\"", out), 0) << out;
   EXPECT_EQ(out, "3\n\n");

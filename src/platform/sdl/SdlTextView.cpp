@@ -157,6 +157,10 @@ class SdlTextView : public TextView {
     SDL_SetWindowMinimumSize(window_, 48, kTextViewLineHeight);
     glyphs_.Load(args.fontFamily, kTextViewLineHeight);
     Views().push_back(this);
+    // The surface is made while the window is hidden: making it may build
+    // the window anew, and a window built anew after it is shown is shown
+    // again, without the hint, taking the focus.
+    (void)SDL_GetWindowSurface(window_);
     SDL_ShowWindow(window_);
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, previous.c_str());
     // Without a window manager SDL hands the focus to every window it shows;
