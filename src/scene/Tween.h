@@ -65,7 +65,9 @@ class TTween : public ITween {
     m_start = m_end;
     m_end = m_start + span;
     m_reversed = !m_reversed;
-    if (m_repeat != -1) --m_repeat;
+    // Counts below -1 go down as well, wrapping at the bottom of the range
+    // (some four billion turns later), as a 32-bit counter does.
+    if (m_repeat != -1) m_repeat = m_repeat == INT32_MIN ? INT32_MAX : m_repeat - 1;
     return false;
   }
 

@@ -234,6 +234,13 @@ TEST(Tween, YoyoRepeatsAndFinish) {
   EXPECT_FALSE(completed);  // Kill does not complete
   EXPECT_FALSE(registry.IsAlive(handle));
   registry.Kill(handle);  // dead: nothing
+
+  // The lowest count goes round instead of overflowing: still endless.
+  Sink lowest;
+  auto bottom = Make(lowest, 0, 100, 100, 0);
+  bottom->SetYoyo(INT32_MIN);
+  for (uint32_t now = 0; now <= 1000; now += 50) EXPECT_FALSE(bottom->Update(now));
+  EXPECT_EQ(bottom->GetRepeat(), INT32_MAX - 9);  // ten turns in 1000 ms
 }
 
 TEST(TweenQueue, RunsInTurnAndStartsTheNextInTheSameFrame) {

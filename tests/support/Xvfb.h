@@ -68,8 +68,7 @@ class XvfbDisplay {
   void RunChildTest(const std::string& filter, const std::string& childFlag) {
     platform::ProcessOptions child;
     child.outputPath = logs_ / "child.txt";
-    child.environment = {"DISPLAY=" + name_, childFlag + "=1", "ASAN_OPTIONS=detect_leaks=0",
-                         "SDL_VIDEODRIVER=x11"};
+    child.environment = {"DISPLAY=" + name_, childFlag + "=1", "ASAN_OPTIONS=detect_leaks=0", "SDL_VIDEODRIVER=x11"};
     int pid = -1;
     ASSERT_FALSE(platform::StartProcess(
         {std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=" + filter}, child, pid));
