@@ -31,6 +31,7 @@
 #include "lua/Lua.h"
 #include "platform/FileSystem.h"
 #include "scene/Easing.h"
+#include "script/MainScript.h"
 #include "script/QelParser.h"
 #include "script/ScriptBlockJson.h"
 #include "script/tags/TagFamilies.h"
@@ -190,7 +191,8 @@ void CheckUnknownTags(const LintGame& game, std::vector<LintFinding>& findings) 
   static const std::string message = Utf8ToCp932("未知のタグ、または未定義のマクロです。");
   for (const LintScript& script : game.scripts) {
     for (const CScriptBlock& block : script.blocks) {
-      if (block.GetType() != CScriptBlock::kTag || tags.Find(block.GetText()) || macros.count(block.GetText()))
+      if (block.GetType() != CScriptBlock::kTag || tags.Find(block.GetText()) || macros.count(block.GetText()) ||
+          block.GetText() == CMainScript::kPrintTag)
         continue;
       findings.push_back({script.name, block.GetLine(), "[" + block.GetText() + "] " + message});
     }

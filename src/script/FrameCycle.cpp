@@ -118,6 +118,7 @@ void CMainScript::Frame(uint32_t now) {
   std::string cachedFile;
   uint32_t cachedMarksVersion = 0;
   m_rightClickHandled = false;
+  m_leftPressTaken = false;
   for (;;) {
     if (m_cursor.m_state != kRunning) {
       if (WaitTurn() == Turn::kEndFrame) return;
@@ -239,10 +240,16 @@ CMainScript::Turn CMainScript::WaitTurn() {
     bool handled = false;
     Turn turn = ClickAndSyncKeys(handled);
     if (handled) return turn;
+    // A rollout handler may have moved the cursor: its target starts next
+    // frame, and the steps below see the state it left.
+    state = m_cursor.m_state;
   }
 
   if (state == kClickWait) {
-    if (in.IsDownEdge(VK_LBUTTON) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
+    // A press that a click handler took (a button that calls and returns
+    // to this wait) does not also end the wait.
+    const bool press = in.IsDownEdge(VK_LBUTTON) && !m_leftPressTaken;
+    if (press || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
       m_waitDeadline = 0;
       m_autoDeadline = false;
       HideGlyphs();

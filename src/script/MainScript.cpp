@@ -363,7 +363,7 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
     return false;
   }
 
-  if (record.m_type == CScriptBlock::kTag && record.m_text == "print") {
+  if (record.m_type == CScriptBlock::kTag && record.m_text == kPrintTag) {
     std::string data = record.GetAttribute("data");
     record.m_type = CScriptBlock::kText;
     record.m_text = std::move(data);
@@ -395,7 +395,7 @@ bool CMainScript::RunTag(const CScriptBlock& record, bool replay, const CTagRow*
 }
 
 bool CMainScript::DispatchStored(const CScriptBlock& record, const CTagRow* row) {
-  if (record.m_type != CScriptBlock::kTag || m_errorMode != kErrorNone || record.m_text == "print")
+  if (record.m_type != CScriptBlock::kTag || m_errorMode != kErrorNone || record.m_text == kPrintTag)
     return Dispatch(record, false);
   for (const auto& attribute : record.m_attributes) {
     if (!attribute.second.empty() && attribute.second[0] == '$') return Dispatch(record, false);

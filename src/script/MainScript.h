@@ -110,6 +110,9 @@ class CMainScript : public ISaveSubject {
   // Deepest call nesting (calls and macros). A script that recurses without
   // end gets failing calls instead of eating all memory.
   static constexpr size_t kMaxCallDepth = 10000;
+  // The one tag outside the tag table: dispatch turns it into a text record
+  // holding its data attribute.
+  static constexpr const char* kPrintTag = "print";
   // Wall-clock time one frame may spend running records in a window.
   static constexpr uint32_t kFrameTimeBudgetMs = 200;
 
@@ -129,6 +132,9 @@ class CMainScript : public ISaveSubject {
   // CallTooDeep); the caller reports.
   bool Call(const std::string& file, const std::string& label);
   bool IsCallStackFull() const { return m_callStack.size() >= kMaxCallDepth; }
+  // A click handler used this frame's press of the left button: it does not
+  // also end a click wait.
+  void TakeLeftPress() { m_leftPressTaken = true; }
   // The report for a call refused because the nesting is at its deepest
   // (CP932), or, when it is not, notFound.
   static const std::string& CallFailureText(bool tooDeep, const std::string& notFound);
@@ -309,6 +315,8 @@ class CMainScript : public ISaveSubject {
   int m_recordBudget = kDefaultRecordBudget;
   // The right button or Escape has been acted on in this frame.
   bool m_rightClickHandled = false;
+  // A click handler ran on this frame's press of the left button.
+  bool m_leftPressTaken = false;
   // The wait deadline was set by auto mode (and goes when auto mode does).
   bool m_autoDeadline = false;
 

@@ -471,6 +471,45 @@ TEST_F(LayerTags, ClickAndHoverHandlersRunFromTheWaits) {
   EXPECT_EQ(State(), CMainScript::kClickWait);
 }
 
+// A button that calls a subroutine and returns to the click wait: the press
+// is the button's, and the text does not move on.
+TEST_F(LayerTags, AClickOnACallingButtonDoesNotAlsoEndTheClickWait) {
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=clicked call=1]\n@\n"
+      "[var name=f.next data=1]\n[wait time=100000]\n*clicked\n[var name=f.clicked data=$f.clicked+1]\n[return]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.clicked"), "1");
+  EXPECT_FALSE(Has("f.next"));
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  platform::InjectCursor(window_, 14, 14);
+  FrameN(2);
+  FrameN(3, {platform::VK_LBUTTON});  // off the button: the wait ends
+  EXPECT_EQ(Var("f.next"), "1");
+  EXPECT_EQ(Var("f.clicked"), "1");
+}
+
+// A rollout handler leaves the click wait: its target starts next frame, and
+// nothing of the old wait (its glyph, its auto clock) runs in this one.
+TEST_F(LayerTags, ARolloutLeavesTheClickWaitBehindAtOnce) {
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][lyc id=g file=small][lyprop id=g visible=0][flip]"
+      "[glyph layer=g][setonrollout id=a label=out]\n@\n*out\n[var name=f.out data=1]\n[wait time=100000]\n");
+  platform::InjectCursor(window_, 0, 0);
+  FrameN(0);
+  FrameN(1);
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(2);
+  FrameN(3);
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  platform::InjectCursor(window_, 14, 14);
+  FrameN(4);
+  EXPECT_FALSE(Has("f.out"));
+  EXPECT_EQ(State(), CMainScript::kRunning);
+  EXPECT_FALSE(Front().Find("g")->GetVisible());
+  FrameN(5);
+  EXPECT_EQ(Var("f.out"), "1");
+}
+
 TEST_F(LayerTags, EveryClickCountsWhenFramesShareAMillisecond) {
   // Frames catching up after a slow one, or skipping with Control, can start
   // in the same millisecond: each is still a frame of its own.

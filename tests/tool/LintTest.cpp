@@ -44,7 +44,8 @@ TEST(Lint, ReportsParseErrorsAndPngsTheEngineWillNotLoad) {
 TEST(Lint, ReportsTagsThatAreNeitherKnownNorMacros) {
   TempDir game;
   game.Write("start.iet",
-             "*start\r\n[macroadd file=more]\r\n[status][greet]\r\n[lyc id=bg file=$f.bg]\r\n[nosuch a=1]\r\n");
+             "*start\r\n[macroadd file=more]\r\n[status][greet][print data=hi]\r\n[lyc id=bg file=$f.bg]\r\n"
+             "[nosuch a=1]\r\n");
   game.Write("macro.iet", "*status\r\n[return]\r\n");
   game.Write("more.iet", "*greet\r\n[return]\r\n");
   std::string out;
@@ -52,6 +53,7 @@ TEST(Lint, ReportsTagsThatAreNeitherKnownNorMacros) {
   EXPECT_EQ(out.find("status"), std::string::npos) << out;
   EXPECT_EQ(out.find("greet"), std::string::npos) << out;
   EXPECT_EQ(out.find("lyc"), std::string::npos) << out;
+  EXPECT_EQ(out.find("print"), std::string::npos) << out;  // the tag that becomes text
   EXPECT_EQ(out.rfind("start.iet(5): [nosuch] ", 0), 0u) << out;
 
   // A required attribute that is missing comes from the same tag rows.

@@ -74,6 +74,7 @@ bool CLayerTagState::OnWaitFrame(CMainScript& script, uint32_t) {
     }
     // Rollout targets start in the next frame; click and rollover ones now.
     if (event.kind != CPointerEvents::Kind::kRollout) runOn = true;
+    if (event.kind == CPointerEvents::Kind::kClick) script.TakeLeftPress();
   });
   return runOn;
 }
