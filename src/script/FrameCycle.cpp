@@ -40,7 +40,13 @@ void CMainScript::SetState(int state) {
   }
 }
 
-void CMainScript::RestoreState() { m_cursor.m_state = m_cursor.m_previousState; }
+void CMainScript::RestoreState() {
+  // A wait whose previous state is itself (set so from Lua, or read from a
+  // file) would never be left: it leaves to running instead.
+  const int leaving = m_cursor.m_state;
+  m_cursor.m_state = m_cursor.m_previousState;
+  if (m_cursor.m_state == leaving) m_cursor.m_state = kRunning;
+}
 
 bool CMainScript::FlushChangedSaves() {
   bool failed = false;

@@ -510,6 +510,33 @@ TEST_F(LayerTags, ARolloutLeavesTheClickWaitBehindAtOnce) {
   EXPECT_EQ(Var("f.out"), "1");
 }
 
+// A sync tween that ends after the script left its wait (a button jumped
+// to a transition) leaves the transition wait alone; the transition's end
+// resumes the script once.
+TEST_F(LayerTags, AWaitIsEndedOnlyByWhatItWaitsFor) {
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=go]"
+      "[lytween id=a param=top from=4 to=5 msec=100 sync=1][var name=f.synced data=1][wait time=100000]\n"
+      "*go\n[lyc id=b file=blue][trans type=1 time=500][var name=f.after data=1][wait time=100000]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  ASSERT_EQ(State(), CMainScript::kTransitionWait);
+  for (int n = 2; n <= 20; ++n) FrameN(n);  // the sync tween ends at 100 ms
+  EXPECT_EQ(State(), CMainScript::kTransitionWait);
+  EXPECT_FALSE(Has("f.after"));
+  for (int n = 21; n <= 40; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.after"), "1");
+  EXPECT_FALSE(Has("f.synced"));
+  EXPECT_EQ(State(), CMainScript::kTimedWait);
+
+  // A wait whose previous state is itself (as Lua or a file can set it) is
+  // left to running, not to itself for ever.
+  script_->GetCursor().m_state = CMainScript::kTransitionWait;
+  script_->GetCursor().m_previousState = CMainScript::kTransitionWait;
+  FrameN(41, {platform::VK_LBUTTON});  // returns: the script ran on to its end
+  EXPECT_EQ(State(), CMainScript::kEnded);
+}
+
 TEST_F(LayerTags, EveryClickCountsWhenFramesShareAMillisecond) {
   // Frames catching up after a slow one, or skipping with Control, can start
   // in the same millisecond: each is still a frame of its own.

@@ -231,11 +231,20 @@ int TweenIndex(const std::string& param) {
   return -1;
 }
 
-// What a sync tween's completion does: the script runs again.
+// What a sync tween's completion does: the script waiting for it runs
+// again. A script hidden or in the backlog from that wait runs when it comes
+// back; one that has left the wait (a click handler jumped) is not disturbed
+// in whatever it waits for now.
 std::function<void()> ResumeAction(State& state, CMainScript& script) {
   return [token = state.Token(script)] {
     auto alive = token.lock();
-    if (alive && *alive) (*alive)->GetCursor().m_state = CMainScript::kRunning;
+    if (!alive || !*alive) return;
+    CMainScript::CCaret& cursor = (*alive)->GetCursor();
+    if (cursor.m_state == CMainScript::kSyncWait) {
+      cursor.m_state = CMainScript::kRunning;
+    } else if (cursor.m_previousState == CMainScript::kSyncWait) {
+      cursor.m_previousState = CMainScript::kRunning;
+    }
   };
 }
 
@@ -403,9 +412,10 @@ bool Trans(State& state, CMainScript& script, const CScriptBlock& record, bool) 
   const std::string& type = record.GetAttribute("type");
   const int kind = type == "0" ? 0 : type == "1" ? 1 : type == "2" ? 2 : -1;
   if (kind < 0) return true;
+  // Only a script still waiting for the transition goes on.
   auto resume = [token = state.Token(script)] {
     auto alive = token.lock();
-    if (alive && *alive) (*alive)->RestoreState();
+    if (alive && *alive && (*alive)->GetCursor().m_state == CMainScript::kTransitionWait) (*alive)->RestoreState();
   };
   switch (graphics->StartTransition(kind, Number(record, "time"), record.GetAttribute("rule"), Number(record, "vague"),
                                     resume)) {
