@@ -62,3 +62,17 @@ TEST(Lint, ReportsTagsThatAreNeitherKnownNorMacros) {
   EXPECT_NE(out.find("start.iet(2): [ERROR]"), std::string::npos) << out;
   EXPECT_NE(out.find(" lyc "), std::string::npos) << out;
 }
+
+// Lua blocks are compiled, never run: a syntax error is a finding on the
+// block's line, and a block that would fail only when run is not.
+TEST(Lint, CompilesLuaBlocksWithoutRunningThem) {
+  TempDir game;
+  game.Write("start.iet",
+             "*start\r\n[lua]function ok() return 1 end[/lua]\r\n[lua]os.exit(3)[/lua]\r\n"
+             "[lua]function broken( return end[/lua]\r\n");
+  std::string out;
+  EXPECT_EQ(RunLint(game.Path(), out), 1);
+  EXPECT_EQ(out.rfind("start.iet(4): [LUA] ", 0), 0u) << out;
+  EXPECT_EQ(out.find("start.iet(2)"), std::string::npos) << out;
+  EXPECT_EQ(out.find("start.iet(3)"), std::string::npos) << out;
+}
