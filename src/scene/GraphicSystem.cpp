@@ -246,11 +246,7 @@ void CGraphicSystem::ResetScene() {
   while (!layerTweens_.empty()) KillLayerTweens(layerTweens_.begin()->first);
   // A transition's tween ends without its callback: the script it would
   // resume is gone.
-  if (transitionTween_ >= 0) {
-    const int32_t handle = transitionTween_;
-    transitionTween_ = -1;
-    CTweenRegistry::Instance().Kill(handle);
-  }
+  (void)KillTransitionTween();
   back_ = std::make_unique<CLayerSet>();
   backNeedsDrawing_ = true;
   widgets_.clear();

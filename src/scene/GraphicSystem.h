@@ -204,6 +204,9 @@ class CGraphicSystem {
   void DumpLayers(std::string& out);
 
  private:
+  // Ends the transition's tween, if any, without its callback (it jumps to
+  // its end value). True when there was one.
+  bool KillTransitionTween();
   struct CPending {
     uint64_t serial = 0;  // the hold it was queued for
     std::vector<std::pair<int, std::any>> requests;

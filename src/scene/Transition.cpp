@@ -72,11 +72,7 @@ CGraphicSystem::TransitionStart CGraphicSystem::StartTransition(int type, int32_
   }
   // A transition started over a running one replaces its tween without
   // letting that one commit.
-  if (transitionTween_ >= 0) {
-    const int32_t old = transitionTween_;
-    transitionTween_ = -1;
-    CTweenRegistry::Instance().Kill(old);
-  }
+  (void)KillTransitionTween();
   std::weak_ptr<CGraphicSystem*> self = self_;
   auto complete = [self, onDone = std::move(onDone)] {
     auto alive = self.lock();
@@ -114,15 +110,20 @@ CGraphicSystem::TransitionStart CGraphicSystem::StartTransition(int type, int32_
   return TransitionStart::kStarted;
 }
 
+bool CGraphicSystem::KillTransitionTween() {
+  if (transitionTween_ < 0) return false;
+  // Forgotten first: killing jumps the tween to its end, and nothing may
+  // take it for a live one meanwhile.
+  const int32_t handle = transitionTween_;
+  transitionTween_ = -1;
+  CTweenRegistry::Instance().Kill(handle);
+  return true;
+}
+
 bool CGraphicSystem::FinishTransition() {
   // The tween goes first: killed, its value jumps to the end and its
   // callback does not run, so the caller resumes the script itself.
-  const bool tweenAlive = transitionTween_ >= 0;
-  if (tweenAlive) {
-    const int32_t handle = transitionTween_;
-    transitionTween_ = -1;
-    CTweenRegistry::Instance().Kill(handle);
-  }
+  const bool tweenAlive = KillTransitionTween();
   if (!transitionRunning_ && !tweenAlive) return true;
   Commit();
   return false;
