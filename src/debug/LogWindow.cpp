@@ -33,7 +33,7 @@ platform::TextViewArgs LogWindowArgs() {
   args.y = 10;
   args.clientWidth = 320;
   args.clientHeight = 480;
-  args.fontFamily = "IPAGothic";
+  args.fontFamily = "SH G30-M";
   args.maxLines = CLogWindow::kMaxLines;
   return args;
 }

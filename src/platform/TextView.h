@@ -14,6 +14,7 @@
 namespace platform {
 
 constexpr int kTextViewLineHeight = 12;
+constexpr const char* kTextViewStandInFamily = "IPAGothic";
 
 // The client height a view snaps to so that it shows whole lines: rounded
 // down to a multiple of the line height, but never below one line.
@@ -23,8 +24,10 @@ struct TextViewArgs {
   int x = 10, y = 10;                         // outer position on the screen
   int clientWidth = 320, clientHeight = 480;  // snapped to whole lines
   std::string titleUtf8;
-  std::string fontFamily = "IPAGothic";  // a fixed-pitch face
-  size_t maxLines = 10000;               // older lines are let go
+  // A fixed-pitch face. When it is not installed, the view draws with
+  // kTextViewStandInFamily.
+  std::string fontFamily = kTextViewStandInFamily;
+  size_t maxLines = 10000;  // older lines are let go
 };
 
 class TextView {

@@ -43,6 +43,8 @@ uint32_t NextCodePoint(std::string_view text, size_t& i) {
   return cp;
 }
 
+// The file of an installed face of this family, or "" when there is none
+// (fontconfig would otherwise offer any face it has).
 std::string FindFontFile(const std::string& family) {
   std::string path;
   if (!FcInit()) return path;
@@ -53,10 +55,14 @@ std::string FindFontFile(const std::string& family) {
   FcDefaultSubstitute(pattern);
   FcResult result;
   if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) {
+    // A face may carry its family name in several languages.
+    bool named = false;
+    FcChar8* found = nullptr;
+    for (int i = 0; !named && FcPatternGetString(match, FC_FAMILY, i, &found) == FcResultMatch; ++i)
+      named = found && FcStrCmpIgnoreCase(found, reinterpret_cast<const FcChar8*>(family.c_str())) == 0;
     FcChar8* file = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+    if (named && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
       path = reinterpret_cast<const char*>(file);
-    }
     FcPatternDestroy(match);
   }
   FcPatternDestroy(pattern);
@@ -78,6 +84,7 @@ class GlyphCache {
 
   bool Load(const std::string& family, int pixelHeight) {
     std::string file = FindFontFile(family);
+    if (file.empty()) file = FindFontFile(kTextViewStandInFamily);
     if (file.empty() || FT_Init_FreeType(&library_) != 0) return true;
     if (FT_New_Face(library_, file.c_str(), 0, &face_) != 0) {
       face_ = nullptr;
