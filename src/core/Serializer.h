@@ -345,7 +345,9 @@ class CSerializer {
       if (GetU32(w)) return true;
       std::memcpy(&value, &w, 4);
       return false;
-    } else if constexpr (std::is_same_v<T, std::string>) {
+    } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, std::string_view>) {
+      // A view shows the bytes inside the block being read: it is good for
+      // as long as those bytes are.
       size_t start = m_buffer.GetPosition();
       uint32_t length;
       if (GetU32(length)) return true;
@@ -354,7 +356,10 @@ class CSerializer {
         m_buffer.SetPosition(start);
         return true;
       }
-      value.assign(reinterpret_cast<const char*>(p), length);
+      if constexpr (std::is_same_v<T, std::string>)
+        value.assign(reinterpret_cast<const char*>(p), length);
+      else
+        value = T(reinterpret_cast<const char*>(p), length);
       return false;
     } else if constexpr (IsPair<T>::value) {
       using First = std::remove_const_t<typename T::first_type>;

@@ -134,11 +134,11 @@ void CQelVariables::Deserialize(CSerializer& stream) {
   stream.Read(1, m_quoteChars);
   // A map in the stream reads as its pairs, in order; a name given twice
   // (a damaged file) ends with its last value, as in a map.
-  std::vector<std::pair<std::string, std::string>> game;
+  std::vector<std::pair<std::string_view, std::string_view>> game;
   stream.Read(2, game);
   Clear();
   Reserve(game.size());
-  for (auto& [name, text] : game) FindOrCreateOwn(name).SetString(std::move(text));
+  for (const auto& [name, text] : game) FindOrCreateOwn(std::string(name)).SetString(std::string(text));
 
   if (g_deserializeDepth >= kMaxScopeNesting) return;
   ++g_deserializeDepth;

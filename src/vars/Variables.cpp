@@ -15,6 +15,12 @@ CVariant& CVariables::FindOrCreateOwn(const std::string& name) {
   return it->second;
 }
 
+CVariant& CVariables::FindOrCreateOwn(std::string&& name) {
+  auto [it, added] = m_variables.try_emplace(std::move(name));
+  if (added) ++m_nameGeneration;
+  return it->second;
+}
+
 CVariant* CVariables::Find(const std::string& name) { return FindOwn(name); }
 
 int32_t CVariables::GetInt(const std::string& name) {

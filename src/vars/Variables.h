@@ -29,6 +29,7 @@ class CVariables {
   CVariant* FindOwn(const std::string& name);
   // Returns the variable, creating it as the number 0 when absent.
   CVariant& FindOrCreateOwn(const std::string& name);
+  CVariant& FindOrCreateOwn(std::string&& name);
   void Clear() {
     m_variables.clear();
     ++m_nameGeneration;
