@@ -337,6 +337,15 @@ TEST(SerializerRoundTrip, MapsFromSortedPairsAndInAnyOrder) {
   std::map<std::string, std::string> out;
   ASSERT_FALSE(r.Read(1, out));
   EXPECT_EQ(out, (std::map<std::string, std::string>{{"a", "9"}, {"b", "2"}, {"c", "3"}}));
+  // Read as views, the pairs show the caller's bytes, in stream order.
+  std::vector<std::pair<std::string_view, std::string_view>> views;
+  ASSERT_FALSE(r.LoadView(bytes.data(), bytes.size()));
+  ASSERT_FALSE(r.Read(1, views));
+  ASSERT_EQ(views.size(), 4u);
+  EXPECT_EQ(views[0].first, "c");
+  EXPECT_EQ(views[3].second, "9");
+  EXPECT_GE(reinterpret_cast<const uint8_t*>(views[3].second.data()), bytes.data());
+  EXPECT_LT(reinterpret_cast<const uint8_t*>(views[3].second.data()), bytes.data() + bytes.size());
 }
 
 TEST(SerializerCompatibility, MissingTagsLeaveFieldsUntouched) {
@@ -404,6 +413,7 @@ TEST(SerializerOpenType, ValueNoExtensionTakesKeepsStreamReadable) {
 TEST(SerializerHostileInput, HugeCountsAndLengthsLeaveDestinationUnchanged) {
   std::vector<std::string> list{"keep"};
   std::string str = "keep";
+  std::string_view view = "keep";
   std::map<int32_t, int32_t> map{{1, 1}};
   CPoint2 point;
   point.x = 6;
@@ -418,12 +428,15 @@ TEST(SerializerHostileInput, HugeCountsAndLengthsLeaveDestinationUnchanged) {
     ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
     EXPECT_TRUE(r.Read(0, str));
     ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
+    EXPECT_TRUE(r.Read(0, view));
+    ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
     EXPECT_TRUE(r.Read(0, map));
     ASSERT_FALSE(r.Load(bytes.data(), bytes.size()));
     EXPECT_TRUE(r.Read(0, point));
   }
   EXPECT_EQ(list, std::vector<std::string>{"keep"});
   EXPECT_EQ(str, "keep");
+  EXPECT_EQ(view, "keep");
   EXPECT_EQ(map.size(), 1u);
   EXPECT_EQ(point.x, 6);
 }
