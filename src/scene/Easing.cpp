@@ -45,18 +45,20 @@ constexpr const char* kNames[kEaseKindCount] = {"none",
                                                 "easeout_bounce",
                                                 "easeinout_bounce"};
 
+// The breakpoints are compared as single-precision values; the offsets
+// taken off u are exact quotients.
 double Bounce(double t, double b, double c, double d) {
   double u = t / d;
   if (u < double(1.0f / 2.75f)) return c * 7.5625 * u * u + b;
   if (u < double(2.0f / 2.75f)) {
-    u -= double(1.5f / 2.75f);
+    u -= 1.5 / 2.75;
     return c * (7.5625 * u * u + 0.75) + b;
   }
   if (u < double(2.5f / 2.75f)) {
-    u -= double(2.25f / 2.75f);
+    u -= 2.25 / 2.75;
     return c * (7.5625 * u * u + 0.9375) + b;
   }
-  u -= double(2.625f / 2.75f);
+  u -= 2.625 / 2.75;
   return c * (7.5625 * u * u + 0.984375) + b;
 }
 

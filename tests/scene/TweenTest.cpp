@@ -25,15 +25,15 @@ std::unique_ptr<CIntTween> Make(Sink& sink, int32_t from, int32_t to, int32_t du
 }
 
 // The closed forms, written out independently of the engine's switch, with
-// the single-precision constants.
+// the single-precision constants (for bounce: its breakpoints only).
 double Closed(int kind, double t, double d) {
   const double pi = double(3.1415927f), s = double(1.70158f);
   const double u = t / d;
   const auto bounce = [](double x) {  // B(x, 0, 1, 1)
     if (x < double(1.0f / 2.75f)) return 7.5625 * x * x;
-    if (x < double(2.0f / 2.75f)) return 7.5625 * (x - double(1.5f / 2.75f)) * (x - double(1.5f / 2.75f)) + 0.75;
-    if (x < double(2.5f / 2.75f)) return 7.5625 * (x - double(2.25f / 2.75f)) * (x - double(2.25f / 2.75f)) + 0.9375;
-    return 7.5625 * (x - double(2.625f / 2.75f)) * (x - double(2.625f / 2.75f)) + 0.984375;
+    if (x < double(2.0f / 2.75f)) return 7.5625 * (x - 1.5 / 2.75) * (x - 1.5 / 2.75) + 0.75;
+    if (x < double(2.5f / 2.75f)) return 7.5625 * (x - 2.25 / 2.75) * (x - 2.25 / 2.75) + 0.9375;
+    return 7.5625 * (x - 2.625 / 2.75) * (x - 2.625 / 2.75) + 0.984375;
   };
   const auto in = [&](int power, double x) { return std::pow(x, power); };
   const auto out = [&](int power, double x) { return 1 - std::pow(1 - x, power); };
@@ -120,6 +120,12 @@ TEST(Easing, NamedValuesFromTheSpecimenCurves) {
   EXPECT_EQ(25, int32_t(Ease(kEaseInQuad, 500, 0, 100, 1000)));
   EXPECT_EQ(108, int32_t(Ease(kEaseOutBack, 500, 0, 100, 1000)));
   EXPECT_EQ(-8, int32_t(Ease(kEaseInBack, 500, 0, 100, 1000)));
+  // Bounce takes exact offsets off u: where the curve lands on a whole
+  // number, offsets rounded to single precision would land one step off.
+  EXPECT_EQ(90, int32_t(Ease(kEaseOutBounce, 400, 0, 100, 1000)));
+  EXPECT_EQ(94, int32_t(Ease(kEaseOutBounce, 800, 0, 100, 1000)));
+  EXPECT_EQ(9, int32_t(Ease(kEaseInBounce, 600, 0, 100, 1000)));
+  EXPECT_EQ(97, int32_t(Ease(kEaseInOutBounce, 900, 0, 100, 1000)));
   int lowest = 0;
   for (int t = 0; t <= 1000; ++t) lowest = std::min(lowest, int(Ease(kEaseInBack, t, 0, 100, 1000)));
   EXPECT_EQ(-10, lowest);
