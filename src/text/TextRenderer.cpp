@@ -646,6 +646,15 @@ int CTextRenderer::AddChar(const std::string& text, const std::string& ruby) {
 
 namespace {
 
+// value x 1024, truncated. A product that is a whole number in exact
+// arithmetic (sin 30 degrees is 1/2) stays whole, although the double sine
+// lands a hair below it.
+int64_t TruncatedFixed10(double value) {
+  const double scaled = value * 1024.0;
+  const double nearest = std::round(scaled);
+  return int64_t(std::abs(scaled - nearest) < 1e-6 ? nearest : scaled);
+}
+
 CTextRenderer::CCell* TakeLast(CTextRenderer::CLine& line) {
   CTextRenderer::CCell* cell = line.cells.back();
   line.cells.pop_back();
@@ -1007,7 +1016,7 @@ bool CTextRenderer::GetCaretRect(int index, CRect& rect) {
   }
   if (m_font.entirerotate != 0) {
     const double radians = double(m_font.entirerotate) * kPi / 180.0;
-    const int64_t s = int64_t(std::sin(radians) * 1024.0), c = int64_t(std::cos(radians) * 1024.0);
+    const int64_t s = TruncatedFixed10(std::sin(radians)), c = TruncatedFixed10(std::cos(radians));
     const int64_t xs[4] = {x0, x1, x1, x0}, ys[4] = {y0, y0, y1, y1};
     int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
     for (int i = 0; i < 4; ++i) {

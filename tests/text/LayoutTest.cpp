@@ -326,6 +326,15 @@ TEST_F(LayoutTest, CaretRectanglesFollowScaleAndRotation) {
   font.anchorcenter = true;
   font.entirerotate = 180;
   EXPECT_EQ(caret(font, 0), (std::vector<int>{50, 33, 20, 28}));
+  // sin 30 and sin 150 are 512/1024 exactly: the double sine, a hair below
+  // one half, must not turn the rectangle by 511.
+  font.anchorcenter = false;
+  font.entirerotate = 30;
+  EXPECT_EQ(caret(font, 1), (std::vector<int>{13, 15, 31, 34}));
+  font.entirerotate = -30;
+  EXPECT_EQ(caret(font, 1), (std::vector<int>{27, -15, 31, 34}));
+  font.entirerotate = 150;
+  EXPECT_EQ(caret(font, 1), (std::vector<int>{-39, -10, 31, 35}));
 
   CTextRenderer empty(&layers, &surfaces);
   CRect rect;
