@@ -35,10 +35,14 @@ void main() {
 }
 )";
 
+// Texture coordinates need full precision: at half precision a texel
+// centre of a 2048-wide texture falls between two representable values.
+#define VELMIRA_FRAGMENT_PRECISION \
+  "#ifdef GL_FRAGMENT_PRECISION_HIGH\nprecision highp float;\n#else\nprecision mediump float;\n#endif\n"
+
 // uTint 1 blends the colour toward white by the alpha (multiply), 2 toward
 // black (screen), so that transparent parts leave the destination alone.
-const char* const kLayerFragment = R"(
-precision mediump float;
+const char* const kLayerFragment = VELMIRA_FRAGMENT_PRECISION R"(
 uniform sampler2D uTexture;
 uniform sampler2D uMask;
 uniform float uHasMask;
@@ -71,8 +75,7 @@ void main() {
 )";
 
 // The back buffer holds B, G, R, A in the channels GL calls r, g, b, a.
-const char* const kPresentFragment = R"(
-precision mediump float;
+const char* const kPresentFragment = VELMIRA_FRAGMENT_PRECISION R"(
 uniform sampler2D uTexture;
 varying vec2 vTexCoord;
 void main() {
