@@ -23,7 +23,9 @@ void CPointerEvents::Clear() {
 
 void CPointerEvents::ToScene(const Input& input, int& x, int& y) {
   // Links and sliders scale their rectangles by the full-screen scale; the
-  // layer test divides the pointer instead, which comes to the same.
+  // layer test divides the pointer instead. The two agree but for the far
+  // edges: at scale 1.5 a right edge of 25 takes x up to 38 here, and up to
+  // floor(25 * 1.5) = 37 for a link.
   if (input.scale > 0.0f && input.scale != 1.0f && std::isfinite(input.scale)) {
     x = int(std::floor(double(input.x) / input.scale));
     y = int(std::floor(double(input.y) / input.scale));
