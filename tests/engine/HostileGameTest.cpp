@@ -103,6 +103,13 @@ TEST(HostileGame, StrictRunsFailOnAnyReportedProblem) {
   EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", game.Path()}), 0);
   game.Write("game.iet", "[var name=t.x data=1]@\n");
   EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "3", game.Path()}), 0);
+  // An image that does not load is quiet for the player, not for the author.
+  game.Write("game.iet", "[lyc id=bg file=nosuch.png]@\n");
+  const std::string log = game / "run.log";
+  EXPECT_EQ(RunVelmira({"-headless", "-strict", "-frames", "3", "-log", log, game.Path()}), 3);
+  EXPECT_NE(ReadFile(log).find("game.iet(1): [lyc id=\"bg\" file=\"nosuch.png\"] 画像を読み込めません。"),
+            std::string::npos)
+      << ReadFile(log);
 }
 
 TEST(HostileGame, RepeatedReportsAreCollapsedAndRunawayLoopsToldOnce) {

@@ -11,6 +11,7 @@
 #include "graphics/GraphicLoader.h"
 #include "graphics/Surface.h"
 #include "platform/InputState.h"
+#include "platform/Log.h"
 #include "platform/TextCodec.h"
 #include "platform/VirtualKeys.h"
 #include "save/SaveData.h"
@@ -165,12 +166,24 @@ bool LayerCreate(State&, CMainScript& script, const CScriptBlock& record, bool r
   CGraphicSystem* graphics = script.GetGraphics();
   if (!graphics) return false;
   const std::string& id = record.GetAttribute("id");
-  // Files that do not load leave the scene as it was; nothing is reported.
+  // Files that do not load leave the scene as it was. The players and the
+  // error channels hear nothing; the -log names the file, and -strict
+  // counts it, so that an author's test run catches it.
+  auto logFailure = [&](const char* attribute) {
+    LogProblem(FormatTagReport(
+        script.GetCursor().m_file, record.m_line,
+        record.m_text + " id=\"" + id + "\" " + attribute + "=\"" + record.GetAttribute(attribute) + "\"",
+        Utf8ToCp932("画像を読み込めません。")));
+  };
   std::unique_ptr<ILayer> layer = LoadImageLayer(*graphics, record.GetAttribute("file"));
-  if (!layer) return false;
+  if (!layer) {
+    logFailure("file");
+    return false;
+  }
   if (record.HasAttribute("mask")) {
     std::unique_ptr<ISurface> mask(graphics->GetSurfaceFactory()->Create());
     if (!mask || graphics->GetLoaders()->LoadFile(mask.get(), record.GetAttribute("mask").c_str())) {
+      logFailure("mask");
       DiscardLayer(*graphics, std::move(layer));
       return false;
     }
