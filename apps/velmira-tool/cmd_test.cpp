@@ -22,6 +22,7 @@
 #include "ToolCommand.h"
 #include "engine/InputDriver.h"
 #include "files/MemoryFile.h"
+#include "files/PackTool.h"
 #include "graphics/Png.h"
 #include "graphics/PngWriter.h"
 #include "graphics/Surface.h"
@@ -105,12 +106,17 @@ bool SafeOutputName(const std::string& path) {
 }
 
 // Copies the game folder without its tests (goldens can be large and the
-// game never reads them).
+// game never reads them) and without the saves an author's own play left
+// there: a test starts as a new player does.
 bool CopyGame(const fs::path& from, const fs::path& to, std::string& why) {
   std::error_code ec;
   fs::create_directories(to, ec);
   for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
     if (it->path().filename() == "tests") continue;
+    std::error_code typeError;
+    if (it->is_regular_file(typeError) &&
+        packtool::IsSaveOrTemporary(it->path().filename().string(), it->path().string()))
+      continue;
     fs::copy(it->path(), to / it->path().filename(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing | fs::copy_options::copy_symlinks, ec);
     if (ec) {
