@@ -126,4 +126,7 @@ int RunChannel(int argc, char** argv) {
 
 }  // namespace
 
-VELMIRA_TOOL_COMMAND(channel, kChannelUsage, RunChannel);
+VELMIRA_TOOL_COMMAND(channel,
+                     "channel [--name N] [--size BYTES] [--out FILE] [--no-reply] [--seconds S]  the tool's end of "
+                     "the debugging channel: writes each message as UTF-8 and answers it",
+                     RunChannel);

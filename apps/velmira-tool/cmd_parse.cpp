@@ -505,6 +505,6 @@ int LintCommand(int argc, char** argv) {
 
 VELMIRA_TOOL_COMMAND(parse, "parse FILE [--game DIR] [--raw]  print a script's records as JSON lines", ParseCommand);
 VELMIRA_TOOL_COMMAND(lint,
-                     "lint GAME_DIR  report the parse errors of every script, PNG files the engine will not load and "
-                     "sound files it cannot play",
+                     "lint GAME_DIR  report script errors, unknown tags and layer values, Lua syntax errors, and "
+                     "images, sounds, movies, sliders and openbrowser addresses the engine will refuse",
                      LintCommand);

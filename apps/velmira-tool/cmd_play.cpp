@@ -199,4 +199,7 @@ int RunPlay(int argc, char** argv) {
 
 }  // namespace
 
-VELMIRA_TOOL_COMMAND(play, kPlayUsage, RunPlay);
+VELMIRA_TOOL_COMMAND(play,
+                     "play NAME [--game DIR] [--volume V] [--loop] [--static] [--seconds S] --out FILE.wav  "
+                     "play a sound through the engine's loaders, player and mixer into a WAVE file",
+                     RunPlay);

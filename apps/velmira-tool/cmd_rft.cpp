@@ -316,10 +316,10 @@ int Text(int argc, char** argv) {
 }  // namespace
 
 VELMIRA_TOOL_COMMAND(rft,
-                     "rft build --face FACE --size N [--rft2] OUT | rft list FILE | rft extract FILE DIR  "
-                     "prerendered fonts",
+                     "rft build --face FACE --size N [--bold] [--italic] [--underline] [--strikeout] [--rft2] OUT "
+                     "| rft list FILE | rft extract FILE DIR  prerendered fonts",
                      RftCommand);
 VELMIRA_TOOL_COMMAND(text,
-                     "text --face FACE --size N [--color RRGGBB] [--outline RRGGBB] -o OUT.png TEXT  "
-                     "render one line of text",
+                     "text [--face FACE] [--size N] [--bold] [--italic] [--underline] [--strikeout] [--color RRGGBB] "
+                     "[--outline RRGGBB] [--rendered] -o OUT.png TEXT  render one line of text",
                      Text);

@@ -522,6 +522,6 @@ int TestCommand(int argc, char** argv) {
 }  // namespace
 
 VELMIRA_TOOL_COMMAND(test,
-                     "test GAME_DIR [--update] [--only NAME] [--jobs N] [--engine PATH]  replay tests/*.txt "
-                     "headless and compare shots and dumps with tests/golden/",
+                     "test GAME_DIR [--update] [--only NAME] [--jobs N] [--engine PATH] [--margin FRAMES] "
+                     "[--timeout SECONDS]  replay tests/*.txt headless and compare shots and dumps with tests/golden/",
                      TestCommand);
