@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -14,11 +15,38 @@
 namespace platform {
 
 constexpr int kTextViewLineHeight = 12;
+// The scroll bars run along the right and bottom edges, one line thick, so
+// the text between them still shows whole lines.
+constexpr int kTextViewScrollBarSize = kTextViewLineHeight;
+// A thumb never gets shorter than this, however long the text.
+constexpr int kTextViewMinThumb = 8;
 constexpr const char* kTextViewStandInFamily = "IPAGothic";
 
 // The client height a view snaps to so that it shows whole lines: rounded
 // down to a multiple of the line height, but never below one line.
 int SnapToWholeLines(int clientHeight, int lineHeight = kTextViewLineHeight);
+
+// Where a scroll bar's thumb lies along a track of `track` pixels when
+// `visible` of `total` lines (or cells) show, from `first` on. With nothing
+// to scroll there is no thumb (length 0).
+struct ScrollThumb {
+  int start = 0;
+  int length = 0;
+};
+ScrollThumb ScrollThumbOf(int track, size_t total, size_t visible, size_t first);
+// The first line (or cell) shown when the thumb is dragged to start at
+// thumbStart: the inverse of ScrollThumbOf, clamped to the scroll range.
+size_t ScrollFirstAt(int track, size_t total, size_t visible, int thumbStart);
+
+// Decodes one UTF-8 character at i and moves past it; a malformed byte reads
+// as U+FFFD and is passed one byte at a time.
+uint32_t NextCodePoint(std::string_view text, size_t& i);
+// The cells a character takes in a fixed-pitch view: narrow ones one, wide
+// ones two.
+int CharacterCells(uint32_t cp);
+// The cells a line takes: its characters, and tabs up to the next multiple
+// of four.
+size_t LineCells(std::string_view utf8);
 
 struct TextViewArgs {
   int x = 10, y = 10;                         // outer position on the screen

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "debug/LogWindow.h"
 #include "platform/Platform.h"
+#include "platform/TextView.h"
 #include "support/Xvfb.h"
 
 namespace {
@@ -75,6 +77,38 @@ class SdlLogWindowTest : public ::testing::Test {
     SDL_PushEvent(&e);
   }
 
+  static void PushButton(SDL_Window* w, Uint32 type, int x, int y) {
+    SDL_Event e{};
+    e.type = type;
+    e.button.windowID = SDL_GetWindowID(w);
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = x;
+    e.button.y = y;
+    SDL_PushEvent(&e);
+  }
+
+  static void PushMotion(SDL_Window* w, int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = SDL_GetWindowID(w);
+    e.motion.x = x;
+    e.motion.y = y;
+    SDL_PushEvent(&e);
+  }
+
+  static Uint8 RedAt(SDL_Window* w, int x, int y) {
+    SDL_Surface* surface = SDL_GetWindowSurface(w);
+    if (!surface || x >= surface->w || y >= surface->h) return 0;
+    Uint32 p = 0;
+    SDL_LockSurface(surface);
+    SDL_memcpy(&p, static_cast<Uint8*>(surface->pixels) + y * surface->pitch + x * surface->format->BytesPerPixel,
+               surface->format->BytesPerPixel);
+    SDL_UnlockSurface(surface);
+    Uint8 r, g, b;
+    SDL_GetRGB(p, surface->format, &r, &g, &b);
+    return r;
+  }
+
   platform::WindowHandle game_ = 0;
 };
 
@@ -83,7 +117,9 @@ TEST_F(SdlLogWindowTest, CloseBoxAndAltF4LeaveItOpenWhileClosingTheGameStillEnds
   LogPrint("%s", "first line");
   Drain();
   // The game keeps the focus, so its input stays active.
-  if (gameHadFocus) EXPECT_TRUE(platform::IsForegroundWindow(game_));
+  if (gameHadFocus) {
+    EXPECT_TRUE(platform::IsForegroundWindow(game_));
+  }
   ASSERT_TRUE(FindLogWindow()->View().HasPixels());
   SDL_Window* log = LogSdlWindow();
   ASSERT_NE(log, nullptr);
@@ -158,6 +194,97 @@ TEST_F(SdlLogWindowTest, ANewLineIsScrolledIntoViewAfterTheReaderScrolledBack) {
   LogPrint("%s", "one more");
   Drain();
   EXPECT_EQ(FindLogWindow()->View().TopLine(), bottom + 1);
+}
+
+// The scroll bars of a 320 x 480 view: 39 lines of text between them.
+TEST_F(SdlLogWindowTest, ScrollBarsPageOnTheirTracksAndFollowADraggedThumb) {
+  for (int i = 0; i < 100; ++i) LogPrint("line %d", i);
+  LogPrint("%s", std::string(100, 'w').c_str());
+  SDL_Window* log = LogSdlWindow();
+  ASSERT_NE(log, nullptr);
+  Drain();
+  const platform::TextView& view = FindLogWindow()->View();
+  ASSERT_EQ(view.TopLine(), 101u - 39u);
+  const int barX = 320 - 6, barBottom = 480 - platform::kTextViewScrollBarSize;
+
+  // A press on the track above the thumb goes back a page; the thumb was at
+  // the bottom of the track, and is drawn there.
+  EXPECT_LT(RedAt(log, barX, barBottom - 4), 200);
+  EXPECT_GT(RedAt(log, barX, 4), 200);
+  PushButton(log, SDL_MOUSEBUTTONDOWN, barX, 4);
+  PushButton(log, SDL_MOUSEBUTTONUP, barX, 4);
+  Drain();
+  EXPECT_EQ(view.TopLine(), 101u - 39u - 39u);
+
+  // Taken and dragged well above the track, the thumb brings the first line
+  // into view; dragged back past the end, the last.
+  const platform::ScrollThumb thumb = platform::ScrollThumbOf(barBottom, 101, 39, view.TopLine());
+  const int grabY = thumb.start + thumb.length / 2;
+  PushButton(log, SDL_MOUSEBUTTONDOWN, barX, grabY);
+  PushMotion(log, barX, grabY - 1000);
+  Drain();
+  EXPECT_EQ(view.TopLine(), 0u);
+  PushMotion(log, barX, grabY + 1000);
+  PushButton(log, SDL_MOUSEBUTTONUP, barX, grabY + 1000);
+  Drain();
+  EXPECT_EQ(view.TopLine(), 101u - 39u);
+  // Once let go, moving the pointer scrolls nothing.
+  PushMotion(log, barX, 0);
+  Drain();
+  EXPECT_EQ(view.TopLine(), 101u - 39u);
+
+  // The long line scrolls sideways by a page of cells from the bottom bar.
+  auto darkAtLeft = [&] {
+    int dark = 0;
+    for (int x = 0; x < 40; ++x) dark += RedAt(log, x, 6) < 128;
+    return dark;
+  };
+  EXPECT_GT(darkAtLeft(), 0);
+  PushButton(log, SDL_MOUSEBUTTONDOWN, 320 - platform::kTextViewScrollBarSize - 2, barBottom + 6);
+  PushButton(log, SDL_MOUSEBUTTONUP, 320 - platform::kTextViewScrollBarSize - 2, barBottom + 6);
+  Drain();
+  // The first line shown ("line 62") has gone off to the left.
+  EXPECT_EQ(darkAtLeft(), 0);
+}
+
+TEST(ScrollThumb, SpansTheTrackInProportionAndMapsBackToTheSameLines) {
+  using platform::ScrollFirstAt;
+  using platform::ScrollThumbOf;
+  // Nothing to scroll: no thumb, and any drag shows the first line.
+  EXPECT_EQ(ScrollThumbOf(468, 20, 39, 0).length, 0);
+  EXPECT_EQ(ScrollFirstAt(468, 20, 39, 100), 0u);
+  EXPECT_EQ(ScrollThumbOf(0, 100, 39, 0).length, 0);
+  // 39 of 101 lines on a 468-pixel track: a thumb of 180 pixels, which
+  // moves over the 288 pixels left for the 62 first lines.
+  platform::ScrollThumb top = ScrollThumbOf(468, 101, 39, 0);
+  platform::ScrollThumb bottom = ScrollThumbOf(468, 101, 39, 62);
+  EXPECT_EQ(top.start, 0);
+  EXPECT_EQ(top.length, 180);
+  EXPECT_EQ(bottom.start, 288);
+  EXPECT_EQ(bottom.start + bottom.length, 468);
+  // A first line past the range draws the thumb at the end.
+  EXPECT_EQ(ScrollThumbOf(468, 101, 39, 1000).start, 288);
+  for (size_t first = 0; first <= 62; ++first) {
+    EXPECT_EQ(ScrollFirstAt(468, 101, 39, ScrollThumbOf(468, 101, 39, first).start), first) << first;
+  }
+  EXPECT_EQ(ScrollFirstAt(468, 101, 39, -5), 0u);
+  EXPECT_EQ(ScrollFirstAt(468, 101, 39, 5000), 62u);
+  // Ten thousand lines still get a thumb that can be taken hold of.
+  platform::ScrollThumb small = ScrollThumbOf(468, 10000, 39, 9961);
+  EXPECT_EQ(small.length, platform::kTextViewMinThumb);
+  EXPECT_EQ(small.start + small.length, 468);
+  EXPECT_EQ(ScrollFirstAt(468, 10000, 39, 468 - platform::kTextViewMinThumb), 9961u);
+}
+
+TEST(LineCells, CountsWideCharactersTwiceAndStopsTabsAtEveryFourth) {
+  EXPECT_EQ(platform::LineCells(""), 0u);
+  EXPECT_EQ(platform::LineCells("abc"), 3u);
+  // Two kana and a half-width katakana.
+  EXPECT_EQ(platform::LineCells("\xE3\x81\x82\xE3\x81\x84\xEF\xBD\xB1"), 5u);
+  EXPECT_EQ(platform::LineCells("a\tb"), 5u);
+  EXPECT_EQ(platform::LineCells("abcd\t"), 8u);
+  // A cut character shows a (wide) replacement character per byte.
+  EXPECT_EQ(platform::LineCells("\xE3\x81"), 4u);
 }
 
 // On a real X server without a window manager every window shown takes the

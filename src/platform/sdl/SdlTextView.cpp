@@ -17,32 +17,6 @@
 namespace platform::detail {
 namespace {
 
-// Decodes one UTF-8 character; malformed bytes read as U+FFFD, one byte each.
-uint32_t NextCodePoint(std::string_view text, size_t& i) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  unsigned char c = s[i];
-  if (c < 0x80) {
-    ++i;
-    return c;
-  }
-  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-  if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  uint32_t cp = c & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char cc = s[i + k];
-    if ((cc & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  i += static_cast<size_t>(extra) + 1;
-  return cp;
-}
-
 // The file of an installed face of this family, or "" when there is none
 // (fontconfig would otherwise offer any face it has).
 std::string FindFontFile(const std::string& family) {
@@ -103,7 +77,7 @@ class GlyphCache {
     if (it != glyphs_.end()) return it->second;
     Glyph& g = glyphs_[cp];
     // A fixed-pitch face: narrow characters take one cell, wide ones two.
-    g.advance = cp < 0x1100 || (cp >= 0xFF61 && cp <= 0xFF9F) ? cellWidth_ : cellWidth_ * 2;
+    g.advance = cellWidth_ * CharacterCells(cp);
     if (face_ && FT_Load_Char(face_, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) == 0) {
       FT_GlyphSlot slot = face_->glyph;
       const FT_Bitmap& bm = slot->bitmap;
@@ -161,7 +135,8 @@ class SdlTextView : public TextView {
       return true;
     }
     id_ = SDL_GetWindowID(window_);
-    SDL_SetWindowMinimumSize(window_, 48, kTextViewLineHeight);
+    // Room for one line of text between the scroll bars.
+    SDL_SetWindowMinimumSize(window_, 48, kTextViewLineHeight + kTextViewScrollBarSize);
     glyphs_.Load(args.fontFamily, kTextViewLineHeight);
     Views().push_back(this);
     // The surface is made while the window is hidden: making it may build
@@ -178,6 +153,7 @@ class SdlTextView : public TextView {
   }
 
   void Detach() {
+    EndDrag();
     if (window_) SDL_DestroyWindow(window_);
     window_ = nullptr;
     id_ = 0;
@@ -203,6 +179,7 @@ class SdlTextView : public TextView {
             clientHeight_ = snapped;
             if (snapped != e.window.data2) SDL_SetWindowSize(window_, clientWidth_, snapped);
             Follow();
+            column_ = std::min(column_, static_cast<int>(LastColumn()));
             dirty_ = true;
             break;
           }
@@ -210,6 +187,15 @@ class SdlTextView : public TextView {
           case SDL_WINDOWEVENT_CLOSE: break;
           default: dirty_ = true; break;
         }
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+        if (e.button.button == SDL_BUTTON_LEFT) PressScrollBar(e.button.x, e.button.y);
+        break;
+      case SDL_MOUSEMOTION:
+        if (drag_ != Drag::kNone) DragThumb(e.motion.x, e.motion.y);
+        break;
+      case SDL_MOUSEBUTTONUP:
+        if (e.button.button == SDL_BUTTON_LEFT) EndDrag();
         break;
       case SDL_MOUSEWHEEL: {
         int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
@@ -253,13 +239,14 @@ class SdlTextView : public TextView {
     if (!surface) return;
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 255, 255, 255));
     if (SDL_LockSurface(surface) != 0) return;
-    int visible = VisibleLines();
-    for (int row = 0; row <= visible; ++row) {
+    const int visible = VisibleLines();
+    for (int row = 0; row < visible; ++row) {
       size_t index = top_ + static_cast<size_t>(row);
       if (index >= lines_.size()) break;
       DrawLine(surface, lines_[index], row * kTextViewLineHeight);
     }
     SDL_UnlockSurface(surface);
+    DrawScrollBars(surface);
     SDL_UpdateWindowSurface(window_);
   }
 
@@ -269,13 +256,103 @@ class SdlTextView : public TextView {
   // A new line is always brought into view at its start, wherever the
   // reader had scrolled to.
   void OnLinesChanged(size_t) override {
+    // The widest line ever kept: lines let go at the front may leave it a
+    // little wide, which only lets the reader scroll into blank space.
+    widestCells_ = std::max(widestCells_, LineCells(lines_.back()));
     Follow();
     column_ = 0;
     dirty_ = true;
   }
 
  private:
-  int VisibleLines() const { return std::max(1, clientHeight_ / kTextViewLineHeight); }
+  // The text area: the client area less the scroll bars.
+  int TextWidth() const { return std::max(0, clientWidth_ - kTextViewScrollBarSize); }
+  int TextHeight() const { return std::max(0, clientHeight_ - kTextViewScrollBarSize); }
+  int VisibleLines() const { return std::max(1, TextHeight() / kTextViewLineHeight); }
+  size_t VisibleCells() const {
+    return static_cast<size_t>(std::max(1, (TextWidth() - 2) / (kTextViewLineHeight / 2)));
+  }
+  size_t LastColumn() const { return widestCells_ > VisibleCells() ? widestCells_ - VisibleCells() : 0; }
+
+  ScrollThumb VerticalThumb() const {
+    return ScrollThumbOf(TextHeight(), lines_.size(), static_cast<size_t>(VisibleLines()), top_);
+  }
+  ScrollThumb HorizontalThumb() const {
+    return ScrollThumbOf(TextWidth(), widestCells_, VisibleCells(), static_cast<size_t>(column_));
+  }
+
+  // A press on a bar: on the thumb it starts a drag, before or after it it
+  // pages, as a click on a scroll bar's track does.
+  void PressScrollBar(int x, int y) {
+    const int w = TextWidth(), h = TextHeight();
+    if (x >= w && y < h) {
+      const ScrollThumb thumb = VerticalThumb();
+      if (thumb.length == 0) return;
+      if (y < thumb.start) {
+        ScrollBy(-VisibleLines(), 0);
+      } else if (y >= thumb.start + thumb.length) {
+        ScrollBy(VisibleLines(), 0);
+      } else {
+        StartDrag(Drag::kVertical, y - thumb.start);
+      }
+    } else if (y >= h && x < w) {
+      const ScrollThumb thumb = HorizontalThumb();
+      if (thumb.length == 0) return;
+      const int page = static_cast<int>(VisibleCells());
+      if (x < thumb.start) {
+        ScrollBy(0, -page);
+      } else if (x >= thumb.start + thumb.length) {
+        ScrollBy(0, page);
+      } else {
+        StartDrag(Drag::kHorizontal, x - thumb.start);
+      }
+    }
+  }
+
+  enum class Drag { kNone, kVertical, kHorizontal };
+
+  void StartDrag(Drag drag, int grab) {
+    drag_ = drag;
+    grab_ = grab;
+    // The thumb follows the pointer even when it leaves the window.
+    SDL_CaptureMouse(SDL_TRUE);
+  }
+
+  void EndDrag() {
+    if (drag_ == Drag::kNone) return;
+    drag_ = Drag::kNone;
+    SDL_CaptureMouse(SDL_FALSE);
+  }
+
+  void DragThumb(int x, int y) {
+    if (drag_ == Drag::kVertical) {
+      top_ = ScrollFirstAt(TextHeight(), lines_.size(), static_cast<size_t>(VisibleLines()), y - grab_);
+    } else {
+      column_ = static_cast<int>(ScrollFirstAt(TextWidth(), widestCells_, VisibleCells(), x - grab_));
+    }
+    dirty_ = true;
+  }
+
+  // Light tracks, a darker thumb where there is something to scroll.
+  void DrawScrollBars(SDL_Surface* surface) {
+    const int w = TextWidth(), h = TextHeight(), bar = kTextViewScrollBarSize;
+    const Uint32 track = SDL_MapRGB(surface->format, 232, 232, 232);
+    const Uint32 thumbColour = SDL_MapRGB(surface->format, 160, 160, 160);
+    SDL_Rect vertical{w, 0, bar, clientHeight_};
+    SDL_Rect horizontal{0, h, w, bar};
+    SDL_FillRect(surface, &vertical, track);
+    SDL_FillRect(surface, &horizontal, track);
+    const ScrollThumb v = VerticalThumb();
+    if (v.length > 0) {
+      SDL_Rect r{w + 2, v.start + 1, bar - 4, std::max(1, v.length - 2)};
+      SDL_FillRect(surface, &r, thumbColour);
+    }
+    const ScrollThumb hz = HorizontalThumb();
+    if (hz.length > 0) {
+      SDL_Rect r{hz.start + 1, h + 2, std::max(1, hz.length - 2), bar - 4};
+      SDL_FillRect(surface, &r, thumbColour);
+    }
+  }
 
   size_t BottomTop() const {
     size_t visible = static_cast<size_t>(VisibleLines());
@@ -288,22 +365,27 @@ class SdlTextView : public TextView {
     long next = static_cast<long>(top_) + lines;
     next = std::clamp(next, 0L, static_cast<long>(BottomTop()));
     top_ = static_cast<size_t>(next);
-    column_ = std::max(0, column_ + cells);
+    column_ = std::clamp(column_ + cells, 0, static_cast<int>(LastColumn()));
     dirty_ = true;
   }
 
   void DrawLine(SDL_Surface* surface, const std::string& line, int y0) {
     const int cell = kTextViewLineHeight / 2;
+    // Tabs stop at every fourth cell of the line, wherever it is scrolled to.
+    int cells = 0;
     int x = 2 - column_ * cell;
     size_t i = 0;
     auto* pixels = static_cast<uint8_t*>(surface->pixels);
     const int bpp = surface->format->BytesPerPixel;
-    while (i < line.size() && x < surface->w) {
+    const int right = TextWidth();
+    while (i < line.size() && x < right) {
       uint32_t cp = NextCodePoint(line, i);
       if (cp == '\t') {
-        x += cell * (4 - ((x / cell) % 4));
+        cells = (cells / 4 + 1) * 4;
+        x = 2 + (cells - column_) * cell;
         continue;
       }
+      cells += CharacterCells(cp);
       const GlyphCache::Glyph& g = glyphs_.Get(cp);
       int gx = x + g.left;
       int gy = y0 + glyphs_.Ascent() - g.top;
@@ -312,7 +394,7 @@ class SdlTextView : public TextView {
         if (py < 0 || py >= surface->h || py < y0 || py >= y0 + kTextViewLineHeight) continue;
         for (int xx = 0; xx < g.width; ++xx) {
           int px = gx + xx;
-          if (px < 0 || px >= surface->w) continue;
+          if (px < 0 || px >= right || px >= surface->w) continue;
           uint8_t a = g.coverage[static_cast<size_t>(yy) * g.width + xx];
           if (!a) continue;
           uint8_t v = static_cast<uint8_t>(255 - a);  // black text on white
@@ -336,6 +418,9 @@ class SdlTextView : public TextView {
   GlyphCache glyphs_;
   size_t top_ = 0;
   int column_ = 0;
+  size_t widestCells_ = 0;
+  Drag drag_ = Drag::kNone;
+  int grab_ = 0;  // where on the thumb the pointer took it
   bool dirty_ = true;
 };
 
