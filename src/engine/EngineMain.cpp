@@ -136,15 +136,18 @@ int RunEngine(int argc, char** argv) {
     height = systemIni->GetInt("WINDOW", "HEIGHT");
     fps = systemIni->GetInt("WINDOW", "FPS");
     // A window the engine cannot make would leave the game without a
-    // renderer: say so and use the default size.
-    if (width <= 0 || height <= 0 || width > kMaxWindowSide || height > kMaxWindowSide) {
-      const std::string text = "system.ini: a " + std::to_string(width) + "x" + std::to_string(height) +
-                               " window cannot be made (each side 1 to " + std::to_string(kMaxWindowSide) +
-                               "); the game runs at 800x600";
+    // renderer: say so and give the side that cannot be made its default.
+    const bool badWidth = width <= 0 || width > kMaxWindowSide;
+    const bool badHeight = height <= 0 || height > kMaxWindowSide;
+    if (badWidth || badHeight) {
+      const std::string asked = std::to_string(width) + "x" + std::to_string(height);
+      if (badWidth) width = 800;
+      if (badHeight) height = 600;
+      const std::string text = "system.ini: a " + asked + " window cannot be made (each side 1 to " +
+                               std::to_string(kMaxWindowSide) + "); the game runs at " + std::to_string(width) + "x" +
+                               std::to_string(height);
       LogProblem(text);
       std::fprintf(stderr, "velmira: %s\n", text.c_str());
-      width = 800;
-      height = 600;
     }
     // A configured rate drives the pacer; nonsense falls back to 60.
     if (fps < 1 || fps > 1000) fps = 60;

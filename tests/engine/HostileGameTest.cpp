@@ -81,18 +81,31 @@ TEST(HostileGame, StaleTemporariesOfKilledSavesGoAtStartUp) {
   EXPECT_TRUE(std::filesystem::exists(game / "notes.tmp"));
 }
 
+// Each side the engine cannot make takes its default; a side it can make
+// stays as the game asked.
 TEST(HostileGame, AWindowSizeTheEngineCannotMakeFallsBackToTheDefault) {
-  TempDir game;
-  game.Write("system.ini", "[WINDOW]\nWIDTH=0\nHEIGHT=-5\n[SYSTEM]\nBOOT=game.iet\n");
-  game.Write("game.iet", "@\n");
-  game.Write("shot.txt", "1 shot " + (game / "shot.png") + "\n");
-  const std::string log = game / "run.log";
-  EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-input", game / "shot.txt", "-log", log, game.Path()}), 0);
-  EXPECT_NE(ReadFile(log).find("a 0x-5 window cannot be made"), std::string::npos) << ReadFile(log);
-  const std::string png = ReadFile(game / "shot.png");
-  ASSERT_GT(png.size(), 24u);
-  // IHDR width and height, big-endian.
-  EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x03\x20\0\0\x02\x58", 8));
+  struct Case {
+    const char* window;
+    const char* reported;
+    std::string ihdr;  // PNG width and height, big-endian
+  };
+  const Case cases[] = {
+      {"WIDTH=0\nHEIGHT=-5\n", "a 0x-5 window cannot be made", std::string("\0\0\x03\x20\0\0\x02\x58", 8)},
+      {"WIDTH=300\n", "a 300x0 window cannot be made (each side 1 to 16384); the game runs at 300x600",
+       std::string("\0\0\x01\x2C\0\0\x02\x58", 8)},
+  };
+  for (const Case& c : cases) {
+    TempDir game;
+    game.Write("system.ini", std::string("[WINDOW]\n") + c.window + "[SYSTEM]\nBOOT=game.iet\n");
+    game.Write("game.iet", "@\n");
+    game.Write("shot.txt", "1 shot " + (game / "shot.png") + "\n");
+    const std::string log = game / "run.log";
+    EXPECT_EQ(RunVelmira({"-headless", "-frames", "3", "-input", game / "shot.txt", "-log", log, game.Path()}), 0);
+    EXPECT_NE(ReadFile(log).find(c.reported), std::string::npos) << ReadFile(log);
+    const std::string png = ReadFile(game / "shot.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(16, 8), c.ihdr) << c.window;
+  }
 }
 
 TEST(HostileGame, StrictRunsFailOnAnyReportedProblem) {
