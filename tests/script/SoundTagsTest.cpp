@@ -378,6 +378,12 @@ TEST_F(SoundTags, DumpIsStable) {
             "bgm.a file=\"m.wav\" playing=2 volume=1000 loop=1 fade=0\n"
             "bgm.b file=\"\" playing=0 volume=1000 loop=0 fade=0\n"
             "se.b file=\"e.wav\" playing=1 volume=1 loop=1 fade=1\n");
+  // A stopped channel has let its sound go.
+  Run("[seplay id=b file=e.wav loop=1][sestop id=b]\n");
+  EXPECT_EQ(Sound().Dump(),
+            "bgm.a file=\"\" playing=0 volume=1000 loop=0 fade=0\n"
+            "bgm.b file=\"\" playing=0 volume=1000 loop=0 fade=0\n"
+            "se.b file=\"\" playing=0 volume=1000 loop=1 fade=0\n");
 }
 
 TEST_F(SoundTags, AudioDumpFollowsTheFadeCurveAndRepeats) {

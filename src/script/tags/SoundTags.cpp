@@ -155,7 +155,9 @@ std::string CSoundTagState::Dump() {
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "\" playing=%d volume=%d loop=%d fade=%d\n", slot.player->IsPlaying(),
                   slot.player->GetVolume(), slot.loop ? 1 : 0, IsFading(slot) ? 1 : 0);
-    out += slot.name + " file=\"" + slot.file + numbers;
+    // A channel whose sound was let go (stopped, or a one-shot that ended)
+    // holds no file any more.
+    out += slot.name + " file=\"" + (slot.sound ? slot.file : std::string()) + numbers;
   };
   for (CSlot& slot : m_bgm) line(slot);
   for (auto& [id, slot] : m_channels) line(slot);
