@@ -34,13 +34,65 @@ std::string GetCurrentDirectory() {
   return buffer;
 }
 
+namespace {
+
+// Game files name paths as Windows reads them: "." and ".." are taken
+// away by the text alone (so "missing\\..\\a.png" is "a.png" whether or not
+// the folder exists), doubled separators count as one, and the last
+// component loses its trailing dots and spaces ("bg01.png." is "bg01.png"). A ".." with nothing before it to take
+// away stays, as does one at the root of an absolute path.
+std::string AsWindowsReadsIt(const std::string& path) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> kept;
+  size_t pos = absolute ? 1 : 0;
+  bool endsInSeparator = false;
+  while (pos <= path.size()) {
+    size_t slash = path.find('/', pos);
+    const bool last = slash == std::string::npos;
+    std::string component = path.substr(pos, last ? std::string::npos : slash - pos);
+    if (last && component != "." && component != "..") {
+      while (!component.empty() && (component.back() == '.' || component.back() == ' ')) component.pop_back();
+    }
+    if (component.empty() && !last) {
+      // Doubled separators count as one.
+    } else if (component == ".") {
+      endsInSeparator = !kept.empty() || absolute;
+    } else if (component == "..") {
+      if (!kept.empty() && kept.back() != "..") {
+        kept.pop_back();
+      } else if (!absolute) {
+        kept.push_back(component);
+      }
+      endsInSeparator = !kept.empty() || absolute;
+    } else {
+      kept.push_back(component);
+      endsInSeparator = false;
+    }
+    if (last) break;
+    pos = slash + 1;
+  }
+  std::string out = absolute ? "/" : "";
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (i) out += '/';
+    out += kept[i];
+  }
+  if (endsInSeparator && !kept.empty()) out += '/';
+  return out;
+}
+
+}  // namespace
+
 std::string ToNativePath(std::string_view cp932Name) {
   // Converting first keeps trail bytes 0x5C inside their characters.
   std::string native = ConvertCp932ToUtf8(cp932Name);
   for (char& c : native) {
     if (c == '\\') c = '/';
   }
-  return native;
+  // Most names have nothing to take away.
+  if (native.find("/.") == std::string::npos && native.find("//") == std::string::npos &&
+      native.compare(0, 1, ".") != 0 && !native.empty() && native.back() != ' ' && native.back() != '.')
+    return native;
+  return AsWindowsReadsIt(native);
 }
 
 bool IsRegularFile(const std::string& nativePath) {

@@ -89,9 +89,9 @@ bool CSaveData::ParseHeader(const std::vector<uint8_t>& bytes, char& kind, int32
 }
 
 bool CSaveData::IsReservedName(const std::string& fileName) {
-  std::string name = fileName;
-  while (name.size() >= 2 && name[0] == '.' && (name[1] == '/' || name[1] == '\\')) name.erase(0, 2);
-  name = LowerAscii(name);
+  // Compared as the file the name opens: ".\\saveg.dat" and "saveg.dat."
+  // are the global data too.
+  const std::string name = LowerAscii(platform::ToNativePath(fileName));
   return name == kGlobalFile || name == kSystemFile;
 }
 

@@ -19,6 +19,10 @@ TEST(LooseFiles, SeparatorsAndCaseFallback) {
   EXPECT_EQ(f.GetSize(), 5);
   EXPECT_TRUE(f.Open("bgm\\missing.ogg"));
   EXPECT_FALSE(f.IsOpen());
+  // As Windows reads a name: through a folder that is not there, and with
+  // a trailing dot and space.
+  EXPECT_FALSE(f.Open("nothere\\..\\bgm\\title.ogg. "));
+  EXPECT_EQ(f.GetSize(), 5);
   // Folders are not files.
   EXPECT_TRUE(f.Open("bgm"));
 }

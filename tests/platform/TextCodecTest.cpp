@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 
@@ -33,6 +35,29 @@ TEST(TextCodec, BrokenInputBecomesReplacementCharacters) {
 TEST(FileSystem, NativePathsKeepDoubleByteCharacters) {
   EXPECT_EQ(platform::ToNativePath("a\\b/c"), "a/b/c");
   EXPECT_EQ(platform::ToNativePath("\x95\x5C\\x"), "表/x");
+}
+
+// Names as Windows reads them: dots and doubled separators go by the text,
+// and the last component loses trailing dots and spaces.
+TEST(FileSystem, NativePathsReadLikeWindowsNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"missing\\..\\a.png", "a.png"},
+      {".\\bg\\.\\a.png", "bg/a.png"},
+      {"a\\b\\..\\..\\c", "c"},
+      {"..\\x", "../x"},
+      {"..\\..\\x", "../../x"},
+      {"a\\..\\..\\x", "../x"},
+      {"/..\\x", "/x"},
+      {"a\\\\b", "a/b"},
+      {"bg01.png.", "bg01.png"},
+      {"bg01.png . .", "bg01.png"},
+      {"dir. \\x", "dir. /x"},
+      {"dir \\", "dir /"},
+      {"a\\b\\", "a/b/"},
+      {"a\\.", "a/"},
+      {".hidden", ".hidden"},
+  };
+  for (const auto& [name, native] : cases) EXPECT_EQ(platform::ToNativePath(name), native) << name;
 }
 
 TEST(TextCodec, SingleCharactersToCodePoints) {

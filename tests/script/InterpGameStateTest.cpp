@@ -260,12 +260,17 @@ TEST_F(InterpGameState, CallersNameTheKindTheyRead) {
 TEST_F(InterpGameState, ReservedAndUnsafeNamesAreRefused) {
   WriteFile("game.iet",
             "[save file=system.dat]\n[save file=SAVEG.DAT]\n[save file=../up.dat]\n[save file=a/../../b.dat]\n"
-            "[save file=/tmp/velmira_abs.dat]\n[save file=ok.dat]\n@\n");
+            "[save file=/tmp/velmira_abs.dat]\n[save file=\"saveg.dat. \"]\n[save file=.\\\\system.dat.]\n"
+            "[save file=ok.dat]\n@\n");
   ASSERT_FALSE(Start());
   Frame();
   const std::vector<uint8_t> system = ReadFile("system.dat");
   ASSERT_GT(system.size(), 4u);
   EXPECT_EQ(system[3], 'X');
+  // Names that open the global data as Windows reads them.
+  const std::vector<uint8_t> global = ReadFile("saveg.dat");
+  ASSERT_GT(global.size(), 4u);
+  EXPECT_EQ(global[3], 'G');
   EXPECT_FALSE(Exists("SAVEG.DAT"));
   EXPECT_FALSE(std::filesystem::exists(dir_.parent_path() / "up.dat"));
   EXPECT_FALSE(std::filesystem::exists("/tmp/velmira_abs.dat"));
