@@ -246,4 +246,30 @@ TEST_F(MessageEffects, ResetDeletesWindowsWithTheirRunningEffects) {
   EXPECT_NE(Window(), nullptr);
 }
 
+// A restart starts the windows over but keeps, per window id, the font
+// stack, the effect lists and the stack of windows [chgmsg] went through.
+TEST_F(MessageEffects, ARestartKeepsFontStacksEffectListsAndTheWindowStack) {
+  ASSERT_FALSE(
+      StartWithScene("[debug mode=2]\n"
+                     "[if estimate=g.again]\n[/font][/chgmsg]@\n[/if]\n"
+                     "[var name=g.again data=1][font size=20][font size=24]\n"
+                     "[scetween mode=init type=in][scetween mode=add type=in param=top diff=-16 msec=300]\n"
+                     "[chgmsg id=w1]@\n"));
+  EngineFrame();
+  ASSERT_EQ(Messages()->m_currentWindowId, "w1");
+  ASSERT_FALSE(script_->Boot());
+  EXPECT_EQ(Messages()->m_currentWindowId, "");
+  EXPECT_EQ(Messages()->m_windowIdStack, std::vector<std::string>{""});
+  ASSERT_EQ(Messages()->m_fontStacks[""].size(), 2u);
+  EXPECT_EQ(Messages()->AppearList().size(), 1u);
+  // Run again after the restart, [/font] and [/chgmsg] find the font and
+  // the window they close.
+  EngineFrame();
+  const std::string reports = Reports();
+  EXPECT_NE(reports.find("game.iet(3): /chgmsg"), std::string::npos) << reports;
+  EXPECT_EQ(reports.find("対になる"), std::string::npos) << reports;
+  EXPECT_EQ(Messages()->m_currentWindowId, "");
+  EXPECT_EQ(Window()->GetFont().size, 20);
+}
+
 }  // namespace

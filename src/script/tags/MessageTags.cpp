@@ -156,8 +156,18 @@ void CMessageTagState::OnEvent(CMainScript& script, ScriptEvent event) {
       std::unique_ptr<CBackLog> backlog = std::move(m_backlog);
       std::map<std::string, std::unique_ptr<CLinkableTextRenderer>> own;
       own.swap(m_ownWindows);
+      // A restart keeps the window id stack, the font stacks and the effect
+      // lists of every window id; the rest starts over.
+      std::vector<std::string> windowIdStack = std::move(m_windowIdStack);
+      std::map<std::string, std::vector<CFontProperty>> fontStacks = std::move(m_fontStacks);
+      std::map<std::string, CTweenList> appearLists = std::move(m_appearLists);
+      std::map<std::string, CTweenList> vanishLists = std::move(m_vanishLists);
       *this = CMessageTagState();
       m_backlog = std::move(backlog);
+      m_windowIdStack = std::move(windowIdStack);
+      m_fontStacks = std::move(fontStacks);
+      m_appearLists = std::move(appearLists);
+      m_vanishLists = std::move(vanishLists);
       // Every window goes; the backlog's window and the main window (empty
       // name, current) are made again at once.
       if (CGraphicSystem* graphics = script.GetGraphics()) graphics->ClearMessageWindows();
