@@ -64,6 +64,18 @@ TEST_F(Device, LostContextComesBackWithTheSamePictures) {
   int w = 0, h = 0;
   EXPECT_TRUE(gl->ReadBack(none, w, h));
   EXPECT_EQ(DrawGl({&layer}).bytes, after.bytes);
+
+  // A renderer that goes while its context is lost leaves no frame behind
+  // for the screenshot path to read.
+  platform::LoseGlContext(window);
+  gl->RenderStart();
+  platform::LoseGlContext(window);
+  gl->RenderEnd();
+  ASSERT_TRUE(gl->IsLost());
+  layer.SetSurface(nullptr);
+  image.reset();
+  gl.reset();
+  EXPECT_TRUE(platform::GetLastFrame(none, w, h));
 }
 
 TEST_F(Device, DestroyedRenderTargetsAreNotCalledBack) {

@@ -309,7 +309,12 @@ bool CGlesRenderer::Start(platform::WindowHandle window, int width, int height, 
     return true;
   }
   m_ready = true;
-  platform::SetFrameReader([this](std::vector<uint8_t>& pixels, int& w, int& h) { return ReadBack(pixels, w, h); });
+  // The reader may outlive the renderer (one gone while its context was
+  // lost leaves it set): then it has no frame to give.
+  platform::SetFrameReader([token = GetToken()](std::vector<uint8_t>& pixels, int& w, int& h) {
+    auto self = token.lock();
+    return !self || !*self || (*self)->ReadBack(pixels, w, h);
+  });
   return false;
 }
 
