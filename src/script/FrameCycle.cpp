@@ -31,6 +31,7 @@ void CMainScript::SetState(int state) {
   if (m_cursor.m_state == kHalted) return;
   m_cursor.m_previousState = m_cursor.m_state;
   m_cursor.m_state = state;
+  if (state == kSyncWait) ++m_syncWaitSerial;
   if ((state == kClickWait || state == kSyncWait) && !IsSkipping()) FlushChangedSaves();
   // A game that ends keeps what it set last: closing in the ended state
   // writes nothing more.

@@ -171,6 +171,10 @@ class CMainScript : public ISaveSubject {
   bool IsEnded() const { return m_cursor.m_state == kEnded; }
   void SetState(int state);
   void RestoreState();
+  // Counts the sync waits entered. What ends a sync wait when it is done (a
+  // tween's completion) ends only the wait it was made for: one the script
+  // has since left for another stays where it is.
+  uint64_t GetSyncWaitSerial() const { return m_syncWaitSerial; }
 
   bool IsSkipping() const;
   void SetAutoMode(bool on);
@@ -343,6 +347,7 @@ class CMainScript : public ISaveSubject {
   // Save problems already reported (each is told once).
   std::set<std::string> m_saveProblems;
   bool m_runawayReported = false;
+  uint64_t m_syncWaitSerial = 0;
   uint32_t m_waitDeadline = 0;
   bool m_hideAllowed = false;
   bool m_backlogAllowed = false;

@@ -537,6 +537,26 @@ TEST_F(LayerTags, AWaitIsEndedOnlyByWhatItWaitsFor) {
   EXPECT_EQ(State(), CMainScript::kEnded);
 }
 
+// Nor does it end a sync wait entered after the jump: another sync tween
+// still running, then a [stop].
+TEST_F(LayerTags, AStaleSyncTweenLeavesLaterSyncWaitsAlone) {
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=go]"
+      "[lytween id=a param=top from=4 to=5 msec=100 sync=1][wait time=100000]\n"
+      "*go\n[lytween id=a param=left from=4 to=9 msec=500 sync=1][var name=f.second data=1][stop]\n"
+      "[var name=f.after data=1]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  ASSERT_EQ(State(), CMainScript::kSyncWait);
+  for (int n = 2; n <= 20; ++n) FrameN(n);  // the first tween ends at 100 ms
+  EXPECT_FALSE(Has("f.second"));
+  for (int n = 21; n <= 40; ++n) FrameN(n);  // the second at about 516 ms
+  EXPECT_EQ(Var("f.second"), "1");
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+  for (int n = 41; n <= 60; ++n) FrameN(n);
+  EXPECT_FALSE(Has("f.after"));
+}
+
 TEST_F(LayerTags, EveryClickCountsWhenFramesShareAMillisecond) {
   // Frames catching up after a slow one, or skipping with Control, can start
   // in the same millisecond: each is still a frame of its own.

@@ -247,11 +247,12 @@ int TweenIndex(const std::string& param) {
 // What a sync tween's completion does: the script waiting for it runs
 // again. A script hidden or in the backlog from that wait runs when it comes
 // back; one that has left the wait (a click handler jumped) is not disturbed
-// in whatever it waits for now.
-std::function<void()> ResumeAction(State& state, CMainScript& script) {
-  return [token = state.Token(script)] {
+// in whatever it waits for now, a later sync wait included. wait is the
+// serial of the sync wait the tween ends.
+std::function<void()> ResumeAction(State& state, CMainScript& script, uint64_t wait) {
+  return [token = state.Token(script), wait] {
     auto alive = token.lock();
-    if (!alive || !*alive) return;
+    if (!alive || !*alive || (*alive)->GetSyncWaitSerial() != wait) return;
     CMainScript::CCaret& cursor = (*alive)->GetCursor();
     if (cursor.m_state == CMainScript::kSyncWait) {
       cursor.m_state = CMainScript::kRunning;
@@ -285,16 +286,21 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
   if (record.HasAttribute("ease") && EaseKindFromName(record.GetAttribute("ease"), ease)) tween->SetEase(ease);
   if (record.HasAttribute("yoyo")) tween->SetYoyo(Number(record, "yoyo"));
   const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
-  if (sync) tween->SetOnComplete(ResumeAction(state, script));
   if (state.m_queue) {
+    // The queue is registered only at /tweenset: waiting now would wait for
+    // a tween that cannot run. The wait /tweenset enters is the next one.
+    if (sync) {
+      tween->SetOnComplete(ResumeAction(state, script, script.GetSyncWaitSerial() + 1));
+      state.m_queueSync = true;
+    }
     state.m_queue->Add(std::move(tween));
     state.m_queuedIds.insert(id);
-    // The queue is registered only at /tweenset: waiting now would wait for
-    // a tween that cannot run.
-    if (sync) state.m_queueSync = true;
   } else {
-    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
+    // While a load replays the scene no wait is entered: the tween ends the
+    // wait the loaded game was in.
     if (sync) script.SetState(CMainScript::kSyncWait);
+    if (sync) tween->SetOnComplete(ResumeAction(state, script, script.GetSyncWaitSerial()));
+    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
   }
   if (!replay) {
     if (record.HasAttribute("yoyo") && Number(record, "yoyo") != 0) {
