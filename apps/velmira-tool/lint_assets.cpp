@@ -63,15 +63,9 @@ std::string Size(const ImageFacts& facts) { return std::to_string(facts.width) +
 
 // The scene size the engine opens the game with.
 void ScreenSize(int& width, int& height) {
-  width = 800;
-  height = 600;
-  if (CIni* ini = LoadIni("system.ini")) {
-    const int w = ini->GetInt("WINDOW", "WIDTH"), h = ini->GetInt("WINDOW", "HEIGHT");
-    if (w > 0 && h > 0) {
-      width = w;
-      height = h;
-    }
-  }
+  const CWindowSize size = WindowSizeFromIni(LoadIni("system.ini"));
+  width = size.width;
+  height = size.height;
 }
 
 void CheckFiles(const LintGame& game, std::vector<LintFinding>& findings) {

@@ -32,9 +32,6 @@
 
 namespace {
 
-// Largest window side the renderers and surfaces take.
-constexpr int kMaxWindowSide = 16384;
-
 const std::string& StartupCaption() {
   static const std::string text = Utf8ToCp932("起動エラー");
   return text;
@@ -132,18 +129,15 @@ int RunEngine(int argc, char** argv) {
   int width = 800, height = 600, fps = 60;
   CIni* systemIni = LoadIni("system.ini");
   if (systemIni) {
-    width = systemIni->GetInt("WINDOW", "WIDTH");
-    height = systemIni->GetInt("WINDOW", "HEIGHT");
-    fps = systemIni->GetInt("WINDOW", "FPS");
     // A window the engine cannot make would leave the game without a
     // renderer: say so and give the side that cannot be made its default.
-    const bool badWidth = width <= 0 || width > kMaxWindowSide;
-    const bool badHeight = height <= 0 || height > kMaxWindowSide;
-    if (badWidth || badHeight) {
-      const std::string asked = std::to_string(width) + "x" + std::to_string(height);
-      if (badWidth) width = 800;
-      if (badHeight) height = 600;
-      const std::string text = "system.ini: a " + asked + " window cannot be made (each side 1 to " +
+    const CWindowSize size = WindowSizeFromIni(systemIni);
+    width = size.width;
+    height = size.height;
+    fps = systemIni->GetInt("WINDOW", "FPS");
+    if (size.fellBack) {
+      const std::string text = "system.ini: a " + std::to_string(size.askedWidth) + "x" +
+                               std::to_string(size.askedHeight) + " window cannot be made (each side 1 to " +
                                std::to_string(kMaxWindowSide) + "); the game runs at " + std::to_string(width) + "x" +
                                std::to_string(height);
       LogProblem(text);

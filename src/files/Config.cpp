@@ -230,6 +230,19 @@ namespace {
 std::map<std::string, std::unique_ptr<CIni>>* g_iniCache = nullptr;
 }
 
+CWindowSize WindowSizeFromIni(const CIni* ini) {
+  CWindowSize size;
+  if (!ini) return size;
+  size.askedWidth = ini->GetInt("WINDOW", "WIDTH");
+  size.askedHeight = ini->GetInt("WINDOW", "HEIGHT");
+  const bool badWidth = size.askedWidth <= 0 || size.askedWidth > kMaxWindowSide;
+  const bool badHeight = size.askedHeight <= 0 || size.askedHeight > kMaxWindowSide;
+  if (!badWidth) size.width = size.askedWidth;
+  if (!badHeight) size.height = size.askedHeight;
+  size.fellBack = badWidth || badHeight;
+  return size;
+}
+
 CIni* LoadIni(const std::string& fileName) {
   if (!g_iniCache) g_iniCache = new std::map<std::string, std::unique_ptr<CIni>>();
   auto it = g_iniCache->find(fileName);

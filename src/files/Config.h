@@ -75,6 +75,19 @@ CIni* LoadIni(const std::string& fileName);
 // Frees every cached document.
 void ReleaseIniCache();
 
+// The scene size a game's system.ini asks for ([WINDOW] WIDTH and HEIGHT).
+// A side missing or out of range (1 to kMaxWindowSide) takes its default,
+// 800 wide or 600 high; the other side stays. Without a file, 800x600.
+constexpr int kMaxWindowSide = 16384;
+struct CWindowSize {
+  int width = 800;
+  int height = 600;
+  int askedWidth = 0;  // as the file has them
+  int askedHeight = 0;
+  bool fellBack = false;  // a side took its default
+};
+CWindowSize WindowSizeFromIni(const CIni* ini);
+
 // The main archive, named after the executable ("root.pfs" until start-up
 // sets it).
 const std::string& GetRootArchivePath();

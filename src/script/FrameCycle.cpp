@@ -31,7 +31,7 @@ void CMainScript::SetState(int state) {
   if (m_cursor.m_state == kHalted) return;
   m_cursor.m_previousState = m_cursor.m_state;
   m_cursor.m_state = state;
-  if (state == kSyncWait) ++m_syncWaitSerial;
+  if (state == kSyncWait) m_cursor.m_syncWaitId = NewSyncWaitId();
   if ((state == kClickWait || state == kSyncWait) && !IsSkipping()) FlushChangedSaves();
   // A game that ends keeps what it set last: closing in the ended state
   // writes nothing more.
@@ -39,6 +39,23 @@ void CMainScript::SetState(int state) {
     if (m_variables->TakeGlobalChanged()) m_saveData->SaveGlobal();
     if (m_variables->TakeSystemChanged()) m_saveData->SaveSystem();
   }
+}
+
+bool CMainScript::EndSyncWait(uint64_t id) {
+  if (id == 0) return false;
+  CCaret* caret = m_cursor.m_syncWaitId == id ? &m_cursor : nullptr;
+  for (auto it = m_callStack.rbegin(); !caret && it != m_callStack.rend(); ++it)
+    if (it->m_syncWaitId == id) caret = &*it;
+  if (!caret) return false;
+  caret->m_syncWaitId = 0;
+  if (caret->m_state == kSyncWait) {
+    caret->m_state = kRunning;
+  } else if (caret->m_previousState == kSyncWait) {
+    caret->m_previousState = kRunning;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void CMainScript::RestoreState() {

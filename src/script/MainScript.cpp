@@ -210,6 +210,7 @@ bool CMainScript::Jump(const std::string& file, const std::string& label) {
   m_cursor.m_file = name;
   m_cursor.m_index = target;
   m_cursor.m_waitTextEffects = false;
+  m_cursor.m_syncWaitId = 0;
   return false;
 }
 

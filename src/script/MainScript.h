@@ -72,6 +72,10 @@ class CMainScript : public ISaveSubject {
     // drops it, and a save keeps it (under its own tag, written only when
     // set).
     bool m_waitTextEffects = false;
+    // The sync wait the caret stands at (0 for none; not saved). A sync
+    // tween ends only the wait it was made for, on this caret or on one a
+    // call put on the stack; a jump leaves the wait and drops it.
+    uint64_t m_syncWaitId = 0;
   };
 
   // Click-wait glyph settings of one message window.
@@ -171,10 +175,13 @@ class CMainScript : public ISaveSubject {
   bool IsEnded() const { return m_cursor.m_state == kEnded; }
   void SetState(int state);
   void RestoreState();
-  // Counts the sync waits entered. What ends a sync wait when it is done (a
-  // tween's completion) ends only the wait it was made for: one the script
-  // has since left for another stays where it is.
-  uint64_t GetSyncWaitSerial() const { return m_syncWaitSerial; }
+  // Every sync wait entered gets an id of its own (never 0, never given
+  // twice), which SetState (3) puts on the cursor.
+  uint64_t NewSyncWaitId() { return ++m_syncWaitIds; }
+  // Ends the sync wait with this id, wherever its caret is: the cursor
+  // (waiting, or hidden or in the backlog from the wait) or a caret a call
+  // left on the stack. False when no caret stands at it any more.
+  bool EndSyncWait(uint64_t id);
 
   bool IsSkipping() const;
   void SetAutoMode(bool on);
@@ -347,7 +354,7 @@ class CMainScript : public ISaveSubject {
   // Save problems already reported (each is told once).
   std::set<std::string> m_saveProblems;
   bool m_runawayReported = false;
-  uint64_t m_syncWaitSerial = 0;
+  uint64_t m_syncWaitIds = 0;
   uint32_t m_waitDeadline = 0;
   bool m_hideAllowed = false;
   bool m_backlogAllowed = false;

@@ -110,6 +110,33 @@ TEST(Ini, SectionsKeysAndComments) {
   EXPECT_EQ(ini.GetString("window", "WIDTH", "none"), "none");
 }
 
+// Each side of the window that cannot be made takes its own default.
+TEST(Ini, WindowSizeFallsBackOneSideAtATime) {
+  struct Case {
+    const char* text;
+    int width, height;
+    bool fellBack;
+  } cases[] = {
+      {"[WINDOW]\nWIDTH=1280\nHEIGHT=720\n", 1280, 720, false},
+      {"[WINDOW]\nWIDTH=300\n", 300, 600, true},
+      {"[WINDOW]\nHEIGHT=16384\nWIDTH=16385\n", 800, 16384, true},
+      {"[WINDOW]\nWIDTH=-1\nHEIGHT=0\n", 800, 600, true},
+      {"[SYSTEM]\nBOOT=a.iet\n", 800, 600, true},
+  };
+  for (const Case& c : cases) {
+    CIni ini;
+    ini.Parse(c.text);
+    const CWindowSize size = WindowSizeFromIni(&ini);
+    EXPECT_EQ(size.width, c.width) << c.text;
+    EXPECT_EQ(size.height, c.height) << c.text;
+    EXPECT_EQ(size.fellBack, c.fellBack) << c.text;
+  }
+  const CWindowSize none = WindowSizeFromIni(nullptr);
+  EXPECT_EQ(none.width, 800);
+  EXPECT_EQ(none.height, 600);
+  EXPECT_FALSE(none.fellBack);
+}
+
 TEST(Ini, DoubleByteCharactersStayWhole) {
   // 0x95 0x5C and 0x83 0x5D: trail bytes equal to '\' and ']'.
   std::string text = "[\x95\x5C\x83\x5D]\n\x95\x5Ckey=\x83\x5Dv\n";

@@ -537,11 +537,16 @@ TEST_F(LayerTags, AWaitIsEndedOnlyByWhatItWaitsFor) {
   EXPECT_EQ(State(), CMainScript::kEnded);
 }
 
-// Nor does it end a sync wait entered after the jump: another sync tween
-// still running, then a [stop].
-TEST_F(LayerTags, AStaleSyncTweenLeavesLaterSyncWaitsAlone) {
-  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=go]"
-      "[lytween id=a param=top from=4 to=5 msec=100 sync=1][wait time=100000]\n"
+// A sync tween ends the wait it was made for and no other: not the sync
+// waits entered after a jump out of it (another sync tween, a [stop], one
+// set from Lua), while its own wait still ends when a call took the script
+// away from it, or when a [wait scenario] came between a queued sync tween
+// and the /tweenset that enters its wait.
+TEST_F(LayerTags, ASyncWaitIsEndedOnlyByItsOwnTween) {
+  const std::string jumpedOut =
+      "[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=go]"
+      "[lytween id=a param=top from=4 to=5 msec=100 sync=1][wait time=100000]\n";
+  Run(jumpedOut +
       "*go\n[lytween id=a param=left from=4 to=9 msec=500 sync=1][var name=f.second data=1][stop]\n"
       "[var name=f.after data=1]\n");
   platform::InjectCursor(window_, 5, 5);
@@ -555,6 +560,32 @@ TEST_F(LayerTags, AStaleSyncTweenLeavesLaterSyncWaitsAlone) {
   EXPECT_EQ(State(), CMainScript::kSyncWait);
   for (int n = 41; n <= 60; ++n) FrameN(n);
   EXPECT_FALSE(Has("f.after"));
+
+  Run(jumpedOut +
+      "*go\n[lua]function hold(o) o:setScriptStatus(3) end[/lua]\n[calllua function=hold]"
+      "[var name=f.after data=1]\n");
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  for (int n = 2; n <= 30; ++n) FrameN(n);
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+  EXPECT_FALSE(Has("f.after"));
+
+  // The handler a click calls waits for a sync tween of its own, then
+  // returns to the wait, which its tween has ended meanwhile.
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonclick id=a label=menu call=1]"
+      "[lytween id=a param=top from=4 to=5 msec=100 sync=1][var name=f.synced data=1][wait time=100000]\n"
+      "*menu\n[lyc id=m file=blue][lytween id=m param=left from=0 to=1 msec=300 sync=1][var name=f.menu data=1]"
+      "[return]\n");
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  for (int n = 2; n <= 30; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.menu"), "1");
+  EXPECT_EQ(Var("f.synced"), "1");
+
+  Run("[lyc id=a file=small][flip][tweenset][lytween id=a param=left from=0 to=5 msec=100 sync=1][wait scenario]"
+      "[/tweenset][var name=f.done data=1][wait time=100000]\n");
+  for (int n = 0; n <= 20; ++n) FrameN(n);
+  EXPECT_EQ(Var("f.done"), "1");
 }
 
 TEST_F(LayerTags, EveryClickCountsWhenFramesShareAMillisecond) {

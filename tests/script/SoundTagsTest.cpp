@@ -243,7 +243,9 @@ TEST_F(SoundTags, VolumeSettingsReachPlayingSounds) {
   while (Sound().IsFading(Se("f"))) {
     CTweenRegistry::Instance().UpdateAll(now_ + 16);
     now_ += 16;
-    if (!Sound().IsFading(Se("f"))) EXPECT_EQ(Se("f").player->GetVolume(), 800);
+    if (!Sound().IsFading(Se("f"))) {
+      EXPECT_EQ(Se("f").player->GetVolume(), 800);
+    }
     FrameAt(now_);
   }
   EXPECT_EQ(Se("f").player->GetVolume(), 400);

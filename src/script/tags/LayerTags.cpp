@@ -42,6 +42,7 @@ void CLayerTagState::OnEvent(CMainScript&, ScriptEvent event) {
   m_queue.reset();
   m_queuedIds.clear();
   m_queueSync = false;
+  m_queueWait.reset();
   m_pointer.Clear();
   for (auto& lines : m_handlerLines) lines.clear();
 }
@@ -244,21 +245,16 @@ int TweenIndex(const std::string& param) {
   return -1;
 }
 
-// What a sync tween's completion does: the script waiting for it runs
-// again. A script hidden or in the backlog from that wait runs when it comes
-// back; one that has left the wait (a click handler jumped) is not disturbed
-// in whatever it waits for now, a later sync wait included. wait is the
-// serial of the sync wait the tween ends.
-std::function<void()> ResumeAction(State& state, CMainScript& script, uint64_t wait) {
-  return [token = state.Token(script), wait] {
+// What a sync tween's completion does: the sync wait it was made for ends,
+// so the script waiting there runs again. A script hidden or in the backlog
+// from that wait runs when it comes back; one a call took away from it finds
+// it ended on return; one that has left it (a click handler jumped) is not
+// disturbed in whatever it waits for now. wait holds the wait's id (0 until
+// a queue's /tweenset enters it).
+std::function<void()> ResumeAction(State& state, CMainScript& script, std::shared_ptr<const uint64_t> wait) {
+  return [token = state.Token(script), wait = std::move(wait)] {
     auto alive = token.lock();
-    if (!alive || !*alive || (*alive)->GetSyncWaitSerial() != wait) return;
-    CMainScript::CCaret& cursor = (*alive)->GetCursor();
-    if (cursor.m_state == CMainScript::kSyncWait) {
-      cursor.m_state = CMainScript::kRunning;
-    } else if (cursor.m_previousState == CMainScript::kSyncWait) {
-      cursor.m_previousState = CMainScript::kRunning;
-    }
+    if (alive && *alive) (*alive)->EndSyncWait(*wait);
   };
 }
 
@@ -288,18 +284,19 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
   const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
   if (state.m_queue) {
     // The queue is registered only at /tweenset: waiting now would wait for
-    // a tween that cannot run. The wait /tweenset enters is the next one.
+    // a tween that cannot run. /tweenset enters the wait and gives its id.
     if (sync) {
-      tween->SetOnComplete(ResumeAction(state, script, script.GetSyncWaitSerial() + 1));
+      if (!state.m_queueWait) state.m_queueWait = std::make_shared<uint64_t>(0);
+      tween->SetOnComplete(ResumeAction(state, script, state.m_queueWait));
       state.m_queueSync = true;
     }
     state.m_queue->Add(std::move(tween));
     state.m_queuedIds.insert(id);
   } else {
-    // While a load replays the scene no wait is entered: the tween ends the
-    // wait the loaded game was in.
-    if (sync) script.SetState(CMainScript::kSyncWait);
-    if (sync) tween->SetOnComplete(ResumeAction(state, script, script.GetSyncWaitSerial()));
+    if (sync) {
+      script.SetState(CMainScript::kSyncWait);
+      tween->SetOnComplete(ResumeAction(state, script, std::make_shared<uint64_t>(script.GetCursor().m_syncWaitId)));
+    }
     graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
   }
   if (!replay) {
@@ -338,7 +335,9 @@ bool TweenSetClose(State& state, CMainScript& script, const CScriptBlock&, bool)
   if (state.m_queueSync) {
     state.m_queueSync = false;
     script.SetState(CMainScript::kSyncWait);
+    if (state.m_queueWait) *state.m_queueWait = script.GetCursor().m_syncWaitId;
   }
+  state.m_queueWait.reset();
   return false;
 }
 

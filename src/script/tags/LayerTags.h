@@ -30,8 +30,9 @@ class CLayerTagState : public CTagFamilyState {
   std::unique_ptr<CTweenQueue> m_queue;
   std::set<std::string> m_queuedIds;
   // A tween inside the open queue asked for the sync wait: closing the
-  // queue enters it.
+  // queue enters it, and gives its id to the tweens that end it.
   bool m_queueSync = false;
+  std::shared_ptr<uint64_t> m_queueWait;
   CPointerEvents m_pointer;
   // The line of the tag that set each handler (click, rollover, rollout by
   // layer id), so that a save holds the tag's record as it was.

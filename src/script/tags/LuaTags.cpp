@@ -149,6 +149,8 @@ void CLuaTagState::LuaSetState(int state) {
   CMainScript::CCaret& cursor = m_script->GetCursor();
   cursor.m_previousState = cursor.m_state;
   cursor.m_state = state;
+  // A sync wait of its own: no tween made for an earlier one ends it.
+  if (state == CMainScript::kSyncWait) cursor.m_syncWaitId = m_script->NewSyncWaitId();
 }
 
 void CLuaTagState::LuaSetFrameHandler(const std::string& name) { m_frameFunction = name; }
