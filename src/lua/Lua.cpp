@@ -245,11 +245,28 @@ void CLua::CountHook(lua_State* L, lua_Debug*) {
   if (self->m_exitRequested) luaL_error(L, "os.exit");
   self->m_instructions += kHookStep;
   if (self->m_options.instructionLimit && self->m_instructions > self->m_options.instructionLimit) {
+    self->m_limitReached = true;
     // From now on every instruction raises, so that code catching the error
     // with pcall cannot go on looping.
     lua_sethook(L, &CountHook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction limit reached");
   }
+}
+
+// coroutine.create and coroutine.wrap under an instruction limit. A new
+// coroutine counts its instructions from zero, and one that ends before its
+// first count is never counted: each is charged a count's worth when it is
+// made, so that endlessly many short ones still reach the limit. Once the
+// limit is reached none is made.
+int CLua::CountedThread(lua_State* L) {
+  CLua* self = Owner(L);
+  self->m_instructions += kHookStep;
+  if (self->m_instructions > self->m_options.instructionLimit) self->m_limitReached = true;
+  if (self->m_limitReached) return luaL_error(L, "instruction limit reached");
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  return lua_gettop(L);
 }
 
 int CLua::Open(lua_State* L) {
@@ -285,7 +302,15 @@ int CLua::Open(lua_State* L) {
   // last collection (rather than twice) halves the collector's marking for
   // the price of a few hundred kilobytes at most.
   lua_gc(L, LUA_GCSETPAUSE, 400);
-  if (self->m_options.instructionLimit) lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
+  if (self->m_options.instructionLimit) {
+    lua_getglobal(L, "coroutine");
+    if (lua_istable(L, -1)) {
+      Replace(L, "create", &CountedThread);
+      Replace(L, "wrap", &CountedThread);
+    }
+    lua_pop(L, 1);
+    lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
+  }
   return 0;
 }
 
@@ -383,9 +408,15 @@ bool CLua::Enter(lua_State*& L) {
     SetErrorText(kDeep, sizeof kDeep - 1);
     return false;
   }
+  if (m_depth > 0 && m_limitReached) {
+    static const char kLimit[] = "instruction limit reached";
+    SetErrorText(kLimit, sizeof kLimit - 1);
+    return false;
+  }
   L = m_active ? m_active : m_state;
   if (m_depth == 0) {
     m_instructions = 0;
+    m_limitReached = false;
     if (m_options.instructionLimit) lua_sethook(L, &CountHook, LUA_MASKCOUNT, kHookStep);
   }
   ++m_depth;

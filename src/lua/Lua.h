@@ -89,6 +89,7 @@ class CLua {
   static int TakeError(lua_State* L);
   static int Open(lua_State* L);
   static void CountHook(lua_State* L, struct lua_Debug* ar);
+  static int CountedThread(lua_State* L);
   static void* Allocate(void* ud, void* ptr, size_t oldSize, size_t newSize);
 
  protected:
@@ -125,6 +126,9 @@ class CLua {
   std::string m_errorText;
   size_t m_memory = 0;
   uint64_t m_instructions = 0;
+  // The instruction limit was reached in the call running now: nothing new
+  // starts (no nested call, no coroutine) until it has returned.
+  bool m_limitReached = false;
   int m_depth = 0;
   bool m_exitRequested = false;
   // Registry references: the protected runner, the reader of error values,

@@ -288,6 +288,13 @@ TEST_F(LuaBridge, InstructionLimitStopsEndlessLoops) {
   EXPECT_NE(error.find("instruction limit"), std::string::npos) << error;
   // Each call starts with a fresh budget.
   EXPECT_EQ(Run("function main() for i = 1, 1000 do end end"), "");
+  // Coroutines too short to be counted, each calling back into Lua four
+  // times: without a charge for each, they would branch on for ever.
+  error =
+      Run("function main(o) for i = 1, 4 do coroutine.wrap(function() o:tag{'calllua', ['function']='main'} end)() end "
+          "end");
+  EXPECT_NE(error.find("instruction limit"), std::string::npos) << error;
+  EXPECT_EQ(Run("function main() return coroutine.wrap(function() return 1 end)() end"), "");
 }
 
 TEST_F(LuaBridge, MemoryLimitFailsInsteadOfGrowing) {
