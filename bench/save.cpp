@@ -111,19 +111,23 @@ void BM_BaselineAtomicWriteOfTheSameBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_BaselineAtomicWriteOfTheSameBytes)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// Reads slot.dat and opens its stream (a view of bytes); true on failure.
+bool OpenSlot(std::vector<uint8_t>& bytes, CSerializer& stream) {
+  if (platform::ReadWholeFile("slot.dat", bytes)) return true;
+  char kind = 0;
+  int32_t version = 0;
+  size_t offset = 0;
+  return CSaveData::ParseHeader(bytes, kind, version, offset) ||
+         stream.LoadView(bytes.data() + offset, bytes.size() - offset);
+}
+
 void BM_ReadStateUpToTheReplay(benchmark::State& state) {
   BigGame game;
   if (!game.Booted() || game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
   for (auto _ : state) {
     std::vector<uint8_t> bytes;
-    if (platform::ReadWholeFile("slot.dat", bytes)) return state.SkipWithError("read failed");
-    char kind = 0;
-    int32_t version = 0;
-    size_t offset = 0;
     CSerializer stream;
-    if (CSaveData::ParseHeader(bytes, kind, version, offset) ||
-        stream.LoadView(bytes.data() + offset, bytes.size() - offset))
-      return state.SkipWithError("bad file");
+    if (OpenSlot(bytes, stream)) return state.SkipWithError("cannot read slot.dat");
     CLoadedGame loaded;
     std::string why;
     if (game.Script().GetSaveData().ReadState(stream, loaded, why)) return state.SkipWithError(why.c_str());
@@ -147,14 +151,8 @@ void BM_FindTheVariablesAsViewsOnly(benchmark::State& state) {
   if (!game.Booted() || game.Script().GetSaveData().SaveState("slot.dat")) return state.SkipWithError("save failed");
   for (auto _ : state) {
     std::vector<uint8_t> bytes;
-    if (platform::ReadWholeFile("slot.dat", bytes)) return state.SkipWithError("read failed");
-    char kind = 0;
-    int32_t version = 0;
-    size_t offset = 0;
     CSerializer stream;
-    if (CSaveData::ParseHeader(bytes, kind, version, offset) ||
-        stream.LoadView(bytes.data() + offset, bytes.size() - offset))
-      return state.SkipWithError("bad file");
+    if (OpenSlot(bytes, stream)) return state.SkipWithError("cannot read slot.dat");
     CVariableViews views;
     if (stream.Read(30, views)) return state.SkipWithError("no variables");
     benchmark::DoNotOptimize(views.pairs.size());
