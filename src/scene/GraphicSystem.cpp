@@ -2,10 +2,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "core/FrameStats.h"
 #include "files/Config.h"
 #include "platform/Log.h"
+#include "platform/Platform.h"
 #include "files/PackFile.h"
 #include "graphics/GraphicLoader.h"
 #include "scene/AnimationLayer.h"
@@ -100,19 +102,74 @@ void CGraphicSystem::Update() {
   for (auto& [name, window] : messageWindows_) window->FrameUpdate();
 }
 
+void CGraphicSystem::KeepPictureUnderMovie() {
+  // While a movie shows, the screen holds its picture, not the scene's.
+  if (movieShown_ || !HasRenderer()) return;
+  underMovie_.clear();
+  const size_t rowBytes = size_t(width_) * 4;
+  if (ISurface* target = renderer_->GetRenderTarget()) {
+    if (target->GetFormat() == ISurface::PIXEL_BITS_8 || target->GetWidth() != width_ || target->GetHeight() != height_)
+      return;
+    underMovie_.resize(rowBytes * height_);
+    target->Lock();
+    for (int y = 0; y < height_; ++y)
+      if (const uint8_t* line = target->GetLine(y)) std::memcpy(underMovie_.data() + rowBytes * y, line, rowBytes);
+    target->Unlock();
+    return;
+  }
+  // A GPU renderer keeps its frame to itself: read it back. A back buffer
+  // of another size (full screen) keeps nothing.
+  int width = 0, height = 0;
+  if (platform::GetLastFrame(underMovie_, width, height) || width != width_ || height != height_ ||
+      underMovie_.size() != rowBytes * height_)
+    underMovie_.clear();
+}
+
+void CGraphicSystem::DrawPictureUnderMovie(ISurface* target) {
+  std::vector<uint8_t> picture = std::move(underMovie_);
+  underMovie_.clear();
+  const size_t rowBytes = size_t(width_) * 4;
+  if (picture.size() != rowBytes * height_) return;
+  ISurface* into = target;
+  std::unique_ptr<ISurface> surface;
+  std::unique_ptr<ILayer> layer;
+  if (!into) {
+    if (!surfaceFactory_ || !layerFactory_) return;
+    surface.reset(surfaceFactory_->Create());
+    layer.reset(layerFactory_->Create());
+    if (!surface || !layer || surface->Create(width_, height_, ISurface::PIXEL_BITS_32)) return;
+    // Drawn as a layer: the picture is opaque whatever its alpha bytes say.
+    for (size_t i = 3; i < picture.size(); i += 4) picture[i] = 0xFF;
+    into = surface.get();
+  }
+  if (into->GetWidth() < width_ || into->GetHeight() < height_) return;
+  into->Lock();
+  for (int y = 0; y < height_; ++y)
+    if (uint8_t* line = into->GetLine(y)) std::memcpy(line, picture.data() + rowBytes * y, rowBytes);
+  into->Unlock();
+  if (layer) {
+    layer->SetSurface(surface.get());
+    layer->Draw(nullptr);
+  }
+}
+
 void CGraphicSystem::Render() {
   if (movieCheck_ && movieCheck_()) {
     movieShown_ = true;
     return;
   }
+  // A movie that never showed (it could not play) needs no picture kept.
+  if (!movieShown_) underMovie_.clear();
   if (!HasRenderer()) return;
   renderer_->RenderStart();
-  // The movie's pictures went where the scene is drawn: the first frame
-  // after it starts from black, or its last picture would stay wherever
-  // no layer covers it.
-  if (front_->GetCount() == 0 || movieShown_) renderer_->Clear();
-  movieShown_ = false;
   ISurface* target = renderer_->GetRenderTarget();
+  // The movie's pictures went where the scene is drawn: the first frame
+  // after it starts from the picture before it, or its last picture would
+  // stay wherever no layer covers it.
+  if (front_->GetCount() == 0 || movieShown_) renderer_->Clear();
+  if (movieShown_ && front_->GetCount() != 0) DrawPictureUnderMovie(target);
+  underMovie_.clear();
+  movieShown_ = false;
   front_->Draw(target);
   if (transitionRunning_) {
     if (transitionStep_)

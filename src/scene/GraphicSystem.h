@@ -177,6 +177,11 @@ class CGraphicSystem {
   // While it returns true (a movie plays, after its own completion check),
   // nothing else is composed.
   void SetMovieCheck(std::function<bool()> check) { movieCheck_ = std::move(check); }
+  // Called as a movie starts: keeps the picture on the screen now, which
+  // the first scene frame after the movie starts from (the movie's own
+  // pictures went where the scene is drawn). A movie that follows another
+  // keeps the picture from before the first.
+  void KeepPictureUnderMovie();
 
   // Widgets and message windows, by name; drawn after the scene in name
   // order, widgets first. Adding under a taken name replaces.
@@ -239,8 +244,11 @@ class CGraphicSystem {
   std::function<void()> commitHook_;
   std::function<void(ISurface*)> transitionStep_;
   std::function<bool()> movieCheck_;
-  // A movie drew the last frame: the next scene frame starts from black.
+  // A movie drew the last frame: the next scene frame starts from the
+  // picture kept under it (black when none could be kept).
   bool movieShown_ = false;
+  std::vector<uint8_t> underMovie_;  // width_ x height_ BGRA, or empty
+  void DrawPictureUnderMovie(ISurface* target);
   std::function<void(float)> windowScaleHook_;
   std::function<bool()> windowScaleActive_;
   std::map<std::string, std::set<int32_t>> layerTweens_;

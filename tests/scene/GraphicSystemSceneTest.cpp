@@ -186,23 +186,57 @@ TEST_F(GraphicSceneTest, FrameComposesSceneTransitionWidgetsThenWindows) {
   graphics.Render();
   EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 1, 1));
 
-  // A movie's last picture does not stay where no layer covers the scene.
+  // Where no layer covers the scene, the frame after a movie shows the
+  // picture from before it, not the movie's last one; so does the frame
+  // after two movies in a row.
   graphics.GetBackSet().Remove("bg");
   graphics.GetBackSet().Add("dot", NewImage(2, 2, 0xFF102030));
   graphics.Commit();
-  graphics.SetMovieCheck([&] {
-    graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
-    return true;
-  });
   graphics.Render();
-  EXPECT_EQ(0xFF445566u, TargetPixel(graphics, 5, 5));
-  graphics.SetMovieCheck([] { return false; });
-  graphics.Render();
-  EXPECT_EQ(0u, TargetPixel(graphics, 5, 5));
-  EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 0, 0));
+  EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 5, 5));  // what the last frame left
+  for (int movies : {1, 2}) {
+    graphics.KeepPictureUnderMovie();
+    for (int movie = 0; movie < movies; ++movie) {
+      if (movie) graphics.KeepPictureUnderMovie();
+      graphics.SetMovieCheck([&] {
+        graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566 + movie);
+        return true;
+      });
+      graphics.Render();
+      EXPECT_EQ(0xFF445566u + movie, TargetPixel(graphics, 5, 5));
+    }
+    graphics.SetMovieCheck([] { return false; });
+    graphics.Render();
+    EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 5, 5)) << movies;
+    EXPECT_EQ(0xFF102030u, TargetPixel(graphics, 0, 0)) << movies;
+  }
   graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF445566);
   graphics.Render();  // later frames draw over what is there, as before
   EXPECT_EQ(0xFF445566u, TargetPixel(graphics, 5, 5));
+  // A movie that never showed leaves nothing kept for a later one: that
+  // one's scene frame starts from the picture before it.
+  graphics.KeepPictureUnderMovie();
+  graphics.Render();
+  graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF778899);
+  graphics.Render();
+  graphics.KeepPictureUnderMovie();
+  graphics.SetMovieCheck([&] {
+    graphics.GetRenderer()->GetRenderTarget()->Fill(0xFF000001);
+    return true;
+  });
+  graphics.Render();
+  graphics.SetMovieCheck([] { return false; });
+  graphics.Render();
+  EXPECT_EQ(0xFF778899u, TargetPixel(graphics, 5, 5));
+  // An empty scene after a movie is cleared, as every empty scene is.
+  graphics.GetBackSet().Remove("dot");
+  graphics.Commit();
+  graphics.KeepPictureUnderMovie();
+  graphics.SetMovieCheck([&] { return true; });
+  graphics.Render();
+  graphics.SetMovieCheck([] { return false; });
+  graphics.Render();
+  EXPECT_EQ(0u, TargetPixel(graphics, 5, 5));
 }
 
 TEST_F(GraphicSceneTest, LayerTweensAndBoundSettersOfDeletedLayers) {

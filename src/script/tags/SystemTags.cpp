@@ -146,6 +146,7 @@ bool Video(State& state, CMainScript& script, const CScriptBlock& record, bool) 
   CVideoPlayer* player = VideoPlayer(state, script.GetGraphics());
   const std::string& file = record.GetAttribute("file");
   state.m_videoJustStarted = true;
+  if (CGraphicSystem* graphics = script.GetGraphics()) graphics->KeepPictureUnderMovie();
   // A movie that cannot play is skipped without a word to the player or
   // the error channels (the lint tool names it); the -log keeps why. The
   // wait ends at the next turn, as for a movie that ended.
