@@ -10,6 +10,9 @@ namespace cp932 {
 // store and file names see it.
 inline bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
+// Second byte of a double-byte character.
+inline bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
 // The script parser takes every byte of 0x80-0x9F and 0xE0-0xFF as a lead
 // byte; scripts written for the engine rely on that wider range.
 inline bool IsScriptLeadByte(unsigned char c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }

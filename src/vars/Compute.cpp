@@ -221,7 +221,10 @@ CVariant* CCompute::Compute(size_t& pos, int depth) {
         terminated = true;
         break;
       }
-      if (IsLeadByte(b) && pos + 1 < size) {
+      // A double-byte character stays whole, so a trail byte '|' is no
+      // operator; a lead byte without a trail byte after it is a byte of
+      // its own, and what follows it is read as usual.
+      if (IsLeadByte(b) && pos + 1 < size && cp932::IsTrailByte(static_cast<unsigned char>(m_text[pos + 1]))) {
         name.append(m_text.substr(pos, 2));
         pos += 2;
         continue;

@@ -251,6 +251,19 @@ TEST_F(Evaluate, DoubleByteNames) {
   vars.SetInt("\x83\x7C", 5);
   EXPECT_EQ(Eval("\x83\x7C||0"), "1");
   EXPECT_EQ(Eval("\x83\x7C+1"), "6");
+  // A lead byte with no trail byte after it is a name byte of its own: the
+  // space, bracket or operator after it is read as usual.
+  EXPECT_EQ(Eval("\x83+1"), "1");
+  EXPECT_TRUE(Exists("\x83"));
+  EXPECT_EQ(Eval("\x83)+5"), "0");
+  EXPECT_EQ(Eval("\x83(1)+1"), "1");
+  EXPECT_TRUE(
+      Exists("\x83"
+             "1"));
+  vars.SetInt("f.\x83", 4);
+  EXPECT_EQ(Eval("f.\x83\n+1"), "5");
+  EXPECT_EQ(Eval("f.\x83 +1"), "5");
+  EXPECT_FALSE(Exists("f.\x83 "));
 }
 
 TEST_F(Evaluate, LocalScopeIsReadFirst) {
