@@ -737,6 +737,14 @@ void CTextRenderer::CloseLine(CLine& line) {
 void CTextRenderer::PlaceCell(CCell* cell) {
   // Lines change only through AlignLine, which leaves them to be placed.
   m_laidOut = false;
+  // A cell kept from a wider area (set aside, or pulled down to go with a
+  // punctuation mark, after [/font] narrowed the area) may no longer fit
+  // any line: it goes as a cell wider than the area does, or it would open
+  // empty lines for ever.
+  if (m_font.width < cell->width) {
+    DropCell(cell);
+    return;
+  }
   CLine& line = *m_lines[m_currentLine];
   if (m_font.width < line.width + cell->width) {
     std::vector<CCell*> aside;

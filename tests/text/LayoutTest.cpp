@@ -79,6 +79,32 @@ TEST_F(LayoutTest, HangingPunctuationJoinsTheFullLineOrPullsItsLastCharacterDown
   EXPECT_EQ(LineText(plain, 1), "あ。");
 }
 
+// The area narrows under text already written (a [/font] back to a
+// narrower font): a cell that has to be placed again and no longer fits
+// any line is dropped, whether it was set aside after an opening bracket
+// or pulled down to go with a punctuation mark.
+TEST_F(LayoutTest, ACellPlacedAgainAfterTheAreaNarrowedIsDroppedWhenItFitsNoLine) {
+  Glyph("、", 8);
+  CTextRenderer aside(&layers, &surfaces);
+  aside.SetFont(Font(100));
+  aside.AddText(Sjis("a「"));
+  aside.SetFont(Font(12));
+  aside.AddText(Sjis("か"));
+  ASSERT_EQ(aside.GetLines().size(), 2u);
+  EXPECT_EQ(LineText(aside, 0), "a");
+  EXPECT_EQ(LineText(aside, 1), "か");
+
+  CTextRenderer pulled(&layers, &surfaces);
+  pulled.SetFont(Font(100));
+  pulled.AddText(Sjis("aあ"));
+  pulled.SetFont(Font(12));
+  pulled.AddText(Sjis("、か"));
+  ASSERT_EQ(pulled.GetLines().size(), 3u);
+  EXPECT_EQ(LineText(pulled, 0), "a");
+  EXPECT_EQ(LineText(pulled, 1), "、");
+  EXPECT_EQ(LineText(pulled, 2), "か");
+}
+
 TEST_F(LayoutTest, AfterARetriedHangPunctuationPullsACharacterDown) {
   CTextRenderer r(&layers, &surfaces);
   r.SetFont(Font(100));
