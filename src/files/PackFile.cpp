@@ -377,36 +377,29 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
     if (stream.Read(0, entries)) damage.Add("directory has no entry count");
     if (kind == '2') table.clear();
     const auto where = [&] { return " at byte " + std::to_string(position + stream.GetPosition()); };
-    // Every entry takes at least twelve bytes, so the loop ends with the index
-    // whatever the count says; an entry cut short is not registered.
+    // Where the index runs short, the fields not read keep their empty
+    // values (an empty name, a zero offset or size) and the entry is
+    // registered as far as it was read; nothing is read after that, so the
+    // entries still counted are all one entry with an empty name.
     for (uint32_t i = 0; i < entries; ++i) {
       const std::string at = where();
       std::string entryName;
-      if (stream.Read(0, entryName)) {
-        damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
-                   " entries");
-        break;
-      }
       CPackedFile entry;
+      bool cut = stream.Read(0, entryName);
       if (kind == '1') {
         entry.archivePath = name;
-        if (stream.Read(0, entry.offset) || stream.Read(0, entry.size)) {
-          damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
-                     " entries");
-          break;
-        }
+        cut = cut || stream.Read(0, entry.offset);
+        cut = cut || stream.Read(0, entry.size);
       } else {
-        if (stream.Read(0, entry)) {
-          damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
-                     " entries");
-          break;
-        }
-        // Each pf2 entry carries its own length: one cut short is dropped and
-        // the entries after it are read on.
-        if (entry.IsTruncated()) {
-          damage.Add("entry " + std::to_string(i + 1) + " cut short" + at);
-          continue;
-        }
+        cut = cut || stream.Read(0, entry);
+        // Each pf2 entry carries its own length: one cut short keeps what
+        // it holds, and the entries after it are read on.
+        if (!cut && entry.IsTruncated()) damage.Add("entry " + std::to_string(i + 1) + " cut short" + at);
+      }
+      if (cut)
+        damage.Add("directory ends" + at + " after " + std::to_string(i) + " of " + std::to_string(entries) +
+                   " entries");
+      if (kind == '2' && !entry.archivePath.empty()) {
         // The bytes of a pf2 entry may lie in another file, but only in one
         // of the game folder: never an arbitrary file of the system.
         std::string inside;
@@ -416,7 +409,16 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
         }
         entry.archivePath = std::move(inside);
       }
-      table.insert_or_assign(std::move(entryName), std::move(entry));
+      // A pf2 entry without a file has nothing to serve.
+      if (kind == '1' || !entry.archivePath.empty()) table.insert_or_assign(std::move(entryName), entry);
+      if (cut) {
+        if (kind == '1' && i + 1 < entries) {
+          CPackedFile empty;
+          empty.archivePath = name;
+          table.insert_or_assign(std::string(), std::move(empty));
+        }
+        break;
+      }
     }
   }
 

@@ -76,9 +76,11 @@ class HostileArchive : public GameFolderTest {};
 }  // namespace
 
 TEST_F(HostileArchive, OneCutPf2EntryHidesNothingAfterIt) {
+  // The cut entry keeps the fields it holds (its file) and has a zero
+  // offset and size: it reads as empty.
   Write("game.pfs", MakePf2({{"a", "game.pfs", 0, 4}, {"b", "<cut>"}, {"c", "game.pfs", 4, 4}}, "AAAACCCC"));
   EXPECT_EQ(ReadAll("a"), "AAAA");
-  EXPECT_EQ(ReadAll("b"), "<missing>");
+  EXPECT_EQ(ReadAll("b"), "");
   EXPECT_EQ(ReadAll("c"), "CCCC");
   EXPECT_NE(CPackFile::GetArchiveDamage("game.pfs").find("entry 2 cut short"), std::string::npos)
       << CPackFile::GetArchiveDamage("game.pfs");
@@ -87,24 +89,39 @@ TEST_F(HostileArchive, OneCutPf2EntryHidesNothingAfterIt) {
   std::vector<packtool::SListedEntry> listed;
   std::string error, damage;
   ASSERT_FALSE(packtool::ListArchive("game.pfs", listed, error, &damage)) << error;
-  ASSERT_EQ(listed.size(), 2u);
+  ASSERT_EQ(listed.size(), 3u);
   EXPECT_EQ(listed[0].name, "a");
-  EXPECT_EQ(listed[1].name, "c");
+  EXPECT_EQ(listed[1].name, "b");
+  EXPECT_EQ(listed[1].size, 0u);
+  EXPECT_EQ(listed[2].name, "c");
   EXPECT_NE(damage.find("cut short"), std::string::npos) << damage;
 }
 
 TEST_F(HostileArchive, DamagedDirectoriesAreReportedNotListedEmpty) {
-  // A pf1 directory whose count promises more entries than it holds, and a
-  // pf2 directory cut inside its first entry.
+  // A pf1 directory whose count promises more entries than it holds: the
+  // entries past its end have an empty name and zero offset and size, one
+  // entry in the table. A pf1 directory cut inside an entry's size keeps
+  // the entry, with a size of zero. A pf2 directory cut inside its first
+  // entry.
   Bytes pf1 = MakeSerialized({{"a", "AAAA"}, {"b", "BBBB"}});
   Bytes count = pf1;
   count[11] = 5;  // the count follows the (empty) tag table
   Write("count.pfs", count);
   CPackFile f;
   EXPECT_FALSE(f.Mount("count.pfs"));
-  EXPECT_EQ(Entries("count.pfs"), (std::list<std::string>{"a", "b"}));
+  EXPECT_EQ(Entries("count.pfs"), (std::list<std::string>{"", "a", "b"}));
+  EXPECT_EQ(CPackFile::FindArchive("count.pfs")->at("").size, 0u);
   EXPECT_NE(CPackFile::GetArchiveDamage("count.pfs").find("after 2 of 5 entries"), std::string::npos)
       << CPackFile::GetArchiveDamage("count.pfs");
+  Bytes shortSize = pf1;
+  shortSize[3] -= 4;  // the index size (after "pf1"): it ends before b's size
+  Write("short.pfs", shortSize);
+  EXPECT_FALSE(f.Mount("short.pfs"));
+  EXPECT_EQ(Entries("short.pfs"), (std::list<std::string>{"a", "b"}));
+  EXPECT_EQ(CPackFile::FindArchive("short.pfs")->at("b").size, 0u);
+  EXPECT_NE(CPackFile::FindArchive("short.pfs")->at("b").offset, 0u);
+  EXPECT_NE(CPackFile::GetArchiveDamage("short.pfs").find("after 1 of 2 entries"), std::string::npos)
+      << CPackFile::GetArchiveDamage("short.pfs");
 
   Bytes pf2 = MakePf2({{"a", "cut.pfs", 0, 4}}, "AAAA");
   Write("cut.pfs", pf2.substr(0, 20));

@@ -99,7 +99,13 @@ TEST_F(InterpVar, FileQueries) {
       "[var name=f.missing system=file_exist file=nothing.txt]\n"
       "[var name=f.short system=file_update_time file=data.txt format=yy-M-d]\n"
       "[var name=f.long system=file_update_time file=data.txt]\n"
-      "[var name=f.gone system=file_update_time file=nothing.txt noexist=none]\n");
+      "[var name=f.gone system=file_update_time file=nothing.txt noexist=none]\n"
+      // A long token found only inside a double-byte character (0x83 0x4D,
+      // then M) is the one chosen, and left there: the short one is not
+      // tried. Found at a character's start, it is replaced.
+      "[var name=f.inside system=file_update_time file=data.txt format=\x83MM]\n"
+      "[var name=f.hour system=file_update_time file=data.txt format=\x83hh\x8E\x9E]\n"
+      "[var name=f.after system=file_update_time file=data.txt format=\x83MMM]\n");
   EXPECT_EQ(Var("f.there"), "1");
   EXPECT_EQ(Var("f.missing"), "0");
   char expected[64];
@@ -109,14 +115,17 @@ TEST_F(InterpVar, FileQueries) {
                 t.second);
   EXPECT_EQ(Var("f.long"), expected);
   EXPECT_EQ(Var("f.gone"), "none");
+  EXPECT_EQ(Var("f.inside"), "\x83MM");
+  EXPECT_EQ(Var("f.hour"), "\x83hh\x8E\x9E");
+  std::snprintf(expected, sizeof expected, "\x83M%02d", t.month);
+  EXPECT_EQ(Var("f.after"), expected);
 }
 
 TEST(InterpTagUtil, FileTimeTokensSkipDoubleByteCharacters) {
   // 0x95 0x62 is one character whose second byte is 'b'; 0x93 0x64 ends in 'd'.
   std::string format = "\x93\x64 d";
-  EXPECT_TRUE(tagutil::ContainsToken(format, "d"));
   EXPECT_EQ(tagutil::ReplaceToken(format, "d", "5"), "\x93\x64 5");
-  EXPECT_FALSE(tagutil::ContainsToken("\x93\x64", "d"));
+  EXPECT_EQ(tagutil::ReplaceToken("\x93\x64", "d", "5"), "\x93\x64");
 }
 
 TEST(InterpTagUtil, CommaListsAndNumbers) {

@@ -41,12 +41,6 @@ void ForEachCharStart(std::string_view text, F match) {
 }
 }  // namespace
 
-bool ContainsToken(std::string_view text, std::string_view token) {
-  bool found = false;
-  ForEachCharStart(text, [&](size_t i) { return found = text.substr(i, token.size()) == token; });
-  return found;
-}
-
 std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value) {
   std::string out;
   size_t i = 0;

@@ -27,7 +27,6 @@ std::vector<std::string> SplitCommaList(std::string_view text);
 
 // Replaces every occurrence of token in text, skipping double-byte
 // characters so that a trail byte never starts a match.
-bool ContainsToken(std::string_view text, std::string_view token);
 std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value);
 
 // Handler of a tag whose subsystem is not wired in yet: recognised (so it

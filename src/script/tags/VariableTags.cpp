@@ -44,9 +44,12 @@ std::string FormatFileTime(std::string format, const platform::FileTime& t) {
     // two digits wide.
     const char* longFormat = first ? "%d" : "%02d";
     first = false;
-    if (tagutil::ContainsToken(format, f.longToken)) {
+    // Which token applies goes by the bytes alone: a long token whose only
+    // occurrence begins inside a double-byte character is still the one
+    // chosen, and that occurrence is then left as it is.
+    if (format.find(f.longToken) != std::string::npos) {
       format = tagutil::ReplaceToken(format, f.longToken, Printf(longFormat, f.longValue));
-    } else if (tagutil::ContainsToken(format, f.shortToken)) {
+    } else if (format.find(f.shortToken) != std::string::npos) {
       format = tagutil::ReplaceToken(format, f.shortToken, Printf(f.shortFormat, f.shortValue));
     }
   }
