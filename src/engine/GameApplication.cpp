@@ -31,13 +31,15 @@ int CGameApplication::Run() {
       framestats::g_frame = framestats::Frame();
       const int64_t start = framestats::NowUs();
       Update();
-      if (!timer_->IsBehind()) Render();
+      if (DrawsThisFrame()) Render();
       statsSink_->OnFrameStats(frame_, timer_->GetLastTime(), start, framestats::NowUs() - start);
     } else {
       Update();
-      if (!timer_->IsBehind()) Render();
+      if (DrawsThisFrame()) Render();
     }
     if (hooks_) hooks_->AfterFrame(frame_);
     ++frame_;
   }
 }
+
+bool CGameApplication::DrawsThisFrame() const { return platform::UsesVirtualClock() || !timer_->IsBehind(); }

@@ -48,6 +48,11 @@ class CGameApplication {
   int GetFrameCount() const { return frame_; }
 
  protected:
+  // A frame the pacer found late is computed but not drawn. On the virtual
+  // clock time is the frame number, so no frame is late: what the pacer
+  // makes of the millisecond clock's rounding (a carry kept from before an
+  // unthrottled stretch never wears off there) must not leave frames undrawn.
+  bool DrawsThisFrame() const;
   std::unique_ptr<CFrameTimer> timer_;
   IFrameHooks* hooks_ = nullptr;
   IFrameStatsSink* statsSink_ = nullptr;

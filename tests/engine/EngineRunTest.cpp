@@ -110,6 +110,30 @@ TEST(EngineRun, LayerTagsShowAndMoveImages) {
             std::string::npos);
 }
 
+// Headless time is the frame number, so no frame is ever late: every frame
+// is drawn, also after Ctrl has run the game unthrottled for a while.
+TEST(EngineRun, HeadlessRunsDrawEveryFrameAfterCtrlIsLetGo) {
+  TempDir game;
+  game.Write("system.ini", "[WINDOW]\nWIDTH=256\nHEIGHT=8\n[SYSTEM]\nBOOT=start.iet\n");
+  std::vector<uint8_t> bgra;
+  for (int i = 0; i < 4; ++i) bgra.insert(bgra.end(), {0x20, 0x80, 0xF0, 0xFF});
+  ASSERT_FALSE(WriteScreenshotPng(game / "a.png", bgra, 2, 2));
+  // The image moves four pixels every frame.
+  game.Write("start.iet",
+             "*start\r\n[lyc id=a file=a]\r\n[flip]\r\n"
+             "[lytween id=a param=left from=0 to=240 msec=1000]\r\n[wait time=100000]\r\n");
+  std::string input = "2 down CONTROL\n5 up CONTROL\n";
+  for (int frame = 8; frame < 20; ++frame)
+    input += std::to_string(frame) + " shot s" + std::to_string(frame) + ".png\n";
+  game.Write("input.txt", input);
+  ScopedCurrentDir cd(game.Path());
+  ASSERT_EQ(RunVelmira({"-headless", "-frames", "21", "-input", "input.txt", game.Path()}), 0);
+  for (int frame = 9; frame < 20; ++frame)
+    EXPECT_NE(ReadFile(game / ("s" + std::to_string(frame) + ".png")),
+              ReadFile(game / ("s" + std::to_string(frame - 1) + ".png")))
+        << "frame " << frame << " shows the picture of the frame before";
+}
+
 TEST(EngineRun, ReturnWithEmptyStackEndsTheProcess) {
   TempDir game;
   game.Write("system.ini", "[WINDOW]\nWIDTH=16\nHEIGHT=16\n[SYSTEM]\nBOOT=start.iet\n");
