@@ -320,10 +320,9 @@ bool CPackFile::MountArchive(const char* archive, bool isVolume) {
   uint32_t base = 0;
   if (magic[0] == 'M' && magic[1] == 'Z') {
     // Appended to an executable: the start is the word at 28, or when that is
-    // zero the file's last four bytes.
-    unsigned char word[4];
-    if (readAt(28, word, 4)) return true;
-    base = LoadU32(word);
+    // zero (or the file too short to hold it) the file's last four bytes.
+    unsigned char word[4] = {};
+    base = readAt(28, word, 4) ? 0 : LoadU32(word);
     if (base == 0) {
       if (readAt(static_cast<long long>(fileSize) - 4, word, 4)) return true;
       base = LoadU32(word);

@@ -186,6 +186,21 @@ TEST_F(ArchiveMount, ExecutableAppendedArchives) {
   EXPECT_EQ(ReadAll("b.txt"), "pf1 appended");
   SetRootArchivePath("play.exe");
   EXPECT_EQ(ReadAll("a.txt"), "appended");
+
+  // A file too short to hold the word at 28 reads as if it were zero: the
+  // last four bytes give the start (here an empty pf1 directory at 2), and
+  // the volumes are merged.
+  Bytes tiny = "MZpf1";
+  PutU32(tiny, 8);  // index size: an empty tag table and no entries
+  PutU32(tiny, 0);
+  PutU32(tiny, 0);
+  PutU32(tiny, 2);
+  ASSERT_LT(tiny.size(), 32u);
+  Write("tiny.pfs", tiny);
+  Write("tiny.pfs.000", MakeSerialized({{"v.txt", "in the volume"}}));
+  ASSERT_FALSE(f.Mount("tiny.pfs"));
+  SetRootArchivePath("tiny.pfs");
+  EXPECT_EQ(ReadAll("v.txt"), "in the volume");
 }
 
 TEST_F(ArchiveMount, BadMagicIsRegisteredEmpty) {
