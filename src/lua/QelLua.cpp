@@ -318,10 +318,10 @@ int GetScriptStatus(lua_State* L) {
 int SetScriptStatus(lua_State* L) {
   CQelLua* self = Self(L);
   if (lua_type(L, 2) != LUA_TNUMBER || std::isnan(lua_tonumber(L, 2))) return Reject(self, kSetScriptStatus);
+  // Any number goes, the interpreter's own states or one of the game's:
+  // a frame ends at once in a state it does not know, and the per-frame
+  // handler, which runs whatever the state, can set it back.
   int32_t state = CLua::ToInt32(lua_tonumber(L, 2));
-  // Only the interpreter's own states: any other number would leave it in
-  // a state no frame ever leaves.
-  if (state < 0 || state > 9) return Reject(self, kSetScriptStatus);
   Guarded(
       [&] {
         self->GetHost()->LuaSetState(state);

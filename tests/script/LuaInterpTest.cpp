@@ -92,7 +92,6 @@ TEST_F(LuaInterp, TagVarAndStatusFromLua) {
       "  o:tag{'var', name='f.sum', data=o:var('1+2')}\n"
       "  o:tag{'var', name='f.bad', data=tostring((o:var(5)))}\n"
       "  o:tag{'var', name='f.state', data=o:getScriptStatus()}\n"
-      "  o:setScriptStatus(12)\n"
       "end[/lua]\n[calllua function=f]\n[var name=f.after data=1]\n");
   EXPECT_EQ(Var("f.x"), "12");
   EXPECT_EQ(Var("f.y"), "13");
@@ -127,6 +126,20 @@ TEST_F(LuaInterp, EachTagCallRunsItsOwnTagWhateverRanBefore) {
   std::string log = Log();
   EXPECT_NE(log.find("[nosuch]"), std::string::npos) << log;
   EXPECT_NE(log.find("[" + std::string(80, 'v') + "]"), std::string::npos) << log;
+}
+
+TEST_F(LuaInterp, AStateOfTheGamesOwnHoldsTheScriptUntilTheHandlerEndsIt) {
+  Run("[lua]calls = 0\nfunction tick(o)\n  calls = calls + 1\n"
+      "  o:tag{'var', name='f.seen', data=o:getScriptStatus()}\n"
+      "  if calls == 3 then o:setScriptStatus(0) end\nend\n"
+      "function park(o) o:setEventHandler{onEnterFrame='tick'} o:setScriptStatus(42) end[/lua]\n"
+      "[calllua function=park]\n[var name=f.after data=1]\n",
+      3);
+  EXPECT_EQ(State(), 42);
+  EXPECT_EQ(Var("f.seen"), "42");
+  EXPECT_FALSE(Has("f.after"));
+  Frame();  // the third call lets the script go on in the same frame
+  EXPECT_EQ(Var("f.after"), "1");
 }
 
 TEST_F(LuaInterp, FrameHandlerEndsAWaitAndFailsOnlyOnce) {
