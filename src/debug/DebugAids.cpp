@@ -19,6 +19,9 @@ void CDebugAids::SetMode(int mode, bool start) {
 }
 
 void CDebugAids::Report(std::string_view cp932) {
+  // A line is C text: a zero byte (from a Lua string, say) ends it, and must
+  // not end the tool's message in the middle of the frame's lines.
+  cp932 = cp932.substr(0, cp932.find('\0'));
   if (m_mode == kLogWindow) {
     LogPrintText(cp932);
   } else if (m_mode == kChannel) {
