@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Lint.h"
+#include "core/Numbers.h"
 #include "files/PackFile.h"
 #include "platform/FontBackend.h"
 #include "platform/TextCodec.h"
@@ -91,13 +92,13 @@ void CheckFontTags(const LintGame& game, std::vector<LintFinding>& findings) {
   for (const LintScript& script : game.scripts) {
     for (const CScriptBlock& block : script.blocks) {
       if (block.GetType() != CScriptBlock::kTag || block.GetText() != "font") continue;
-      const bool rendered = block.HasAttribute("rendered") && std::atoi(block.GetAttribute("rendered").c_str()) != 0;
+      const bool rendered = block.HasAttribute("rendered") && numbers::Atoi(block.GetAttribute("rendered")) != 0;
       const std::string& face = block.GetAttribute("face");
       if (rendered) {
         const std::string& sizeText = block.GetAttribute("size");
         if (!block.HasAttribute("face") || !block.HasAttribute("size") || !IsLiteral(face) || !IsLiteral(sizeText))
           continue;
-        const int size = std::clamp(std::atoi(sizeText.c_str()), 1, 255);
+        const int size = std::clamp(numbers::Atoi(sizeText), 1, 255);
         const std::string name = face + "_" + std::to_string(size) + ".rft";
         std::unique_ptr<CFile> file(files.Create());
         if (file && !file->Open(name.c_str())) continue;

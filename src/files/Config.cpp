@@ -1,5 +1,6 @@
 #include "files/Config.h"
 #include "core/Cp932.h"
+#include "core/Numbers.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -217,13 +218,13 @@ std::string CIni::GetString(const std::string& section, const std::string& key, 
 
 int CIni::GetInt(const std::string& section, const std::string& key) const {
   std::string value = GetString(section, key);
-  return value.empty() ? 0 : std::atoi(value.c_str());
+  return numbers::Atoi(value);
 }
 
 bool CIni::GetBool(const std::string& section, const std::string& key, bool def) const {
   std::string value = GetString(section, key);
   if (value.empty()) return def;
-  return std::atoi(value.c_str()) != 0;
+  return numbers::Atoi(value) != 0;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // rest of the file instead of becoming records.
 #include <cstdlib>
 
+#include "core/Numbers.h"
 #include "script/QelParser.h"
 
 namespace {
@@ -27,7 +28,7 @@ void CQelParser::RunDirective(const std::string& name, const AttributeMap& attri
 
 void CQelParser::DirectiveLineTag(const AttributeMap& attributes) {
   const std::string* allow = Find(attributes, "allow");
-  if (allow == nullptr || std::atoi(allow->c_str()) == 0) {
+  if (allow == nullptr || numbers::Atoi(*allow) == 0) {
     SetLineTagEnabled(false);
     SetLineTagPrefix(0);
     return;

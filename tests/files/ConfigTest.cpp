@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "files/Config.h"
 #include "platform/TextCodec.h"
 #include "support/TempDir.h"
@@ -88,6 +90,8 @@ TEST(Ini, SectionsKeysAndComments) {
       "x=1\n"
       "[Other]\n"
       "y=2\n"
+      "huge=4294967616\n"
+      "wrapsToZero=4294967296\n"
       "blank=   \n"
       "last");
   EXPECT_EQ(ini.GetString("", "top"), "1");
@@ -106,6 +110,10 @@ TEST(Ini, SectionsKeysAndComments) {
   EXPECT_EQ(ini.GetInt("Nope", "x"), 0);
   EXPECT_TRUE(ini.GetBool("Nope", "x", true));
   EXPECT_TRUE(ini.GetBool("Other", "y", false));
+  // Past the int range a number saturates, as in scripts; it never wraps
+  // round to a small width or to false.
+  EXPECT_EQ(ini.GetInt("Other", "huge"), INT_MAX);
+  EXPECT_TRUE(ini.GetBool("Other", "wrapsToZero", false));
   // Case matters.
   EXPECT_EQ(ini.GetString("window", "WIDTH", "none"), "none");
 }
