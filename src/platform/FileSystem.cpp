@@ -40,12 +40,13 @@ namespace {
 // away by the text alone (so "missing\\..\\a.png" is "a.png" whether or not
 // the folder exists), doubled separators count as one, and the last
 // component loses its trailing dots and spaces ("bg01.png." is "bg01.png"). A ".." with nothing before it to take
-// away stays, as does one at the root of an absolute path.
+// away stays, as does one at the root of an absolute path. A last "." or ".."
+// leaves a name, not a folder: "s.iet\\." is "s.iet" and "a\\b\\.." is "a";
+// only a name that ends in a separator names a folder.
 std::string AsWindowsReadsIt(const std::string& path) {
   const bool absolute = !path.empty() && path[0] == '/';
   std::vector<std::string> kept;
   size_t pos = absolute ? 1 : 0;
-  bool endsInSeparator = false;
   while (pos <= path.size()) {
     size_t slash = path.find('/', pos);
     const bool last = slash == std::string::npos;
@@ -56,17 +57,15 @@ std::string AsWindowsReadsIt(const std::string& path) {
     if (component.empty() && !last) {
       // Doubled separators count as one.
     } else if (component == ".") {
-      endsInSeparator = !kept.empty() || absolute;
+      // Nothing: the folder it stands for is the one before it.
     } else if (component == "..") {
       if (!kept.empty() && kept.back() != "..") {
         kept.pop_back();
       } else if (!absolute) {
         kept.push_back(component);
       }
-      endsInSeparator = !kept.empty() || absolute;
     } else {
       kept.push_back(component);
-      endsInSeparator = false;
     }
     if (last) break;
     pos = slash + 1;
@@ -76,7 +75,6 @@ std::string AsWindowsReadsIt(const std::string& path) {
     if (i) out += '/';
     out += kept[i];
   }
-  if (endsInSeparator && !kept.empty()) out += '/';
   return out;
 }
 

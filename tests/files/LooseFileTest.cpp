@@ -23,8 +23,13 @@ TEST(LooseFiles, SeparatorsAndCaseFallback) {
   // a trailing dot and space.
   EXPECT_FALSE(f.Open("nothere\\..\\bgm\\title.ogg. "));
   EXPECT_EQ(f.GetSize(), 5);
+  // A last "." or ".." names what is before it, a file here.
+  EXPECT_FALSE(f.Open("bgm\\title.ogg\\."));
+  EXPECT_FALSE(f.Open("bgm\\title.ogg\\x\\.."));
+  EXPECT_EQ(f.GetSize(), 5);
   // Folders are not files.
   EXPECT_TRUE(f.Open("bgm"));
+  EXPECT_TRUE(f.Open("bgm\\x\\.."));
 }
 
 TEST(LooseFiles, Cp932Names) {

@@ -54,7 +54,10 @@ TEST(FileSystem, NativePathsReadLikeWindowsNames) {
       {"dir. \\x", "dir. /x"},
       {"dir \\", "dir /"},
       {"a\\b\\", "a/b/"},
-      {"a\\.", "a/"},
+      {"a\\.", "a"},
+      {"s.iet\\.", "s.iet"},
+      {"d\\t.iet\\x\\..", "d/t.iet"},
+      {"a\\.\\", "a/"},
       {".hidden", ".hidden"},
   };
   for (const auto& [name, native] : cases) EXPECT_EQ(platform::ToNativePath(name), native) << name;
