@@ -174,10 +174,11 @@ bool CMainScript::LoadScript(std::string& name) {
   std::vector<CLoadedChunk> chunks;
   for (CScriptBlock& record : records) {
     if (record.m_type != CScriptBlock::kTag || record.m_text != "lua") continue;
-    auto it = record.m_attributes.find("script");
-    if (it == record.m_attributes.end()) continue;
-    chunks.push_back({record.m_line, std::move(it->second)});
-    it->second.clear();
+    // An empty block has no script yet; it is left with an empty one, as
+    // every block is once its code has run.
+    std::string& script = record.m_attributes["script"];
+    if (!script.empty()) chunks.push_back({record.m_line, std::move(script)});
+    script.clear();
   }
   auto& labels = m_labels[name];
   for (size_t i = 0; i < records.size(); ++i) {
