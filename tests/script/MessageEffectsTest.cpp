@@ -171,6 +171,29 @@ TEST_F(MessageEffects, TheGlyphLayerIsPlacedBesideTheLastCharacter) {
   EXPECT_FALSE(layer->GetVisible());
 }
 
+TEST_F(MessageEffects, ThePageGlyphShowsWhenTheNextRecordReadsRp) {
+  // The next record's text decides, whatever its kind: the rp tag, and a
+  // label of that name as well.
+  ASSERT_FALSE(StartWithScene("[glyph layer=g rplayer=p]\nあ@\n[rp]\nい@\n*rp\nう@\n"));
+  auto* line = new CLayer();
+  auto* page = new CLayer();
+  graphics_->GetBackSet().Add("g", line);
+  graphics_->GetBackSet().Add("p", page);
+  graphics_->Commit();
+  auto shown = [&] {
+    EngineFrame();
+    EngineFrame();
+    return std::make_pair(line->GetVisible(), page->GetVisible());
+  };
+  line->SetVisible(false);
+  page->SetVisible(false);
+  EXPECT_EQ(shown(), std::make_pair(false, true));  // before [rp]
+  EngineFrame({platform::VK_LBUTTON});
+  EXPECT_EQ(shown(), std::make_pair(false, true));  // before *rp
+  EngineFrame({platform::VK_LBUTTON});
+  EXPECT_EQ(shown(), std::make_pair(true, false));  // before the end
+}
+
 TEST_F(MessageEffects, TheTextEffectWaitEndsWithTheEffects) {
   ASSERT_FALSE(
       StartWithScene("[scetween mode=add type=in param=entiretop diff=-10 msec=100]\nあ[scein][wait scenario]\n[var "

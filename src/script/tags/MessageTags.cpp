@@ -88,8 +88,9 @@ void CMessageTagState::ShowGlyphLayer(CMainScript& script) {
     // The glyph of a page break before the next record, else of a line.
     const CMainScript::RecordList* records = script.FindScript(script.GetCursor().m_file);
     const int32_t next = script.GetCursor().m_index;
-    const bool page = records && next >= 0 && size_t(next) < records->size() &&
-                      (*records)[size_t(next)].m_type == CScriptBlock::kTag && (*records)[size_t(next)].m_text == "rp";
+    // Only the record's text is compared, whatever its kind: a text or a
+    // label reading "rp" ends a page as far as the glyph can tell.
+    const bool page = records && next >= 0 && size_t(next) < records->size() && (*records)[size_t(next)].m_text == "rp";
     const bool present = page ? info.m_hasPageGlyph : info.m_hasLineGlyph;
     const std::string& layerId = page ? info.m_pageLayer : info.m_lineLayer;
     const int32_t dx = page ? info.m_pageX : info.m_lineX, dy = page ? info.m_pageY : info.m_lineY;
