@@ -132,6 +132,8 @@ bool CProcessCommunication::Send(const void* data, uint32_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   std::vector<std::string> parts = SplitMessage(bytes, length, Capacity());
   for (std::string& part : parts) {
+    // Waiting messages go first: a new one written past them would reach the
+    // tool out of order, a later frame's report before an earlier one's.
     if (!m_busy && m_queue.empty()) {
       Write(part);
     } else {
