@@ -252,6 +252,9 @@ void CScriptParser::ClearLineEndInsertions() {
 }
 
 void CScriptParser::RunLineEndInsertions(const std::string& finalChar) {
+  // A line ended inside a per-character text runs no list at all: a list that
+  // reached itself would never end, and lists reaching one another would
+  // multiply past any bound.
   if (m_activeInsertions & (1u << static_cast<unsigned>(Insertion::kFinalChar))) return;
   auto it = m_lineEndByChar.find(finalChar);
   // Held while it runs: a directive inside may replace the lists.
