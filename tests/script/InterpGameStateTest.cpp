@@ -126,6 +126,41 @@ TEST_F(InterpGameState, PointerHandlersKeepTheirTagsLines) {
   EXPECT_EQ(lines(), std::make_pair(2, 4));
 }
 
+// The click-wait glyphs and the auto and backlog icons of each window come
+// back whole through a save and a load.
+TEST_F(InterpGameState, GlyphsAndIconsComeBackPerWindow) {
+  WriteFile("game.iet",
+            "[glyph layer=g left=3 top=4 rplayer=p rpleft=-5 rptop=6 homing=1]\n"
+            "[chgmsg id=side][glyph layer=s][/chgmsg]\n"
+            "[automode allow=1 layer=ai][backlog allow=1 layer=bi]\n@\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  auto settings = [&] {
+    std::unique_ptr<ISaveSubject::IStateStage> stage = script_->CaptureState();
+    const auto& saved = static_cast<const CSavedState&>(*stage);
+    std::vector<std::string> out;
+    for (const auto& [id, g] : saved.glyphs)
+      out.push_back(id + ":" + std::to_string(g.m_homing) + std::to_string(g.m_hasLineGlyph) +
+                    std::to_string(g.m_hasPageGlyph) + " " + g.m_lineLayer + "@" + std::to_string(g.m_lineX) + "," +
+                    std::to_string(g.m_lineY) + " " + g.m_pageLayer + "@" + std::to_string(g.m_pageX) + "," +
+                    std::to_string(g.m_pageY));
+    for (const auto& [id, icon] : saved.autoIcons)
+      out.push_back("auto " + id + ":" + std::to_string(icon.m_on) + icon.m_layer);
+    for (const auto& [id, icon] : saved.backlogIcons)
+      out.push_back("backlog " + id + ":" + std::to_string(icon.m_on) + icon.m_layer);
+    return out;
+  };
+  const std::vector<std::string> before = settings();
+  ASSERT_EQ(before.size(), 4u);
+  EXPECT_EQ(before[0], ":111 g@3,4 p@-5,6");
+  Frame({'S'});
+  // Another game's settings in between, so the load has something to undo.
+  script_->Dispatch(CScriptBlock(CScriptBlock::kTag, 0, "glyph", {{"layer", "other"}}), false);
+  Frame({'L'});
+  EXPECT_EQ(settings(), before);
+}
+
 TEST_F(InterpGameState, TheStreamHoldsEveryFieldInItsOrder) {
   SaveAtFirstWait();
   std::vector<uint8_t> file = ReadFile("saveq.dat");
