@@ -143,6 +143,7 @@ void CMainScript::Frame(uint32_t now) {
   uint32_t cachedMarksVersion = 0;
   m_rightClickHandled = false;
   m_leftPressTaken = false;
+  m_waitPressesTaken = false;
   for (;;) {
     if (m_cursor.m_state != kRunning) {
       if (WaitTurn() == Turn::kEndFrame) return;
@@ -272,8 +273,9 @@ CMainScript::Turn CMainScript::WaitTurn() {
   if (state == kClickWait) {
     // A press that a click handler took (a button that calls and returns
     // to this wait) does not also end the wait.
-    const bool press = in.IsDownEdge(VK_LBUTTON) && !m_leftPressTaken;
-    if (press || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN) || IsSkipping()) {
+    const bool press =
+        (in.IsDownEdge(VK_LBUTTON) && !m_leftPressTaken) || in.IsDownEdge(VK_RETURN) || in.IsDownEdge(VK_WHEEL_DOWN);
+    if ((press && !m_waitPressesTaken) || IsSkipping()) {
       m_waitDeadline = 0;
       m_autoDeadline = false;
       HideGlyphs();

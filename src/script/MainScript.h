@@ -139,6 +139,9 @@ class CMainScript : public ISaveSubject {
   // A click handler used this frame's press of the left button: it does not
   // also end a click wait.
   void TakeLeftPress() { m_leftPressTaken = true; }
+  // A load used this frame's presses: the click wait it restored stays until
+  // the next one, or the player would never see the page they saved at.
+  void TakeWaitPresses() { m_waitPressesTaken = true; }
   // The report for a call refused because the nesting is at its deepest
   // (CP932), or, when it is not, notFound.
   static const std::string& CallFailureText(bool tooDeep, const std::string& notFound);
@@ -328,6 +331,8 @@ class CMainScript : public ISaveSubject {
   bool m_rightClickHandled = false;
   // A click handler ran on this frame's press of the left button.
   bool m_leftPressTaken = false;
+  // A load ran on this frame's presses (left button, Enter, wheel down).
+  bool m_waitPressesTaken = false;
   // The wait deadline was set by auto mode (and goes when auto mode does).
   bool m_autoDeadline = false;
 

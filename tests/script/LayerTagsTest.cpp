@@ -154,6 +154,36 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
   EXPECT_EQ(AnimationLists()["t"].size(), 1u);
 }
 
+// A load with no transition shows the scene it rebuilt at once, and a
+// quick load too: the old picture is neither drawn nor hit-tested after it.
+// A load with no transition shows the scene it rebuilt at once, and a
+// quick load too: the old picture is neither drawn nor hit-tested after it.
+// The press that led to the load does not also end the wait it restored.
+TEST_F(LayerTags, ALoadWithoutATransitionShowsTheRebuiltSceneAtItsWait) {
+  Run("[lyc id=a file=red][lyprop id=a left=3][flip]\n@\n"
+      "[lydel id=a][lyc id=b file=blue][flip]\n@\n[load file=saveq.dat]\n[wait time=100000]\n");
+  FrameN(0);
+  FrameN(1, {'S'});
+  FrameN(2, {platform::VK_LBUTTON});
+  ASSERT_NE(Front().Find("b"), nullptr);
+  int n = 3;
+  for (int key : {platform::VK_LBUTTON, platform::VK_RETURN}) {
+    FrameN(n++, {key});  // [load], back at the first wait
+    EXPECT_EQ(script_->GetState(), CMainScript::kClickWait);
+    EXPECT_EQ(script_->GetCursor().m_index, 4);
+    EXPECT_EQ(Front().Find("b"), nullptr);
+    ASSERT_NE(Front().Find("a"), nullptr);
+    EXPECT_EQ(Front().Find("a")->GetX(), 3);
+    FrameN(n++, {key});
+    EXPECT_EQ(script_->GetCursor().m_index, 8);
+    ASSERT_NE(Front().Find("b"), nullptr);
+  }
+  FrameN(n, {'L'});
+  EXPECT_EQ(script_->GetCursor().m_index, 4);
+  EXPECT_EQ(Front().Find("b"), nullptr);
+  EXPECT_NE(Front().Find("a"), nullptr);
+}
+
 TEST_F(LayerTags, CrossFadeIsFrameExactAndCommitsAtItsEnd) {
   Run("[lyc id=a file=red][flip][lyc id=b file=blue][trans type=1 time=500][var name=f.done data=1]"
       "[wait time=100000]");

@@ -200,8 +200,13 @@ bool Load(State&, CMainScript& script, const CScriptBlock& record, bool) {
     trans.m_attributes.erase("file");
     return script.Dispatch(std::move(trans), true);
   }
-  // Without a transition the rebuilt scene is shown at once, as flip would.
-  if (loaded && script.GetGraphics()) script.GetGraphics()->Commit();
+  // Without a transition the rebuilt scene is shown at once, as flip would,
+  // and the script runs on in this frame: but the press that led here does
+  // not also end the click wait the load restored.
+  if (loaded) {
+    if (script.GetGraphics()) script.GetGraphics()->Commit();
+    script.TakeWaitPresses();
+  }
   return false;
 }
 
