@@ -128,6 +128,24 @@ TEST_F(BacklogTags, PagesGoToTheBacklogAndThePlayerPagesThroughThem) {
   EXPECT_EQ(State(), CMainScript::kEnded);
 }
 
+// A game state from a build that kept no backlog: the loaded game starts with
+// none, not with the pages of the game that was running.
+TEST_F(BacklogTags, AStateWithoutABacklogLoadsWithNoPages) {
+  WriteGame(kFourPages);
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(Backlog().GetPageCount(), 3u);
+  CSerializer stream;
+  stream.Write(3, script_->GetCursor());
+  const std::vector<uint8_t> file = CSaveData::BuildFile(CSaveData::kKindState, stream.Finish());
+  WriteFile("old.dat", std::string(file.begin(), file.end()));
+  ASSERT_FALSE(script_->GetSaveData().LoadFile("old.dat", CSaveData::kKindState));
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_EQ(Backlog().GetPageCount(), 0u);
+  Frame({VK_UP});
+  EXPECT_EQ(State(), CMainScript::kClickWait);  // nothing to page through
+}
+
 TEST_F(BacklogTags, BacklogOpensOnlyWhenAllowedAndHoldingAPage) {
   WriteGame(
       "[backlog allow=1]\nno page yet\n[@]\n[backlog allow=0]\np1\n[rp]\n[@]\n[exec command=backlog]\n"
