@@ -336,7 +336,10 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
   // A limit an earlier evaluation hit (an if's condition, a Lua call) is
   // not this record's.
   m_variables->TakeTextLimitHit();
-  if (m_errorMode != kErrorNone && !replay) {
+  // Every attribute is evaluated once: with tracing on, the trace loop
+  // evaluates them (a result may itself begin with '$').
+  const bool traced = m_errorMode != kErrorNone && !replay;
+  if (traced) {
     std::string attributes;
     for (auto& [name, value] : record.m_attributes) {
       std::string evaluated = EvaluateAttributeValue(*m_variables, value);
@@ -353,7 +356,7 @@ bool CMainScript::Dispatch(CScriptBlock record, bool replay) {
   }
   // A replayed record holds the values its tag ran with: a value that
   // happens to begin with '$' is not an expression any more.
-  if (!replay) {
+  if (!replay && !traced) {
     for (auto& [name, value] : record.m_attributes) {
       if (!value.empty() && value[0] == '$') value = EvaluateAttributeValue(*m_variables, std::move(value));
     }

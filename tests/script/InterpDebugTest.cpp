@@ -39,3 +39,21 @@ TEST_F(InterpDebug, ModeTwoCollectsForTheChannelAndBootReturnsToModeZero) {
   EXPECT_FALSE(script_->Boot());
   EXPECT_EQ(script_->GetErrorMode(), 0);
 }
+
+// Tracing shows what each attribute evaluates to without evaluating it again:
+// a result that begins with '$' reaches the tag as it does with tracing off.
+TEST_F(InterpDebug, TracingEvaluatesEachAttributeOnce) {
+  for (const char* mode : {"0", "2"}) {
+    SCOPED_TRACE(mode);
+    WriteFile("game.iet", std::string("[var name=f.p data=100][var name=f.n data=0][debug mode=") + mode +
+                              "]\n[var name=f.b data=$'$'+f.p][var name=f.c data=$'$$f.p']"
+                              "[var name=f.d data=$f.n+1]\n@\n");
+    ASSERT_FALSE(Start());
+    Frame();
+    EXPECT_EQ(Var("f.b"), "$100");
+    EXPECT_EQ(Var("f.c"), "$$f.p");
+    EXPECT_EQ(Var("f.d"), "1");
+  }
+  EXPECT_NE(script_->GetReportBuffer().find("data=\"$'$'+f.p\"($100)"), std::string::npos)
+      << script_->GetReportBuffer();
+}
