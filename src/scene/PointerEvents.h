@@ -41,6 +41,11 @@ class CPointerEvents {
   void SetClick(const std::string& id, Attributes attributes) { m_click[id] = std::move(attributes); }
   void SetRollover(const std::string& id, Attributes attributes) { m_rollover[id] = std::move(attributes); }
   void SetRollout(const std::string& id, Attributes attributes) { m_rollout[id] = std::move(attributes); }
+  // The threshold of the id, or -1 when it has none.
+  int GetThreshold(const std::string& id) const {
+    const auto found = m_thresholds.find(id);
+    return found == m_thresholds.end() ? -1 : found->second;
+  }
   void RemoveThreshold(const std::string& id) { m_thresholds.erase(id); }
   void RemoveClick(const std::string& id) { m_click.erase(id); }
   void RemoveRollover(const std::string& id) { m_rollover.erase(id); }

@@ -33,6 +33,8 @@ class LayerTags : public InterpHarness {
     InterpHarness::TearDown();
   }
 
+  const CPointerEvents& Pointer() { return script_->FindFamily<CLayerTagState>()->m_pointer; }
+
   void Png(const std::string& name, int w, int h, uint32_t rgb) {
     std::vector<uint8_t> pixels;
     for (int i = 0; i < w * h; ++i) pixels.insert(pixels.end(), {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)});
@@ -94,7 +96,9 @@ class LayerTags : public InterpHarness {
 TEST_F(LayerTags, ChangesWaitForFlipAndConvertAttributes) {
   Run("[debug mode=2][lyc id=a file=red][lyprop id=a left=3 xscale=150 visible=no layermode=overlay "
       "clickablethreshold=300 alpha=abc]\n[var name=f.before system=get_layer_info]\n[flip]\n"
-      "[var name=f.after system=get_layer_info][lyprop id=a visible=0 layermode=add][flip][wait time=100000]");
+      "[var name=f.after system=get_layer_info][lyprop id=a visible=0 layermode=add][flip]"
+      // An unknown mode changes nothing.
+      "[lyprop id=a layermode=overlay][flip][wait time=100000]");
   FrameN(0);
   EXPECT_EQ(Var("f.before.size"), "0");
   EXPECT_EQ(Var("f.after.size"), "1");
@@ -111,6 +115,7 @@ TEST_F(LayerTags, ChangesWaitForFlipAndConvertAttributes) {
   EXPECT_EQ(a->GetAnchorX(), 8);
   EXPECT_FALSE(a->GetVisible());
   EXPECT_EQ(a->GetLayerMode(), 1);
+  EXPECT_EQ(Pointer().GetThreshold("a"), 44);  // 300 keeps its low eight bits
   EXPECT_EQ(Reports().find("見つかりません"), std::string::npos) << Reports();
 }
 
