@@ -53,6 +53,35 @@ TEST(AnimationLayer, FramesShowByElapsedTimeAndLoop) {
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(target.GetLine(1)) & 0xFFFFFF, 0xFF0000u);
 }
 
+// The animation is the parent of its frames: its opacity multiplies into
+// theirs and its position carries them.
+TEST(AnimationLayer, FramesTakeTheAnimationsAlphaAndPosition) {
+  Clock clock;
+  CLayerSet set;
+  auto* animation = new CAnimationLayer(clock.Get());
+  set.Add("m", animation);
+  ILayer* frame = Frame(2, 2, 0xFF0000);
+  frame->SetAlpha(128);
+  animation->Reset(frame);
+  animation->SetFrame(nullptr, 1000);
+  animation->SetAlpha(128);
+  animation->SetX(3);
+  animation->SetY(1);
+  CSurface target;
+  ASSERT_FALSE(target.Create(8, 4, ISurface::PIXEL_BITS_32));
+  target.Fill(0xFFFFFF);
+  animation->Draw(&target);
+  auto pixel = [&](int x, int y) { return reinterpret_cast<const uint32_t*>(target.GetLine(y))[x] & 0xFFFFFF; };
+  EXPECT_EQ(pixel(2, 1), 0xFFFFFFu);
+  EXPECT_EQ(pixel(3, 0), 0xFFFFFFu);
+  EXPECT_EQ(pixel(5, 1), 0xFFFFFFu);
+  // Red at a quarter over white.
+  const uint32_t inside = pixel(3, 1);
+  EXPECT_EQ(inside >> 16, 0xFFu);
+  EXPECT_NEAR(int(inside >> 8 & 0xFF), 191, 2);
+  EXPECT_EQ(pixel(4, 2), inside);
+}
+
 TEST(AnimationLayer, WithoutAMarkerItVanishesAtItsLastEntry) {
   Clock clock;
   CLayerSet set;
