@@ -293,6 +293,38 @@ TEST_F(InterpFrame, RightClickMenuReturnsFromNestedCallsAndLeaves) {
   EXPECT_EQ(Var("f.main"), "2");
 }
 
+// A macro run from the menu returns into the menu: its [return] takes one
+// level off the menu's depth and leaves the menu open.
+TEST_F(InterpFrame, AMacroInTheRightClickMenuReturnsIntoTheMenu) {
+  WriteFile("macro.iet", "*pause\n@\n[return]\n");
+  WriteFile("game.iet", "[rclick allow=1]\n[var name=f.main data=1]\n@\n[var name=f.main data=2]\n@\n");
+  WriteFile("rclick.iet",
+            "[var name=f.menu data=open]\n"
+            "[pause]\n"
+            "[var name=f.menu data=afterMacro]\n"
+            "@\n"
+            "[return]\n"
+            "*leave\n"
+            "[var name=f.menu data=left]\n"
+            "[return]\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  Frame({VK_RBUTTON});
+  ASSERT_TRUE(script_->IsInRightClickMenu());
+  EXPECT_EQ(script_->GetRightClickDepth(), 1);
+  Frame({VK_LBUTTON});
+  EXPECT_EQ(Var("f.menu"), "afterMacro");
+  EXPECT_TRUE(script_->IsInRightClickMenu());
+  EXPECT_EQ(script_->GetRightClickDepth(), 0);
+  EXPECT_EQ(script_->GetCursor().m_file, "rclick.iet");
+  Frame({VK_RBUTTON});
+  EXPECT_EQ(Var("f.menu"), "left");
+  EXPECT_FALSE(script_->IsInRightClickMenu());
+  EXPECT_EQ(script_->GetCursor().m_file, "game.iet");
+  Frame({VK_LBUTTON});
+  EXPECT_EQ(Var("f.main"), "2");
+}
+
 TEST_F(InterpFrame, EscapeOpensTheMenuAndOnePressActsOnce) {
   WriteFile("game.iet", "[rclick allow=1]\n@\n[var name=f.main data=done]\n");
   WriteFile("rclick.iet", "[var name=f.menu data=$f.menu+1]\n[return]\n");

@@ -228,6 +228,28 @@ TEST_F(LayerTags, AClickInTheTransitionWaitCommitsInThatFrame) {
   EXPECT_EQ(graphics_->GetCanvas()->GetAlpha(), 255);
 }
 
+// Closing the window mid-transition saves the game as the transition left
+// it: loading it runs on past the transition instead of waiting in it.
+TEST_F(LayerTags, ClosingDuringATransitionAutosavesTheStateItInterrupted) {
+  const char script[] =
+      "[autosave allow=1][lyc id=b file=blue][trans type=1 time=5000][var name=f.done data=1]"
+      "[wait time=100000]";
+  Run(script);
+  FrameN(0);
+  FrameN(1);
+  ASSERT_EQ(State(), CMainScript::kTransitionWait);
+  script_->OnClose();
+  script_.reset();
+  Run(script);
+  ASSERT_FALSE(script_->GetSaveData().LoadFile("autosave.dat", CSaveData::kKindState));
+  EXPECT_FALSE(Has("f.done"));
+  EXPECT_EQ(State(), CMainScript::kRunning);
+  FrameN(0);
+  EXPECT_EQ(Var("f.done"), "1");
+  EXPECT_EQ(State(), CMainScript::kTimedWait);
+  EXPECT_NE(Back().Find("b"), nullptr);
+}
+
 // A flip while the transition runs (a Lua handler flips every frame) shows
 // the new scene at once; the script still goes on when the transition's
 // time is up, without a click.
