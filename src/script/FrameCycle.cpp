@@ -31,7 +31,10 @@ void CMainScript::SetState(int state) {
   if (m_cursor.m_state == kHalted) return;
   m_cursor.m_previousState = m_cursor.m_state;
   m_cursor.m_state = state;
-  if (state == kSyncWait) m_cursor.m_syncWaitId = NewSyncWaitId();
+  if (state == kSyncWait) {
+    m_cursor.m_syncWaitId = NewSyncWaitId();
+    m_cursor.m_syncWaitByTween = m_enteringTweenWait;
+  }
   if ((state == kClickWait || state == kSyncWait) && !IsSkipping()) FlushChangedSaves();
   // A game that ends keeps what it set last: closing in the ended state
   // writes nothing more.
@@ -41,6 +44,12 @@ void CMainScript::SetState(int state) {
   }
 }
 
+void CMainScript::EnterTweenSyncWait() {
+  m_enteringTweenWait = true;
+  SetState(kSyncWait);
+  m_enteringTweenWait = false;
+}
+
 bool CMainScript::EndSyncWait(uint64_t id) {
   if (id == 0) return false;
   CCaret* caret = m_cursor.m_syncWaitId == id ? &m_cursor : nullptr;
@@ -48,6 +57,7 @@ bool CMainScript::EndSyncWait(uint64_t id) {
     if (it->m_syncWaitId == id) caret = &*it;
   if (!caret) return false;
   caret->m_syncWaitId = 0;
+  caret->m_syncWaitByTween = false;
   if (caret->m_state == kSyncWait) {
     caret->m_state = kRunning;
   } else if (caret->m_previousState == kSyncWait) {
@@ -181,7 +191,10 @@ void CMainScript::Frame(uint32_t now) {
       return;
     }
     int32_t index = m_cursor.m_index;
-    if (marks->insert(index).second) SetSkip(false);
+    if (marks->insert(index).second) {
+      SetSkip(false);
+      m_readMarksAdded = true;
+    }
     m_cursor.m_index = index + 1;
     framestats::CountRecord();
     bool endFrame = DispatchStored((*records)[static_cast<size_t>(index)]);

@@ -212,6 +212,7 @@ bool CMainScript::Jump(const std::string& file, const std::string& label) {
   m_cursor.m_index = target;
   m_cursor.m_waitTextEffects = false;
   m_cursor.m_syncWaitId = 0;
+  m_cursor.m_syncWaitByTween = false;
   return false;
 }
 

@@ -76,6 +76,10 @@ class CMainScript : public ISaveSubject {
     // tween ends only the wait it was made for, on this caret or on one a
     // call put on the stack; a jump leaves the wait and drops it.
     uint64_t m_syncWaitId = 0;
+    // The sync wait ends when a tween the replay lists hold at its end value
+    // finishes (not saved): a save stores the wait as already over, since
+    // the loaded game has no such tween left to end it.
+    bool m_syncWaitByTween = false;
   };
 
   // Click-wait glyph settings of one message window.
@@ -181,6 +185,9 @@ class CMainScript : public ISaveSubject {
   // Every sync wait entered gets an id of its own (never 0, never given
   // twice), which SetState (3) puts on the cursor.
   uint64_t NewSyncWaitId() { return ++m_syncWaitIds; }
+  // Enters a sync wait that the end of a tween finishes (see
+  // CCaret::m_syncWaitByTween); the id is on the cursor afterwards.
+  void EnterTweenSyncWait();
   // Ends the sync wait with this id, wherever its caret is: the cursor
   // (waiting, or hidden or in the backlog from the wait) or a caret a call
   // left on the stack. False when no caret stands at it any more.
@@ -342,6 +349,11 @@ class CMainScript : public ISaveSubject {
   ReadMarks m_readMarks;
   // Changes whenever the read marks are replaced as a whole (loading).
   uint32_t m_readMarksVersion = 0;
+  // A record was read for the first time since the read marks were last
+  // written by a restart's flush.
+  bool m_readMarksAdded = false;
+  // Set while EnterTweenSyncWait enters its wait.
+  bool m_enteringTweenWait = false;
   CCaret m_cursor;
   std::vector<CCaret> m_callStack;
   std::vector<std::string> m_macroFiles;

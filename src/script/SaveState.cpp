@@ -1,6 +1,7 @@
 // Game-state saves on the interpreter's side: its fields in the state
 // stream, the checks a loaded state must pass, and the restart that rebuilds
 // the scene by replaying the saved tag records.
+#include <utility>
 #include <memory>
 
 #include "debug/DebugAids.h"
@@ -179,6 +180,18 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
   saved.skipAllowed = m_skipAllowed;
   saved.cursor = m_cursor;
   saved.callStack = m_callStack;
+  // A wait for a tween is stored as over: the loaded game shows the tween at
+  // its end and has nothing left that would end the wait.
+  auto passTweenWait = [](CCaret& caret) {
+    if (!caret.m_syncWaitByTween) return;
+    if (caret.m_state == kSyncWait) {
+      caret.m_state = kRunning;
+    } else if (caret.m_previousState == kSyncWait) {
+      caret.m_previousState = kRunning;
+    }
+  };
+  passTweenWait(saved.cursor);
+  for (CCaret& caret : saved.callStack) passTweenWait(caret);
   saved.autosaveMode = m_autosaveMode;
   saved.rightClickEnabled = m_rightClickEnabled;
   saved.rightClickMenu = m_rightClickMenu;
@@ -226,14 +239,19 @@ bool CMainScript::AcceptsReplay(ReplayList list, const CScriptBlock& record) {
 }
 
 void CMainScript::FlushGlobalAndSystem() {
-  if (m_variables->TakeGlobalChanged()) m_saveData->SaveGlobal();
+  // The read marks live in the global data too: a restart that read back an
+  // older copy would forget what the player has read since (and skipping
+  // would stop at it).
+  const bool marksAdded = std::exchange(m_readMarksAdded, false);
+  if (m_variables->TakeGlobalChanged() || marksAdded) m_saveData->SaveGlobal();
   if (m_variables->TakeSystemChanged()) m_saveData->SaveSystem();
 }
 
 void CMainScript::ApplyOwnFields(const CSavedState& saved) {
   m_macroFiles = saved.macroFiles;
   m_autoAllowed = saved.autoAllowed;
-  m_skipAllowed = saved.skipAllowed;
+  // Forbidding skip also ends it, as the skip tag does.
+  SetSkipAllowed(saved.skipAllowed);
   m_autosaveMode = saved.autosaveMode;
   m_rightClickEnabled = saved.rightClickEnabled;
   m_rightClickMenu = saved.rightClickMenu;

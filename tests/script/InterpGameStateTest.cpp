@@ -470,3 +470,30 @@ TEST_F(InterpGameState, TheCommittedFixtureSaveStillLoads) {
 }
 
 }  // namespace
+
+// Loading restarts the game, which reads the global data back from disk: the
+// records read since it was last written stay read, and a save made where
+// skipping was forbidden ends skipping.
+TEST_F(InterpGameState, ALoadKeepsTheReadMarksAndItsSkipPermission) {
+  WriteFile("game.iet",
+            "[skip allow=0]\n[save file=s1.dat]\n[skip allow=1]\n[var name=f.n data=1]\n@\n[var name=f.n data=2]\n@\n"
+            "[var name=f.n data=3]\n@\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  Frame({VK_LBUTTON});
+  Frame({VK_LBUTTON});
+  ASSERT_EQ(Var("f.n"), "3");
+  script_->SetSkip(true);
+  ASSERT_FALSE(script_->GetSaveData().LoadFile("s1.dat", CSaveData::kKindState));
+  // Skipping was forbidden where the game was saved.
+  EXPECT_FALSE(script_->IsSkipping());
+  EXPECT_EQ(Var("s.status.commandskip"), "0");
+  Frame();
+  ASSERT_EQ(Var("f.n"), "1");
+  // Everything after the save was read before the load: skipping runs
+  // through it to the end.
+  script_->SetSkip(true);
+  for (int i = 0; i < 4; ++i) Frame();
+  EXPECT_EQ(Var("f.n"), "3");
+  EXPECT_EQ(State(), CMainScript::kEnded);
+}

@@ -250,6 +250,42 @@ TEST_F(LayerTags, ClosingDuringATransitionAutosavesTheStateItInterrupted) {
   EXPECT_NE(Back().Find("b"), nullptr);
 }
 
+// A game saved while it waits for a tween loads past that wait: the tween
+// comes back finished, so nothing would end the wait. The autosave written
+// as the wait begins already shows the tween's result. Only an endless yoyo
+// keeps its wait (it never ends one).
+TEST_F(LayerTags, AGameSavedInATweensWaitLoadsPastIt) {
+  const char* tweens[] = {
+      "[lytween id=b param=left from=0 to=8 msec=1000 sync=1]",
+      "[tweenset][lytween id=b param=left from=0 to=8 msec=1000 sync=1][/tweenset]",
+      "[lytween id=b param=left from=0 to=8 msec=300 yoyo=2 sync=1]",
+      "[lytween id=b param=left from=0 to=8 msec=300 yoyo=-1 sync=1]",
+  };
+  for (const char* tween : tweens) {
+    SCOPED_TRACE(tween);
+    const std::string script = std::string("[autosave allow=2][lyc id=b file=blue][flip]") + tween +
+                               "[autosave allow=0][var name=f.done data=1][wait time=100000]";
+    Run(script);
+    FrameN(0);
+    ASSERT_EQ(State(), CMainScript::kSyncWait);
+    script_.reset();
+    CTweenRegistry::Instance().DeleteAll();
+    Run(script);
+    ASSERT_FALSE(script_->GetSaveData().LoadFile("autosave.dat", CSaveData::kKindState));
+    FrameN(0);
+    const bool endless = std::strstr(tween, "yoyo=-1") != nullptr;
+    EXPECT_EQ(Has("f.done"), !endless);
+    // The autosave holds the tween: at its end, or as itself for a yoyo.
+    ASSERT_EQ(LayerLists()["b"].size(), 2u);
+    const CScriptBlock& last = LayerLists()["b"].back();
+    EXPECT_EQ(last.m_text, std::strstr(tween, "yoyo") ? "lytween" : "lyprop");
+    EXPECT_EQ(last.GetAttribute("left"), std::strstr(tween, "yoyo") ? "" : "8");
+    if (endless) EXPECT_EQ(State(), CMainScript::kSyncWait);
+    script_.reset();
+    CTweenRegistry::Instance().DeleteAll();
+  }
+}
+
 // A flip while the transition runs (a Lua handler flips every frame) shows
 // the new scene at once; the script still goes on when the transition's
 // time is up, without a click.

@@ -42,6 +42,7 @@ void CLayerTagState::OnEvent(CMainScript&, ScriptEvent event) {
   m_queue.reset();
   m_queuedIds.clear();
   m_queueSync = false;
+  m_queueSyncEndless = false;
   m_queueWait.reset();
   m_pointer.Clear();
   for (auto& lines : m_handlerLines) lines.clear();
@@ -282,6 +283,8 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
   if (record.HasAttribute("ease") && EaseKindFromName(record.GetAttribute("ease"), ease)) tween->SetEase(ease);
   if (record.HasAttribute("yoyo")) tween->SetYoyo(Number(record, "yoyo"));
   const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
+  const bool endless = tween->GetRepeat() == -1;
+  std::shared_ptr<uint64_t> wait;
   if (state.m_queue) {
     // The queue is registered only at /tweenset: waiting now would wait for
     // a tween that cannot run. /tweenset enters the wait and gives its id.
@@ -289,24 +292,37 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
       if (!state.m_queueWait) state.m_queueWait = std::make_shared<uint64_t>(0);
       tween->SetOnComplete(ResumeAction(state, script, state.m_queueWait));
       state.m_queueSync = true;
+      if (endless) state.m_queueSyncEndless = true;
     }
     state.m_queue->Add(std::move(tween));
     state.m_queuedIds.insert(id);
   } else {
     if (sync) {
-      script.SetState(CMainScript::kSyncWait);
-      tween->SetOnComplete(ResumeAction(state, script, std::make_shared<uint64_t>(script.GetCursor().m_syncWaitId)));
+      wait = std::make_shared<uint64_t>(0);
+      tween->SetOnComplete(ResumeAction(state, script, wait));
     }
     graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
   }
+  const bool yoyo = record.HasAttribute("yoyo") && Number(record, "yoyo") != 0;
   if (!replay) {
-    if (record.HasAttribute("yoyo") && Number(record, "yoyo") != 0) {
+    if (yoyo) {
       Append(script, *graphics, id, record);
     } else {
       // A loaded game shows a finished tween at its end value.
       CScriptBlock done(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {param, record.GetAttribute("to")}});
       Append(script, *graphics, id, done);
     }
+  }
+  // The wait begins once the tween is recorded: entering it may write the
+  // autosave, which must show the tween's result. Only an endless yoyo
+  // never ends its wait, in a loaded game as in this one.
+  if (wait) {
+    if (endless) {
+      script.SetState(CMainScript::kSyncWait);
+    } else {
+      script.EnterTweenSyncWait();
+    }
+    *wait = script.GetCursor().m_syncWaitId;
   }
   return false;
 }
@@ -334,7 +350,11 @@ bool TweenSetClose(State& state, CMainScript& script, const CScriptBlock&, bool)
   state.m_queuedIds.clear();
   if (state.m_queueSync) {
     state.m_queueSync = false;
-    script.SetState(CMainScript::kSyncWait);
+    if (std::exchange(state.m_queueSyncEndless, false)) {
+      script.SetState(CMainScript::kSyncWait);
+    } else {
+      script.EnterTweenSyncWait();
+    }
     if (state.m_queueWait) *state.m_queueWait = script.GetCursor().m_syncWaitId;
   }
   state.m_queueWait.reset();

@@ -32,6 +32,8 @@ class CLayerTagState : public CTagFamilyState {
   // A tween inside the open queue asked for the sync wait: closing the
   // queue enters it, and gives its id to the tweens that end it.
   bool m_queueSync = false;
+  // ... and that tween is an endless yoyo.
+  bool m_queueSyncEndless = false;
   std::shared_ptr<uint64_t> m_queueWait;
   CPointerEvents m_pointer;
   // The line of the tag that set each handler (click, rollover, rollout by
