@@ -135,6 +135,8 @@ void CMainScript::ShowGlyph() { Broadcast(ScriptEvent::kShowGlyph); }
 void CMainScript::Frame(uint32_t now) {
   m_now = now;
   ++m_frameNumber;
+  m_autoOnAtFrameStart = m_autoOn;
+  m_skipOnAtFrameStart = m_skipOn;
   // The debugging channel takes the lines collected since the last frame;
   // the server serves its clients.
   m_debug->Poll();
@@ -265,11 +267,13 @@ CMainScript::Turn CMainScript::WaitTurn() {
   }
 
   int state = m_cursor.m_state;
-  if (m_autoOn && AnyInput()) {
+  // Input ends a mode that was on when it came: the click on a button (or
+  // the menu entry) that switched it on does not also switch it off.
+  if (m_autoOn && m_autoOnAtFrameStart && AnyInput()) {
     SetAutoMode(false);
     return Turn::kEndFrame;
   }
-  if (m_skipOn && AnyInput()) {
+  if (m_skipOn && m_skipOnAtFrameStart && AnyInput()) {
     SetSkip(false);
     return Turn::kEndFrame;
   }

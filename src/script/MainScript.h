@@ -325,6 +325,9 @@ class CMainScript : public ISaveSubject {
   bool m_autoOn = false;
   bool m_skipAllowed = true;
   bool m_skipOn = false;
+  // The modes as the frame began.
+  bool m_autoOnAtFrameStart = false;
+  bool m_skipOnAtFrameStart = false;
   CInputState* m_input = nullptr;
   CGraphicSystem* m_graphics = nullptr;
   std::unique_ptr<CQelVariables> m_variables;

@@ -582,6 +582,35 @@ TEST_F(LayerTags, AClickOnACallingButtonDoesNotAlsoEndTheClickWait) {
   EXPECT_EQ(Var("f.clicked"), "1");
 }
 
+// Auto and skip buttons: the click that switches a mode on does not also
+// switch it off; the next input does.
+TEST_F(LayerTags, AButtonSwitchesAutoAndSkipModeOn) {
+  Run("[automode allow=1][lyc id=a file=small][lyprop id=a left=4 top=4][flip]"
+      "[setonclick id=a label=auto call=1]\n@\n[var name=f.n data=1]\n@\n[var name=f.n data=2]\n"
+      "[setonclick id=a label=skip call=1]\n@\n[var name=f.n data=3]\n@\n"
+      "*auto\n[exec command=automode]\n[return]\n*skip\n[exec command=skip]\n[return]\n");
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(0);
+  FrameN(1, {platform::VK_LBUTTON});
+  EXPECT_EQ(Var("s.status.automode"), "1");
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  // s.automodewait (a second) after the text: the wait ends by itself.
+  FrameN(70);
+  EXPECT_EQ(Var("f.n"), "1");
+  EXPECT_EQ(Var("s.status.automode"), "1");
+  FrameN(71, {platform::VK_RETURN});
+  EXPECT_EQ(Var("s.status.automode"), "0");
+  FrameN(72, {platform::VK_RETURN});
+  ASSERT_EQ(Var("f.n"), "2");
+  // The first visit of the skip handler ends skipping at its own unread
+  // records; the second passes the wait, up to the unread text after it.
+  FrameN(73, {platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.n"), "2");
+  FrameN(74, {platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.n"), "3");
+  EXPECT_EQ(Var("s.status.commandskip"), "0");
+}
+
 // A rollout handler leaves the click wait: its target starts next frame, and
 // nothing of the old wait (its glyph, its auto clock) runs in this one.
 TEST_F(LayerTags, ARolloutLeavesTheClickWaitBehindAtOnce) {
