@@ -353,4 +353,7 @@ void CMainScript::ReplayLoadedScene(CLoadedGame&, const CSavedState& saved) {
     for (const CScriptBlock& record : records) replay(record);
   if (m_saveData->IsMusicPlaying()) replay(m_saveData->GetMusicRecord());
   for (auto& family : m_families) family->ApplySaved(*this, saved, RestoreStep::kMessages);
+  // The glyph layers came back with the scene as they were made (shown): a
+  // glyph shows only at a click wait once the text has appeared.
+  HideGlyphs();
 }

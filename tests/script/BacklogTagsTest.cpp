@@ -146,6 +146,27 @@ TEST_F(BacklogTags, AStateWithoutABacklogLoadsWithNoPages) {
   EXPECT_EQ(State(), CMainScript::kClickWait);  // nothing to page through
 }
 
+// A quick load rebuilds each window's page on its own: a ruby left open in
+// the current window takes no text of another window's page, and the
+// click-wait glyph stays hidden until the text it follows has appeared.
+TEST_F(BacklogTags, AQuickLoadKeepsRubyAndGlyphToTheirWindows) {
+  RunWithScene("[glyph layer=icon]\n[chgmsg id=w2]\nW\n[/chgmsg]\n[ruby text=r]A\n@\nB[/ruby]C\n[stop]\n");
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  ASSERT_EQ(WindowText("w2"), "W");
+  Frame({'S'});
+  Frame({'L'});
+  EXPECT_EQ(WindowText("w2"), "W");
+  EXPECT_EQ(WindowText(""), "");
+  EXPECT_EQ(Alpha("icon"), 255);
+  EXPECT_FALSE(graphics_->GetFrontSet().Find("icon")->GetVisible());
+  Frame({VK_RETURN});
+  EXPECT_EQ(WindowText(""), "ABC");
+  EXPECT_EQ(WindowText("w2"), "W");
+  EXPECT_EQ(State(), CMainScript::kSyncWait);
+  EXPECT_FALSE(graphics_->GetFrontSet().Find("icon")->GetVisible());
+}
+
 TEST_F(BacklogTags, BacklogOpensOnlyWhenAllowedAndHoldingAPage) {
   WriteGame(
       "[backlog allow=1]\nno page yet\n[@]\n[backlog allow=0]\np1\n[rp]\n[@]\n[exec command=backlog]\n"

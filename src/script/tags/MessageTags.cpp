@@ -73,9 +73,15 @@ IVirtualLayer* FindGlyphLayer(CMainScript& script, const std::string& id) {
 }  // namespace
 
 void CMessageTagState::HideGlyphLayers(CMainScript& script) {
+  // Both sets: a scene rebuilt in the back set (a load) brings its glyph
+  // layers back as they were made, shown.
+  CGraphicSystem* graphics = script.GetGraphics();
   for (const auto& [id, info] : m_glyphInfos)
-    for (const std::string* layerId : {&info.m_lineLayer, &info.m_pageLayer})
-      if (IVirtualLayer* layer = FindGlyphLayer(script, *layerId)) layer->SetVisible(false);
+    for (const std::string* layerId : {&info.m_lineLayer, &info.m_pageLayer}) {
+      if (!graphics || layerId->empty()) continue;
+      for (CLayerSet* set : {&graphics->GetFrontSet(), &graphics->GetBackSet()})
+        if (IVirtualLayer* layer = set->Find(*layerId)) layer->SetVisible(false);
+    }
   m_glyphShown = false;
 }
 

@@ -115,11 +115,23 @@ void CSaveTagState::ApplyMessages(CMainScript& script, const CSavedState& saved)
   }
   // Then each window's page is written again by its own records. The
   // current window shows unless its page hid it last.
+  // An open ruby belongs to the page it stands on: each page starts without
+  // one, and the current window's page comes last, so that its ruby is the
+  // one left open.
   bool sceneIn = true;
   const CSaveData::ReplayMap pages = script.GetSaveData().GetMessageReplay();
-  for (const auto& [id, records] : pages) {
+  std::vector<const CSaveData::ReplayMap::value_type*> order;
+  for (const auto& page : pages)
+    if (page.first != saved.currentWindow) order.push_back(&page);
+  if (auto current = pages.find(saved.currentWindow); current != pages.end()) order.push_back(&*current);
+  for (const auto* page : order) {
+    const std::string& id = page->first;
+    const std::vector<CScriptBlock>& records = page->second;
     CLinkableTextRenderer* window = message->SelectWindow(script, id);
     message->m_currentWindowId = id;
+    message->m_rubyOn = false;
+    message->m_rubyBase.clear();
+    message->m_rubyText.clear();
     window->Clear();
     for (const CScriptBlock& record : records) {
       if (id == saved.currentWindow && record.m_type == CScriptBlock::kTag) {
