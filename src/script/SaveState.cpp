@@ -192,6 +192,16 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
   };
   passTweenWait(saved.cursor);
   for (CCaret& caret : saved.callStack) passTweenWait(caret);
+  // A transition, the hidden messages, the backlog view or a movie last only
+  // as long as this session's scene: the game is saved in the state they
+  // interrupted (as closing the window saves it), since a loaded game shows
+  // none of them.
+  CCaret& cursor = saved.cursor;
+  if (cursor.m_state == kTransitionWait || cursor.m_state == kHidden || cursor.m_state == kBacklog ||
+      cursor.m_state == kVideoWait) {
+    const int leaving = cursor.m_state;
+    cursor.m_state = cursor.m_previousState == leaving ? int(kRunning) : cursor.m_previousState;
+  }
   saved.autosaveMode = m_autosaveMode;
   saved.rightClickEnabled = m_rightClickEnabled;
   saved.rightClickMenu = m_rightClickMenu;

@@ -167,6 +167,31 @@ TEST_F(BacklogTags, AQuickLoadKeepsRubyAndGlyphToTheirWindows) {
   EXPECT_FALSE(graphics_->GetFrontSet().Find("icon")->GetVisible());
 }
 
+// A game saved while the messages are hidden or the backlog is open (a Lua
+// handler may save at any time) is saved at the click wait they interrupted:
+// the loaded game shows the page, and one click goes on.
+TEST_F(BacklogTags, ASaveWhileHiddenOrPagingBackLoadsAtTheClickWait) {
+  RunWithScene("[hide allow=1 window=a]\n[backlog allow=1]\np1\n[rp]\np2\n@\np3\n@\n");
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  TweenFrame({VK_SPACE});
+  ASSERT_EQ(State(), CMainScript::kHidden);
+  ASSERT_FALSE(script_->GetSaveData().SaveState("hidden.dat"));
+  TweenFrame({VK_SPACE});
+  TweenFrame({VK_UP});
+  ASSERT_EQ(State(), CMainScript::kBacklog);
+  ASSERT_FALSE(script_->GetSaveData().SaveState("backlog.dat"));
+  TweenFrame({VK_ESCAPE});
+  for (const char* name : {"hidden.dat", "backlog.dat"}) {
+    SCOPED_TRACE(name);
+    ASSERT_FALSE(script_->GetSaveData().LoadFile(name, CSaveData::kKindState));
+    EXPECT_EQ(State(), CMainScript::kClickWait);
+    EXPECT_EQ(WindowText(""), "p2");
+    TweenFrame({VK_RETURN});
+    EXPECT_EQ(WindowText(""), "p2p3");
+  }
+}
+
 TEST_F(BacklogTags, BacklogOpensOnlyWhenAllowedAndHoldingAPage) {
   WriteGame(
       "[backlog allow=1]\nno page yet\n[@]\n[backlog allow=0]\np1\n[rp]\n[@]\n[exec command=backlog]\n"
