@@ -126,6 +126,7 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
       "[anime id=m mode=init file=red][anime id=m mode=add file=blue time=100][lyprop id=m alpha=10]"
       "[lytween id=m param=alpha from=0 to=255 msec=10][lytweendel id=m]\n"
       "[lyc id=b file=red][lyprop id=b top=4][lyc id=b file=blue]\n"
+      "[lyc id=u file=red][lyprop id=u clickablethreshold=90 top=2][lyc id=u file=blue]\n"
       "[lyc id=gone file=red][anime id=gone2 mode=init file=red][lydel id=gone][animedel id=gone2]"
       "[lyc id=t file=red][lyprop id=t clickablethreshold=100][anime id=t mode=init file=blue]"
       "[wait time=100000]");
@@ -150,6 +151,10 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
   EXPECT_EQ(LayerLists().count("m"), 0u);
   ASSERT_EQ(LayerLists()["b"].size(), 1u);
   EXPECT_EQ(LayerLists()["b"][0].GetAttribute("file"), "blue");
+  // A layer made again under an id keeps the id's click threshold, in the
+  // running game and so in its list.
+  ASSERT_EQ(LayerLists()["u"].size(), 2u);
+  EXPECT_EQ(LayerLists()["u"][1].GetAttribute("clickablethreshold"), "90");
   EXPECT_EQ(LayerLists().count("gone"), 0u);
   EXPECT_EQ(AnimationLists().count("gone2"), 0u);
   // An animation that replaces a layer leaves the layer's list: its click
@@ -159,8 +164,6 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
   EXPECT_EQ(AnimationLists()["t"].size(), 1u);
 }
 
-// A load with no transition shows the scene it rebuilt at once, and a
-// quick load too: the old picture is neither drawn nor hit-tested after it.
 // A load with no transition shows the scene it rebuilt at once, and a
 // quick load too: the old picture is neither drawn nor hit-tested after it.
 // The press that led to the load does not also end the wait it restored.

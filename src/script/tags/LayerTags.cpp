@@ -164,7 +164,7 @@ void DiscardLayer(CGraphicSystem& graphics, std::unique_ptr<ILayer> layer) {
   layer.reset();
 }
 
-bool LayerCreate(State&, CMainScript& script, const CScriptBlock& record, bool replay) {
+bool LayerCreate(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
   CGraphicSystem* graphics = script.GetGraphics();
   if (!graphics) return false;
   const std::string& id = record.GetAttribute("id");
@@ -197,7 +197,13 @@ bool LayerCreate(State&, CMainScript& script, const CScriptBlock& record, bool r
   if (IVirtualLayer* old = graphics->GetBackSet().Find(id)) graphics->ForgetLayer(old);
   graphics->GetBackSet().Add(id, layer.release());
   if (!replay) {
-    script.GetSaveData().GetLayerReplay()[id] = {record};
+    CSaveData::BlockList& list = script.GetSaveData().GetLayerReplay()[id];
+    list = {record};
+    // The id's click threshold outlives the layer it was set on: the new
+    // list carries it, or a loaded game would answer the pointer otherwise.
+    if (const int threshold = state.m_pointer.GetThreshold(id); threshold >= 0)
+      list.push_back(CScriptBlock(CScriptBlock::kTag, 0, "lyprop",
+                                  {{"id", id}, {"clickablethreshold", std::to_string(threshold)}}));
     script.GetSaveData().GetAnimationReplay().erase(id);
   }
   return false;
