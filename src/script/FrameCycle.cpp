@@ -143,6 +143,11 @@ void CMainScript::Frame(uint32_t now) {
   // Made once: the name is too long for the short-string buffer.
   static const std::string controlSkip = "s.status.controlskip";
   m_variables->SetInt(controlSkip, m_input->IsDown(platform::VK_CONTROL) ? 1 : 0);
+  // Presses taken this frame: a load in the Lua per-frame handler below
+  // takes them as a load anywhere else does.
+  m_rightClickHandled = false;
+  m_leftPressTaken = false;
+  m_waitPressesTaken = false;
   // The families' own steps, in registry order: the music players and the
   // volume follow of the sound family, then the Lua per-frame handler.
   for (CTagFamilyState* family : Hooked(kHookFrame)) family->OnFrame(*this);
@@ -153,9 +158,6 @@ void CMainScript::Frame(uint32_t now) {
   std::set<int32_t>* marks = nullptr;
   std::string cachedFile;
   uint32_t cachedMarksVersion = 0;
-  m_rightClickHandled = false;
-  m_leftPressTaken = false;
-  m_waitPressesTaken = false;
   for (;;) {
     if (m_cursor.m_state != kRunning) {
       if (WaitTurn() == Turn::kEndFrame) return;

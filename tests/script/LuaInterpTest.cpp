@@ -169,6 +169,38 @@ TEST_F(LuaInterp, FrameHandlerEndsAWaitAndFailsOnlyOnce) {
   EXPECT_EQ(Lua().m_frameFunction, "");
 }
 
+// A wait the handler ends takes its timer along: the next click wait still
+// waits for a click.
+TEST_F(LuaInterp, AWaitTheHandlerEndsLeavesNoTimerBehind) {
+  Run("[lua]calls = 0\nfunction tick(o)\n  calls = calls + 1\n"
+      "  if calls == 2 then o:setScriptStatus(0) end\nend\n"
+      "function start(o) o:setEventHandler{onEnterFrame='tick'} end[/lua]\n"
+      "[calllua function=start]\n[wait time=500]\n[var name=f.a data=1]\n@\n[var name=f.b data=1]\n");
+  Frame();
+  Frame();
+  ASSERT_EQ(Var("f.a"), "1");
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  for (int i = 0; i < 60; ++i) Frame();
+  EXPECT_FALSE(Has("f.b"));
+  Frame({platform::VK_LBUTTON});
+  EXPECT_EQ(Var("f.b"), "1");
+}
+
+// A load from the handler takes the frame's presses, as any other load does:
+// the click that loaded does not also end the wait it brought back.
+TEST_F(LuaInterp, ALoadFromTheHandlerLandsAtTheSavedWait) {
+  Run("[lua]function tick(o)\n  if o:isDownEdge(1) then o:tag{'load', file='saveq.dat'} end\nend\n"
+      "function start(o) o:setEventHandler{onEnterFrame='tick'} end[/lua]\n"
+      "@\n[var name=f.n data=1]\n[calllua function=start]\n@\n[var name=f.n data=2]\n");
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  Frame({'S'});
+  Frame({platform::VK_RETURN});
+  ASSERT_EQ(Var("f.n"), "1");
+  Frame({platform::VK_LBUTTON});
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  EXPECT_FALSE(Has("f.n"));
+}
+
 TEST_F(LuaInterp, AHandlerThatNamesAnotherAndFailsLeavesNoHandler) {
   Run("[debug mode=2]\n[lua]calls = 0\n"
       "function next(o) calls = calls + 1 o:tag{'var', name='f.next', data=calls} end\n"

@@ -151,6 +151,12 @@ void CLuaTagState::LuaSetState(int state) {
   cursor.m_state = state;
   // A sync wait of its own: no tween made for an earlier one ends it.
   if (state == CMainScript::kSyncWait) cursor.m_syncWaitId = m_script->NewSyncWaitId();
+  // Running again: the wait that was left takes its timer and its text
+  // effect condition along, or they would end the next wait early.
+  if (state == CMainScript::kRunning) {
+    m_script->SetWaitDeadline(0);
+    cursor.m_waitTextEffects = false;
+  }
 }
 
 void CLuaTagState::LuaSetFrameHandler(const std::string& name) { m_frameFunction = name; }
