@@ -1,6 +1,7 @@
 // The interpreter's per-frame cycle: housekeeping, the execution loop through
 // the interpreter states, skip and auto modes, the right-click menu and the
 // engine's own keys, and the saving done at flush points and on close.
+#include <utility>
 #include <cstdint>
 
 #include "core/FrameStats.h"
@@ -146,7 +147,7 @@ void CMainScript::Frame(uint32_t now) {
   // Presses taken this frame: a load in the Lua per-frame handler below
   // takes them as a load anywhere else does.
   m_rightClickHandled = false;
-  m_leftPressTaken = false;
+  m_leftPressTaken = std::exchange(m_leftPressTakenEarly, false);
   m_waitPressesTaken = false;
   // The families' own steps, in registry order: the music players and the
   // volume follow of the sound family, then the Lua per-frame handler.

@@ -143,6 +143,9 @@ class CMainScript : public ISaveSubject {
   // A click handler used this frame's press of the left button: it does not
   // also end a click wait.
   void TakeLeftPress() { m_leftPressTaken = true; }
+  // The same, for a press taken before the frame runs (a link's action runs
+  // in the scene's update): it counts in the coming frame.
+  void TakeLeftPressBeforeFrame() { m_leftPressTakenEarly = true; }
   // A load used this frame's presses: the click wait it restored stays until
   // the next one, or the player would never see the page they saved at.
   void TakeWaitPresses() { m_waitPressesTaken = true; }
@@ -341,6 +344,7 @@ class CMainScript : public ISaveSubject {
   bool m_rightClickHandled = false;
   // A click handler ran on this frame's press of the left button.
   bool m_leftPressTaken = false;
+  bool m_leftPressTakenEarly = false;
   // A load ran on this frame's presses (left button, Enter, wheel down).
   bool m_waitPressesTaken = false;
   // The wait deadline was set by auto mode (and goes when auto mode does).

@@ -245,6 +245,23 @@ TEST_F(MessageEffects, ALinkClickJumpsOnceAndLocksEveryLinkUntilEnabled) {
   EXPECT_EQ(window->GetLinks()[1]->areas[0]->layer->GetAlpha(), 0);
 }
 
+// A link that calls a subroutine (a glossary entry) comes back to the page's
+// click wait: the click was the link's, and the page waits for another.
+TEST_F(MessageEffects, ACallingLinkReturnsToTheWaitWithoutEndingIt) {
+  ASSERT_FALSE(StartWithScene(
+      "[link label=tip call=1]あい[/link]@\n[var name=f.after data=1]@\n*tip\n[var name=f.tip data=$f.tip+1]\n"
+      "[linkenable]\n[return]\n"));
+  EngineFrame({}, 0, 0);
+  graphics_->Render();
+  const CRect area = Window()->GetLinks()[0]->areas[0]->rect;
+  EngineFrame({platform::VK_LBUTTON}, area.GetX() + 1, area.GetY() + 1);
+  EXPECT_EQ(Var("f.tip"), "1");
+  EXPECT_FALSE(Has("f.after"));
+  EXPECT_EQ(State(), CMainScript::kClickWait);
+  EngineFrame({platform::VK_RETURN});
+  EXPECT_EQ(Var("f.after"), "1");
+}
+
 TEST_F(MessageEffects, LinksStayStillWhileTheMessageIsHidden) {
   ASSERT_FALSE(StartWithScene("[link label=one]あい[/link]@\n*one\n[var name=f.hit data=1]@\n"));
   EngineFrame({}, 0, 0);

@@ -247,7 +247,12 @@ bool Link(State& state, CMainScript& script, const CScriptBlock& record, bool re
     if (!live) return;
     CMainScript& target = **live;
     const bool tooDeep = call && target.IsCallStackFull();
-    if (!(call ? target.Call(file, label) : target.Jump(file, label))) return;
+    if (!(call ? target.Call(file, label) : target.Jump(file, label))) {
+      // A called subroutine returns to the wait the click came from: the
+      // click is the link's and does not also end that wait.
+      if (call) target.TakeLeftPressBeforeFrame();
+      return;
+    }
     static const std::string message = Utf8ToCp932("指定された場所は見つかりません。");
     target.ReportTag(shown, shown.m_text + " file=\"" + file + "\" label=\"" + label + "\"",
                      CMainScript::CallFailureText(tooDeep, message));
