@@ -289,6 +289,36 @@ TEST_F(LayerTags, AGameSavedInATweensWaitLoadsPastIt) {
   }
 }
 
+// A wait for a tween ends however the tween ends: finished early by
+// lytweendel, a new layer under its id, or the fade of hiding the messages.
+TEST_F(LayerTags, AWaitForATweenEndsWhenTheTweenIsFinishedEarly) {
+  const char* tweens[] = {
+      "[lytween id=b param=left from=0 to=8 msec=5000 sync=1]",
+      "[tweenset][lytween id=b param=left from=0 to=8 msec=5000 sync=1][/tweenset]",
+  };
+  for (const char* tween : tweens) {
+    SCOPED_TRACE(tween);
+    Run(std::string("[hide allow=1 window=b][lyc id=b file=blue][flip]") + tween +
+        "[var name=f.done data=1][wait time=100000]");
+    FrameN(0);
+    ASSERT_EQ(State(), CMainScript::kSyncWait);
+    FrameN(1, {platform::VK_SPACE});  // hiding fades the layer: its tweens finish
+    ASSERT_EQ(State(), CMainScript::kHidden);
+    EXPECT_EQ(Back().Find("b")->GetX(), 8);
+    FrameN(2, {platform::VK_SPACE});
+    FrameN(3);
+    EXPECT_EQ(Var("f.done"), "1");
+    script_.reset();
+    CTweenRegistry::Instance().DeleteAll();
+  }
+  Run("[lyc id=b file=blue][flip][lytween id=b param=left from=0 to=8 msec=5000 sync=1]"
+      "[var name=f.done data=1][wait time=100000]");
+  FrameN(0);
+  graphics_->KillLayerTweens("b");
+  FrameN(1);
+  EXPECT_EQ(Var("f.done"), "1");
+}
+
 // A flip while the transition runs (a Lua handler flips every frame) shows
 // the new scene at once; the script still goes on when the transition's
 // time is up, without a click.

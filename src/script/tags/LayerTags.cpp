@@ -265,6 +265,25 @@ std::function<void()> ResumeAction(State& state, CMainScript& script, std::share
   };
 }
 
+// A tween the script waits for. It resumes the script when it runs out (its
+// completion action) and also when something finishes it early (lytweendel,
+// a layer made again under its id, the fade of hiding the messages): the
+// wait must not outlive the tween that alone could end it.
+class CAwaitedTween final : public ITween {
+ public:
+  CAwaitedTween(std::unique_ptr<ITween> tween, std::function<void()> resume)
+      : m_tween(std::move(tween)), m_resume(std::move(resume)) {}
+  bool Update(uint32_t now) override { return m_tween->Update(now); }
+  void Finish() override {
+    m_tween->Finish();
+    if (m_resume) m_resume();
+  }
+
+ private:
+  std::unique_ptr<ITween> m_tween;
+  std::function<void()> m_resume;
+};
+
 bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
   CGraphicSystem* graphics = script.GetGraphics();
   const std::string& id = record.GetAttribute("id");
@@ -291,23 +310,33 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
   const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
   const bool endless = tween->GetRepeat() == -1;
   std::shared_ptr<uint64_t> wait;
+  // The tween as the script waits for it, resuming the wait with this id.
+  auto awaited = [&](std::shared_ptr<const uint64_t> waitId) {
+    std::function<void()> resume = ResumeAction(state, script, std::move(waitId));
+    tween->SetOnComplete(resume);
+    return std::make_unique<CAwaitedTween>(std::move(tween), std::move(resume));
+  };
   if (state.m_queue) {
     // The queue is registered only at /tweenset: waiting now would wait for
     // a tween that cannot run. /tweenset enters the wait and gives its id.
     if (sync) {
       if (!state.m_queueWait) state.m_queueWait = std::make_shared<uint64_t>(0);
-      tween->SetOnComplete(ResumeAction(state, script, state.m_queueWait));
       state.m_queueSync = true;
       if (endless) state.m_queueSyncEndless = true;
+      state.m_queue->Add(awaited(state.m_queueWait));
+    } else {
+      state.m_queue->Add(std::move(tween));
     }
-    state.m_queue->Add(std::move(tween));
     state.m_queuedIds.insert(id);
   } else {
+    std::unique_ptr<ITween> registered;
     if (sync) {
       wait = std::make_shared<uint64_t>(0);
-      tween->SetOnComplete(ResumeAction(state, script, wait));
+      registered = awaited(wait);
+    } else {
+      registered = std::move(tween);
     }
-    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(tween)));
+    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(registered)));
   }
   const bool yoyo = record.HasAttribute("yoyo") && Number(record, "yoyo") != 0;
   if (!replay) {
