@@ -262,15 +262,17 @@ TEST_F(MessageEffects, ACallingLinkReturnsToTheWaitWithoutEndingIt) {
   EXPECT_EQ(Var("f.after"), "1");
 }
 
-TEST_F(MessageEffects, LinksStayStillWhileTheMessageIsHidden) {
+TEST_F(MessageEffects, LinksStayStillWhileTheMessageIsHiddenOrAMoviePlays) {
   ASSERT_FALSE(StartWithScene("[link label=one]あい[/link]@\n*one\n[var name=f.hit data=1]@\n"));
   EngineFrame({}, 0, 0);
   graphics_->Render();
   const CRect area = Window()->GetLinks()[0]->areas[0]->rect;
-  script_->SetState(CMainScript::kHidden);
-  EngineFrame({platform::VK_LBUTTON}, area.GetX() + 1, area.GetY() + 1);
-  EXPECT_FALSE(Has("f.hit"));
-  EXPECT_FALSE(Window()->AreLinksLocked());
+  for (int state : {CMainScript::kHidden, CMainScript::kVideoWait}) {
+    script_->SetState(state);
+    EngineFrame({platform::VK_LBUTTON}, area.GetX() + 1, area.GetY() + 1);
+    EXPECT_FALSE(Has("f.hit"));
+    EXPECT_FALSE(Window()->AreLinksLocked());
+  }
 }
 
 TEST_F(MessageEffects, ResetDeletesWindowsWithTheirRunningEffects) {

@@ -137,14 +137,15 @@ CLinkableTextRenderer* CMessageTagState::SelectWindow(CMainScript& script, const
   else
     window = std::make_unique<CLinkableTextRenderer>(nullptr, nullptr);
   window->SetInput(script.GetInput());
-  // Links stay still while the message is hidden or the backlog is shown:
-  // a jump from there would leave the hidden layers or the backlog up.
+  // Links stay still while the message is hidden, the backlog is shown or a
+  // movie plays: a jump from there would leave the hidden layers, the
+  // backlog or the movie up (a click on a movie is there to stop it).
   std::weak_ptr<CMainScript*> token = Token(script);
   window->SetLinkGate([token]() {
     auto live = token.lock();
     if (!live) return false;
     const int state = (*live)->GetState();
-    return state != CMainScript::kHidden && state != CMainScript::kBacklog;
+    return state != CMainScript::kHidden && state != CMainScript::kBacklog && state != CMainScript::kVideoWait;
   });
   CLinkableTextRenderer* raw = window.get();
   if (graphics)
