@@ -90,6 +90,20 @@ void CBackLog::AddPage(const Page& records, const std::vector<CFontProperty>& fo
   for (size_t n = 0; n < take; ++n) snapshot.push_back(fontStack[fontStack.size() - 1 - n]);
 }
 
+namespace {
+
+// The same font as the script set it: the pivot that laying out a centred
+// text writes into the font does not count.
+bool SameStyle(CFontValues a, CFontValues b) {
+  if (a.anchorcenter && b.anchorcenter) {
+    a.entireanchorx = b.entireanchorx;
+    a.entireanchory = b.entireanchory;
+  }
+  return a == b;
+}
+
+}  // namespace
+
 bool CBackLog::Open(CTextRenderer* window) {
   if (m_pages.empty() || !window) return true;
   m_current = int32_t(m_pages.size()) - 1;
@@ -97,7 +111,7 @@ bool CBackLog::Open(CTextRenderer* window) {
   // the one the author gave it: unless the script changed it since, that is
   // the one it had before the backlog was last opened (browsing leaves the
   // last page's font behind).
-  if (window != m_styledWindow || !(window->GetFont() == m_leftFont)) m_windowFont = window->GetFont();
+  if (window != m_styledWindow || !SameStyle(window->GetFont(), m_leftFont)) m_windowFont = window->GetFont();
   m_styledWindow = window;
   m_window = window;
   ShowPage(m_current);

@@ -192,6 +192,30 @@ TEST_F(BacklogTags, ASaveWhileHiddenOrPagingBackLoadsAtTheClickWait) {
   }
 }
 
+// A page that began before any font tag is shown in the backlog window's own
+// font at every opening, whatever page was shown last and however the window
+// was laid out since.
+TEST_F(BacklogTags, PagesWithoutAFontKeepTheWindowsFontAtEveryOpening) {
+  RunWithScene("[backlog allow=1]\np1\n[rp]\n[font color=ff0000]\np2\n[rp]\np3\n@\n");
+  Frame();
+  ASSERT_EQ(Backlog().GetPageCount(), 2u);
+  const uint32_t own = Window("backlog")->GetFont().color;
+  ASSERT_NE(own, 0xFF0000u);
+  for (int opening = 0; opening < 2; ++opening) {
+    SCOPED_TRACE(opening);
+    TweenFrame({VK_UP});  // the newest page, which turns red
+    ASSERT_EQ(State(), CMainScript::kBacklog);
+    EXPECT_EQ(Window("backlog")->GetFont().color, 0xFF0000u);
+    TweenFrame({VK_UP});
+    EXPECT_EQ(WindowText("backlog"), "p1");
+    EXPECT_EQ(Window("backlog")->GetFont().color, own);
+    TweenFrame({VK_DOWN});
+    TweenFrame({VK_ESCAPE});
+    ASSERT_EQ(State(), CMainScript::kClickWait);
+    graphics_->Render();
+  }
+}
+
 TEST_F(BacklogTags, BacklogOpensOnlyWhenAllowedAndHoldingAPage) {
   WriteGame(
       "[backlog allow=1]\nno page yet\n[@]\n[backlog allow=0]\np1\n[rp]\n[@]\n[exec command=backlog]\n"
