@@ -69,6 +69,15 @@ bool CMainScript::EndSyncWait(uint64_t id) {
   return true;
 }
 
+void CMainScript::EndTransitionWait() {
+  if (m_cursor.m_state == kTransitionWait) return RestoreState();
+  for (auto it = m_callStack.rbegin(); it != m_callStack.rend(); ++it) {
+    if (it->m_state != kTransitionWait) continue;
+    it->m_state = it->m_previousState == kTransitionWait ? int(kRunning) : it->m_previousState;
+    return;
+  }
+}
+
 void CMainScript::RestoreState() {
   // A wait whose previous state is itself (set so from Lua, or read from a
   // file) would never be left: it leaves to running instead.

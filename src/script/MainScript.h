@@ -195,6 +195,9 @@ class CMainScript : public ISaveSubject {
   // (waiting, or hidden or in the backlog from the wait) or a caret a call
   // left on the stack. False when no caret stands at it any more.
   bool EndSyncWait(uint64_t id);
+  // A transition ended: the caret waiting for it (the cursor, or a caller a
+  // call from the wait left on the stack) goes back to what it was doing.
+  void EndTransitionWait();
 
   bool IsSkipping() const;
   void SetAutoMode(bool on);

@@ -196,12 +196,15 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
   // as long as this session's scene: the game is saved in the state they
   // interrupted (as closing the window saves it), since a loaded game shows
   // none of them.
-  CCaret& cursor = saved.cursor;
-  if (cursor.m_state == kTransitionWait || cursor.m_state == kHidden || cursor.m_state == kBacklog ||
-      cursor.m_state == kVideoWait) {
-    const int leaving = cursor.m_state;
-    cursor.m_state = cursor.m_previousState == leaving ? int(kRunning) : cursor.m_previousState;
-  }
+  auto passInterruption = [](CCaret& caret) {
+    if (caret.m_state == kTransitionWait || caret.m_state == kHidden || caret.m_state == kBacklog ||
+        caret.m_state == kVideoWait) {
+      const int leaving = caret.m_state;
+      caret.m_state = caret.m_previousState == leaving ? int(kRunning) : caret.m_previousState;
+    }
+  };
+  passInterruption(saved.cursor);
+  for (CCaret& caret : saved.callStack) passInterruption(caret);
   saved.autosaveMode = m_autosaveMode;
   saved.rightClickEnabled = m_rightClickEnabled;
   saved.rightClickMenu = m_rightClickMenu;

@@ -319,6 +319,23 @@ TEST_F(LayerTags, AWaitForATweenEndsWhenTheTweenIsFinishedEarly) {
   EXPECT_EQ(Var("f.done"), "1");
 }
 
+// A call out of a transition wait (only Lua can make one) comes back to a
+// transition that ended meanwhile: the caller runs on without a click.
+TEST_F(LayerTags, ATransitionThatEndsDuringACallReleasesTheCaller) {
+  WriteFile("sub.iet", "[var name=f.sub data=1]\n[wait time=1000]\n[return]\n");
+  Run("[lua]function fh(o) if o:isDownEdge(81) then o:tag{'call', file='sub.iet'} end end\n"
+      "function setup(o) o:setEventHandler{onEnterFrame='fh'} end[/lua]\n"
+      "[calllua function=setup][lyc id=b file=blue][trans type=1 time=500][var name=f.step data=2]"
+      "[wait time=100000]");
+  FrameN(0);
+  ASSERT_EQ(State(), CMainScript::kTransitionWait);
+  FrameN(5, {'Q'});
+  ASSERT_EQ(Var("f.sub"), "1");
+  for (int n = 10; n < 120; n += 10) FrameN(n);
+  EXPECT_FALSE(graphics_->IsTransitionRunning());
+  EXPECT_EQ(Var("f.step"), "2");
+}
+
 // A flip while the transition runs (a Lua handler flips every frame) shows
 // the new scene at once; the script still goes on when the transition's
 // time is up, without a click.

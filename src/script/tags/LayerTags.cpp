@@ -488,7 +488,7 @@ bool Trans(State& state, CMainScript& script, const CScriptBlock& record, bool) 
   // Only a script still waiting for the transition goes on.
   auto resume = [token = state.Token(script)] {
     auto alive = token.lock();
-    if (alive && *alive && (*alive)->GetCursor().m_state == CMainScript::kTransitionWait) (*alive)->RestoreState();
+    if (alive && *alive) (*alive)->EndTransitionWait();
   };
   switch (graphics->StartTransition(kind, Number(record, "time"), record.GetAttribute("rule"), Number(record, "vague"),
                                     resume)) {
