@@ -201,6 +201,7 @@ void CSaveData::AppendMessage(const std::string& windowId, const CScriptBlock& r
 void CSaveData::ClearReplayLists() {
   m_messageReplay.clear();
   m_fontStacks.clear();
+  m_pageStartFonts.clear();
   m_layerReplay.clear();
   // Animations and music went with the restart too; kept, a save made after
   // it would bring them back on load.

@@ -158,6 +158,9 @@ class CSaveData : public ISerializable {
   const ReplayMap& GetLayerReplay() const { return m_layerReplay; }
   ReplayMap& GetAnimationReplay() { return m_animationReplay; }
   FontStackMap& GetFontStacks() { return m_fontStacks; }
+  // Per message window, its font as its page began (what a page stands on
+  // when a [fontinit] left the stack empty).
+  std::map<std::string, CFontProperty>& GetPageStartFonts() { return m_pageStartFonts; }
   const ReplayMap& GetAnimationReplay() const { return m_animationReplay; }
   // The record that started the background music (replayed on load).
   void SetMusicRecord(const CScriptBlock& record) {
@@ -189,6 +192,7 @@ class CSaveData : public ISerializable {
   ReplayMap m_layerReplay;
   ReplayMap m_animationReplay;
   FontStackMap m_fontStacks;
+  std::map<std::string, CFontProperty> m_pageStartFonts;
   bool m_musicPlaying = false;
   CScriptBlock m_musicRecord;
   int32_t m_version = 0;

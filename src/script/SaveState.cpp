@@ -47,6 +47,7 @@ enum : uint32_t {
   kTagMacroFiles = 36,
   kTagBacklogHideLayers = 37,
   kTagTimeLeft = 38,
+  kTagPageStartFonts = 39,
 };
 
 template <class T>
@@ -101,6 +102,8 @@ void CSavedState::Write(CSerializer& stream, Part part) const {
     case Part::kFonts: stream.Write(kTagFontStacks, fontStacks); break;
     case Part::kTail:
       stream.Write(kTagFrameFunction, frameFunction);
+      // Fields of later builds come last, each under a tag of its own.
+      stream.Write(kTagPageStartFonts, pageStartFonts);
       if (hasTimeLeft) stream.Write(kTagTimeLeft, timeLeft);
       break;
   }
@@ -126,6 +129,7 @@ bool CSavedState::Read(CSerializer& stream, std::string& why) {
       ReadPresent(stream, kTagBacklogIcons, backlogIcons, why) || ReadPresent(stream, kTagClicks, clicks, why) ||
       ReadPresent(stream, kTagRollovers, rollovers, why) || ReadPresent(stream, kTagRollouts, rollouts, why) ||
       ReadPresent(stream, kTagFontStacks, fontStacks, why) ||
+      ReadPresent(stream, kTagPageStartFonts, pageStartFonts, why) ||
       ReadPresent(stream, kTagFrameFunction, frameFunction, why))
     return true;
   hasTimeLeft = stream.HasTag(kTagTimeLeft);

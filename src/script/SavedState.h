@@ -63,6 +63,7 @@ class CSavedState : public ISaveSubject::IStateStage {
   std::map<std::string, CMainScript::CIconInfo> backlogIcons;
   EventTable clicks, rollovers, rollouts;
   ISaveSubject::FontStacks fontStacks;
+  std::map<std::string, CFontProperty> pageStartFonts;
   std::string frameFunction;
 
  private:

@@ -216,6 +216,22 @@ TEST_F(BacklogTags, PagesWithoutAFontKeepTheWindowsFontAtEveryOpening) {
   }
 }
 
+// [fontinit] empties the stack but keeps the font: a page begun after it
+// comes back from a save in that font, not the window's default.
+TEST_F(BacklogTags, AQuickLoadAfterFontinitKeepsThePagesFont) {
+  WriteGame("[font size=16 color=ff0000]\n[fontinit]\nA\n[rp]\nB\n@\n");
+  ASSERT_FALSE(Start());
+  Frame();
+  ASSERT_EQ(State(), CMainScript::kClickWait);
+  const CFontValues before = Window("")->GetFont();
+  ASSERT_EQ(before.size, 16);
+  Frame({'S'});
+  Frame({'L'});
+  EXPECT_EQ(WindowText(""), "B");
+  EXPECT_EQ(Window("")->GetFont().size, 16);
+  EXPECT_EQ(Window("")->GetFont().color, 0xFF0000u);
+}
+
 TEST_F(BacklogTags, BacklogOpensOnlyWhenAllowedAndHoldingAPage) {
   WriteGame(
       "[backlog allow=1]\nno page yet\n[@]\n[backlog allow=0]\np1\n[rp]\n[@]\n[exec command=backlog]\n"

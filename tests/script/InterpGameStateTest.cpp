@@ -168,8 +168,8 @@ TEST_F(InterpGameState, TheStreamHoldsEveryFieldInItsOrder) {
   EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "BOWS");
   EXPECT_EQ(file[4], 0xE8);
   EXPECT_EQ(file[5], 0x03);
-  const std::vector<uint32_t> expected = {36, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 35, 11, 12, 13, 14, 15,
-                                          16, 17, 37, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 30, 31, 34};
+  const std::vector<uint32_t> expected = {36, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 35, 11, 12, 13, 14, 15, 16,
+                                          17, 37, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 30, 31, 34, 39};
   EXPECT_EQ(FieldOrder(file), expected);
 }
 

@@ -21,6 +21,7 @@ void CMessageTagState::EndPage(CMainScript& script) {
   if (m_currentWindowId.empty()) m_backlog->AddPage(records, pageStart);
   records.clear();
   pageStart = m_fontStacks[m_currentWindowId];
+  save.GetPageStartFonts()[m_currentWindowId] = CFontProperty(CurrentWindow(script)->GetFont());
 }
 
 bool CMessageTagState::AdoptBacklog(std::unique_ptr<ISerializable>& backlog) {

@@ -51,6 +51,7 @@ void CSaveTagState::CaptureSaved(CMainScript& script, CSavedState& saved) {
   // The stacks as each page began: replaying the page's own font records on
   // top of them gives the stacks of now.
   saved.fontStacks = script.GetSaveData().GetFontStacks();
+  saved.pageStartFonts = script.GetSaveData().GetPageStartFonts();
   if (const auto* system = script.FindFamily<CSystemTagState>()) {
     saved.autoSyncList = system->m_autoSyncList;
     saved.hideLayers = system->m_hideLayers;
@@ -108,10 +109,16 @@ void CSaveTagState::ApplyMessages(CMainScript& script, const CSavedState& saved)
   if (!message) return;
   // Each window first gets the font its stack ended with as its page began.
   script.GetSaveData().GetFontStacks() = saved.fontStacks;
+  script.GetSaveData().GetPageStartFonts() = saved.pageStartFonts;
   message->m_fontStacks = saved.fontStacks;
   for (const auto& [id, stack] : saved.fontStacks) {
     CLinkableTextRenderer* window = message->SelectWindow(script, id);
-    if (!stack.empty()) window->SetFont(stack.back());
+    if (!stack.empty()) {
+      window->SetFont(stack.back());
+    } else if (auto font = saved.pageStartFonts.find(id); font != saved.pageStartFonts.end()) {
+      // A [fontinit] emptied the stack but kept the font the page stood on.
+      window->SetFont(font->second);
+    }
   }
   // Then each window's page is written again by its own records. The
   // current window shows unless its page hid it last.
