@@ -1,8 +1,8 @@
 // The interpreter's per-frame cycle: housekeeping, the execution loop through
 // the interpreter states, skip and auto modes, the right-click menu and the
 // engine's own keys, and the saving done at flush points and on close.
-#include <utility>
 #include <cstdint>
+#include <utility>
 
 #include "core/FrameStats.h"
 #include "debug/DebugAids.h"
@@ -73,18 +73,12 @@ void CMainScript::EndTransitionWait() {
   if (m_cursor.m_state == kTransitionWait) return RestoreState();
   for (auto it = m_callStack.rbegin(); it != m_callStack.rend(); ++it) {
     if (it->m_state != kTransitionWait) continue;
-    it->m_state = it->m_previousState == kTransitionWait ? int(kRunning) : it->m_previousState;
+    it->ReturnToPrevious();
     return;
   }
 }
 
-void CMainScript::RestoreState() {
-  // A wait whose previous state is itself (set so from Lua, or read from a
-  // file) would never be left: it leaves to running instead.
-  const int leaving = m_cursor.m_state;
-  m_cursor.m_state = m_cursor.m_previousState;
-  if (m_cursor.m_state == leaving) m_cursor.m_state = kRunning;
-}
+void CMainScript::RestoreState() { m_cursor.ReturnToPrevious(); }
 
 bool CMainScript::FlushChangedSaves() {
   bool failed = false;

@@ -61,6 +61,10 @@ class CMainScript : public ISaveSubject {
    public:
     void Serialize(CSerializer& stream) const override;
     void Deserialize(CSerializer& stream) override;
+    // Leaves the state for the previous one; a wait whose previous state is
+    // itself (set so from Lua, or read from a file) would never be left, so
+    // it leaves to running instead.
+    void ReturnToPrevious() { m_state = m_previousState == m_state ? int32_t(kRunning) : m_previousState; }
 
     std::string m_file;
     int32_t m_index = 0;

@@ -1,8 +1,8 @@
 // Game-state saves on the interpreter's side: its fields in the state
 // stream, the checks a loaded state must pass, and the restart that rebuilds
 // the scene by replaying the saved tag records.
-#include <utility>
 #include <memory>
+#include <utility>
 
 #include "debug/DebugAids.h"
 #include "platform/Log.h"
@@ -202,10 +202,8 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
   // none of them.
   auto passInterruption = [](CCaret& caret) {
     if (caret.m_state == kTransitionWait || caret.m_state == kHidden || caret.m_state == kBacklog ||
-        caret.m_state == kVideoWait) {
-      const int leaving = caret.m_state;
-      caret.m_state = caret.m_previousState == leaving ? int(kRunning) : caret.m_previousState;
-    }
+        caret.m_state == kVideoWait)
+      caret.ReturnToPrevious();
   };
   passInterruption(saved.cursor);
   for (CCaret& caret : saved.callStack) passInterruption(caret);

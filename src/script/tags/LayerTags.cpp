@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "graphics/GraphicLoader.h"
 #include "graphics/Surface.h"
