@@ -110,6 +110,11 @@ bool CSaveData::SaveState(const std::string& fileName) {
     m_script->OnSaveProblem(fileName + " not saved: the name belongs to the global and system data");
     return true;
   }
+  // A file that could never be loaded is not written (nor reported saved).
+  if (std::string why; m_script->RefusesSave(why)) {
+    m_script->OnSaveProblem(fileName + " not saved: " + why);
+    return true;
+  }
   CSerializer stream;
   Serialize(stream);
   if (WriteFile(fileName, kKindState, stream)) return true;

@@ -69,6 +69,12 @@ class ISaveSubject {
 
   // The running game's share, for a save.
   virtual std::unique_ptr<IStateStage> CaptureState() = 0;
+  // True when the running game is in a state no game state can hold (one a
+  // load would refuse); why then says why.
+  virtual bool RefusesSave(std::string& why) {
+    (void)why;
+    return false;
+  }
   // A share at initial values, to read a file into.
   virtual std::unique_ptr<IStateStage> NewStateStage() = 0;
   // The backlog, written under its field; null while the interpreter keeps

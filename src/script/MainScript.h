@@ -221,6 +221,7 @@ class CMainScript : public ISaveSubject {
   // Game-state saves (SaveState.cpp).
   void OnSaveEvent(const std::string& text) override;
   std::unique_ptr<IStateStage> CaptureState() override;
+  bool RefusesSave(std::string& why) override;
   std::unique_ptr<IStateStage> NewStateStage() override;
   bool AcceptsReplay(ReplayList list, const CScriptBlock& record) override;
   void ApplyLoadedGame(CLoadedGame& game) override;

@@ -223,6 +223,18 @@ void CMainScript::CaptureOwnFields(CSavedState& saved) const {
   saved.backlogAllowed = m_backlogAllowed;
 }
 
+bool CMainScript::RefusesSave(std::string& why) {
+  // The carets as a save would hold them.
+  CSavedState saved(CaretLookup());
+  CaptureOwnFields(saved);
+  auto held = [](const CCaret& caret) { return IsState(caret.m_state) && IsState(caret.m_previousState); };
+  bool ok = held(saved.cursor);
+  for (const CCaret& caret : saved.callStack) ok = ok && held(caret);
+  if (ok) return false;
+  why = "the game is in a state of its own (" + std::to_string(m_cursor.m_state) + "), which a saved game cannot hold";
+  return true;
+}
+
 std::unique_ptr<ISaveSubject::IStateStage> CMainScript::CaptureState() {
   auto saved = std::make_unique<CSavedState>(CaretLookup());
   CaptureOwnFields(*saved);

@@ -142,6 +142,12 @@ TEST_F(LuaInterp, AStateOfTheGamesOwnHoldsTheScriptUntilTheHandlerEndsIt) {
   EXPECT_EQ(State(), 42);
   EXPECT_EQ(Var("f.seen"), "42");
   EXPECT_FALSE(Has("f.after"));
+  // No save can hold such a state (a load would refuse it): none is written,
+  // and the refusal is reported, not a save.
+  EXPECT_TRUE(script_->GetSaveData().SaveState("parked.dat"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "parked.dat"));
+  EXPECT_NE(Log().find("parked.dat not saved: the game is in a state of its own (42)"), std::string::npos) << Log();
+  ASSERT_FALSE(LogOpen((dir_ / "run2.log").string()));
   Frame();  // the third call lets the script go on in the same frame
   EXPECT_EQ(Var("f.after"), "1");
 }
