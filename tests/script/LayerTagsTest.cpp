@@ -144,10 +144,12 @@ TEST_F(LayerTags, ReplayRecordsFollowTheLayerAndAnimationLists) {
   EXPECT_EQ(LayerLists()["a"][4].m_text, "lytween");
   EXPECT_EQ(LayerLists().count("zz"), 0u);
   // Changes to an animation go to its own list, which loading runs last.
-  ASSERT_EQ(AnimationLists()["m"].size(), 5u);
+  // lytweendel finishes the tween, whose end value is recorded again then.
+  ASSERT_EQ(AnimationLists()["m"].size(), 6u);
   EXPECT_EQ(AnimationLists()["m"][2].m_text, "lyprop");
   EXPECT_EQ(AnimationLists()["m"][3].m_text, "lyprop");
-  EXPECT_EQ(AnimationLists()["m"][4].m_text, "lytweendel");
+  EXPECT_EQ(AnimationLists()["m"][4].GetAttribute("alpha"), "255");
+  EXPECT_EQ(AnimationLists()["m"][5].m_text, "lytweendel");
   EXPECT_EQ(LayerLists().count("m"), 0u);
   ASSERT_EQ(LayerLists()["b"].size(), 1u);
   EXPECT_EQ(LayerLists()["b"][0].GetAttribute("file"), "blue");
@@ -334,6 +336,20 @@ TEST_F(LayerTags, ATransitionThatEndsDuringACallReleasesTheCaller) {
   for (int n = 10; n < 120; n += 10) FrameN(n);
   EXPECT_FALSE(graphics_->IsTransitionRunning());
   EXPECT_EQ(Var("f.step"), "2");
+}
+
+// A tween overrides a lyprop of its property made while it runs: a game
+// saved afterwards loads with the tween's end value, as the running game
+// shows it.
+TEST_F(LayerTags, ATweensEndValueOutlastsALypropMadeWhileItRan) {
+  Run("[lyc id=b file=blue][flip][lytween id=b param=left from=0 to=8 msec=200][lyprop id=b left=2][flip]"
+      "[wait time=100000]");
+  for (int n = 0; n < 30; n += 3) FrameN(n);
+  ASSERT_EQ(Front().Find("b")->GetX(), 8);
+  ASSERT_FALSE(script_->GetSaveData().SaveState("s.dat"));
+  ASSERT_FALSE(script_->GetSaveData().LoadFile("s.dat", CSaveData::kKindState));
+  graphics_->Commit();
+  EXPECT_EQ(Front().Find("b")->GetX(), 8);
 }
 
 // A flip while the transition runs (a Lua handler flips every frame) shows

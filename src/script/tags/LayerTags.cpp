@@ -266,23 +266,26 @@ std::function<void()> ResumeAction(State& state, CMainScript& script, std::share
   };
 }
 
-// A tween the script waits for. It resumes the script when it runs out (its
-// completion action) and also when something finishes it early (lytweendel,
-// a layer made again under its id, the fade of hiding the messages): the
-// wait must not outlive the tween that alone could end it.
-class CAwaitedTween final : public ITween {
+// A tween with something to do when it ends, however it ends: when it runs
+// out (its completion action) and when something finishes it early
+// (lytweendel, a layer made again under its id, the fade of hiding the
+// messages). A wait for it must not outlive it, and the value it leaves must
+// reach the replay list after whatever the script set meanwhile.
+class CEndingTween final : public ITween {
  public:
-  CAwaitedTween(std::unique_ptr<ITween> tween, std::function<void()> resume)
-      : m_tween(std::move(tween)), m_resume(std::move(resume)) {}
+  CEndingTween(std::unique_ptr<CIntTween> tween, std::function<void()> onEnd) : m_onEnd(std::move(onEnd)) {
+    tween->SetOnComplete(m_onEnd);
+    m_tween = std::move(tween);
+  }
   bool Update(uint32_t now) override { return m_tween->Update(now); }
   void Finish() override {
     m_tween->Finish();
-    if (m_resume) m_resume();
+    m_onEnd();
   }
 
  private:
-  std::unique_ptr<ITween> m_tween;
-  std::function<void()> m_resume;
+  std::unique_ptr<CIntTween> m_tween;
+  std::function<void()> m_onEnd;
 };
 
 bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, bool replay) {
@@ -310,49 +313,55 @@ bool LayerTween(State& state, CMainScript& script, const CScriptBlock& record, b
   if (record.HasAttribute("yoyo")) tween->SetYoyo(Number(record, "yoyo"));
   const bool sync = record.HasAttribute("sync") && record.GetAttribute("sync") != "0";
   const bool endless = tween->GetRepeat() == -1;
+  const bool yoyo = record.HasAttribute("yoyo") && Number(record, "yoyo") != 0;
+  // A loaded game shows a finished tween at its end value: recorded now, for
+  // a save made while it runs, and again when it ends, after any lyprop of
+  // the same property that it overrode meanwhile.
+  const CScriptBlock done(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {param, record.GetAttribute("to")}});
+  std::function<void()> recordEnd;
+  if (!replay && !yoyo) {
+    recordEnd = [token = state.Token(script), id, done] {
+      auto alive = token.lock();
+      if (!alive || !*alive) return;
+      CMainScript& live = **alive;
+      // A layer deleted or made again has a list of its own by now.
+      if (CGraphicSystem* graphics = live.GetGraphics()) Append(live, *graphics, id, done, true);
+    };
+  }
+  // The id of the wait the tween ends: a queue's is shared by its tweens and
+  // given at /tweenset, which enters the wait (the queue is registered only
+  // then: waiting now would wait for a tween that cannot run).
   std::shared_ptr<uint64_t> wait;
-  // The tween as the script waits for it, resuming the wait with this id.
-  auto awaited = [&](std::shared_ptr<const uint64_t> waitId) {
-    std::function<void()> resume = ResumeAction(state, script, std::move(waitId));
-    tween->SetOnComplete(resume);
-    return std::make_unique<CAwaitedTween>(std::move(tween), std::move(resume));
-  };
+  if (sync && state.m_queue) {
+    if (!state.m_queueWait) state.m_queueWait = std::make_shared<uint64_t>(0);
+    wait = state.m_queueWait;
+    state.m_queueSync = true;
+    if (endless) state.m_queueSyncEndless = true;
+  } else if (sync) {
+    wait = std::make_shared<uint64_t>(0);
+  }
+  // The tween with what its end does: record the value, resume the wait.
+  std::unique_ptr<ITween> ready;
+  if (sync || recordEnd) {
+    std::function<void()> resume = sync ? ResumeAction(state, script, wait) : std::function<void()>();
+    ready = std::make_unique<CEndingTween>(std::move(tween), [resume, recordEnd] {
+      if (recordEnd) recordEnd();
+      if (resume) resume();
+    });
+  } else {
+    ready = std::move(tween);
+  }
   if (state.m_queue) {
-    // The queue is registered only at /tweenset: waiting now would wait for
-    // a tween that cannot run. /tweenset enters the wait and gives its id.
-    if (sync) {
-      if (!state.m_queueWait) state.m_queueWait = std::make_shared<uint64_t>(0);
-      state.m_queueSync = true;
-      if (endless) state.m_queueSyncEndless = true;
-      state.m_queue->Add(awaited(state.m_queueWait));
-    } else {
-      state.m_queue->Add(std::move(tween));
-    }
+    state.m_queue->Add(std::move(ready));
     state.m_queuedIds.insert(id);
   } else {
-    std::unique_ptr<ITween> registered;
-    if (sync) {
-      wait = std::make_shared<uint64_t>(0);
-      registered = awaited(wait);
-    } else {
-      registered = std::move(tween);
-    }
-    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(registered)));
+    graphics->AddLayerTween(id, CTweenRegistry::Instance().Register(std::move(ready)));
   }
-  const bool yoyo = record.HasAttribute("yoyo") && Number(record, "yoyo") != 0;
-  if (!replay) {
-    if (yoyo) {
-      Append(script, *graphics, id, record);
-    } else {
-      // A loaded game shows a finished tween at its end value.
-      CScriptBlock done(CScriptBlock::kTag, 0, "lyprop", {{"id", id}, {param, record.GetAttribute("to")}});
-      Append(script, *graphics, id, done);
-    }
-  }
+  if (!replay) Append(script, *graphics, id, yoyo ? record : done);
   // The wait begins once the tween is recorded: entering it may write the
   // autosave, which must show the tween's result. Only an endless yoyo
   // never ends its wait, in a loaded game as in this one.
-  if (wait) {
+  if (sync && !state.m_queue) {
     if (endless) {
       script.SetState(CMainScript::kSyncWait);
     } else {
