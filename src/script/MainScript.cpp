@@ -224,6 +224,8 @@ const std::string& CMainScript::CallFailureText(bool tooDeep, const std::string&
 bool CMainScript::Call(const std::string& file, const std::string& label) {
   if (IsCallStackFull()) return true;
   m_callStack.push_back(m_cursor);
+  // Auto mode's deadline starts again by itself; a tag's goes with the caller.
+  m_callStack.back().m_callerDeadline = m_autoDeadline ? 0 : m_waitDeadline;
   if (Jump(file, label)) {
     m_callStack.pop_back();
     return true;
@@ -237,6 +239,10 @@ bool CMainScript::Return() {
   if (m_callStack.empty()) return true;
   m_cursor = m_callStack.back();
   m_callStack.pop_back();
+  // Back at a timed wait: its timer runs on (a deadline passed meanwhile
+  // ends the wait at its next turn).
+  if (m_cursor.m_callerDeadline != 0) SetWaitDeadline(m_cursor.m_callerDeadline);
+  m_cursor.m_callerDeadline = 0;
   if (m_rightClickMenu) {
     if (m_rightClickDepth != 0) {
       --m_rightClickDepth;

@@ -84,6 +84,9 @@ class CMainScript : public ISaveSubject {
     // finishes (not saved): a save stores the wait as already over, since
     // the loaded game has no such tween left to end it.
     bool m_syncWaitByTween = false;
+    // A caller's timed deadline (0 for none; not saved): the wait a call
+    // took the script from keeps its timer for when the call returns.
+    uint32_t m_callerDeadline = 0;
   };
 
   // Click-wait glyph settings of one message window.

@@ -677,6 +677,23 @@ TEST_F(LayerTags, AButtonSwitchesAutoAndSkipModeOn) {
   EXPECT_EQ(Var("s.status.commandskip"), "0");
 }
 
+// A timed wait that a button's subroutine interrupts keeps its timer: it
+// still ends at its time when the subroutine returns to it.
+TEST_F(LayerTags, ATimedWaitKeepsItsTimerAcrossACallingHandler) {
+  Run("[lyc id=a file=small][lyprop id=a left=4 top=4][flip][setonrollover id=a label=over call=1]"
+      "[wait time=500 input=1]\n[var name=f.after data=1]\n[wait time=100000]\n"
+      "*over\n[var name=f.over data=1]\n[return]\n");
+  platform::InjectCursor(window_, 0, 0);
+  FrameN(0);
+  platform::InjectCursor(window_, 5, 5);
+  FrameN(3);
+  ASSERT_EQ(Var("f.over"), "1");
+  FrameN(20);
+  EXPECT_FALSE(Has("f.after"));
+  FrameN(40);
+  EXPECT_EQ(Var("f.after"), "1");
+}
+
 // A rollout handler leaves the click wait: its target starts next frame, and
 // nothing of the old wait (its glyph, its auto clock) runs in this one.
 TEST_F(LayerTags, ARolloutLeavesTheClickWaitBehindAtOnce) {
